@@ -7,7 +7,6 @@ char tt[14][20];
 char firstname[44] = "";
 char exclamfile = 0;
 char savenm[81] = "";
-const char* title = "";
 int fptextsrc = -1;
 char get_the_symbol[22] = "";
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "chartdata/globals.h"
+#include "widgets/title.h"  // title: heading that msg() redraws on row 0
 
 // The 25-byte format settings, kept in this exact layout in "morvautl.dat".
 struct FormatSettings {
@@ -20,7 +21,6 @@ extern char tt[14][20];          // field texts of one line, by field letter
 extern char firstname[44];       // the name picked in the file chooser
 extern char exclamfile;          // 1 while a list of names is worked through
 extern char savenm[81];          // the chart stored last
-extern const char* title;        // heading that msg() redraws on row 0
 extern int fptextsrc;            // descriptor of the text being read
 extern char get_the_symbol[22];  // next symbol of a multi-symbol text
 

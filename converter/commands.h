@@ -1,0 +1,25 @@
+// Entry points of the commands that the main menu dispatches to, and the
+// helpers of the main loop that every command shares.  Each command lives in
+// its own file: the dialogue (these functions) over a core that does the file
+// work.
+#pragma once
+
+#include <cstdio>
+
+// Text <-> chart (F2).
+int generalTR(int fd, char* textname);   // text file -> charts; 1 when stored
+int generalRT(int fd);                   // chart -> text file; 0 on ESC at the name
+// InvestorLink ZIP import (I).
+int investorlink();
+// Weekly / monthly (F3), numbered (F4), adjustment (F5).
+int DAYWK(int fd, FILE* idx);
+int DAYMONTH(int fd, FILE* idx);
+int COMPRESSs(int fd);
+int addsubmultdiv(int fd, FILE* idx);
+// Vendor imports (F9, T).
+int do_techtools();
+void do_quickquote();
+
+// Main loop helpers.
+int do_all(char* namebuf, char* listflag, int fd);
+int not_differ(const char* target, const char* source);

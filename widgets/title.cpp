@@ -1,0 +1,3 @@
+#include "widgets/title.h"
+
+const char* title = "";
