@@ -1,0 +1,18 @@
+// The help viewer: numbered pages of the help file "m.hlp".
+//
+// A page opens with '#' and its number in decimal digits; its text runs to
+// the next '#'.  A tab shows as five blanks; a 0xFF byte right after a
+// marker's digits ends the help.
+#pragma once
+
+#include <cstdio>
+
+// Shows the help from page `page` on, at most `npages` screens, in a full
+// screen window; PgUp goes back, Esc or F10 leaves.  When the file is
+// missing it asks the user to make it available and retries until Esc.
+// The last help screen stays on the screen.
+void new_instructions(int page, int npages);
+
+// The file offset of the marker of page `page`, or 0 with no file or no
+// such page.  Reads from the stream's current position.
+long find_pagenum(int page, FILE* file);
