@@ -1,0 +1,68 @@
+// Chart files: a 128-byte header followed by 28-byte bar records in
+// ascending date order (layouts in chartdata/bar.h).  Creation of a new
+// chart, the leading and trailing copies of the store splice, replacement
+// of a chart by its rebuilt temporary file, the chart name derived from a
+// text-file name, and the upgrade of old charts holding yymmdd dates.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "chartdata/bar.h"
+
+// "\r\nDisk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n"
+extern const char* const kDiskFullLine;
+
+// Reports a failed creation: the disk-full line, then `name` (may be
+// nullptr).  The default prints both at the screen cursor and clears the
+// rest of the line; tests and batch tools may install their own reporter.
+using DiskFullReporter = void (*)(const char* name);
+extern DiskFullReporter diskfull_reporter;
+void diskfull(const char* name);
+
+// The 128 bytes of a new chart header: blanks, byte 0 = 0, byte 77 = '/',
+// byte 109 = 0, bytes 116-117 = type letter and '\n', bytes 118-121 = date.
+void make_header(unsigned char out[kHeaderSize], const char type[2], std::int32_t date);
+
+// Creates `path` as a new, empty chart with the header of the globals
+// typechart and longsdate, replacing any file of that name only once the
+// header is complete.  1 on success; else reports through diskfull(path)
+// and returns 0 (an existing file is then left as it was).
+int creatmorva(const char* path);
+
+// Leading copy of the store splice: copies the 128-byte header of `old`
+// and its bars dated before longsdate to `tmp`; a bar dated exactly
+// longsdate is dropped, a bar dated after it is left unread in `old`.
+// -1 when `old` holds fewer than 128 bytes (nothing written), 0 on a read
+// or write error, 1 otherwise.
+int cpyoldtmpstart(std::FILE* old, std::FILE* tmp);
+// Trailing copy: appends the remaining bars of `old` dated after
+// longedate.  1 at the end of `old`, 0 on a read or write error.
+int cpyoldtmpend(std::FILE* old, std::FILE* tmp);
+
+// Moves `from` over `path` in one rename (the old `path` stays intact
+// until the new file takes its place).  1 when the rename succeeded.
+int unlink_rename(const char* path, const char* from);
+
+// Chart name derived from the current source name (exclambuf): its first
+// 21 characters, the last '.' of the file-name part turned into '_', then
+// ".M" ("ibm.txt" -> "ibm_txt.M").  buf holds at least 24 bytes.
+void adddotM(char* buf);
+void adddotM_from(char* buf, const char* source);
+
+// Upgrades an old chart (byte 77 '/' and a first bar dated <= 991231) to
+// eight-digit dates; any other file is left untouched.  The upgraded file
+// replaces the old one whole.  1 when the file is now (or already was) fine
+// to read, 0 when it cannot be opened for update or the upgrade failed
+// (the file is then unchanged).
+int Y2000_upgrade(const char* path);
+// Widens in place the dates of the bar records of `stream` from the record
+// that ends at the current position to the end of the file, stopping at
+// the first incomplete read or write; restores the position.
+void Y2000_add_century(std::FILE* stream);
+
+// One 28-byte bar record.  write_bar: 1 when all 28 bytes were written
+// (through checked_write).  read_bar: 1 for a complete record, 0 at a clean
+// end of file or a partial record.
+int write_bar(std::FILE* out, const BarRecord& b);
+int read_bar(std::FILE* in, BarRecord* b);

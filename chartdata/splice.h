@@ -1,0 +1,62 @@
+// The store splice: the one way bars are added to a chart.
+//
+//   std::string target = "csv_i/ibm.M";
+//   typechart[0] = 'D'; longsdate = first_new_date;
+//   int ok = store_splice(target, [&](std::FILE* tmp) {
+//     for (const BarRecord& b : bars) if (!write_bar(tmp, b)) return 0;
+//     longedate = bars.back().date;
+//     return 1;
+//   });
+//
+// Steps:
+//  1. The target is upgraded to eight-digit dates (Y2000_upgrade).
+//  2. A missing target is created with creatmorva (typechart, longsdate).
+//     When it cannot be created, the name becomes "_" (in the current
+//     directory) and that chart is used, created when missing.  A target
+//     that exists but cannot be opened, or is not a regular file, fails the
+//     splice.
+//  3. The temporary file "tmpmorva.gph" is made in the directory of the
+//     target (of the file a symbolic link names), after unlinking any
+//     entry of that name, with O_CREAT|O_EXCL|O_NOFOLLOW.
+//  4. cpyoldtmpstart copies the header and the bars dated before
+//     longsdate.  A target shorter than 128 bytes gets a new header (as
+//     creatmorva would write it) and no old bars.
+//  5. The step writes the new bars.  It may rely on: `tmp` is open for
+//     writing, positioned just after the leading copy (header + old bars
+//     before longsdate); longsdate is the first date it may write; it must
+//     write in ascending date order, all dates >= longsdate, and set
+//     longedate to the last date written (or leave it when it wrote
+//     nothing).  It returns non-zero on success, 0 to abandon the store.
+//     It should write through write_bar or checked_write.
+//  6. cpyoldtmpend appends the old bars dated after longedate.
+//  7. The header date at offset 118 becomes longedate when
+//     101 <= longedate <= 99999999 (or by SpliceOptions::header_date).
+//  8. Every write is checked, the temporary file is flushed and closed,
+//     and renamed over the target.
+// Returns 1 when the target was replaced.  On any failure returns 0, the
+// target is byte for byte as before (a target created in step 2 is removed
+// again) and the temporary file is removed.  `target` holds the name that
+// was (or would have been) written: "_" after the fallback.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+using NewBarsStep = std::function<int(std::FILE* tmp)>;
+
+struct SpliceOptions {
+  bool upgrade_target = true;  // step 1
+  bool fallback_name = true;   // "_" when the target cannot be created
+  // Header date rule of step 7: return true and set *date to have *date
+  // written at offset 118; empty = 101 <= longedate <= 99999999 writes
+  // longedate.
+  std::function<bool(std::int32_t longedate, std::int32_t* date)> header_date;
+};
+
+inline constexpr const char* kSpliceTempName = "tmpmorva.gph";
+
+int store_splice(std::string& target, const NewBarsStep& write_new_bars);
+int store_splice(std::string& target, const NewBarsStep& write_new_bars,
+                 const SpliceOptions& options);
