@@ -7,7 +7,9 @@
 // (screen/headless.h).  No Xlib type appears in this header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // ---- Geometry and mode -------------------------------------------------
 extern int maxrow;            // text rows of the grid
@@ -31,6 +33,13 @@ char srchcolour(unsigned long pixel, short* out);
 void resize_settings(int width = 0, int height = 0);
 void Xclosedis();
 
+// X protocol errors are recorded while the failing call runs; afterwards the
+// library shows "Minor Xwindow error. ..." through this reporter (the
+// widgets set it to their one-line question) and re-places the window.
+// Without a reporter the message goes to standard error.
+using ScreenErrorReporter = void (*)(const char* message);
+void screen_set_error_reporter(ScreenErrorReporter reporter);
+
 // ---- Text cells ----------------------------------------------------------
 void scr_rowcol(int row, int col);
 int scr_srow();
@@ -49,7 +58,13 @@ void scr_scrup(int n, int top, int left, int bottom, int right);
 void scr_scrdn(int n, int top, int left, int bottom, int right);
 
 // ---- Pixels, lines, highlighting, screen images ------------------------
-struct ScreenImage;  // a rectangle of pixels read back from the window
+// A rectangle of pixels read back from the window: `left`, `top` its
+// place in the window, pixel values row-major.
+struct ScreenImage {
+  int left = 0, top = 0, width = 0, height = 0;
+  std::vector<unsigned long> pixels;
+  unsigned long at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
 void setpixeg(int x, int y, int colournumber);
 void setpixeg_array(const char* flags, signed char len, int x, int y, short colournumber);
 void line(int x1, int y1, int x2, int y2, int colournumber);
@@ -63,8 +78,11 @@ void Xsave();
 void Xfetch();
 
 // Read-back of the shadow text: copies `count` characters from (row, col)
-// into buf and NUL-terminates it.  Used by tests.
+// into buf and NUL-terminates it (cells outside the grid read as nothing).
+// Used by tests.
 void scr_readtext(int row, int col, int count, char* buf);
+// The shadow text itself: maxrow * maxcol characters, row-major.
+extern char* VirtualChars;
 
 // ---- Keyboard ------------------------------------------------------------
 unsigned char scr_ci();
