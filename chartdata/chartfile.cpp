@@ -1,0 +1,222 @@
+#include "chartdata/chartfile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "chartdata/encodings.h"
+#include "chartdata/faults.h"
+#include "chartdata/globals.h"
+#include "chartdata/safe_replace.h"
+#include "screen/screen.h"
+
+const char* const kDiskFullLine =
+    "\r\nDisk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n";
+
+namespace {
+
+constexpr std::size_t kCopyRecords = 128;  // records per block of the copies
+
+void screen_diskfull(const char* name) {
+  putsn(kDiskFullLine, -1, -1, -1);
+  if (name != nullptr) putsn(name, -1, -1, -1);
+  scr_clrl();
+}
+
+std::int32_t record_date(const unsigned char* rec) {
+  return static_cast<std::int32_t>(get_le32(rec));
+}
+
+}  // namespace
+
+DiskFullReporter diskfull_reporter = screen_diskfull;
+
+void diskfull(const char* name) {
+  if (diskfull_reporter != nullptr) diskfull_reporter(name);
+}
+
+void make_header(unsigned char out[kHeaderSize], const char type[2], std::int32_t date) {
+  std::memset(out, ' ', kHeaderSize);
+  out[0] = 0;
+  out[kHeaderUpgradeMark] = '/';
+  out[109] = 0;
+  out[kHeaderTypeOffset] = static_cast<unsigned char>(type[0]);
+  out[kHeaderTypeOffset + 1] = static_cast<unsigned char>(type[1]);
+  put_le32(out + kHeaderDateOffset, static_cast<std::uint32_t>(date));
+}
+
+int creatmorva(const char* path) {
+  unsigned char header[kHeaderSize];
+  make_header(header, typechart, longsdate);
+  SafeReplace out(path);
+  if (out.write(header, sizeof header) && out.commit()) return 1;
+  diskfull(path);
+  return 0;
+}
+
+int cpyoldtmpstart(std::FILE* old, std::FILE* tmp) {
+  unsigned char header[kHeaderSize];
+  std::size_t got = std::fread(header, 1, sizeof header, old);
+  if (got < sizeof header) {
+    // An unreadable chart must not be taken for an empty one.
+    return std::ferror(old) ? 0 : -1;
+  }
+  if (!checked_write(tmp, header, sizeof header)) return 0;
+
+  std::vector<unsigned char> block;
+  block.reserve(kCopyRecords * kBarSize);
+  unsigned char rec[kBarSize];
+  for (;;) {
+    if (std::fread(rec, 1, kBarSize, old) != kBarSize) {
+      if (std::ferror(old)) return 0;
+      break;  // end of the chart (a partial record is not a bar)
+    }
+    std::int32_t date = record_date(rec);
+    if (date == longsdate) break;  // replaced by the new bars
+    if (date > longsdate) {
+      if (std::fseek(old, -static_cast<long>(kBarSize), SEEK_CUR) != 0) return 0;
+      break;  // left for the trailing copy
+    }
+    block.insert(block.end(), rec, rec + kBarSize);
+    if (block.size() == kCopyRecords * kBarSize) {
+      if (!checked_write(tmp, block.data(), block.size())) return 0;
+      block.clear();
+    }
+  }
+  if (!block.empty() && !checked_write(tmp, block.data(), block.size())) return 0;
+  return 1;
+}
+
+int cpyoldtmpend(std::FILE* old, std::FILE* tmp) {
+  std::vector<unsigned char> in(kCopyRecords * kBarSize);
+  std::vector<unsigned char> out;
+  out.reserve(in.size());
+  for (;;) {
+    std::size_t got = std::fread(in.data(), 1, in.size(), old);
+    std::size_t records = got / kBarSize;
+    out.clear();
+    for (std::size_t i = 0; i < records; ++i) {
+      const unsigned char* rec = in.data() + i * kBarSize;
+      if (record_date(rec) > longedate) out.insert(out.end(), rec, rec + kBarSize);
+    }
+    if (!out.empty() && !checked_write(tmp, out.data(), out.size())) return 0;
+    if (got < in.size()) return std::ferror(old) ? 0 : 1;
+  }
+}
+
+int unlink_rename(const char* path, const char* from) {
+  // rename() replaces the old file in one step; deleting it first would
+  // lose the chart whenever the rename then failed.
+  return checked_rename(from, resolve_target(path).c_str());
+}
+
+void adddotM_from(char* buf, const char* source) {
+  std::size_t len = 0;
+  while (len < 21 && source[len] != '\0') ++len;
+  std::memcpy(buf, source, len);
+  buf[len] = '\0';
+  // Only a '.' of the file-name part is an extension: "./ibm" stays a path.
+  char* name = std::strrchr(buf, '/');
+  name = name ? name + 1 : buf;
+  if (char* dot = std::strrchr(name, '.')) *dot = '_';
+  std::memcpy(buf + len, ".M", 3);
+}
+
+void adddotM(char* buf) { adddotM_from(buf, exclambuf); }
+
+void Y2000_add_century(std::FILE* stream) {
+  const long remembered = std::ftell(stream);
+  if (remembered < 0) return;
+  if (std::fseek(stream, -static_cast<long>(kBarSize), SEEK_CUR) == 0) {
+    unsigned char block[kCopyRecords * kBarSize];
+    for (;;) {
+      long start = std::ftell(stream);
+      if (start < 0) break;
+      std::size_t got = std::fread(block, 1, sizeof block, stream);
+      std::size_t records = got / kBarSize;
+      if (records == 0) break;
+      for (std::size_t i = 0; i < records; ++i) {
+        unsigned char* rec = block + i * kBarSize;
+        put_le32(rec, static_cast<std::uint32_t>(Y2000_add_century_date(record_date(rec))));
+      }
+      if (std::fseek(stream, start, SEEK_SET) != 0) break;
+      if (!checked_write(stream, block, records * kBarSize)) break;
+      if (std::fflush(stream) != 0) break;
+      if (got < sizeof block) break;
+    }
+  }
+  std::clearerr(stream);
+  std::fseek(stream, remembered, SEEK_SET);
+}
+
+namespace {
+
+// Copies the rest of `in` into `out` with every complete record's date
+// widened; trailing bytes of a partial record are copied unchanged.
+bool copy_widened(std::FILE* in, SafeReplace& out) {
+  unsigned char block[kCopyRecords * kBarSize];
+  for (;;) {
+    std::size_t got = std::fread(block, 1, sizeof block, in);
+    std::size_t records = got / kBarSize;
+    for (std::size_t i = 0; i < records; ++i) {
+      unsigned char* rec = block + i * kBarSize;
+      put_le32(rec, static_cast<std::uint32_t>(Y2000_add_century_date(record_date(rec))));
+    }
+    if (got > 0 && !out.write(block, got)) return false;
+    if (got < sizeof block) return !std::ferror(in);
+  }
+}
+
+}  // namespace
+
+int Y2000_upgrade(const char* path) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return 0;
+  unsigned char head[kHeaderSize + kBarSize];
+  std::size_t got = std::fread(head, 1, sizeof head, f);
+  const bool old_chart = got == sizeof head && head[kHeaderUpgradeMark] == '/' &&
+                         record_date(head + kHeaderSize) <= 991231;
+  if (!old_chart) {
+    std::fclose(f);
+    return 1;
+  }
+  // Read-only charts stay as they are, as an update-mode open would fail.
+  if (access(path, W_OK) != 0) {
+    std::fclose(f);
+    return 0;
+  }
+
+  const std::string real = resolve_target(path);
+  if (access(dir_of(real).c_str(), W_OK) != 0) {
+    // No temporary file can be made beside the chart: widen in place.
+    std::fclose(f);
+    f = std::fopen(path, "r+b");
+    if (f == nullptr) return 0;
+    if (std::fseek(f, kHeaderSize + kBarSize, SEEK_SET) == 0) Y2000_add_century(f);
+    return std::fclose(f) == 0 ? 1 : 0;
+  }
+
+  // Build the widened chart beside the old one and swap it in whole, so an
+  // interrupted upgrade never leaves a chart with both date forms.
+  SafeReplace out(path);
+  bool ok = out.write(head, kHeaderSize) && std::fseek(f, kHeaderSize, SEEK_SET) == 0 &&
+            copy_widened(f, out);
+  std::fclose(f);
+  return ok && out.commit() ? 1 : 0;
+}
+
+int write_bar(std::FILE* out, const BarRecord& b) {
+  unsigned char rec[kBarSize];
+  encode_bar(b, rec);
+  return checked_write(out, rec, sizeof rec);
+}
+
+int read_bar(std::FILE* in, BarRecord* b) {
+  unsigned char rec[kBarSize];
+  if (std::fread(rec, 1, sizeof rec, in) != sizeof rec) return 0;
+  *b = decode_bar(rec);
+  return 1;
+}

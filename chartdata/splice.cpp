@@ -1,0 +1,140 @@
+#include "chartdata/splice.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/faults.h"
+#include "chartdata/globals.h"
+#include "chartdata/osshims.h"
+#include "chartdata/safe_replace.h"
+
+namespace {
+
+bool default_header_date(std::int32_t last, std::int32_t* date) {
+  if (last < 101 || last > 99999999) return false;
+  *date = last;
+  return true;
+}
+
+// Everything the splice opened or created, undone unless it succeeded.
+struct SpliceState {
+  std::FILE* old = nullptr;
+  std::FILE* tmp = nullptr;
+  std::string tmp_name;
+  std::string created;  // a target this splice created, removed on failure
+  bool replaced = false;
+
+  ~SpliceState() {
+    if (old != nullptr) std::fclose(old);
+    if (tmp != nullptr) std::fclose(tmp);
+    if (!replaced) {
+      if (!tmp_name.empty()) ::unlink(tmp_name.c_str());
+      if (!created.empty()) ::unlink(created.c_str());
+    }
+  }
+};
+
+}  // namespace
+
+int store_splice(std::string& target, const NewBarsStep& write_new_bars) {
+  return store_splice(target, write_new_bars, SpliceOptions{});
+}
+
+int store_splice(std::string& target, const NewBarsStep& write_new_bars,
+                 const SpliceOptions& options) {
+  SpliceState s;
+  if (target.empty()) return 0;
+  if (options.upgrade_target) Y2000_upgrade(target.c_str());
+
+  // The chart to read from; `fresh` when the old content is not to be kept.
+  bool fresh = false;
+  if (!exist(target.c_str())) {
+    if (creatmorva(target.c_str())) {
+      s.created = resolve_target(target);
+    } else {
+      if (!options.fallback_name) return 0;
+      // The fallback chart "_" is built anew for these bars, and replaces
+      // any earlier "_" only once it is complete.
+      target.assign(1, '_');
+      fresh = true;
+    }
+  }
+
+  const std::string real = resolve_target(target);
+  if (!fresh) {
+    s.old = std::fopen(real.c_str(), "rb");
+    struct stat st;
+    if (s.old == nullptr || fstat(fileno(s.old), &st) != 0 || !S_ISREG(st.st_mode)) {
+      diskfull(target.c_str());
+      return 0;
+    }
+  }
+
+  // The temporary file sits beside the chart so that the final rename stays
+  // on one file system.  It is always a new file: an entry of that name
+  // (even a symbolic link) is removed, never written through.
+  const std::string dir = dir_of(real);
+  s.tmp_name = dir == "." ? std::string(kSpliceTempName) : dir + "/" + kSpliceTempName;
+  ::unlink(s.tmp_name.c_str());
+  int fd = checked_create(s.tmp_name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    s.tmp_name.clear();  // nothing of ours to remove
+    diskfull(nullptr);
+    return 0;
+  }
+  copy_mode(fd, real);
+  s.tmp = fdopen(fd, "wb");
+  if (s.tmp == nullptr) {
+    ::close(fd);
+    return 0;
+  }
+
+  int r = s.old != nullptr ? cpyoldtmpstart(s.old, s.tmp) : -1;
+  if (r < 0) {
+    // No old chart, or one shorter than its header: start from a new header.
+    if (s.old != nullptr) {
+      std::fclose(s.old);
+      s.old = nullptr;
+    }
+    unsigned char header[kHeaderSize];
+    make_header(header, typechart, longsdate);
+    r = checked_write(s.tmp, header, sizeof header);
+  }
+  if (r > 0) {
+    try {
+      r = write_new_bars ? write_new_bars(s.tmp) : 1;
+    } catch (...) {
+      r = 0;
+    }
+  }
+  if (r > 0 && s.old != nullptr) r = cpyoldtmpend(s.old, s.tmp);
+  if (r > 0) {
+    std::int32_t date = 0;
+    bool write_date = options.header_date ? options.header_date(longedate, &date)
+                                          : default_header_date(longedate, &date);
+    if (write_date) {
+      unsigned char field[4];
+      put_le32(field, static_cast<std::uint32_t>(date));
+      r = std::fseek(s.tmp, kHeaderDateOffset, SEEK_SET) == 0 &&
+          checked_write(s.tmp, field, sizeof field);
+    }
+  }
+  if (r > 0) r = std::fflush(s.tmp) == 0 && !std::ferror(s.tmp);
+  int closed = std::fclose(s.tmp);
+  s.tmp = nullptr;
+  if (r > 0 && closed != 0) r = 0;
+  if (s.old != nullptr) {
+    std::fclose(s.old);
+    s.old = nullptr;
+  }
+  if (r > 0 && checked_rename(s.tmp_name.c_str(), real.c_str())) {
+    s.replaced = true;
+    return 1;
+  }
+  return 0;
+}
