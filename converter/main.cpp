@@ -1,0 +1,16 @@
+// morvautl: the converter's entry point.  Any command-line argument means
+// the charting program started it and will take back a stored chart.
+#include "converter/defaults_file.h"
+#include "converter/globals.h"
+#include "converter/main_menu.h"
+#include "screen/screen.h"
+#include "setup/setup.h"
+
+int main(int argc, char** /*argv*/) {
+  set_builtin_format();
+  scr_setup(kBanner);
+  get_setup(1);
+  ff.datecode = 0;
+  loadsave_defaults(0, 0);
+  main_loop(argc > 1 ? 1 : 0);
+}

@@ -1,0 +1,300 @@
+// File-name prompts, typed directory commands and the F9 directory listing.
+// Names are opened with open(2) and directories entered with chdir(2);
+// nothing typed or listed ever reaches a shell.
+#include "widgets/filechooser.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/osshims.h"
+#include "screen/screen.h"
+#include "setup/environment.h"
+#include "widgets/dirlist.h"
+#include "widgets/help.h"
+#include "widgets/menu.h"
+#include "widgets/prompt.h"
+#include "widgets/title.h"
+
+namespace {
+
+constexpr int kKeyEsc = 27;
+constexpr int kKeyF1 = 210;
+constexpr int kKeyF9 = 218;
+constexpr int kNameRow = 4, kNameCol = 52, kNameLen = 21;
+constexpr int kHintRow = 6, kHintCol = 27;
+constexpr int kPatternSize = 48;
+// Longest name the prompts can hand on (their buffers hold 44 bytes).
+constexpr std::size_t kNameMax = 43;
+
+const char* const kHint = "(Press <F9> for a directory listing)";
+
+MenuWindow winparam;
+
+std::string current_dir() {
+  char buf[4096];
+  if (!::getcwd(buf, sizeof buf)) return {};
+  return buf;
+}
+
+// datasubdir follows the working directory: "/" and at most 23 characters.
+void update_datasubdir() {
+  std::string cwd = current_dir();
+  if (cwd.empty()) return;
+  std::memset(datasubdir, 0, sizeof datasubdir);
+  std::snprintf(datasubdir, sizeof datasubdir, "/%.23s", cwd.c_str() + (cwd[0] == '/' ? 1 : 0));
+}
+
+const char* last_part(const char* name) {
+  const char* slash = std::strrchr(name, '/');
+  return slash ? slash + 1 : name;
+}
+
+// Opens `name` read-only as a source.  Old charts get four-digit years
+// first.  Directories are refused.  Returns a descriptor above 0 or -1.
+int open_source(const char* name) {
+  if (!name[0]) return -1;
+  struct stat st{};
+  if (::stat(name, &st) == 0 && S_ISDIR(st.st_mode)) return -1;
+  Y2000_upgrade(name);
+  int fd = ::open(name, O_RDONLY);
+  if (fd == 0) {
+    // Descriptor 0 would read as "escaped" to the callers.
+    int moved = ::fcntl(fd, F_DUPFD, 1);
+    ::close(fd);
+    fd = moved;
+  }
+  return fd;
+}
+
+// Runs the listing below the name field.  Returns 13 with the chosen name
+// in `chosen`, else 0.
+int run_listing(char* chosen) {
+  char pattern[kPatternSize] = "*";
+  int row = scr_srow();
+  int r = openselected(pattern, kDirectoryCaption, row + 1, 4, row + 18, 79, 0);
+  if (r != 13) return 0;
+  std::snprintf(chosen, kPatternSize, "%s", pattern);
+  return 13;
+}
+
+// The shared loop of both prompts.  `target`: picked names get the
+// directory in front.  Returns the key that ended the edit (ESC or the
+// accepting key); `name` then holds the final name.
+int edit_name(char* name, bool target) {
+  char picked[kNameMax + 1] = "";
+  for (;;) {
+    drive();
+    int key = fgts(nullptr, 'a', kNameRow, kNameCol, kNameLen, name, 'n', 'y');
+    if (key == kKeyEsc) return key;
+    bool listing = false;
+    if (chdrive(key, name)) {
+      name[0] = 0;
+      listing = true;
+    } else if (key == kKeyF9) {
+      listing = true;
+    }
+    if (!listing) {
+      if (!name[0]) std::snprintf(name, kNameMax + 1, "%s", picked);
+      return key;
+    }
+    char chosen[kPatternSize];
+    if (!run_listing(chosen)) {
+      picked[0] = 0;
+      continue;
+    }
+    if (target) {
+      // The directory the name was picked in; the bare name (relative to
+      // it, as we are in it) when the full path does not fit.
+      std::string full = current_dir() + "/" + chosen;
+      if (full.size() <= kNameMax)
+        std::snprintf(picked, sizeof picked, "%s", full.c_str());
+      else
+        std::snprintf(picked, sizeof picked, "%s", chosen);
+    } else {
+      std::size_t n = strnlen(chosen, kNameMax);
+      std::memcpy(picked, chosen, n);
+      picked[n] = 0;
+    }
+    char shown[kNameLen + 1];
+    std::snprintf(shown, sizeof shown, "%-21.21s", last_part(picked));
+    putsn(shown, kNameRow, kNameCol, kNameLen);
+  }
+}
+
+}  // namespace
+
+int chdrive(int /*key*/, char* name) {
+  if (name[0] >= 'A' && name[0] <= 'Z' && name[1] == ':' && name[2] == 0) {
+    putsn("  ", -1, -1, -1);
+    scr_rowcol(scr_srow(), scr_scol() - 4);
+    setdrive(name[0]);
+    datadisk = static_cast<char>(getdrive());
+    return 1;
+  }
+  if (std::strcmp(name, "DIR") == 0) return 1;
+  const char* target = nullptr;
+  if (std::strncmp(name, "CD", 2) == 0 && (name[2] == '.' || name[2] == '/'))
+    target = name + 2;
+  else if (std::strncmp(name, "CD ", 3) == 0 && name[3])
+    target = name + 3;
+  if (!target) return 0;
+  // A directory that cannot be entered changes nothing; the listing then
+  // shows where we still are.
+  if (::chdir(target) == 0) update_datasubdir();
+  return 1;
+}
+
+int openselected(char* pattern, const char* caption, int top, int left, int bottom, int right,
+                 int save) {
+  char kept[kPatternSize];
+  std::snprintf(kept, sizeof kept, "%s", pattern);
+
+  winparam = MenuWindow{};
+  winparam.top = static_cast<short>(top);
+  winparam.left = static_cast<short>(left);
+  winparam.bottom = static_cast<short>(bottom);
+  winparam.right = static_cast<short>(right);
+  winparam.title = "";
+  winparam.curword = 0;
+  int columns = (right - left) / kDirCellWidth;
+  if (columns < 1) columns = 1;
+  winparam.columns = static_cast<unsigned char>(columns);
+  winparam.colour = color[0];
+  winparam.words[0] = targopnX;
+  winparam.words[1] = nullptr;
+  winparam.result[kResultCloseCode] = kKeyEsc;
+  winparam.result[kResultSaveFlag] = static_cast<char>(save);
+
+  bool reload_kept = true;
+  for (;;) {
+    if (reload_kept) {
+      std::snprintf(pattern, kPatternSize, "%s", kept);
+      if (!targopnX[0]) targopnX[0] = static_cast<char*>(std::malloc(kDirRowChars));
+      if (!targopnX[0]) {
+        pattern[0] = 0;
+        return kKeyEsc;
+      }
+      std::snprintf(targopnX[0], kDirRowChars, "%s", caption);
+      reload_kept = false;
+    }
+
+    winparam.curword = 0;
+    if (!dir(pattern, targopnX, columns, 3000)) {
+      pattern[0] = 0;
+      return kKeyEsc;
+    }
+    if (targopnX[1][0] == ' ') {
+      // Nothing listed at all: widen to every name once, then give up.
+      if (std::strcmp(pattern, "*") == 0) {
+        pattern[0] = 0;
+        return kKeyEsc;
+      }
+      std::snprintf(pattern, kPatternSize, "*");
+      continue;
+    }
+
+    // The parent entry: blank at the setup's data directory (we do not
+    // leave it upwards), "../ EXIT" below it.
+    std::string cwd = current_dir();
+    if (!cwd.empty() && origdatasubdir[0] && cwd.compare(1, std::string::npos, origdatasubdir + 1) == 0)
+      std::memset(targopnX[1], ' ', 11);
+    else
+      std::memcpy(targopnX[1], "../ EXIT", 8);
+
+    int r = windows(&winparam);
+    if (r == kKeyEsc || r == 255) {
+      pattern[0] = 0;
+      return r;
+    }
+    if (r == kKeyF1) {
+      fake_pg(0);
+      new_instructions(4, 2);
+      fake_pg(1);
+      continue;
+    }
+    if (r < 128 && std::isalnum(r)) {
+      std::snprintf(pattern, kPatternSize, "%c* %c*", std::toupper(r), std::tolower(r));
+      continue;
+    }
+
+    // A cell was chosen.  Find which one, so that a name cut to 13
+    // characters or holding blanks is returned whole.
+    char cell[kDirCellWidth + 1];
+    std::size_t cell_len = strnlen(winparam.result, kDirCellWidth);
+    std::memcpy(cell, winparam.result, cell_len);
+    cell[cell_len] = 0;
+    std::string name;
+    int line = voffset + popline + 1;
+    int offset = startofhighlite - leftcol - 2;
+    int index = barlgth + 1 > 0 ? offset / (barlgth + 1) : -1;
+    if (line >= 1 && line < kDirTableEntries && targopnX[line] && index >= 0 &&
+        index < columns && std::strncmp(targopnX[line] + index * kDirCellWidth, cell,
+                                        std::strlen(cell)) == 0 &&
+        std::strlen(cell) > 0) {
+      name = listed_name(line, index);
+    }
+    // The cell as shown decides whether anything is there: the blanked
+    // parent entry is not a choice.
+    char* blank = std::strchr(cell, ' ');
+    if (blank) *blank = 0;
+    if (!cell[0]) {
+      reload_kept = true;
+      continue;
+    }
+    if (name.empty()) name = cell;  // could not place the cell: take its text
+
+    if (name.find('/') != std::string::npos) {
+      std::string d = name.substr(0, name.rfind('/'));
+      if (d.empty()) d = "/";
+      if (::chdir(d.c_str()) == 0) update_datasubdir();
+      reload_kept = true;
+      continue;
+    }
+    if (name.size() > kNameMax) {
+      msg("That name is too long to use here (43 characters at most).", title, 1);
+      reload_kept = true;
+      continue;
+    }
+    std::snprintf(pattern, kPatternSize, "%s", name.c_str());
+    return 13;
+  }
+}
+
+int dir_on_1stname(const char* prompt, char* name) {
+  putsn(title, 0, 0, -1);
+  scr_clrl();
+  highlight_title_row();
+  putsn("             Ready to convert a file.     ", 2, 0, -1);
+  putsn(prompt, kNameRow, 0, -1);
+  putsn(kHint, kHintRow, kHintCol, -1);
+
+  int key = edit_name(name, false);
+  if (key == kKeyEsc) return 0;
+  int fd = open_source(name);
+  if (fd <= 0) {
+    msg("File is missing.2", title, 1);
+    return 0;
+  }
+  scr_rowcol(kHintRow, kHintCol);
+  scr_clrl();
+  return fd;
+}
+
+int dir_on_2ndname(char* name) {
+  putsn(kHint, kHintRow, kHintCol, -1);
+  int key = edit_name(name, true);
+  if (key == kKeyEsc) return 0;
+  int fd = open_source(name);
+  if (fd <= 0) return -1;
+  scr_rowcol(kHintRow, kHintCol);
+  scr_clrl();
+  ::close(fd);
+  return 1;
+}
