@@ -1,0 +1,356 @@
+// Quick-quote import: the record reader, the loop over charts through the
+// store splice, and the T dialogue (do_quickquote, quickquotesub).
+#include "converter/quickquote.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
+#include "chartdata/globals.h"
+#include "chartdata/linereader.h"
+#include "chartdata/splice.h"
+#include "converter/commands.h"
+#include "converter/globals.h"
+#include "converter/symbol_names.h"
+#include "screen/screen.h"
+#include "widgets/filechooser.h"
+#include "widgets/prompt.h"
+
+namespace {
+
+bool numeric_start(char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'; }
+bool numeric_part(char c) { return numeric_start(c) || c == '/'; }
+
+// The symbol of a record's first line: the text up to the first blank.
+std::string_view raw_symbol(const char* line) {
+  const char* blank = std::strchr(line, ' ');
+  return blank ? std::string_view(line, static_cast<std::size_t>(blank - line))
+               : std::string_view(line);
+}
+
+// A separator line: its symbol begins with 20 dashes.
+bool dash_line(std::string_view symbol) {
+  if (symbol.size() < 20) return false;
+  for (std::size_t i = 0; i < 20; ++i)
+    if (symbol[i] != '-') return false;
+  return true;
+}
+
+// Lines that are not records: blank lines, lines beginning with a blank
+// and dash lines.
+bool skipped_line(const char* line) {
+  const std::string_view s = raw_symbol(line);
+  return s.empty() || dash_line(s);
+}
+
+std::int32_t to_int32(const std::string& text) {
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<std::int32_t>(v);
+}
+
+// State of one import, shared by send_quickq_tomorva and save_qq_28.
+struct ImportState {
+  QuickQuoteListener* listener = nullptr;
+  QuoteOutcome* outcome = nullptr;
+};
+QuickQuoteListener g_quiet;
+QuoteOutcome g_scratch;
+ImportState g_state{&g_quiet, &g_scratch};
+
+// True when writing the chart `name` would replace the quote file itself or
+// clash with the splice's temporary file.
+bool refused_name(const std::string& name) {
+  if (name == kSpliceTempName) return true;
+  struct stat a, b;
+  if (::stat(name.c_str(), &a) != 0 || ::fstat(fptextsrc, &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+std::string quote_field(const char* line, std::size_t col) {
+  const std::size_t len = std::strlen(line);
+  if (col >= len) return {};
+  const char* p = line + col;
+  while (*p && !numeric_start(*p)) ++p;
+  std::string out;
+  while (*p && numeric_part(*p) && out.size() < kQuoteFieldMax) out += *p++;
+  return out;
+}
+
+QuoteRecord parse_quote(const char* line1, const char* line3) {
+  QuoteRecord r;
+  if (line1) {
+    r.name = symbol_to_name(line1, ' ');
+    r.close = fracs(quote_field(line1, 22).c_str());
+    r.volume = to_int32(quote_field(line1, 66));
+  }
+  if (line3) {
+    r.open = fracs(quote_field(line3, 42).c_str());
+    r.high = fracs(quote_field(line3, 54).c_str());
+    r.low = fracs(quote_field(line3, 66).c_str());
+  }
+  return r;
+}
+
+std::int32_t widen_update_date(long typed) {
+  if (typed <= 0 || typed > 991231) return 0;
+  const int yy = static_cast<int>(typed / 10000);
+  const int month = static_cast<int>(typed / 100 % 100);
+  const int day = static_cast<int>(typed % 100);
+  const int year = Y2000_99to1999(yy);
+  if (month < 1 || month > 12 || day < 1) return 0;
+  const int* table = is_leap_year(year) ? day_table2 : day_table1;
+  if (day > table[month]) return 0;
+  return year * 10000 + month * 100 + day;
+}
+
+int first_quote_name(int fd, std::string* name) {
+  char line[kQuoteLineSize];
+  for (;;) {
+    const off_t start = linereader_tell(fd);
+    if (!mygts(line, kQuoteLineSize - 1, fd)) return 0;
+    if (skipped_line(line)) continue;
+    *name = symbol_to_name(line, ' ');
+    linereader_seek(fd, start);
+    return 1;
+  }
+}
+
+int save_qq_28(std::FILE* tmp, const char* name) {
+  ImportState& s = g_state;
+  char line1[kQuoteLineSize], line3[kQuoteLineSize], other[kQuoteLineSize];
+  long count = 0;
+  BarRecord bar;
+  for (;;) {
+    const off_t start = linereader_tell(fptextsrc);
+    if (!mygts(line1, kQuoteLineSize - 1, fptextsrc)) {
+      get_the_symbol[0] = '\0';
+      break;
+    }
+    if (skipped_line(line1)) continue;
+    const std::string sym = symbol_to_name(line1, ' ');
+    if (!sym.empty() && sym != name) {
+      // The next chart starts here; its first record is read again.
+      std::snprintf(get_the_symbol, sizeof get_the_symbol, "%s", sym.c_str());
+      linereader_seek(fptextsrc, start);
+      break;
+    }
+    // Lines 2 to 5; a record cut short by the end of the file keeps 0 in
+    // the fields it lacks.
+    const bool has2 = mygts(other, kQuoteLineSize - 1, fptextsrc) != nullptr;
+    const bool has3 = has2 && mygts(line3, kQuoteLineSize - 1, fptextsrc) != nullptr;
+    if (has3 && mygts(other, kQuoteLineSize - 1, fptextsrc)) mygts(other, kQuoteLineSize - 1, fptextsrc);
+    ++s.outcome->records;
+    // A symbol that makes no usable name ("7", "72") gives no bar.
+    if (sym.empty()) continue;
+    const QuoteRecord q = parse_quote(line1, has3 ? line3 : nullptr);
+    bar.date = longsdate;
+    bar.open = q.open;
+    bar.high = q.high;
+    bar.low = q.low;
+    bar.close = q.close;
+    bar.volume = q.volume;
+    bar.openint = 0;
+    ++count;
+    if (count % 10 == 0) s.listener->progress(bar.close);
+  }
+  if (count == 0 || tmp == nullptr) return 1;
+  // One bar per date: the run's last record stands for the day.
+  if (!write_bar(tmp, bar)) return 0;
+  longedate = bar.date;
+  return 1;
+}
+
+int send_quickq_tomorva(char* name) {
+  ImportState& s = g_state;
+  int all_ok = 1;
+  for (;;) {
+    std::string target = name;
+    if (target.empty()) {
+      // Records whose symbol makes no name: passed over.
+      save_qq_28(nullptr, name);
+    } else if (refused_name(target)) {
+      save_qq_28(nullptr, name);
+      ++s.outcome->charts_refused;
+      s.listener->chart_refused(target);
+    } else {
+      typechart[0] = 'D';
+      typechart[1] = '\n';
+      bool ran = false;
+      int step_ok = 0;
+      const int stored = store_splice(target, [&](std::FILE* tmp) {
+        ran = true;
+        step_ok = save_qq_28(tmp, name);
+        return step_ok;
+      });
+      // When the splice failed before it got to the records, they are still
+      // passed over so that the next chart starts at its own records.
+      if (!ran) save_qq_28(nullptr, name);
+      if (stored) {
+        ++s.outcome->charts_stored;
+        s.outcome->last_stored = target;
+      } else {
+        ++s.outcome->charts_failed;
+        all_ok = 0;
+      }
+      s.listener->chart_done(target, stored != 0);
+      std::snprintf(name, kMaxSymbol + 1, "%s", target.c_str());
+    }
+    if (get_the_symbol[0] == '\0') break;
+    std::snprintf(name, kMaxSymbol + 1, "%s", get_the_symbol);
+    get_the_symbol[0] = '\0';
+    if (s.listener->stop_requested()) {
+      s.outcome->stopped = true;
+      break;
+    }
+  }
+  return all_ok;
+}
+
+QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::string& first_name,
+                               QuickQuoteListener& listener) {
+  QuoteOutcome out;
+  const ImportState saved = g_state;
+  g_state = ImportState{&listener, &out};
+  fptextsrc = fd;
+  longsdate = update_date;
+  longedate = update_date;
+  get_the_symbol[0] = '\0';
+  char name[kMaxSymbol + 1];
+  std::snprintf(name, sizeof name, "%s", first_name.c_str());
+  const int r = send_quickq_tomorva(name);
+  g_state = saved;
+  out.result = r && out.charts_failed == 0 && out.charts_stored > 0 ? 1 : 0;
+  return out;
+}
+
+// ---- Dialogue ---------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kQQTitle = "   QUICK-QUOTE TO MORVA File Conversion";
+constexpr const char* kQQPrompt = "Enter QUICK-QUOTE filename (Long quote format):";
+constexpr const char* kWriteErr = " Unable to write to disk. Disk full?";
+
+class ScreenListener : public QuickQuoteListener {
+ public:
+  void progress(float close) override {
+    const int row = scr_srow(), col = scr_scol();
+    ftos(close, nullptr, 3, 3);
+    scr_rowcol(row, col);
+  }
+  void chart_done(const std::string& name, bool ok) override {
+    if (ok) return;
+    note(" Not stored (chart left as it was): " + name);
+  }
+  void chart_refused(const std::string& name) override {
+    note(" Skipped: the chart " + name + " would be the quote file itself.");
+  }
+  bool stop_requested() override { return scr_csts() == 27; }
+
+ private:
+  static void note(const std::string& text) {
+    const int row = scr_srow(), col = scr_scol();
+    scr_rowcol(1, 0);
+    scr_clrl();
+    putsn(text.c_str(), 1, 0, -1);
+    scr_rowcol(row, col);
+  }
+};
+
+void clear_rows(int top, int bottom) {
+  for (int r = top; r <= bottom; ++r) {
+    scr_rowcol(r, 0);
+    scr_clrl();
+  }
+}
+
+// Reads the update date; 0 on ESC.
+std::int32_t ask_update_date() {
+  for (;;) {
+    char buf[8];
+    std::memset(buf, 0, sizeof buf);
+    putsn("Enter the date that you are updating (YYMMDD): ", 2, 0, -1);
+    putsn("      ", 2, 47, 6);
+    const int key = fgts(nullptr, 'n', 2, 47, 6, buf, 'n', 'y');
+    if (key == 27) return 0;
+    // Blanks around the digits are allowed; anything else is not a date.
+    const char* p = buf;
+    while (*p == ' ') ++p;
+    char* end = nullptr;
+    const long typed = std::strtol(p, &end, 10);
+    const bool digits_only = end != p && *p >= '0' && *p <= '9' &&
+                             std::strspn(end, " ") == std::strlen(end);
+    if (digits_only && typed == 0) continue;
+    const std::int32_t date = digits_only ? widen_update_date(typed) : 0;
+    scr_rowcol(1, 0);
+    scr_clrl();
+    if (date != 0) return date;
+    putsn(" Not a date: type the update date as YYMMDD.", 1, 0, -1);
+  }
+}
+
+}  // namespace
+
+int quickquotesub(int fd) {
+  ff.sep = ' ';
+  std::memcpy(ff.order, "SCVOHL      ", sizeof ff.order);
+  scr_curson();
+  clear_rows(1, 9);
+  putsn("Source: ", 2, 0, -1);
+  puuts(exclambuf);
+  puuts(" Store data to what MORVA filename?\r\n\n");
+  puuts(" Enter a MORVA filename (or `.!' name or ESCape):");
+  scr_rowcol(4, 50);
+
+  std::string first;
+  if (!first_quote_name(fd, &first)) {
+    linereader_close(fd);
+    msg(" No quotes found in the file. Nothing was stored.", title, 1);
+    return 0;
+  }
+  scr_rowcol(2, 0);
+  scr_clrl();
+  typechart[0] = 'D';
+  typechart[1] = '\n';
+
+  const std::int32_t date = ask_update_date();
+  if (date == 0) {
+    linereader_close(fd);
+    return 0;
+  }
+  if (not_differ(first.c_str(), exclambuf)) {
+    linereader_close(fd);
+    return 0;
+  }
+
+  ScreenListener listener;
+  const QuoteOutcome r = quickquote_import(fd, date, first, listener);
+  linereader_close(fd);
+  if (!r.last_stored.empty()) std::snprintf(savenm, sizeof savenm, "%s", r.last_stored.c_str());
+  if (r.charts_failed > 0) {
+    msg(kWriteErr, kQQTitle, 1);
+    return 0;
+  }
+  return 1;
+}
+
+void do_quickquote() {
+  title = kQQTitle;
+  const int fd = dir_on_1stname(kQQPrompt, firstname);
+  if (fd <= 0) return;
+  for (;;) {
+    const int src = do_all(exclambuf, &exclamfile, fd);
+    if (src <= 0) break;
+    quickquotesub(src);
+    if (!exclamfile) break;
+  }
+}

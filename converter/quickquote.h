@@ -1,0 +1,99 @@
+// Quick-quote import (T): a file of one day's quotes in the long quote
+// format adds one daily bar per symbol, dated as the user types, to the
+// chart named after the symbol in the current directory.
+//
+// A quote record is five lines; fields are looked for from fixed columns:
+//   line 1: symbol from column 0 (up to the first blank), close from
+//           column 22, volume from column 66
+//   line 3: open from column 42, high from column 54, low from column 66
+//   lines 2, 4, 5: ignored
+// Lines of dashes (20 or more '-') and blank lines between records are
+// skipped.  Consecutive records of one symbol form one run; every run is
+// merged into its chart by the store splice, so a chart keeps one bar per
+// date and a later record for the same day replaces an earlier one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "chartdata/bar.h"
+
+inline constexpr int kQuoteLineSize = 256;  // line buffer; at most 254 characters a line
+inline constexpr std::size_t kQuoteFieldMax = 19;
+
+// The numeric text of a field that starts at column `col`: characters that
+// are not a digit, '+', '-' or '.' are skipped, then the run of digits, '+',
+// '-', '.' and '/' is taken (at most 19 characters).  A column beyond the
+// end of the line gives "".
+std::string quote_field(const char* line, std::size_t col);
+
+// One record as read from its five lines.
+struct QuoteRecord {
+  std::string name;  // chart name of the symbol
+  float open = 0, high = 0, low = 0, close = 0;
+  std::int32_t volume = 0;
+};
+// Parses the fields of a record from its first and third lines (either may
+// be null for a record cut short by the end of the file: its fields are 0).
+QuoteRecord parse_quote(const char* line1, const char* line3);
+
+// The update date as typed (yymmdd, leading zeros already dropped) widened
+// to yyyymmdd by the two-digit-year rule (21..99 -> 19xx, 00..20 -> 20xx).
+// 0 when the number is not a calendar date.
+std::int32_t widen_update_date(long typed);
+
+// What the import tells its dialogue.
+class QuickQuoteListener {
+ public:
+  virtual ~QuickQuoteListener() = default;
+  // Every 10th record of a chart's run, with that record's close.
+  virtual void progress(float close) { (void)close; }
+  // A run was merged into its chart (`ok`) or its chart was left unchanged.
+  virtual void chart_done(const std::string& name, bool ok) { (void)name, (void)ok; }
+  // A run whose chart would be the quote file itself (or the splice's
+  // temporary file) is skipped.
+  virtual void chart_refused(const std::string& name) { (void)name; }
+  // Polled between charts: true ends the import after the chart just done.
+  virtual bool stop_requested() { return false; }
+};
+
+struct QuoteOutcome {
+  int result = 0;           // 1: every run stored; 0: a chart failed or nothing was read
+  long charts_stored = 0;
+  long charts_failed = 0;
+  long charts_refused = 0;
+  long records = 0;         // records read
+  bool stopped = false;     // ended on request before the file was used up
+  std::string last_stored;  // name of the chart stored last ("" when none)
+};
+
+// Reads lines from `fd` until the first record line (not a dash line, not
+// blank) and returns its chart name in *name, leaving the reading position
+// at the start of that line.  0 when the file holds no record.
+int first_quote_name(int fd, std::string* name);
+
+// The import: every record from the reading position of `fd` on is merged
+// into its chart with the date `update_date` (yyyymmdd).  `first_name` is
+// the chart name of the first record (first_quote_name).  New charts are
+// daily charts whose header carries the update date.  Does not close fd.
+QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::string& first_name,
+                               QuickQuoteListener& listener);
+
+// The loop over charts behind quickquote_import, on the module state: the
+// quote file in fptextsrc, the update date in longsdate.  `name` (at least
+// 22 bytes) holds the first chart's name on entry and the last chart's
+// name on return.  Positive when every chart was stored, else 0.
+int send_quickq_tomorva(char* name);
+// Reads the records of the run of chart `name` and writes its bar to `tmp`
+// (nothing is written when tmp is null: the run is only passed over).
+// Leaves the next chart's name in get_the_symbol ("" at the end of the
+// file).  1 when the bar was written completely (or there was none), else 0.
+int save_qq_28(std::FILE* tmp, const char* name);
+
+// Dialogue on the open quote file `fd` (its name in exclambuf): asks for the
+// update date and imports.  Sets the format settings' field order to
+// "SCVOHL" and the separator to a blank.  Closes fd.  Non-zero after a
+// completed import; savenm then names the chart stored last.
+int quickquotesub(int fd);
