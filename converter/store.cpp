@@ -1,0 +1,133 @@
+// Store core: symbol runs of a text into charts, through the store splice.
+// No screen.
+#include "converter/store.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/faults.h"
+#include "chartdata/globals.h"
+#include "chartdata/osshims.h"
+#include "chartdata/safe_replace.h"
+#include "chartdata/splice.h"
+#include "converter/symbol_names.h"
+
+void order_run(std::vector<RunBar>& bars) {
+  auto by_date = [](const RunBar& a, const RunBar& b) { return a.bar.date < b.bar.date; };
+  if (!std::is_sorted(bars.begin(), bars.end(), by_date))
+    std::stable_sort(bars.begin(), bars.end(), by_date);
+  std::size_t w = 0;
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    if (w > 0 && bars[w - 1].bar.date == bars[i].bar.date && !bars[i].synthetic &&
+        !bars[w - 1].synthetic)
+      bars[w - 1] = bars[i];  // the later line of a date wins
+    else
+      bars[w++] = bars[i];
+  }
+  bars.resize(w);
+}
+
+std::string chart_path(const std::string& dir, const std::string& name) {
+  std::string file = (name.empty() || name == "." || name == "..") ? std::string("_") : name;
+  if (file[0] == '/' || dir.empty()) return file;
+  return dir + "/" + file;
+}
+
+int DirectoryCache::ensure(const std::string& dir) {
+  if (dir.empty() || known_.count(dir)) return 1;
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    sys_mkdir(dir.c_str());
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  }
+  known_.insert(dir);
+  return 1;
+}
+
+int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type) {
+  if (bars.empty()) return 1;
+  typechart[0] = chart_type;
+  typechart[1] = '\n';
+  longsdate = bars.front().bar.date;
+  const std::int32_t last = bars.back().bar.date;
+  // A chart that cannot be created under its name is stored as "_" in the
+  // same directory, merged like any chart (an earlier "_" keeps its bars).
+  std::string created;
+  if (!exist(path.c_str())) {
+    if (creatmorva(path.c_str())) {
+      created = path;
+    } else {
+      const std::string dir = dir_of(path);
+      path = dir == "." ? std::string("_") : dir + "/_";
+    }
+  }
+  SpliceOptions options;
+  options.fallback_name = false;
+  const int ok = store_splice(
+      path,
+      [&](std::FILE* tmp) {
+        // Encoded in blocks: one checked write per block, not per bar.
+        constexpr std::size_t kBlock = 256;
+        unsigned char buf[kBlock * kBarSize];
+        std::size_t k = 0;
+        for (const RunBar& rb : bars) {
+          encode_bar(rb.bar, buf + k * kBarSize);
+          if (++k == kBlock) {
+            if (!checked_write(tmp, buf, k * kBarSize)) return 0;
+            k = 0;
+          }
+        }
+        if (k && !checked_write(tmp, buf, k * kBarSize)) return 0;
+        longedate = last;
+        return 1;
+      },
+      options);
+  // A chart made here for a store that then failed is removed again.
+  if (!ok && !created.empty()) ::unlink(created.c_str());
+  return ok;
+}
+
+namespace {
+
+std::string file_part(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int store_text(TextSource& src, std::string& name, const TextStoreParams& params,
+               StoreReport& report) {
+  LineParser parser(params.format, params.textname, params.volume_factor, report);
+  DirectoryCache dirs;
+  std::vector<RunBar> bars;
+  std::string next;
+  std::string last_path;
+  for (;;) {
+    const std::string cursym = name;
+    std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(params.textname, name);
+    report.chart_dir(dir);
+    // A directory that cannot be made: the chart goes to the current one.
+    if (!dirs.ensure(dir)) dir.clear();
+    std::string path = chart_path(dir, name);
+    bars.clear();
+    save28r(bars, cursym, src, parser, next, report);
+    order_run(bars);
+    const int result = store_run(path, bars, params.chart_type);
+    report.chart_done(file_part(path), result);
+    if (!result || next.empty()) {
+      name = path;
+      return result;
+    }
+    last_path = path;
+    if (report.stop_between_charts()) {
+      // The next symbol was not stored; the caller keeps the last chart stored.
+      name = last_path;
+      return result;
+    }
+    name = next;
+  }
+}

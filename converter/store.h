@@ -1,0 +1,81 @@
+// Storing the bars of a text into chart files: one chart per symbol run,
+// each in the storage directory its text file's extension and its first
+// letter choose, merged with the bars the chart already holds.
+//
+// How a run is merged: its bars are put in ascending date order with one bar
+// per date (a later line for the same date replaces an earlier one), and
+// they replace the stored bars dated from the run's first to its last
+// date.  Stored bars outside that range stay.  So the replaced range is
+// bounded by the bars actually written: lines skipped by the start date, a
+// run that writes no bar (its chart is left untouched) and descending or
+// mixed lines never cost a stored bar.  Bars with time-of-day dates (several
+// lines share one synthetic date) are all kept, in text order.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "converter/globals.h"
+#include "converter/text_to_chart.h"
+
+struct TextStoreParams {
+  FormatSettings format{};   // field order, separator, date code, start date
+  std::string textname;      // text file's name: extension -> directory, fallback date
+  int volume_factor = 1;     // 100 for "ASCII" lists
+  char chart_type = 'D';     // type letter of charts created here
+};
+
+// What the store tells its caller, beyond the line messages of TextReport.
+class StoreReport : public TextReport {
+ public:
+  // A chart is about to be stored into directory `dir` ("" = current).
+  virtual void chart_dir(const std::string&) {}
+  // The chart `chart` (name without directory) was stored (ok 1) or its
+  // store failed and it was left as it was (ok 0).
+  virtual void chart_done(const std::string&, int) {}
+  // Asked between two charts: true stops the run (ESC).
+  virtual bool stop_between_charts() { return false; }
+};
+
+// Puts a run's bars into ascending date order, one bar per date, keeping
+// the last bar of each date; bars with synthetic (time-of-day) dates are
+// all kept, in text order.
+void order_run(std::vector<RunBar>& bars);
+
+// The path a chart is stored under: storage directory + "/" + name, or the
+// name itself when it is absolute.  Names that cannot name a file ("", "."
+// and "..") become "_".
+std::string chart_path(const std::string& dir, const std::string& name);
+
+// Creates the storage directory when missing (one level at a time) and
+// remembers the directories known to exist.  Returns 1 when it exists.
+class DirectoryCache {
+ public:
+  int ensure(const std::string& dir);
+
+ private:
+  std::set<std::string> known_;
+};
+
+// Merges the ordered bars of one run into the chart at `path` through the
+// store splice; `path` may become the fallback "_".  A run without bars
+// leaves the chart as it is.  1 when stored (or nothing to store), 0 when
+// the store failed; the chart is then byte for byte as it was.
+int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type);
+
+// The whole store of a text (sendto_morva's work): reads the lines of `src`
+// from its current position, the first chart being `name`; with a symbol
+// column every change of symbol starts the next chart.  Returns 1 when the
+// last chart was stored completely, else 0.  On return `name` holds the
+// last chart's path (directory, "/", name), or, when the caller stopped the
+// run between two charts, the next symbol, which was not stored.
+int store_text(TextSource& src, std::string& name, const TextStoreParams& params,
+               StoreReport& report);
+
+// Dialogue: stores the text open in fptextsrc into `name` (at least 81
+// bytes) and the charts of further symbols, showing the directory at row
+// 2, column 41 and each chart's name at the cursor; ESC waiting between two
+// charts stops the run.  Returns 1 when the last chart was stored.
+int sendto_morva(char* name, char* textname);

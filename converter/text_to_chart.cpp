@@ -1,0 +1,435 @@
+// Text-to-chart core: dates, the field walk, lines into bars.  No screen.
+#include "converter/text_to_chart.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "chartdata/encodings.h"
+#include "chartdata/globals.h"
+#include "chartdata/linereader.h"
+#include "converter/symbol_names.h"
+
+int tentimes = 0;
+int telerate_date = 711750;  // 14 September 1948
+const char* Mcal = "janfebmaraprmayjunjulaugsepoctnovdec";
+
+namespace {
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_numeric(char c) { return is_digit(c) || c == '+' || c == '-' || c == '.'; }
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// strtod's value of text; the common decimal forms go through from_chars,
+// which rounds exactly as strtod does, the rare ones through strtod itself.
+double read_double(const char* text) {
+  const char* p = text;
+  while (is_space(*p)) ++p;
+  bool neg = false;
+  const char* q = p;
+  if (*q == '+' || *q == '-') {
+    neg = *q == '-';
+    ++q;
+  }
+  if (!is_digit(*q) && *q != '.') return std::strtod(text, nullptr);  // inf, nan or nothing
+  if (q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) return std::strtod(text, nullptr);
+  const char* end = q;
+  while (is_digit(*end) || *end == '.' || *end == 'e' || *end == 'E' ||
+         ((*end == '+' || *end == '-') && (end[-1] == 'e' || end[-1] == 'E')))
+    ++end;
+  double v = 0;
+  auto r = std::from_chars(q, end, v, std::chars_format::general);
+  if (r.ec == std::errc::invalid_argument) return neg ? -0.0 : 0.0;
+  if (r.ec != std::errc()) return std::strtod(text, nullptr);  // out of range: strtod's value
+  return neg ? -v : v;
+}
+
+// The leading decimal integer as atoi reads it, saturated.
+std::int64_t read_int(const char* p) {
+  while (is_space(*p)) ++p;
+  bool neg = false;
+  if (*p == '+' || *p == '-') neg = *p++ == '-';
+  std::int64_t v = 0;
+  const std::int64_t cap = std::int64_t(1) << 40;
+  while (is_digit(*p)) {
+    if (v < cap) v = v * 10 + (*p - '0');
+    ++p;
+  }
+  return neg ? -v : v;
+}
+
+std::int32_t clamp32(std::int64_t v) {
+  if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(v);
+}
+
+const char* skip_digits(const char* p) {
+  while (is_digit(*p)) ++p;
+  return p;
+}
+
+// Validation shared by the calendar codes.
+int finish_date(long year, long month, long day, std::int32_t* date) {
+  if (year < 1000 || year > 2999 || day < 1 || day > 31 || month == 0 || month < 0 || month > 99)
+    return 0;
+  *date = static_cast<std::int32_t>(year * 10000 + month * 100 + day);
+  return 1;
+}
+
+// Splits a yyyymmdd-like number as codes 0 and 3 do.
+void split_number(double v, long* year, long* month, long* day) {
+  *year = static_cast<long>(v / 10000);
+  double rest = v - static_cast<double>(*year) * 10000;
+  *month = static_cast<long>(rest) / 100;
+  *day = static_cast<long>(rest - static_cast<double>(*month) * 100);
+}
+
+int date_code0(const char* text, std::int32_t* date) {
+  double v = read_double(text);
+  if (!(v >= 10000000.0) || !(v < 30000000.0)) return 0;  // below the range, or a year past 2999
+  long y, m, d;
+  split_number(v, &y, &m, &d);
+  return finish_date(y, m, d, date);
+}
+
+int date_code1(char* text, std::int32_t* date) {
+  long day = static_cast<long>(read_int(text));
+  char* p = text;
+  while (is_digit(*p) || *p == ' ' || *p == '-') ++p;
+  int month = search(p);
+  for (int i = 0; i < 3 && *p; ++i) ++p;
+  while (*p == '0' || *p == ' ' || *p == '-') ++p;
+  std::int64_t yy = read_int(p);
+  if (yy > 100000 || yy < -100000) return 0;
+  long year = Y2000_99to1999(static_cast<int>(yy));
+  return finish_date(year, month, day, date);
+}
+
+int date_code2(const char* text, std::int32_t* date, bool* synthetic) {
+  char buf[28];
+  std::size_t n = 0;
+  while (n < 27 && text[n]) {
+    buf[n] = text[n];
+    ++n;
+  }
+  buf[n] = '\0';
+  const char* p = buf;
+  while (*p && !is_digit(*p)) ++p;
+  if (!*p) return 0;
+  std::int64_t month = read_int(p);
+  p = skip_digits(p);
+  if (*p != '/' && *p != '\\' && *p != ':') return 0;
+  ++p;
+  std::int64_t day = read_int(p);
+  // read_int may pass blanks and a sign; the day's digits end where they end
+  while (is_space(*p)) ++p;
+  if (*p == '+' || *p == '-') ++p;
+  p = skip_digits(p);
+  if (*p == ':') {
+    ++tentimes;
+    if (tentimes % 30 == 0) ++telerate_date;
+    *date = ntod(telerate_date);
+    if (synthetic) *synthetic = true;
+    return 1;
+  }
+  if (*p != '/' && *p != '\\') return 0;
+  if (p[1] == '\0' || p[2] == '\0' || !is_digit(p[2])) return 0;
+  ++p;
+  while (*p == '0') ++p;
+  std::int64_t yy = read_int(p);
+  if (yy < 0) return 0;
+  if (yy > 99) yy %= 100;
+  long year = Y2000_99to1999(static_cast<int>(yy));
+  if (month > 99 || day > 99) return 0;
+  return finish_date(year, static_cast<long>(month), static_cast<long>(day), date);
+}
+
+int date_code3(const char* text, std::int32_t* date) {
+  const char* p = text;
+  while (*p && !is_digit(*p)) ++p;
+  if (!*p) return 0;
+  while (*p == '0') ++p;
+  double v = read_double(p);
+  if (!(v >= 101.0) || !(v < 30000000.0)) return 0;  // too small, or a year past 2999
+  long yy, m, d;
+  split_number(v, &yy, &m, &d);
+  return finish_date(Y2000_99to1999(static_cast<int>(yy)), m, d, date);
+}
+
+}  // namespace
+
+// ---- Pure helpers ----------------------------------------------------------
+
+const char* finddigit(const char* text) {
+  for (const char* p = text; *p; ++p)
+    if (is_numeric(*p) || *p == '\n') return p;
+  return nullptr;
+}
+
+int search(char* text) {
+  for (int i = 0; i < 3 && text[i]; ++i) text[i] = lower(text[i]);
+  if (!text[0] || !text[1] || !text[2]) return 0;
+  for (int m = 0; m < 12; ++m)
+    if (std::strncmp(text, Mcal + 3 * m, 3) == 0) return m + 1;
+  return 0;
+}
+
+int parse_date(const char* text, int code, std::int32_t* date, bool* synthetic) {
+  if (synthetic) *synthetic = false;
+  switch (code) {
+    case 0:
+      return date_code0(text, date);
+    case 1: {
+      // search() lowers the month name in place; work on a copy.
+      std::string copy(text);
+      return date_code1(copy.data(), date);
+    }
+    case 2:
+      return date_code2(text, date, synthetic);
+    case 3:
+      return date_code3(text, date);
+    default:
+      return 0;
+  }
+}
+
+float read_price(const char* text) { return static_cast<float>(read_double(text)); }
+
+std::int64_t read_integer(const char* text) { return clamp32(read_int(text)); }
+
+int volume_factor(bool list_active, const char* listname) {
+  if (list_active && listname &&
+      (std::strncmp(listname, "ASCII", 5) == 0 || std::strncmp(listname, "ascii", 5) == 0))
+    return 100;
+  return 1;
+}
+
+std::int32_t start_date_of(const FormatSettings& f) {
+  char buf[9];
+  std::memcpy(buf, f.startdate, 8);
+  buf[8] = '\0';
+  return clamp32(read_int(buf));
+}
+
+int slot_of(char letter, int place) {
+  switch (letter) {
+    case 'S': return 0;
+    case 'D': return 4;
+    case 'O': return 5;
+    case 'H': return 6;
+    case 'L': return 7;
+    case 'C': return 8;
+    case 'V': return 9;
+    case 'I': return 10;
+    case 'M': return place == 0 ? 12 : place == 2 ? 13 : 11;
+    default: return -1;
+  }
+}
+
+// ---- The field walk -----------------------------------------------------------
+
+int walk_fields(std::string_view line, const FormatSettings& f, const std::string* cursym,
+                FieldSlots& out, std::size_t* symbol_end) {
+  for (auto& s : out.slot) s[0] = '\0';
+  out.symbol.clear();
+  const char sep = f.sep;
+  const std::size_t n = line.size();
+  std::size_t pos = 0;
+  auto next_numeric = [&](std::size_t from) {
+    while (from < n && !is_numeric(line[from]) && line[from] != '\n') ++from;
+    return from;
+  };
+  for (int place = 0; place < 12; ++place) {
+    const char letter = f.order[place];
+    const int slot = slot_of(letter, place);
+    if (slot < 0) continue;
+    if (letter == 'S') {
+      std::size_t end = pos;
+      while (end < n && line[end] != sep) ++end;
+      out.symbol = symbol_to_name(line.substr(pos, end - pos), sep);
+      std::size_t k = 0;
+      for (; k < out.symbol.size() && k < kFieldMax; ++k) out.slot[0][k] = out.symbol[k];
+      out.slot[0][k] = '\0';
+      if (symbol_end) *symbol_end = end;
+      if (cursym && out.symbol != *cursym) return 1;
+      pos = next_numeric(end);
+      if (pos >= n) return 0;
+      continue;
+    }
+    pos = next_numeric(pos);
+    if (pos >= n) return 0;
+    std::size_t end = pos;
+    if (letter == 'D' && f.datecode != 0) end = std::min(n, pos + 6);
+    while (end < n && (is_numeric(line[end]) || line[end] == ':')) ++end;
+    if (end < n && line[end] != sep)
+      while (end < n && line[end] != sep) ++end;
+    const std::size_t len = std::min<std::size_t>(end - pos, kFieldMax);
+    std::memcpy(out.slot[slot], line.data() + pos, len);
+    out.slot[slot][len] = '\0';
+    pos = end;
+    if (pos < n && line[pos] == sep) ++pos;
+  }
+  return 0;
+}
+
+// ---- Lines into bars ------------------------------------------------------------
+
+LineParser::LineParser(const FormatSettings& f, std::string textname, int volume_factor,
+                       TextReport& report)
+    : f_(f), textname_(std::move(textname)), factor_(volume_factor), report_(report) {
+  for (int i = 0; i < 12; ++i) {
+    if (f_.order[i] == 'S') has_s_ = true;
+    if (f_.order[i] == 'D') has_d_ = true;
+  }
+  start_ = start_date_of(f_);
+}
+
+bool LineParser::date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic) {
+  if (has_d_) {
+    if (parse_date(s.slot[4], f_.datecode, date, synthetic)) return true;
+    report_.bad_date();
+  }
+  if (parse_date(textname_.c_str(), f_.datecode, date, synthetic)) return true;
+  report_.bad_date();
+  report_.bad_name_date();
+  return false;
+}
+
+void LineParser::parse(std::string_view line, const std::string& cursym, ParsedLine& out) {
+  out.synthetic = false;
+  if (line.size() <= 6) {
+    out.kind = LineKind::kIgnored;
+    return;
+  }
+  if (walk_fields(line, f_, has_s_ ? &cursym : nullptr, slots_) == 1) {
+    out.kind = LineKind::kSymbolChange;
+    out.symbol = slots_.symbol;
+    return;
+  }
+  std::int32_t date = 0;
+  bool synthetic = false;
+  if (!date_of(slots_, &date, &synthetic)) {
+    out.kind = LineKind::kBadDate;
+    return;
+  }
+  if (date < start_) {
+    skipping_ = true;
+    report_.early_date();
+    out.kind = LineKind::kEarly;
+    return;
+  }
+  if (skipping_) {
+    skipping_ = false;
+    report_.early_dates_done();
+  }
+  BarRecord& b = out.bar;
+  b.date = date;
+  b.open = read_price(slots_.slot[5]);
+  b.high = read_price(slots_.slot[6]);
+  b.low = read_price(slots_.slot[7]);
+  b.close = read_price(slots_.slot[8]);
+  b.volume = clamp32(read_int(slots_.slot[9]) * factor_);
+  b.openint = clamp32(read_int(slots_.slot[10]));
+  out.synthetic = synthetic;
+  out.kind = LineKind::kBar;
+}
+
+// ---- Reading a text ----------------------------------------------------------------
+
+bool TextSource::next(std::string_view& line) {
+  if (again_ && have_) {
+    again_ = false;
+    line = std::string_view(buf_, len_);
+    return true;
+  }
+  again_ = false;
+  if (!mygts(buf_, kLineBudget, fd_)) {
+    have_ = false;
+    return false;
+  }
+  have_ = true;
+  len_ = std::strlen(buf_);
+  line = std::string_view(buf_, len_);
+  return true;
+}
+
+void save28r(std::vector<RunBar>& bars, const std::string& cursym, TextSource& src,
+             LineParser& parser, std::string& nextsym, TextReport& report) {
+  ParsedLine p;
+  std::string_view line;
+  int count = 0;
+  nextsym.clear();
+  while (src.next(line)) {
+    parser.parse(line, cursym, p);
+    if (p.kind == LineKind::kSymbolChange) {
+      nextsym = p.symbol;
+      src.unread();
+      return;
+    }
+    if (p.kind != LineKind::kBar) continue;
+    bb = p.bar;
+    bars.push_back({p.bar, p.synthetic});
+    if (++count % 10 == 0) report.progress(p.bar);
+  }
+}
+
+// ---- Reading the first lines --------------------------------------------------------
+
+int first_symbol(int fd, const FormatSettings& f, std::string& name) {
+  int field = 0;
+  for (int i = 0; i < 12; ++i)
+    if (f.order[i] == 'S') {
+      field = i + 1;
+      break;
+    }
+  char buf[kLineBudget];
+  while (mygts(buf, kLineBudget, fd)) {
+    std::string sym = symbol_to_name(piece(buf, f.sep, field), f.sep);
+    if (sym.compare(0, 20, "--------------------") == 0) continue;
+    go_back_a_line(fd);
+    name = sym;
+    return 1;
+  }
+  return 0;
+}
+
+void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::int32_t dates[2],
+                     int* count, TextReport& report) {
+  *count = 0;
+  bool has_d = false;
+  for (int i = 0; i < 12; ++i)
+    if (f.order[i] == 'D') has_d = true;
+  char buf[kLineBudget];
+  // The first line whose date parses.
+  for (;;) {
+    if (!mygts(buf, kLineBudget, fd)) return;
+    const char* from = buf;
+    if (symbol_in_use) {
+      from = std::strchr(buf, f.sep);
+      if (!from) return;
+    }
+    if (!has_d) return;
+    if (parse_date(from, f.datecode, &dates[0])) break;
+    report.bad_date();
+  }
+  *count = 1;
+  if (!mygts(buf, kLineBudget, fd)) return;
+  const char* from = buf;
+  if (symbol_in_use) {
+    from = std::strchr(buf, f.sep);
+    if (!from) return;
+  }
+  from = finddigit(from);
+  if (!from) return;
+  if (!parse_date(from, f.datecode, &dates[1])) {
+    report.bad_date();
+    return;
+  }
+  *count = 2;
+}
