@@ -1,0 +1,321 @@
+// TechTools conversion core: record decoding, the chart bytes written, and
+// that a failed conversion leaves an existing chart exactly as it was.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/faults.h"
+#include "converter/techtools.h"
+#include "support/tempdir.h"
+
+namespace {
+
+// ---- Expected bytes, built here by hand -------------------------------------
+
+void le16(Bytes& b, unsigned v) {
+  b.push_back(static_cast<unsigned char>(v));
+  b.push_back(static_cast<unsigned char>(v >> 8));
+}
+void le32(Bytes& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+void lef(Bytes& b, float f) {
+  std::uint32_t v;
+  std::memcpy(&v, &f, 4);
+  le32(b, v);
+}
+
+struct TechRec {
+  unsigned serial, open, high, low, close;
+  std::uint32_t volume, openint;  // 24-bit
+};
+
+Bytes tech_file(int price_type, const std::vector<TechRec>& recs) {
+  Bytes b;
+  le16(b, static_cast<unsigned>(price_type) & 0xFFFF);
+  for (int i = 0; i < 14; ++i) b.push_back(0xEE);  // not read
+  for (const TechRec& r : recs) {
+    le16(b, r.serial);
+    le16(b, r.open);
+    le16(b, r.high);
+    le16(b, r.low);
+    le16(b, r.close);
+    for (int i = 0; i < 3; ++i) b.push_back(static_cast<unsigned char>(r.volume >> (8 * i)));
+    for (int i = 0; i < 3; ++i) b.push_back(static_cast<unsigned char>(r.openint >> (8 * i)));
+  }
+  return b;
+}
+
+Bytes chart_header(std::int32_t date) {
+  Bytes h(128, ' ');
+  h[0] = 0;
+  h[77] = '/';
+  h[109] = 0;
+  h[116] = 'D';
+  h[117] = '\n';
+  Bytes d;
+  le32(d, static_cast<std::uint32_t>(date));
+  std::copy(d.begin(), d.end(), h.begin() + 118);
+  return h;
+}
+
+void bar(Bytes& b, std::int32_t date, float o, float h, float l, float c, std::int32_t v,
+         std::int32_t oi) {
+  le32(b, static_cast<std::uint32_t>(date));
+  lef(b, o);
+  lef(b, h);
+  lef(b, l);
+  lef(b, c);
+  le32(b, static_cast<std::uint32_t>(v));
+  le32(b, static_cast<std::uint32_t>(oi));
+}
+
+class StopAfter : public TechToolsListener {
+ public:
+  explicit StopAfter(long n) : n_(n) {}
+  void bar_written(long count, const BarRecord&) override { last_ = count; }
+  bool stop_requested() override { return last_ >= n_; }
+  long last_ = 0;
+
+ private:
+  long n_;
+};
+
+class TechToolsCore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    faults_reset();
+    old_reporter_ = diskfull_reporter;
+    diskfull_reporter = [](const char*) {};
+  }
+  void TearDown() override {
+    faults_reset();
+    diskfull_reporter = old_reporter_;
+  }
+
+  // Converts `source` bytes into dir/chart.
+  TechOutcome convert(const Bytes& source, TechToolsListener& l) {
+    const std::string src = dir_.file("prices.tt");
+    EXPECT_TRUE(write_file(src, source));
+    const int fd = ::open(src.c_str(), O_RDONLY);
+    EXPECT_GT(fd, 0);
+    TechOutcome r = techtools_convert(fd, target(), l);
+    ::close(fd);
+    return r;
+  }
+  TechOutcome convert(const Bytes& source) {
+    TechToolsListener quiet;
+    return convert(source, quiet);
+  }
+  std::string target() const { return dir_.file("chart"); }
+
+  TempDir dir_{"morva-techtools"};
+  DiskFullReporter old_reporter_ = nullptr;
+};
+
+}  // namespace
+
+TEST(TechToolsBar, SerialDatesComeOutAsFullCalendarDates) {
+  struct Case {
+    unsigned serial;
+    std::int32_t date;
+  };
+  const Case cases[] = {
+      {0, 18991230},     {1, 18991231},     {36525, 19991231}, {36526, 20000101},
+      {36585, 20000229}, {36586, 20000301}, {65535, 20790604},
+  };
+  for (const Case& c : cases) {
+    Bytes rec = tech_file(0, {{c.serial, 1, 1, 1, 1, 0, 0}});
+    const BarRecord b = techtools_bar(0, rec.data() + kTechHeaderSize);
+    EXPECT_EQ(b.date, c.date) << "serial " << c.serial;
+  }
+}
+
+TEST(TechToolsBar, EachPriceFieldDecodesByThePriceType) {
+  struct Case {
+    int type;
+    unsigned code;
+    float price;
+  };
+  const Case cases[] = {
+      {-3, 1237, 123.875f}, {-5, 9916, 99.5f},  {-1, 1005, 102.5f}, {0, 65535, 65535.0f},
+      {2, 12345, 123.45f},  {100, 7, 700.0f},   {1000, 3, 3000.0f},  {7, 100, 0.0f},
+  };
+  for (const Case& c : cases) {
+    // The code sits in a different field each time; the other fields hold 0.
+    for (int field = 0; field < 4; ++field) {
+      unsigned codes[4] = {0, 0, 0, 0};
+      codes[field] = c.code;
+      Bytes rec = tech_file(c.type, {{36526, codes[0], codes[1], codes[2], codes[3], 0, 0}});
+      const BarRecord b = techtools_bar(c.type, rec.data() + kTechHeaderSize);
+      const float got[4] = {b.open, b.high, b.low, b.close};
+      for (int i = 0; i < 4; ++i)
+        EXPECT_FLOAT_EQ(got[i], i == field ? c.price : 0.0f)
+            << "type " << c.type << " code " << c.code << " field " << field << " read " << i;
+    }
+  }
+}
+
+TEST(TechToolsBar, VolumeAndOpenInterestAreThreeByteLittleEndian) {
+  Bytes rec = tech_file(0, {{36526, 0, 0, 0, 0, 0x0F4240, 0xFFFFFF}});
+  EXPECT_EQ(rec[16 + 10], 0x40);
+  EXPECT_EQ(rec[16 + 11], 0x42);
+  EXPECT_EQ(rec[16 + 12], 0x0F);
+  const BarRecord b = techtools_bar(0, rec.data() + kTechHeaderSize);
+  EXPECT_EQ(b.volume, 1000000);
+  EXPECT_EQ(b.openint, 16777215);
+}
+
+TEST_F(TechToolsCore, HeaderOnlyFileGivesAnEmptyChartThatCountsAsStored) {
+  const TechOutcome r = convert(tech_file(-3, {}));
+  EXPECT_EQ(r.result, TechResult::kStored);
+  EXPECT_TRUE(r.stored());
+  EXPECT_EQ(r.bars, 0);
+  EXPECT_EQ(read_file(target()), chart_header(0));
+}
+
+TEST_F(TechToolsCore, ChartHoldsEveryRecordInOrderWithTheLastDateInItsHeader) {
+  const Bytes src = tech_file(-3, {
+                                      {36525, 1230, 1237, 1221, 1234, 0x0F4240, 12},
+                                      {36526, 1234, 1240, 1230, 1237, 500, 0},
+                                      {36529, 1, 2, 3, 4, 0xFFFFFF, 0x010203},
+                                  });
+  const TechOutcome r = convert(src);
+  ASSERT_EQ(r.result, TechResult::kStored);
+  EXPECT_EQ(r.bars, 3);
+  EXPECT_EQ(r.first_date, 19991231);
+  EXPECT_EQ(r.last_date, 20000104);
+
+  Bytes want = chart_header(20000104);
+  bar(want, 19991231, 123.0f, 123.875f, 122.125f, 123.5f, 1000000, 12);
+  bar(want, 20000101, 123.5f, 124.0f, 123.0f, 123.875f, 500, 0);
+  bar(want, 20000104, 0.125f, 0.25f, 0.375f, 0.5f, 16777215, 0x010203);
+  EXPECT_EQ(read_file(target()), want);
+}
+
+TEST_F(TechToolsCore, PartialLastRecordIsIgnored) {
+  Bytes src = tech_file(0, {{36526, 10, 11, 9, 10, 100, 0}});
+  for (int i = 0; i < 15; ++i) src.push_back(0x11);
+  const TechOutcome r = convert(src);
+  ASSERT_EQ(r.result, TechResult::kStored);
+  EXPECT_EQ(read_file(target()).size(), 128u + 28u);
+}
+
+TEST_F(TechToolsCore, ManyRecordsAcrossReadBlocksAreAllConverted) {
+  std::vector<TechRec> recs;
+  for (unsigned i = 0; i < 2500; ++i) recs.push_back({30000 + i, i, i + 2, i, i + 1, i * 7, i});
+  const TechOutcome r = convert(tech_file(0, recs));
+  ASSERT_EQ(r.result, TechResult::kStored);
+  const Bytes chart = read_file(target());
+  ASSERT_EQ(chart.size(), 128u + 2500u * 28u);
+  // Spot-check the last bar's close and volume.
+  const unsigned char* last = chart.data() + 128 + 2499 * 28;
+  float close;
+  std::uint32_t raw = std::uint32_t(last[16]) | std::uint32_t(last[17]) << 8 |
+                      std::uint32_t(last[18]) << 16 | std::uint32_t(last[19]) << 24;
+  std::memcpy(&close, &raw, 4);
+  EXPECT_FLOAT_EQ(close, 2500.0f);
+  EXPECT_EQ(last[20] | last[21] << 8 | last[22] << 16, 2499 * 7);
+}
+
+TEST_F(TechToolsCore, RecordsOutOfDateOrderAreLeftOut) {
+  const TechOutcome r = convert(tech_file(0, {
+                                                 {36530, 1, 1, 1, 1, 0, 0},
+                                                 {36529, 2, 2, 2, 2, 0, 0},
+                                                 {36530, 3, 3, 3, 3, 0, 0},
+                                                 {36531, 4, 4, 4, 4, 0, 0},
+                                             }));
+  ASSERT_EQ(r.result, TechResult::kStored);
+  EXPECT_EQ(r.bars, 2);
+  EXPECT_EQ(r.out_of_order, 2);
+  Bytes want = chart_header(20000106);
+  bar(want, 20000105, 1, 1, 1, 1, 0, 0);
+  bar(want, 20000106, 4, 4, 4, 4, 0, 0);
+  EXPECT_EQ(read_file(target()), want);
+}
+
+TEST_F(TechToolsCore, ExistingChartIsReplacedNotMerged) {
+  Bytes old = chart_header(19990101);
+  bar(old, 19990101, 5, 5, 5, 5, 5, 5);
+  bar(old, 20000101, 6, 6, 6, 6, 6, 6);
+  ASSERT_TRUE(write_file(target(), old));
+  ASSERT_EQ(convert(tech_file(0, {{36527, 7, 7, 7, 7, 7, 7}})).result, TechResult::kStored);
+  Bytes want = chart_header(20000102);
+  bar(want, 20000102, 7, 7, 7, 7, 7, 7);
+  EXPECT_EQ(read_file(target()), want);
+}
+
+TEST_F(TechToolsCore, StopRequestKeepsTheBarsSoFarAsTheChart) {
+  StopAfter stop(2);
+  const TechOutcome r = convert(tech_file(0, {
+                                                 {36526, 1, 1, 1, 1, 0, 0},
+                                                 {36527, 2, 2, 2, 2, 0, 0},
+                                                 {36528, 3, 3, 3, 3, 0, 0},
+                                             }),
+                                stop);
+  EXPECT_EQ(r.result, TechResult::kStopped);
+  EXPECT_TRUE(r.stored());
+  Bytes want = chart_header(20000102);
+  bar(want, 20000101, 1, 1, 1, 1, 0, 0);
+  bar(want, 20000102, 2, 2, 2, 2, 0, 0);
+  EXPECT_EQ(read_file(target()), want);
+}
+
+TEST_F(TechToolsCore, FailuresLeaveTheExistingChartByteForByte) {
+  Bytes old = chart_header(19990101);
+  bar(old, 19990101, 5, 5, 5, 5, 5, 5);
+  const Bytes src = tech_file(0, {{36526, 1, 1, 1, 1, 0, 0}, {36527, 2, 2, 2, 2, 0, 0}});
+  struct Case {
+    const char* what;
+    FaultPlan plan;
+    TechResult result;
+  };
+  const Case cases[] = {
+      {"header write", FaultPlan{.fail_write = 1}, TechResult::kWriteFailed},
+      {"bar write", FaultPlan{.fail_write = 2}, TechResult::kWriteFailed},
+      {"header date write", FaultPlan{.fail_write = 3}, TechResult::kWriteFailed},
+      {"temporary file", FaultPlan{.fail_create = 1}, TechResult::kCreateFailed},
+      {"rename", FaultPlan{.fail_rename = 1}, TechResult::kWriteFailed},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(write_file(target(), old));
+    g_faults = c.plan;
+    const TechOutcome r = convert(src);
+    faults_reset();
+    EXPECT_EQ(r.result, c.result) << c.what;
+    EXPECT_FALSE(r.stored()) << c.what;
+    EXPECT_EQ(read_file(target()), old) << c.what;
+    EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"chart", "prices.tt"})) << c.what;
+  }
+}
+
+TEST_F(TechToolsCore, FailedConversionCreatesNoNewChart) {
+  g_faults.fail_write = 2;
+  EXPECT_EQ(convert(tech_file(0, {{36526, 1, 1, 1, 1, 0, 0}})).result, TechResult::kWriteFailed);
+  EXPECT_FALSE(file_exists(target()));
+}
+
+TEST_F(TechToolsCore, SourceShorterThanItsHeaderIsRefused) {
+  Bytes old = chart_header(19990101);
+  ASSERT_TRUE(write_file(target(), old));
+  for (std::size_t n : {0u, 1u, 15u}) {
+    const TechOutcome r = convert(Bytes(n, 0x01));
+    EXPECT_EQ(r.result, TechResult::kNotTechTools) << n;
+    EXPECT_EQ(read_file(target()), old) << n;
+  }
+}
+
+TEST_F(TechToolsCore, TargetInAMissingFolderCannotBeCreated) {
+  const std::string src = dir_.file("prices.tt");
+  ASSERT_TRUE(write_file(src, tech_file(0, {{36526, 1, 1, 1, 1, 0, 0}})));
+  const int fd = ::open(src.c_str(), O_RDONLY);
+  TechToolsListener quiet;
+  const TechOutcome r = techtools_convert(fd, dir_.file("no/such/chart"), quiet);
+  ::close(fd);
+  EXPECT_EQ(r.result, TechResult::kCreateFailed);
+}
