@@ -177,8 +177,13 @@ FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
     auto next = [&](BarRecord& b) { return read_bar(src, &b) == 1; };
     pass = fold_pass(next, kind, already_weekly, idx, &progress);
   }
+  bool read_error = std::ferror(src) != 0;
   std::fclose(src);
   result.stopped = pass.stopped;
+  if (read_error) {  // a source that cannot be read to its end is not folded at all
+    result.status = kFoldFailed;
+    return result;
+  }
   if (!pass.any) {
     result.status = kFoldNoBars;
     return result;

@@ -1,0 +1,129 @@
+#include "converter/adjust.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <unistd.h>
+
+#include "chartdata/chartfile.h"
+
+namespace {
+
+bool is_operator(char op) { return op == '+' || op == '-' || op == '*' || op == '/'; }
+
+std::string strip_trailing_slashes(std::string s) {
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+float doop(float price, char op, double k) {
+  switch (op) {
+    case '+': return static_cast<float>(price + k);
+    case '-': return static_cast<float>(price - k);
+    case '*': return static_cast<float>(price * k);
+    case '/': return static_cast<float>(price / k);
+    default: return price;
+  }
+}
+
+std::int32_t adjust_volume(std::int32_t volume, char op, float k) {
+  if (volume < 0) return volume;
+  double v;
+  if (op == '/') v = double(volume) * k;
+  else if (op == '*') v = double(volume) / k;
+  else return volume;
+  v = std::trunc(v);
+  // A split by a large constant can leave the 32-bit range; the volume is
+  // held at its edge rather than wrapped into a meaningless value.
+  constexpr double lo = std::numeric_limits<std::int32_t>::min();
+  constexpr double hi = std::numeric_limits<std::int32_t>::max();
+  if (!(v >= lo)) return std::numeric_limits<std::int32_t>::min();
+  if (!(v <= hi)) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(v);
+}
+
+BarRecord adjust_bar(const BarRecord& in, char op, float k) {
+  BarRecord out = in;  // date and open interest unchanged
+  out.volume = adjust_volume(in.volume, op, k);
+  // Bars with a negative volume get their own prices with the operator
+  // applied, like every other bar.
+  out.open = doop(in.open, op, k);
+  out.high = doop(in.high, op, k);
+  out.low = doop(in.low, op, k);
+  out.close = doop(in.close, op, k);
+  return out;
+}
+
+int parse_constant(const char* text, float* k) {
+  float v = static_cast<float>(std::strtod(text, nullptr));
+  if (v == 0.0f || !std::isfinite(v)) return 0;
+  *k = v;
+  return 1;
+}
+
+std::string name_from_data_dir(const std::string& cwd, const std::string& datadir,
+                               const std::string& name) {
+  if (!name.empty() && name[0] == '/') return name;
+  std::string here = strip_trailing_slashes(cwd);
+  std::string data = strip_trailing_slashes(datadir);
+  if (here == data) return name;
+  std::string under = data == "/" ? data : data + "/";
+  if (here.compare(0, under.size(), under) == 0) return here.substr(under.size()) + "/" + name;
+  return (here == "/" ? "" : here) + "/" + name;
+}
+
+AdjustResult adjust_stream(std::FILE* source, const IndexFile& idx, char op, float k,
+                           SafeReplace& out, ChartPassProgress& progress) {
+  AdjustResult result;
+  if (!is_operator(op) || k == 0.0f || !std::isfinite(k)) {
+    result.status = kAdjustBadInput;
+    return result;
+  }
+  unsigned char header[kHeaderSize];
+  if (std::fread(header, 1, kHeaderSize, source) != kHeaderSize) {
+    result.status = kAdjustNotChart;
+    return result;
+  }
+  if (!out.write(header, kHeaderSize)) return result;
+  BarRecord b;
+  while (read_bar(source, &b) == 1) {
+    idx.apply(b);
+    unsigned char rec[kBarSize];
+    encode_bar(adjust_bar(b, op, k), rec);
+    if (!out.write(rec, kBarSize)) return result;
+    if (++result.bars % 5 == 0) progress.progress(b.close);
+    if (progress.stop_requested()) {
+      result.stopped = true;
+      break;
+    }
+  }
+  result.status = std::ferror(source) ? kAdjustFailed : kAdjustWritten;
+  return result;
+}
+
+AdjustResult adjust_chart(int source_fd, const IndexFile& idx, char op, float k,
+                          const std::string& target, ChartPassProgress& progress) {
+  AdjustResult result;
+  std::FILE* src = fdopen(source_fd, "rb");
+  if (!src) {
+    if (source_fd >= 0) close(source_fd);
+    result.status = kAdjustNotChart;
+    return result;
+  }
+  if (!is_operator(op) || k == 0.0f || !std::isfinite(k)) {
+    std::fclose(src);
+    result.status = kAdjustBadInput;
+    return result;
+  }
+  SafeReplace out(target);
+  if (!out.ok()) {
+    std::fclose(src);
+    return result;
+  }
+  result = adjust_stream(src, idx, op, k, out, progress);
+  std::fclose(src);
+  if (result.status == kAdjustWritten && !out.commit()) result.status = kAdjustFailed;
+  return result;
+}

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/faults.h"
+#include "converter/compress.h"
+#include "support/tempdir.h"
+
+namespace {
+
+BarRecord bar(std::int32_t date, float o, float h, float l, float c, std::int32_t v,
+              std::int32_t oi) {
+  BarRecord b;
+  b.date = date;
+  b.open = o;
+  b.high = h;
+  b.low = l;
+  b.close = c;
+  b.volume = v;
+  b.openint = oi;
+  return b;
+}
+
+// Twelve bars whose prices tell them apart: bar i (1-based) has open i,
+// high 10 + i (bar 3 the highest of all), low i - 1, close i + 0.5.
+std::vector<BarRecord> twelve() {
+  std::vector<BarRecord> bars;
+  for (int i = 1; i <= 12; ++i)
+    bars.push_back(bar(19990100 + i, float(i), float(i == 3 ? 99 : 10 + i), float(i - 1),
+                       i + 0.5f, 100 * i, i));
+  return bars;
+}
+
+Bytes chart_bytes(const char type[2], const std::vector<BarRecord>& bars, char marker = ' ') {
+  Bytes out(kHeaderSize);
+  make_header(out.data(), type, 19990101);
+  out[3] = static_cast<unsigned char>(marker);
+  for (const BarRecord& b : bars) {
+    unsigned char rec[kBarSize];
+    encode_bar(b, rec);
+    out.insert(out.end(), rec, rec + kBarSize);
+  }
+  return out;
+}
+
+TEST(CompressBars, GroupsByCount) {
+  struct Case {
+    const char* what;
+    int n;
+    std::vector<BarRecord> want;
+  };
+  const std::vector<Case> cases = {
+      {"N = 5: bars 1-5, 6-10, 11-12", 5,
+       {bar(0, 1, 99, 0, 5.5f, 1500, 15), bar(101, 6, 20, 5, 10.5f, 4000, 40),
+        bar(102, 11, 22, 10, 12.5f, 2300, 23)}},
+      {"N above the bar count: one bar", 500, {bar(0, 1, 99, 0, 12.5f, 7800, 78)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto got = compress_bars(twelve(), c.n);
+    ASSERT_EQ(got.size(), c.want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(got[i].date, c.want[i].date);
+      EXPECT_EQ(got[i].open, c.want[i].open);
+      EXPECT_EQ(got[i].high, c.want[i].high);
+      EXPECT_EQ(got[i].low, c.want[i].low);
+      EXPECT_EQ(got[i].close, c.want[i].close);
+      EXPECT_EQ(got[i].volume, c.want[i].volume);
+      EXPECT_EQ(got[i].openint, c.want[i].openint);
+    }
+  }
+}
+
+TEST(CompressBars, OneCopiesEveryBarWithSerialDates) {
+  std::vector<BarRecord> in(40, bar(19990101, 1, 2, 0.5f, 1.5f, -7, 3));  // negative volumes kept
+  auto got = compress_bars(in, 1);
+  ASSERT_EQ(got.size(), 40u);
+  const std::int32_t serial[] = {0, 101, 102, 103};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i].date, serial[i]);
+  EXPECT_EQ(got[31].date, 131);
+  EXPECT_EQ(got[32].date, 201);
+  EXPECT_EQ(got[0].volume, -7);
+  EXPECT_EQ(got[0].close, 1.5f);
+}
+
+TEST(CompressBars, SumsSaturateAndCountsBelowOneGiveNothing) {
+  std::vector<BarRecord> in(3, bar(1, 1, 1, 1, 1, 2000000000, -2000000000));
+  auto got = compress_bars(in, 3);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].volume, INT_MAX);
+  EXPECT_EQ(got[0].openint, INT_MIN);
+  EXPECT_TRUE(compress_bars(in, 0).empty());
+  EXPECT_TRUE(compress_bars(in, -3).empty());
+}
+
+class CompressChart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    faults_reset();
+    cd_ = std::make_unique<ScopedChdir>(tmp_.path());
+  }
+  void TearDown() override { faults_reset(); }
+  int source(const Bytes& b) {
+    write_file(tmp_.file("src.M"), b);
+    return open(tmp_.file("src.M").c_str(), O_RDONLY);
+  }
+  TempDir tmp_;
+  std::unique_ptr<ScopedChdir> cd_;
+  ChartPassProgress quiet_;
+};
+
+TEST_F(CompressChart, HeaderCopiedWithTypeN) {
+  const char daily[2] = {'D', '\n'}, numbered[2] = {'N', '\n'};
+  write_file(tmp_.file("out.M"), chart_bytes(daily, twelve()));  // replaced whole
+  int fd = source(chart_bytes(daily, twelve(), '#'));
+  CompressResult r = compress_chart(fd, 5, "out.M", quiet_);
+  EXPECT_EQ(r.status, kCompressWritten);
+  EXPECT_EQ(r.bars, 3);
+  EXPECT_EQ(read_file(tmp_.file("out.M")), chart_bytes(numbered, compress_bars(twelve(), 5), '#'));
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+}
+
+TEST_F(CompressChart, EmptySourceGivesHeaderOnly) {
+  const char daily[2] = {'D', '\n'}, numbered[2] = {'N', '\n'};
+  CompressResult r = compress_chart(source(chart_bytes(daily, {})), 3, "out.M", quiet_);
+  EXPECT_EQ(r.status, kCompressWritten);
+  EXPECT_EQ(read_file(tmp_.file("out.M")), chart_bytes(numbered, {}));
+}
+
+TEST_F(CompressChart, RefusalsAndFailuresLeaveTargetAsItWas) {
+  const char daily[2] = {'D', '\n'};
+  Bytes old = chart_bytes(daily, {bar(5, 1, 1, 1, 1, 1, 1)});
+  struct Case {
+    const char* what;
+    Bytes src;
+    int n, fail_write, fail_rename, status;
+  };
+  const Case cases[] = {
+      {"short header", Bytes(100, ' '), 5, 0, 0, kCompressNotChart},
+      {"count 0", chart_bytes(daily, twelve()), 0, 0, 0, kCompressBadCount},
+      {"negative count", chart_bytes(daily, twelve()), -2, 0, 0, kCompressBadCount},
+      {"header write fails", chart_bytes(daily, twelve()), 5, 1, 0, kCompressFailed},
+      {"third bar write fails", chart_bytes(daily, twelve()), 5, 4, 0, kCompressFailed},
+      {"rename fails", chart_bytes(daily, twelve()), 5, 0, 1, kCompressFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file(tmp_.file("out.M"), old);
+    int fd = source(c.src);
+    faults_reset();
+    g_faults.fail_write = c.fail_write;
+    g_faults.fail_rename = c.fail_rename;
+    EXPECT_EQ(compress_chart(fd, c.n, "out.M", quiet_).status, c.status);
+    faults_reset();
+    EXPECT_EQ(read_file(tmp_.file("out.M")), old);
+    EXPECT_EQ(list_dir(tmp_.path()), (std::vector<std::string>{"out.M", "src.M"}));
+  }
+}
+
+TEST_F(CompressChart, StopKeepsGroupsWritten) {
+  struct Stop : ChartPassProgress {
+    int seen = 0;
+    bool stop_requested() override { return ++seen == 2; }
+  } stop;
+  const char daily[2] = {'D', '\n'}, numbered[2] = {'N', '\n'};
+  CompressResult r = compress_chart(source(chart_bytes(daily, twelve())), 5, "out.M", stop);
+  EXPECT_EQ(r.status, kCompressWritten);
+  EXPECT_TRUE(r.stopped);
+  auto two = compress_bars(twelve(), 5);
+  two.pop_back();
+  EXPECT_EQ(read_file(tmp_.file("out.M")), chart_bytes(numbered, two));
+}
+
+}  // namespace
