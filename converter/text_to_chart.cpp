@@ -361,12 +361,13 @@ bool TextSource::next(std::string_view& line) {
 
 void save28r(std::vector<RunBar>& bars, const std::string& cursym, TextSource& src,
              LineParser& parser, std::string& nextsym, TextReport& report) {
+  const std::string sym = cursym;  // cursym may be nextsym itself
   ParsedLine p;
   std::string_view line;
   int count = 0;
   nextsym.clear();
   while (src.next(line)) {
-    parser.parse(line, cursym, p);
+    parser.parse(line, sym, p);
     if (p.kind == LineKind::kSymbolChange) {
       nextsym = p.symbol;
       src.unread();

@@ -1,0 +1,335 @@
+// Text-to-chart core: dates of every code, the field walk, symbol names,
+// storage directories, and lines turned into bars.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "converter/globals.h"
+#include "converter/symbol_names.h"
+#include "converter/text_to_chart.h"
+#include "chartdata/linereader.h"
+#include "support/tempdir.h"
+
+namespace {
+
+FormatSettings settings(int code, const char* order, char sep = ',', const char* start = "19600101") {
+  FormatSettings f{};
+  f.datecode = static_cast<char>(code);
+  std::memset(f.order, ' ', sizeof f.order);
+  std::memcpy(f.order, order, std::strlen(order));
+  f.sep = sep;
+  std::memcpy(f.startdate, start, 8);
+  return f;
+}
+
+struct DateCase {
+  int code;
+  const char* text;
+  int expected;  // 0: bad
+};
+
+class Dates : public ::testing::TestWithParam<DateCase> {};
+
+TEST_P(Dates, ParseAsTheCodeSays) {
+  const DateCase& c = GetParam();
+  std::int32_t d = -1;
+  bool synthetic = true;
+  const int ok = parse_date(c.text, c.code, &d, &synthetic);
+  EXPECT_EQ(ok, c.expected != 0) << c.text;
+  if (c.expected) EXPECT_EQ(d, c.expected) << c.text;
+  EXPECT_FALSE(synthetic);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllCodes, Dates,
+    ::testing::Values(
+        DateCase{0, "20000229", 20000229}, DateCase{0, "20001332", 0},
+        DateCase{0, "20001301", 20001301}, DateCase{0, "9991231", 0},
+        DateCase{0, "  19991231", 19991231}, DateCase{0, "19991231,1.5", 19991231},
+        DateCase{0, "19990100", 0}, DateCase{0, "30000101", 0}, DateCase{0, "", 0},
+        DateCase{0, "1e300", 0}, DateCase{0, "nan", 0},
+        DateCase{1, "31dec92", 19921231}, DateCase{1, "31-Dec-00", 20001231},
+        DateCase{1, "1 Jan 2005", 20050101}, DateCase{1, "31 Dec 92", 19921231},
+        DateCase{1, "31xyz92", 0}, DateCase{1, "5JAN05", 20050105}, DateCase{1, "31de", 0},
+        DateCase{2, "12/31/92", 19921231}, DateCase{2, "12\\31\\2005", 20051231},
+        DateCase{2, "12/31/9", 0}, DateCase{2, "12-31-92", 0}, DateCase{2, "01/05/00", 20000105},
+        DateCase{2, "12/31", 0}, DateCase{2, "no date", 0},
+        DateCase{3, "991231", 19991231}, DateCase{3, "000101", 20000101},
+        DateCase{3, "000100", 0}, DateCase{3, "991231.STK", 19991231},
+        DateCase{3, "STK", 0}, DateCase{3, "19991231", 19991231},
+        DateCase{4, "19991231", 0}, DateCase{-1, "19991231", 0}));
+
+TEST(TimeOfDay, ThirtyLinesShareASyntheticDay) {
+  tentimes = 0;
+  telerate_date = 711750;
+  std::vector<std::int32_t> got;
+  for (int i = 0; i < 60; ++i) {
+    std::int32_t d = 0;
+    bool synthetic = false;
+    ASSERT_TRUE(parse_date("23:00:00", 2, &d, &synthetic));
+    EXPECT_TRUE(synthetic);
+    got.push_back(d);
+  }
+  EXPECT_EQ(got[0], 19480914);
+  EXPECT_EQ(got[28], 19480914);
+  EXPECT_EQ(got[29], 19480915);
+  EXPECT_EQ(got[58], 19480915);
+  EXPECT_EQ(got[59], 19480916);
+}
+
+TEST(Helpers, FinddigitAndMonthSearch) {
+  EXPECT_EQ(finddigit("abc"), nullptr);
+  const char* t = "ab,-3";
+  EXPECT_EQ(finddigit(t), t + 3);
+  const char* u = "x.5";
+  EXPECT_EQ(finddigit(u), u + 1);
+  char a[] = "DEC92", b[] = "anf", c[] = "ja";
+  EXPECT_EQ(search(a), 12);
+  EXPECT_STREQ(a, "dec92");  // lowered in place
+  EXPECT_EQ(search(b), 0);   // names are three-letter cells, not substrings
+  EXPECT_EQ(search(c), 0);
+}
+
+TEST(Helpers, NumbersReadAsTheCLibraryDoes) {
+  EXPECT_FLOAT_EQ(read_price(" 1.75"), 1.75f);
+  EXPECT_EQ(read_price("12 1/2"), 12.0f);
+  EXPECT_EQ(read_price("12'16"), 12.0f);
+  EXPECT_EQ(read_price(""), 0.0f);
+  EXPECT_EQ(read_price("-0x10"), -16.0f);
+  // The double is rounded to float, exactly as strtod then a float cast.
+  for (const char* s : {"0.1", "123.456", "99999.99", "1.0000000596046448", "3.4e39", "7e-46"})
+    EXPECT_EQ(read_price(s), static_cast<float>(std::strtod(s, nullptr))) << s;
+  EXPECT_EQ(read_integer("12.7"), 12);
+  EXPECT_EQ(read_integer("  -42x"), -42);
+  EXPECT_EQ(read_integer("99999999999"), 2147483647);
+  EXPECT_EQ(volume_factor(true, "ASCIIlist.!"), 100);
+  EXPECT_EQ(volume_factor(true, "ascii.!"), 100);
+  EXPECT_EQ(volume_factor(true, "Ascii.!"), 1);
+  EXPECT_EQ(volume_factor(false, "ASCII.!"), 1);
+}
+
+struct NameCase {
+  const char* symbol;
+  const char* name;
+};
+
+TEST(SymbolNames, MadeUsableAsFileNames) {
+  const NameCase cases[] = {
+      {"IBM", "ibm"},       {"BRK/A", "brk-a"}, {"PRN", "prn_"},   {"A.B.C", "a`b.c"},
+      {"MSFT US", "msft"},  {"8xyz12", "xyz"},  {"72", ""},        {"7", ""},
+      {" IBM", "`ibm"},     {"CON", "con"},     {"a.b", "a.b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZABCD", "abcdefghijklmnopqrstu"},
+  };
+  for (const NameCase& c : cases) EXPECT_EQ(symbol_to_name(c.symbol, ','), c.name) << c.symbol;
+  EXPECT_EQ(symbol_to_name("IBM,19991231", ','), "ibm");
+  char dev[8] = "COM1";
+  illegal_dos(dev);
+  EXPECT_STREQ(dev, "COM1_");
+  char hyper[] = "8AB CD/9";
+  fix_hypermart_names(hyper);
+  EXPECT_STREQ(hyper, "abcd");
+}
+
+TEST(SymbolNames, StorageDirectoryFromExtensionAndFirstLetter) {
+  EXPECT_EQ(storage_dir("PRICES.PRN", "ibm"), "stk_i");
+  EXPECT_EQ(storage_dir("PRICES.CSV", "ibm"), "csv_i");
+  EXPECT_EQ(storage_dir("quotes.csv", "ibm"), "csv_i");
+  EXPECT_EQ(storage_dir("991231.STK", "msft"), "stk_m");
+  EXPECT_EQ(storage_dir("prices", "ibm"), "i");
+  EXPECT_EQ(storage_dir("a.longext", "x"), "lon_x");
+  EXPECT_EQ(storage_dir("../data/prices", "ibm"), "i");  // a dot of a folder is no extension
+  EXPECT_EQ(storage_dir("my.dir/quotes.txt", "ibm"), "txt_i");
+}
+
+TEST(FieldWalk, DefaultLine) {
+  const FormatSettings f = settings(0, "DOHLCVI");
+  FieldSlots s;
+  EXPECT_EQ(walk_fields("19991231,1.5,2,1,1.75,1000,7", f, nullptr, s), 0);
+  EXPECT_STREQ(s.slot[4], "19991231");
+  EXPECT_STREQ(s.slot[5], "1.5");
+  EXPECT_STREQ(s.slot[8], "1.75");
+  EXPECT_STREQ(s.slot[9], "1000");
+  EXPECT_STREQ(s.slot[10], "7");
+}
+
+TEST(FieldWalk, EmptyColumnsShiftLeftAndBlanksFillOrder) {
+  const FormatSettings f = settings(0, "DOHLC");
+  FieldSlots s;
+  walk_fields(",,1.5", f, nullptr, s);
+  EXPECT_STREQ(s.slot[4], "1.5");  // the date column takes the first number
+  EXPECT_STREQ(s.slot[5], "");
+  // A code other than 0 takes six characters of the date whatever they are.
+  const FormatSettings f1 = settings(1, "DC");
+  walk_fields("31 Dec 92,4.5", f1, nullptr, s);
+  EXPECT_STREQ(s.slot[4], "31 Dec 92");
+  EXPECT_STREQ(s.slot[8], "4.5");
+  // Markers: slot 12 first, 13 third, 11 elsewhere; long fields keep 19 chars.
+  const FormatSettings fm = settings(0, "MDMCM");
+  walk_fields("1,19991231,2,12345678901234567890123,3", fm, nullptr, s);
+  EXPECT_STREQ(s.slot[12], "1");
+  EXPECT_STREQ(s.slot[13], "2");
+  EXPECT_STREQ(s.slot[8], "1234567890123456789");
+  EXPECT_STREQ(s.slot[11], "3");
+}
+
+TEST(FieldWalk, SymbolChangeStopsTheWalk) {
+  const FormatSettings f = settings(0, "SDC");
+  FieldSlots s;
+  const std::string ibm = "ibm";
+  EXPECT_EQ(walk_fields("IBM,19991231,5", f, &ibm, s), 0);
+  EXPECT_STREQ(s.slot[4], "19991231");
+  EXPECT_EQ(walk_fields("MSFT,19991231,5", f, &ibm, s), 1);
+  EXPECT_EQ(s.symbol, "msft");
+  // A symbol with digits does not lend them to the date.
+  const std::string com = "com1_";
+  EXPECT_EQ(walk_fields("COM1,19991231,5", f, &com, s), 1);  // "com1" is not a device (case)
+  const std::string brk = "brk2";
+  EXPECT_EQ(walk_fields("BRK2,19991231,5", f, &brk, s), 0);
+  EXPECT_STREQ(s.slot[4], "19991231");
+}
+
+struct Recorder : TextReport {
+  int bad = 0, bad_name = 0, early = 0, done = 0, progress_calls = 0;
+  void bad_date() override { ++bad; }
+  void bad_name_date() override { ++bad_name; }
+  void early_date() override { ++early; }
+  void early_dates_done() override { ++done; }
+  void progress(const BarRecord&) override { ++progress_calls; }
+};
+
+TEST(LineParser, LinesIntoBars) {
+  Recorder r;
+  LineParser p(settings(0, "DOHLCVI"), "prices.txt", 1, r);
+  ParsedLine out;
+  p.parse("19991231,1.5,2,1,1.75,1000,7", "", out);
+  ASSERT_EQ(out.kind, LineKind::kBar);
+  EXPECT_EQ(out.bar.date, 19991231);
+  EXPECT_EQ(out.bar.open, 1.5f);
+  EXPECT_EQ(out.bar.high, 2.0f);
+  EXPECT_EQ(out.bar.low, 1.0f);
+  EXPECT_EQ(out.bar.close, 1.75f);
+  EXPECT_EQ(out.bar.volume, 1000);
+  EXPECT_EQ(out.bar.openint, 7);
+
+  p.parse("991231", "", out);  // six characters: ignored without a message
+  EXPECT_EQ(out.kind, LineKind::kIgnored);
+  EXPECT_EQ(r.bad, 0);
+
+  p.parse(",,1.5,2,3,4", "", out);  // the date moves onto 1.5: bad, and so is the name
+  EXPECT_EQ(out.kind, LineKind::kBadDate);
+  EXPECT_EQ(r.bad, 2);
+  EXPECT_EQ(r.bad_name, 1);
+}
+
+TEST(LineParser, VolumeFactorAndFileNameDate) {
+  Recorder r;
+  LineParser p(settings(3, "SOHLCVI"), "991231.STK", 100, r);
+  ParsedLine out;
+  p.parse("IBM,1,2,0.5,1.5,12.7,3", "ibm", out);
+  ASSERT_EQ(out.kind, LineKind::kBar);
+  EXPECT_EQ(out.bar.date, 19991231);  // no date column: from the name
+  EXPECT_EQ(out.bar.volume, 1200);
+  EXPECT_EQ(r.bad, 0);
+
+  LineParser q(settings(3, "SOHLCVI"), "DATA", 1, r);
+  q.parse("IBM,1,2,0.5,1.5,12,3", "ibm", out);
+  EXPECT_EQ(out.kind, LineKind::kBadDate);
+  EXPECT_EQ(r.bad_name, 1);
+}
+
+TEST(LineParser, EarlyDatesAreSkippedAndReported) {
+  Recorder r;
+  LineParser p(settings(0, "DC", ',', "20000101"), "x", 1, r);
+  ParsedLine out;
+  p.parse("19991230,1", "", out);
+  EXPECT_EQ(out.kind, LineKind::kEarly);
+  p.parse("19991231,1", "", out);
+  EXPECT_EQ(out.kind, LineKind::kEarly);
+  p.parse("20000103,1", "", out);
+  EXPECT_EQ(out.kind, LineKind::kBar);
+  p.parse("20000104,1", "", out);
+  EXPECT_EQ(r.early, 2);
+  EXPECT_EQ(r.done, 1);
+}
+
+class TextFile {
+ public:
+  explicit TextFile(const std::string& text) {
+    path_ = dir_.file("t.txt");
+    write_text(path_, text);
+    fd_ = ::open(path_.c_str(), O_RDONLY);
+  }
+  ~TextFile() { ::close(fd_); }
+  int fd() const { return fd_; }
+
+ private:
+  TempDir dir_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+TEST(FirstLines, FirstSymbolSkipsDashLines) {
+  TextFile t("--------------------x,1\n------------------------,2\nBRK/A,19991231,5\nIBM,1\n");
+  std::string name;
+  ASSERT_EQ(first_symbol(t.fd(), settings(0, "SDC"), name), 1);
+  EXPECT_EQ(name, "brk-a");
+  char buf[64];
+  ASSERT_NE(mygts(buf, sizeof buf, t.fd()), nullptr);  // left at the start of that line
+  EXPECT_STREQ(buf, "BRK/A,19991231,5");
+
+  TextFile none("----------------------,1\n");
+  EXPECT_EQ(first_symbol(none.fd(), settings(0, "SDC"), name), 0);
+  TextFile empty("");
+  EXPECT_EQ(first_symbol(empty.fd(), settings(0, "SDC"), name), 0);
+}
+
+TEST(FirstLines, FirstTwoDates) {
+  Recorder r;
+  std::int32_t d[2];
+  int n = 0;
+  TextFile daily("bad line here\n19990104,1\n19990105,2\n");
+  first_two_dates(daily.fd(), settings(0, "DC"), false, d, &n, r);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(d[0], 19990104);
+  EXPECT_EQ(d[1], 19990105);
+  EXPECT_EQ(r.bad, 1);
+
+  // With a symbol, code 0 and ',' the first date is read from the ','.
+  TextFile sym("IBM,19990104,1\nIBM,19990105,2\n");
+  first_two_dates(sym.fd(), settings(0, "SDC"), true, d, &n, r);
+  EXPECT_EQ(n, 0);
+  // Code 3 skips to the digits.
+  TextFile sym3("IBM,990104,1\nIBM,990105,2\n");
+  first_two_dates(sym3.fd(), settings(3, "SDC"), true, d, &n, r);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(d[1], 19990105);
+  // No date column: nothing is read.
+  TextFile nod("IBM,1,2\n");
+  first_two_dates(nod.fd(), settings(3, "SOHLC"), true, d, &n, r);
+  EXPECT_EQ(n, 0);
+}
+
+TEST(Save28r, RunEndsAtTheNextSymbolWhichIsReadAgain) {
+  TextFile t("IBM,19990104,1\nIBM,19990105,2\nMSFT,19990104,3\nMSFT,19990105,4\n");
+  Recorder r;
+  const FormatSettings f = settings(0, "SDC");
+  LineParser p(f, "t.txt", 1, r);
+  TextSource src(t.fd());
+  std::vector<RunBar> bars;
+  std::string next;
+  save28r(bars, "ibm", src, p, next, r);
+  ASSERT_EQ(bars.size(), 2u);
+  EXPECT_EQ(next, "msft");
+  bars.clear();
+  save28r(bars, next, src, p, next, r);
+  ASSERT_EQ(bars.size(), 2u);
+  EXPECT_EQ(bars[0].bar.close, 3.0f);
+  EXPECT_EQ(next, "");
+}
+
+}  // namespace
