@@ -1,0 +1,163 @@
+// The T command on the in-memory screen: file prompt, update-date question,
+// messages, and the charts and globals it leaves behind.
+#include <unistd.h>
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "chartdata/chartfile.h"
+#include "converter/commands.h"
+#include "converter/globals.h"
+#include "screen/headless.h"
+#include "screen/screen.h"
+#include "support/tempdir.h"
+#include "widgets/widget_fixture.h"  // HookedBackend: keys that arrive while the program waits
+
+namespace {
+
+void put_at(std::string& line, std::size_t col, const std::string& text) {
+  if (line.size() < col + text.size()) line.resize(col + text.size(), ' ');
+  line.replace(col, text.size(), text);
+}
+
+// One five-line record: close at column 22 and volume at 66 of the first
+// line; open, high, low at 42, 54, 66 of the third.
+std::string record(const std::string& sym, const std::string& close, const std::string& vol,
+                   const std::string& open, const std::string& high, const std::string& low) {
+  std::string l1 = sym, l3;
+  put_at(l1, 22, close);
+  put_at(l1, 66, vol);
+  put_at(l3, 42, open);
+  put_at(l3, 54, high);
+  put_at(l3, 66, low);
+  return l1 + "\n\n" + l3 + "\n\n\n";
+}
+
+std::int32_t le32_at(const Bytes& b, std::size_t at) {
+  return static_cast<std::int32_t>(std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
+                                   std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24);
+}
+float f32_at(const Bytes& b, std::size_t at) {
+  const std::uint32_t v = static_cast<std::uint32_t>(le32_at(b, at));
+  float f;
+  std::memcpy(&f, &v, 4);
+  return f;
+}
+
+class QuickQuoteDialogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    headless_start();
+    set_builtin_format();
+    savenm[0] = '\0';
+    firstname[0] = '\0';
+    old_reporter_ = diskfull_reporter;
+    diskfull_reporter = [](const char*) {};
+    const std::string text = std::string(30, '-') + "\n" + record("IBM", "123.4/", "1500", "120", "124", "119") +
+                             record("DEC", "101/08", "2000", "100", "102", "99");
+    ASSERT_TRUE(write_text(dir_.file("quotes.txt"), text));
+  }
+  void TearDown() override {
+    diskfull_reporter = old_reporter_;
+    if (hooked_) screen_set_backend(inner_);
+  }
+
+  // Each batch of keys is typed only once the program waits for input (it
+  // sleeps while its cursor blinks), not ahead of time: type-ahead would be
+  // taken by the ESC polls between charts and list entries.
+  void type_when_waiting(std::vector<std::string> batches) {
+    batches_ = std::move(batches);
+    inner_ = screen_backend();
+    hooked_ = std::make_unique<HookedBackend>(inner_);
+    hooked_->on_sleep = [this] {
+      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
+    };
+    screen_set_backend(hooked_.get());
+  }
+
+  std::vector<std::string> batches_;
+  std::size_t next_ = 0;
+  ScreenBackend* inner_ = nullptr;
+  std::unique_ptr<HookedBackend> hooked_;
+
+  TempDir dir_{"morva-qqdlg"};
+  ScopedChdir cd_{dir_.path()};
+  DiskFullReporter old_reporter_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(QuickQuoteDialogue, TypedDateIsWidenedAndEveryChartStored) {
+  headless_push_keys("quotes.txt\r000105\r");
+  do_quickquote();
+  EXPECT_EQ(headless_starved(), 0);
+  EXPECT_EQ(headless_queued(), 0);
+
+  const Bytes ibm = read_file(dir_.file("ibm"));
+  ASSERT_EQ(ibm.size(), 128u + 28u);
+  EXPECT_EQ(ibm[116], 'D');
+  EXPECT_EQ(le32_at(ibm, 118), 20000105);
+  EXPECT_EQ(le32_at(ibm, 128), 20000105);
+  EXPECT_FLOAT_EQ(f32_at(ibm, 128 + 16), 123.5f);
+  const Bytes dec = read_file(dir_.file("dec"));
+  ASSERT_EQ(dec.size(), 128u + 28u);
+  EXPECT_FLOAT_EQ(f32_at(dec, 128 + 16), 101.5f);
+  EXPECT_EQ(le32_at(dec, 128 + 20), 2000);
+
+  EXPECT_STREQ(savenm, "dec");
+  EXPECT_EQ(std::string(ff.order, 12), "SCVOHL      ");
+  EXPECT_EQ(ff.sep, ' ');
+  EXPECT_NE(headless_row(0).find("QUICK-QUOTE TO MORVA File Conversion"), std::string::npos);
+  EXPECT_NE(headless_row(2).find("Enter the date that you are updating (YYMMDD): 000105"),
+            std::string::npos);
+}
+
+TEST_F(QuickQuoteDialogue, ZeroAndInvalidDatesAreAskedAgain) {
+  headless_push_keys("quotes.txt\r000000\r991332\r991231\r");
+  do_quickquote();
+  EXPECT_EQ(headless_starved(), 0);
+  const Bytes ibm = read_file(dir_.file("ibm"));
+  ASSERT_EQ(ibm.size(), 156u);
+  EXPECT_EQ(le32_at(ibm, 128), 19991231);
+}
+
+TEST_F(QuickQuoteDialogue, EscAtTheDateStoresNothing) {
+  std::strcpy(savenm, "earlier");
+  headless_push_keys("quotes.txt\r\x1b");
+  do_quickquote();
+  EXPECT_EQ(headless_starved(), 0);
+  EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string>{"quotes.txt"});
+  EXPECT_STREQ(savenm, "earlier");
+}
+
+TEST_F(QuickQuoteDialogue, EscAtTheFilePromptDoesNothing) {
+  headless_push_keys("\x1b");
+  do_quickquote();
+  EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string>{"quotes.txt"});
+  EXPECT_EQ(std::string(ff.order, 7), "DOHLCVI");  // settings untouched
+}
+
+TEST_F(QuickQuoteDialogue, QuoteFileNamedLikeItsFirstChartIsRefused) {
+  const std::string text = read_text(dir_.file("quotes.txt"));
+  ASSERT_TRUE(write_text(dir_.file("ibm"), text));
+  headless_push_keys("ibm\r991231\r");
+  do_quickquote();
+  EXPECT_EQ(headless_starved(), 1);  // the message waited for a key
+  EXPECT_EQ(read_text(dir_.file("ibm")), text);
+  EXPECT_FALSE(file_exists(dir_.file("dec")));
+}
+
+TEST_F(QuickQuoteDialogue, ListOfQuoteFilesAsksADateForEach) {
+  ASSERT_TRUE(write_text(dir_.file("q2.txt"), record("HP", "50", "10", "49", "51", "48")));
+  ASSERT_TRUE(write_text(dir_.file("all!"), "quotes.txt\nq2.txt\n"));
+  headless_push_keys("all!\r");
+  type_when_waiting({"991230\r", "991231\r"});
+  do_quickquote();
+  EXPECT_EQ(headless_starved(), 0);
+  EXPECT_EQ(next_, 2u);
+  EXPECT_EQ(le32_at(read_file(dir_.file("ibm")), 128), 19991230);
+  EXPECT_EQ(le32_at(read_file(dir_.file("hp")), 128), 19991231);
+  EXPECT_STREQ(savenm, "hp");
+}
