@@ -7,12 +7,48 @@
 #include <cerrno>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
 #include "chartdata/faults.h"
 #include "chartdata/globals.h"
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
 
 namespace {
+
+// True when `f` (at its start) is an old chart with yymmdd dates; the
+// stream is put back at its start.
+bool is_old_chart(std::FILE* f) {
+  unsigned char head[kHeaderSize + kBarSize];
+  std::size_t got = std::fread(head, 1, sizeof head, f);
+  std::rewind(f);
+  return got == sizeof head && head[kHeaderUpgradeMark] == '/' &&
+         static_cast<std::int32_t>(get_le32(head + kHeaderSize)) <= 991231;
+}
+
+// A scratch copy of an old chart with every date widened to eight digits,
+// positioned at its start; nullptr when it cannot be made.
+std::FILE* widened_copy(std::FILE* old) {
+  std::FILE* copy = std::tmpfile();
+  if (copy == nullptr) return nullptr;
+  unsigned char block[kHeaderSize + 128 * kBarSize];
+  std::size_t got = std::fread(block, 1, kHeaderSize, old);
+  bool ok = got == kHeaderSize && checked_write(copy, block, kHeaderSize);
+  while (ok) {
+    got = std::fread(block, 1, 128 * kBarSize, old);
+    for (std::size_t i = 0; i + kBarSize <= got; i += kBarSize) {
+      std::int32_t d = static_cast<std::int32_t>(get_le32(block + i));
+      put_le32(block + i, static_cast<std::uint32_t>(Y2000_add_century_date(d)));
+    }
+    if (got > 0) ok = checked_write(copy, block, got);
+    if (got < 128 * kBarSize) break;
+  }
+  if (!ok || std::ferror(old) || std::fflush(copy) != 0) {
+    std::fclose(copy);
+    return nullptr;
+  }
+  std::rewind(copy);
+  return copy;
+}
 
 bool default_header_date(std::int32_t last, std::int32_t* date) {
   if (last < 101 || last > 99999999) return false;
@@ -48,7 +84,6 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
                  const SpliceOptions& options) {
   SpliceState s;
   if (target.empty()) return 0;
-  if (options.upgrade_target) Y2000_upgrade(target.c_str());
 
   // The chart to read from; `fresh` when the old content is not to be kept.
   bool fresh = false;
@@ -71,6 +106,15 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
     if (s.old == nullptr || fstat(fileno(s.old), &st) != 0 || !S_ISREG(st.st_mode)) {
       diskfull(target.c_str());
       return 0;
+    }
+    if (options.upgrade_target && is_old_chart(s.old)) {
+      // Read the old chart through a copy with widened dates: the stored
+      // result has eight-digit dates throughout, and the target itself is
+      // touched only by the final rename.
+      std::FILE* copy = widened_copy(s.old);
+      std::fclose(s.old);
+      s.old = copy;
+      if (s.old == nullptr) return 0;
     }
   }
 

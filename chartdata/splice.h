@@ -9,7 +9,10 @@
 //   });
 //
 // Steps:
-//  1. The target is upgraded to eight-digit dates (Y2000_upgrade).
+//  1. An old chart (yymmdd dates, see Y2000_upgrade) is read through a
+//     copy with its dates widened, so the stored chart has eight-digit
+//     dates throughout; the target itself changes only by the final
+//     rename.
 //  2. A missing target is created with creatmorva (typechart, longsdate).
 //     When it cannot be created, the name becomes "_" (in the current
 //     directory) and that chart is used, created when missing.  A target
@@ -47,7 +50,7 @@
 using NewBarsStep = std::function<int(std::FILE* tmp)>;
 
 struct SpliceOptions {
-  bool upgrade_target = true;  // step 1
+  bool upgrade_target = true;  // step 1: widen the dates of an old chart
   bool fallback_name = true;   // "_" when the target cannot be created
   // Header date rule of step 7: return true and set *date to have *date
   // written at offset 118; empty = 101 <= longedate <= 99999999 writes
