@@ -1,11 +1,19 @@
 #include "converter/adjust.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
 #include <unistd.h>
 
 #include "chartdata/chartfile.h"
+#include "converter/commands.h"
+#include "converter/globals.h"
+#include "converter/target_prompt.h"
+#include "screen/screen.h"
+#include "setup/environment.h"
+#include "widgets/prompt.h"
 
 namespace {
 
@@ -68,6 +76,7 @@ std::string name_from_data_dir(const std::string& cwd, const std::string& datadi
   if (!name.empty() && name[0] == '/') return name;
   std::string here = strip_trailing_slashes(cwd);
   std::string data = strip_trailing_slashes(datadir);
+  if (data.empty()) return (here == "/" ? "" : here) + "/" + name;  // no data directory known
   if (here == data) return name;
   std::string under = data == "/" ? data : data + "/";
   if (here.compare(0, under.size(), under) == 0) return here.substr(under.size()) + "/" + name;
@@ -126,4 +135,120 @@ AdjustResult adjust_chart(int source_fd, const IndexFile& idx, char op, float k,
   std::fclose(src);
   if (result.status == kAdjustWritten && !out.commit()) result.status = kAdjustFailed;
   return result;
+}
+
+// ---- The dialogue addsubmultdiv ----------------------------------------------
+
+namespace {
+
+constexpr const char* kOperatorQuestion =
+    "Do you want to add + subtract - multiply * or divide / the file? ->";
+constexpr const char* kConstantQuestion =
+    "Enter the size of constant with which you want to do this operation->";
+constexpr const char* kTargetText = "       Enter a target filename (or ESCape):";
+constexpr const char* kSameName = "Use a name which differs from the source name.";
+constexpr const char* kCannotOpen =
+    "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n";
+constexpr const char* kUnableToWrite = " Unable to write to disk. Disk full?";
+constexpr const char* kNotChart =
+    " The source is shorter than a MORVA chart header; nothing was stored.";
+
+struct ScreenAdjustProgress : ChartPassProgress {
+  void progress(float close) override {
+    int row = scr_srow(), col = scr_scol();
+    scr_rowcol(2, 0);
+    ftos(close, nullptr, 3, 3);
+    scr_rowcol(row, col);
+  }
+  bool stop_requested() override { return scr_csts() == 27; }
+};
+
+std::string working_dir() {
+  char buf[4096];
+  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+}  // namespace
+
+int addsubmultdiv(int fd, FILE* idx) {
+  scr_scrup(0, 2, 0, 9, 79);
+  char op = 0;
+  while (!op) {
+    putsn(kOperatorQuestion, 2, 0, -1);
+    int key = scr_getc(1);
+    if (key == 27) {
+      close(fd);
+      return 27;
+    }
+    if (key == '+' || key == '-' || key == '*' || key == '/') op = static_cast<char>(key);
+  }
+  putsn(kConstantQuestion, 2, 0, -1);
+  char text[7] = "";
+  if (fgts(nullptr, 'n', 2, 69, 6, text, 'n', 'y') == 27) {
+    close(fd);
+    return 27;
+  }
+  float k = 0;
+  if (!parse_constant(text, &k)) {
+    close(fd);
+    return 0;
+  }
+
+  scr_scrup(0, 2, 0, 9, 79);
+  char name[22];
+  for (;;) {
+    scr_rowcol(2, 0);
+    putss("Source: ");
+    putss(exclambuf);
+    putss(" Ready to store new file.\r\n\n");
+    putss(kTargetText);
+    putsn("The current working subdirectory is: ", 6, 7, -1);
+    putss(working_dir().c_str());
+    name[0] = 0;
+    if (fgts(nullptr, 'a', 4, 45, 21, name, 'n', 'y') == 27) {
+      close(fd);
+      return 27;
+    }
+    if (!name[0]) continue;  // no name typed: ask again
+    if (not_differ(name, exclambuf)) continue;
+    if (same_file_as(name, fd)) {
+      msg(kSameName, title, 1);
+      continue;
+    }
+    SafeReplace out(name);
+    if (!out.ok()) {
+      msg(kCannotOpen, title, 1);
+      continue;
+    }
+
+    scr_rowcol(2, 0);
+    scr_clrl();
+    scr_rowcol(6, 0);
+    std::FILE* src = fdopen(fd, "rb");
+    if (!src) {
+      close(fd);
+      msg(kNotChart, title, 1);
+      return 0;
+    }
+    IndexFile index = IndexFile::load(idx);
+    ScreenAdjustProgress screen;
+    AdjustResult res = adjust_stream(src, index, op, k, out, screen);
+    std::fclose(src);
+    if (res.status == kAdjustNotChart) {
+      msg(kNotChart, title, 1);
+      return 0;
+    }
+    if (res.status != kAdjustWritten || !out.commit()) {
+      msg(kUnableToWrite, title, 1);
+      return 0;
+    }
+    // The charting program opens charts relative to the data directory it
+    // started in; a name that does not fit leaves nothing to hand over.
+    std::string saved = name_from_data_dir(working_dir(), origdatasubdir, name);
+    if (saved.size() < sizeof savenm)
+      std::snprintf(savenm, sizeof savenm, "%s", saved.c_str());
+    else
+      savenm[0] = 0;
+    return 1;
+  }
 }

@@ -1,11 +1,17 @@
 #include "converter/compress.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <unistd.h>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
+#include "converter/commands.h"
+#include "converter/globals.h"
+#include "converter/target_prompt.h"
+#include "screen/screen.h"
+#include "widgets/prompt.h"
 
 namespace {
 
@@ -118,4 +124,91 @@ CompressResult compress_chart(int source_fd, int n, const std::string& target,
   std::fclose(src);
   if (result.status == kCompressWritten && !out.commit()) result.status = kCompressFailed;
   return result;
+}
+
+// ---- The dialogue COMPRESSs -------------------------------------------------
+
+namespace {
+
+constexpr const char* kCountQuestion =
+    "How many calendar days should be compressed into each bar? ->";
+constexpr const char* kCompressPrompt = "       Enter a `compressed' filename (or ESCape):";
+constexpr const char* kSameName = "Use a name which differs from the source name.";
+constexpr const char* kCannotOpen =
+    "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n";
+constexpr const char* kUnableToWrite = " Unable to write to disk. Disk full?";
+constexpr const char* kNotChart =
+    " The source is shorter than a MORVA chart header; nothing was stored.";
+
+struct ScreenCompressProgress : ChartPassProgress {
+  void progress(float close) override {
+    int row = scr_srow(), col = scr_scol();
+    scr_rowcol(2, 0);
+    ftos(close, nullptr, 3, 3);
+    scr_rowcol(row, col);
+  }
+  bool stop_requested() override { return scr_csts() == 27; }
+};
+
+}  // namespace
+
+int COMPRESSs(int fd) {
+  TargetPrompt tp;
+  tp.source = exclambuf;
+  tp.prompt = kCompressPrompt;
+  for (;;) {
+    scr_scrup(0, 2, 0, 9, 79);
+    putsn(kCountQuestion, 2, 0, -1);
+    char count[5] = "";
+    int key = fgts(nullptr, 'n', 2, 61, 4, count, 'n', 'y');
+    if (key == 27) {
+      close(fd);
+      return 27;
+    }
+    // 0, text that is no number, and a negative count (which would put no
+    // bar into a group) end the command without output.
+    int n = std::atoi(count);
+    if (n <= 0) {
+      close(fd);
+      return 0;
+    }
+    int r = ask_target_name_once(tp);
+    if (r == kTargetEscape) {
+      close(fd);
+      return 27;
+    }
+    if (r == kTargetAgain) continue;
+    if (same_file_as(tp.name, fd)) {
+      msg(kSameName, title, 1);
+      continue;
+    }
+    SafeReplace out(tp.name);
+    if (!out.ok()) {
+      msg(kCannotOpen, title, 1);
+      continue;
+    }
+
+    scr_rowcol(2, 0);
+    scr_clrl();
+    scr_rowcol(6, 0);
+    std::FILE* src = fdopen(fd, "rb");
+    if (!src) {
+      close(fd);
+      msg(kNotChart, title, 1);
+      return 0;
+    }
+    ScreenCompressProgress screen;
+    CompressResult res = compress_stream(src, n, out, screen);
+    std::fclose(src);
+    if (res.status == kCompressNotChart) {
+      msg(kNotChart, title, 1);
+      return 0;
+    }
+    if (res.status != kCompressWritten || !out.commit()) {
+      msg(kUnableToWrite, title, 1);
+      return 0;
+    }
+    std::snprintf(savenm, sizeof savenm, "%s", tp.name);
+    return 1;
+  }
 }

@@ -9,6 +9,11 @@
 #include "chartdata/encodings.h"
 #include "chartdata/globals.h"
 #include "chartdata/splice.h"
+#include "converter/commands.h"
+#include "converter/globals.h"
+#include "converter/target_prompt.h"
+#include "screen/screen.h"
+#include "widgets/prompt.h"
 
 namespace {
 
@@ -227,3 +232,64 @@ FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
   result.groups = static_cast<long>(pass.groups.size());
   return result;
 }
+
+// ---- The dialogues DAYWK and DAYMONTH ------------------------------------
+
+namespace {
+
+constexpr const char* kWeeklyPrompt = "       Enter a MORVA WEEKLY filename (or ESCape):";
+constexpr const char* kMonthlyPrompt = "      Enter a MORVA MONTHLY filename (or ESCape):";
+constexpr const char* kSameName = "Use a name which differs from the source name.";
+constexpr const char* kUnableToWrite = " Unable to write to disk. Disk full?";
+constexpr const char* kUnsorted =
+    " The source's dates go backwards; nothing was stored. Sort the chart first.";
+
+// Progress on row 2 (the close with three decimals) and ESC between groups.
+struct ScreenFoldProgress : ChartPassProgress {
+  void progress(float close) override {
+    int row = scr_srow(), col = scr_scol();
+    scr_rowcol(2, 0);
+    ftos(close, nullptr, 3, 3);
+    scr_rowcol(row, col);
+  }
+  bool stop_requested() override { return scr_csts() == 27; }
+};
+
+int fold_dialogue(int fd, FILE* idx, FoldKind kind) {
+  TargetPrompt tp;
+  tp.source = exclambuf;
+  tp.prompt = kind == FoldKind::kWeekly ? kWeeklyPrompt : kMonthlyPrompt;
+  for (;;) {
+    if (ask_target_name(tp) != kTargetAccepted) {
+      close(fd);
+      return 27;
+    }
+    // Another spelling of the source ("./x", a link) would fold the chart
+    // into itself.
+    if (!same_file_as(tp.name, fd)) break;
+    msg(kSameName, title, 1);
+  }
+  scr_rowcol(2, 0);
+  scr_clrl();
+  scr_rowcol(6, 0);
+
+  IndexFile index = IndexFile::load(idx);
+  ScreenFoldProgress screen;
+  FoldResult r = fold_chart(fd, kind, index, tp.name, screen);
+  switch (r.status) {
+    case kFoldStored:
+      std::snprintf(savenm, sizeof savenm, "%s", tp.name);
+      return 1;
+    case kFoldUnsorted:
+      msg(kUnsorted, title, 1);
+      return 0;
+    default:  // no usable bar, or the target could not be made or written
+      msg(kUnableToWrite, title, 1);
+      return 0;
+  }
+}
+
+}  // namespace
+
+int DAYWK(int fd, FILE* idx) { return fold_dialogue(fd, idx, FoldKind::kWeekly); }
+int DAYMONTH(int fd, FILE* idx) { return fold_dialogue(fd, idx, FoldKind::kMonthly); }

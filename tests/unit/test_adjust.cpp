@@ -112,6 +112,7 @@ TEST(AdjustSaveName, RelativeToTheDataDirectory) {
       {"/home/u", "/home/u/data", "x.M", "/home/u/x.M"},                   // a parent
       {"/home/u/data/sub", "/home/u/data", "/tmp/x.M", "/tmp/x.M"},        // absolute name
       {"/", "/home/u/data", "x.M", "/x.M"},
+      {"/home/u/data", "", "x.M", "/home/u/data/x.M"},  // no start-up data directory
   };
   for (const Case& c : cases)
     EXPECT_EQ(name_from_data_dir(c.cwd, c.data, c.name), c.want) << c.cwd << " " << c.name;
