@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -38,13 +37,6 @@ long read_fully(int fd, unsigned char* p, std::size_t n) {
     got += static_cast<std::size_t>(r);
   }
   return static_cast<long>(got);
-}
-
-// True when `path` names the file open on `fd`.
-bool same_file(const std::string& path, int fd) {
-  struct stat a, b;
-  if (::stat(path.c_str(), &a) != 0 || ::fstat(fd, &b) != 0) return false;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
@@ -185,7 +177,7 @@ int techsub(int fd) {
     }
     // The typed name may reach the source through another spelling
     // ("./x", a link): converting a file onto itself would replace it.
-    if (same_file(tp.name, fd) || std::strcmp(tp.name, firstname) == 0) {
+    if (same_file_as(tp.name, fd) || std::strcmp(tp.name, firstname) == 0) {
       msg(kSameName, title, 1);
       continue;
     }

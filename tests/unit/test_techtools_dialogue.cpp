@@ -1,0 +1,164 @@
+// The F9 command on the in-memory screen: source and target prompts, the
+// same-name refusal, progress, lists of names and a failed write.
+#include <unistd.h>
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/faults.h"
+#include "converter/commands.h"
+#include "converter/globals.h"
+#include "screen/headless.h"
+#include "screen/screen.h"
+#include "support/tempdir.h"
+#include "widgets/widget_fixture.h"  // HookedBackend: keys that arrive while the program waits
+
+namespace {
+
+// A TechTools file of price type 0 with one record per serial (prices = i).
+Bytes tech_file(const std::vector<unsigned>& serials) {
+  Bytes b(16, 0);
+  unsigned i = 0;
+  for (unsigned s : serials) {
+    ++i;
+    const unsigned v[5] = {s, i, i, i, i};
+    for (unsigned x : v) {
+      b.push_back(static_cast<unsigned char>(x));
+      b.push_back(static_cast<unsigned char>(x >> 8));
+    }
+    for (int k = 0; k < 6; ++k) b.push_back(0);
+  }
+  return b;
+}
+
+std::int32_t le32_at(const Bytes& b, std::size_t at) {
+  return static_cast<std::int32_t>(std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
+                                   std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24);
+}
+
+class TechToolsDialogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    headless_start();
+    faults_reset();
+    savenm[0] = '\0';
+    firstname[0] = '\0';
+    old_reporter_ = diskfull_reporter;
+    diskfull_reporter = [](const char*) {};
+    // 20000101 .. 20000107
+    ASSERT_TRUE(write_file(dir_.file("prices.tt"), tech_file({36526, 36527, 36528, 36529, 36530, 36531, 36532})));
+  }
+  void TearDown() override {
+    faults_reset();
+    diskfull_reporter = old_reporter_;
+    if (hooked_) screen_set_backend(inner_);
+  }
+
+  // Each batch of keys is typed once the program waits for input (its
+  // cursor blinks), so that no key is taken by the ESC polls.
+  void type_when_waiting(std::vector<std::string> batches) {
+    batches_ = std::move(batches);
+    inner_ = screen_backend();
+    hooked_ = std::make_unique<HookedBackend>(inner_);
+    hooked_->on_sleep = [this] {
+      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
+    };
+    screen_set_backend(hooked_.get());
+  }
+
+  TempDir dir_{"morva-ttdlg"};
+  ScopedChdir cd_{dir_.path()};
+  DiskFullReporter old_reporter_ = nullptr;
+  std::vector<std::string> batches_;
+  std::size_t next_ = 0;
+  ScreenBackend* inner_ = nullptr;
+  std::unique_ptr<HookedBackend> hooked_;
+};
+
+}  // namespace
+
+TEST_F(TechToolsDialogue, ConvertsIntoTheNamedChartAndShowsProgress) {
+  headless_push_keys("prices.tt\r");
+  type_when_waiting({"ibm\r"});
+  EXPECT_EQ(do_techtools(), 1);
+  EXPECT_EQ(headless_starved(), 0);
+  EXPECT_EQ(next_, 1u);
+
+  const Bytes chart = read_file(dir_.file("ibm"));
+  ASSERT_EQ(chart.size(), 128u + 7u * 28u);
+  EXPECT_EQ(chart[116], 'D');
+  EXPECT_EQ(le32_at(chart, 118), 20000107);
+  EXPECT_EQ(le32_at(chart, 128), 20000101);
+  EXPECT_STREQ(savenm, "ibm");
+  EXPECT_EQ(typechart[0], 'D');
+  EXPECT_EQ(typechart[1], '\n');
+  EXPECT_NE(headless_row(0).find("TECHTOOLS TO MORVA File Conversion"), std::string::npos);
+  // Progress shows the 1st and the 6th date; the 6th stays.
+  EXPECT_EQ(headless_row(2).substr(0, 8), "20000106");
+}
+
+TEST_F(TechToolsDialogue, EscAtTheTargetWritesNothing) {
+  std::strcpy(savenm, "earlier");
+  headless_push_keys("prices.tt\r");
+  type_when_waiting({"\x1b"});
+  EXPECT_EQ(do_techtools(), 0);
+  EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string>{"prices.tt"});
+  EXPECT_STREQ(savenm, "earlier");
+}
+
+TEST_F(TechToolsDialogue, TargetNamingTheSourceIsRefusedAndAskedAgain) {
+  const Bytes source = read_file(dir_.file("prices.tt"));
+  for (const char* same : {"prices.tt\r", "./prices.tt\r"}) {
+    headless_start();
+    next_ = 0;
+    headless_push_keys("prices.tt\r");
+    type_when_waiting({same, "other\r"});
+    EXPECT_EQ(do_techtools(), 1) << same;
+    EXPECT_EQ(headless_starved(), 1) << same;  // the refusal waited for a key
+    EXPECT_EQ(read_file(dir_.file("prices.tt")), source) << same;
+    EXPECT_EQ(read_file(dir_.file("other")).size(), 128u + 7u * 28u) << same;
+    screen_set_backend(inner_);
+    hooked_.reset();
+  }
+}
+
+TEST_F(TechToolsDialogue, AfterAListOnlyTheLastEntryCounts) {
+  ASSERT_TRUE(write_file(dir_.file("b.tt"), tech_file({36600})));
+  ASSERT_TRUE(write_text(dir_.file("all!"), "prices.tt\nb.tt\n"));
+  headless_push_keys("all!\r");
+  type_when_waiting({"ca\r", "\x1b"});
+  do_techtools();
+  EXPECT_EQ(next_, 2u);
+  EXPECT_TRUE(file_exists(dir_.file("ca")));
+  EXPECT_STREQ(savenm, "");  // the last entry was not stored
+
+  next_ = 0;
+  headless_start();
+  screen_set_backend(inner_);
+  hooked_.reset();
+  headless_push_keys("all!\r");
+  type_when_waiting({"ca\r", "cb\r"});
+  do_techtools();
+  EXPECT_STREQ(savenm, "cb");
+  EXPECT_EQ(le32_at(read_file(dir_.file("cb")), 128), 20000315);
+}
+
+TEST_F(TechToolsDialogue, FailedWriteLeavesTheOldChartAndReports) {
+  Bytes old(128, ' ');
+  old[77] = '/';
+  ASSERT_TRUE(write_file(dir_.file("ibm"), old));
+  std::strcpy(savenm, "earlier");
+  headless_push_keys("prices.tt\r");
+  type_when_waiting({"ibm\r"});
+  g_faults.fail_write = 2;
+  EXPECT_EQ(do_techtools(), 0);
+  faults_reset();
+  EXPECT_EQ(headless_starved(), 1);  // the write error waited for a key
+  EXPECT_EQ(read_file(dir_.file("ibm")), old);
+  EXPECT_STREQ(savenm, "earlier");
+  EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"ibm", "prices.tt"}));
+}
