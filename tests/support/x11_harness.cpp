@@ -374,6 +374,25 @@ bool XDriver::remap_keycode(int code, unsigned ks, unsigned shifted) {
   return true;
 }
 
+bool XDriver::clear_modifier_keycode(int code) {
+  if (!dpy_) return false;
+  Display* d = D(dpy_);
+  XModifierKeymap* map = XGetModifierMapping(d);
+  if (!map) return false;
+  for (int m = 0; m < 8; ++m) map = XDeleteModifiermapEntry(map, static_cast<KeyCode>(code), m);
+  // The server refuses while a key of the map is held; retry briefly.
+  int rc = MappingBusy;
+  for (int i = 0; i < 50 && rc == MappingBusy; ++i) {
+    rc = XSetModifierMapping(d, map);
+    if (rc == MappingBusy) sleep_ms(20);
+  }
+  XFreeModifiermap(map);
+  XSync(d, False);
+  return rc == MappingSuccess;
+}
+
+int XDriver::keycode_of(unsigned ks) { return dpy_ ? XKeysymToKeycode(D(dpy_), ks) : 0; }
+
 void XDriver::keycode(int code, unsigned modifiers) {
   if (!dpy_) return;
   Display* d = D(dpy_);
@@ -397,6 +416,10 @@ InProcessScreen::InProcessScreen(int width, const char* title) : server_(width) 
   if (!server_.ok()) return;
   server_.use_here();
   scr_setup(title);
+  // What the set-up of the program does next for the mouse.
+  HPXC = static_cast<unsigned>(pixelspercol);
+  VPXC = static_cast<unsigned>(pixelsperrow);
+  mousereset();
   driver_ = new XDriver(server_.display());
   ok_ = driver_->ok() && driver_->find_window(getpid());
 }

@@ -114,6 +114,10 @@ class XDriver {
   // Gives keycode its key symbols (level 1, level 2) on the server: for
   // tests that move keys to another keycode set.  Returns false on failure.
   bool remap_keycode(int keycode, unsigned keysym, unsigned shifted_keysym);
+  // Takes a keycode out of the modifier map (before giving it another key).
+  bool clear_modifier_keycode(int keycode);
+  // The keycode of a key symbol (0: none).
+  int keycode_of(unsigned keysym);
   // Presses and releases a key by keycode.
   void keycode(int keycode, unsigned modifiers = 0);
 
@@ -124,7 +128,8 @@ class XDriver {
 };
 
 // The screen library of this very process on a private Xvfb: starts the
-// server, points DISPLAY at it, calls scr_setup and finds the window.  One
+// server, points DISPLAY at it, calls scr_setup, sets the mouse cell size
+// and mousereset() as the program's set-up does, and finds the window.  One
 // per test program (scr_setup opens the one window of the process).
 class InProcessScreen {
  public:
