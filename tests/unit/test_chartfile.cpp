@@ -14,7 +14,7 @@
 #include "chartdata/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "chartdata/linereader.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 namespace {
 

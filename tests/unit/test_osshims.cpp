@@ -9,7 +9,7 @@
 #include <string>
 
 #include "chartdata/osshims.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 namespace {
 

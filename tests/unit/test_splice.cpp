@@ -15,7 +15,7 @@
 #include "chartdata/globals.h"
 #include "chartdata/safe_replace.h"
 #include "chartdata/splice.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 namespace {
 
