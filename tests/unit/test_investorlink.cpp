@@ -1,0 +1,116 @@
+// InvestorLink import: text names of archives, the private temporary file,
+// and unpacking without a shell.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "converter/globals.h"
+#include "converter/investorlink.h"
+#include "support/tempdir.h"
+
+extern char** environ;
+
+namespace {
+
+// Runs a program with an argument vector in `dir`; its exit status.
+int run_in(const std::string& dir, std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ScopedChdir cd(dir);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(InvestorLinkNames, TextNameTable) {
+  struct Case {
+    const char* archive;
+    const char* text;
+  } cases[] = {
+      {"991231S.ZIP", "991231.STK"}, {"991231F.ZIP", "991231.CSF"}, {"DATA.ZIP", "DATA"},
+      {"991231f.zip", "991231f.zip"}, {"a.ZIP.txt", "a.ZIP.txt"},  {"S.ZIP", ".STK"},
+      {"mail/991231S.ZIP", "mail/991231.STK"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(investor_text_name(c.archive), c.text) << c.archive;
+  EXPECT_TRUE(is_zip_name("x.y.ZIP"));
+  EXPECT_FALSE(is_zip_name("x.ZIP.y"));
+  EXPECT_FALSE(is_zip_name("991231S.Zip"));
+}
+
+TEST(InvestorLinkNames, SettingsAreInvestorLinksLayout) {
+  set_builtin_format();
+  ff.direction = 1;
+  set_investorlink_format();
+  EXPECT_EQ(ff.direction, 0);
+  EXPECT_EQ(ff.datecode, 3);
+  EXPECT_EQ(ff.sep, ',');
+  EXPECT_EQ(std::string(ff.order, 12), "SOHLCVI     ");
+  EXPECT_EQ(std::string(ff.startdate, 8), "19600101");
+}
+
+TEST(PrivateTempFile, NotWorldWritableAndRemovedInEveryCase) {
+  std::string path;
+  {
+    PrivateTemp t("991231.STK");
+    ASSERT_TRUE(t.ok());
+    path = t.path();
+    EXPECT_EQ(path.rfind("/tmp/991231.STK.", 0), 0u);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    int fd = t.release();
+    ::close(fd);
+  }
+  EXPECT_FALSE(file_exists(path));
+}
+
+TEST(Unzip, ArchiveNamesWithBlanksQuotesAndSemicolonsRunNothingElse) {
+  TempDir dir;
+  write_text(dir.file("991231A.STK"), "IBM,1,2,0.5,1.5,100,0\n");
+  write_text(dir.file("991231B.CSF"), "MSFT,3,4,2.5,3.5,200,0\n");
+  write_text(dir.file("readme.txt"), "not a member\n");
+  const std::vector<std::string> names = {"a b'c;touch PWNED\".ZIP", "-x.ZIP", "$(touch PWNED).ZIP"};
+  for (const std::string& name : names) {
+    ASSERT_EQ(run_in(dir.path(), {"zip", "-q", "-j", "./" + name, "991231A.STK", "991231B.CSF", "readme.txt"}), 0)
+        << name;
+    PrivateTemp out("t");
+    ASSERT_TRUE(out.ok());
+    int status;
+    {
+      ScopedChdir cd(dir.path());
+      status = unzip_members(name, out.fd());
+    }
+    EXPECT_EQ(status, 0) << name;
+    const std::string text = read_text(out.path());
+    EXPECT_NE(text.find("IBM,1,2"), std::string::npos) << name;
+    EXPECT_NE(text.find("MSFT,3,4"), std::string::npos) << name;
+    EXPECT_EQ(text.find("not a member"), std::string::npos) << name;
+  }
+  EXPECT_FALSE(file_exists(dir.file("PWNED")));
+}
+
+TEST(Unzip, MissingArchiveGivesAnEmptyText) {
+  TempDir dir;
+  PrivateTemp out("t");
+  ScopedChdir cd(dir.path());
+  EXPECT_NE(unzip_members("nothing.ZIP", out.fd()), 0);
+  EXPECT_EQ(read_text(out.path()), "");
+}
+
+}  // namespace
