@@ -114,7 +114,10 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
       std::FILE* copy = widened_copy(s.old);
       std::fclose(s.old);
       s.old = copy;
-      if (s.old == nullptr) return 0;
+      if (s.old == nullptr) {
+        diskfull(nullptr);
+        return 0;
+      }
     }
   }
 

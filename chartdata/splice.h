@@ -15,7 +15,8 @@
 //     rename.
 //  2. A missing target is created with creatmorva (typechart, longsdate).
 //     When it cannot be created, the name becomes "_" (in the current
-//     directory) and that chart is used, created when missing.  A target
+//     directory) and a new chart is built under that name; an earlier "_"
+//     is replaced only when the new one is complete.  A target
 //     that exists but cannot be opened, or is not a regular file, fails the
 //     splice.
 //  3. The temporary file "tmpmorva.gph" is made in the directory of the
