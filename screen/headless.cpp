@@ -281,6 +281,14 @@ void headless_push_keysym(unsigned ks, unsigned modifiers) {
   push_with_modifiers(base, lookup, modifiers);
 }
 
+void headless_push_key_press(unsigned ks, unsigned modifiers) {
+  push(key_event(EV_KEYPRESS, ks, shifted_symbol(ks, modifiers), modifiers));
+}
+
+void headless_push_key_release(unsigned ks, unsigned modifiers) {
+  push(key_event(EV_KEYRELEASE, ks, shifted_symbol(ks, modifiers), modifiers));
+}
+
 void headless_push_key(unsigned char code) {
   for (const auto& k : kCodeKeys) {
     if (k.code == code) {

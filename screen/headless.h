@@ -30,6 +30,10 @@ void headless_push_keys(std::string_view text);
 // MOD_NUMLOCK of screen/backend.h): the modifier keys are pressed, the key
 // pressed and released, the modifiers released.
 void headless_push_keysym(unsigned keysym, unsigned modifiers = 0);
+// Only the press, or only the release, of a key (modifier bits in the
+// event's state only; no modifier keys around it).
+void headless_push_key_press(unsigned keysym, unsigned modifiers = 0);
+void headless_push_key_release(unsigned keysym, unsigned modifiers = 0);
 // A press and release of a mouse button over the middle of a cell.
 void headless_push_click(int row, int col, int button = 1);
 // Only the press; the button stays down.
