@@ -122,3 +122,7 @@ void screen_service_errors();
 // Writes the shadow text to the file named by MORVA_SHADOW_DUMP, if set.
 // Called just before the library blocks for input.
 void screen_dump_shadow();
+
+// For tests of the X11 backend: sends a request the server refuses and
+// waits for the error (the error handler records it).
+void screen_x11_provoke_error();

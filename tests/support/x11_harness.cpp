@@ -374,6 +374,12 @@ bool XDriver::remap_keycode(int code, unsigned ks, unsigned shifted) {
   return true;
 }
 
+void XDriver::request_resize(int w, int h) {
+  if (!dpy_ || !win_.id) return;
+  XResizeWindow(D(dpy_), win_.id, static_cast<unsigned>(w), static_cast<unsigned>(h));
+  XSync(D(dpy_), False);
+}
+
 bool XDriver::clear_modifier_keycode(int code) {
   if (!dpy_) return false;
   Display* d = D(dpy_);

@@ -114,6 +114,8 @@ class XDriver {
   // Gives keycode its key symbols (level 1, level 2) on the server: for
   // tests that move keys to another keycode set.  Returns false on failure.
   bool remap_keycode(int keycode, unsigned keysym, unsigned shifted_keysym);
+  // Asks the server to resize the window, as a window manager would.
+  void request_resize(int width, int height);
   // Takes a keycode out of the modifier map (before giving it another key).
   bool clear_modifier_keycode(int keycode);
   // The keycode of a key symbol (0: none).
@@ -155,12 +157,12 @@ bool write_png(const std::string& path, int width, int height, const std::vector
 
 // The program under test, started with posix_spawn.
 struct MorvaOptions {
-  std::string cwd;                 // working folder
-  std::string home;                // HOME
-  std::string display;             // DISPLAY (empty: none)
-  std::string dump_path;           // shadow-text file (empty: cwd + "/shadow.txt")
-  std::vector<std::string> args;   // command-line arguments
-  std::string binary;              // empty: MORVA_BINARY_DIR "/morvautl"
+  std::string cwd{};                 // working folder
+  std::string home{};                // HOME
+  std::string display{};             // DISPLAY (empty: none)
+  std::string dump_path{};           // shadow-text file (empty: cwd + "/shadow.txt")
+  std::vector<std::string> args{};   // command-line arguments
+  std::string binary{};              // empty: MORVA_BINARY_DIR "/morvautl"
 };
 
 class MorvaProcess {
