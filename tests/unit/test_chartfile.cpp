@@ -387,6 +387,17 @@ TEST_F(Upgrade, ReadOnlyChartIsLeftAlone) {
   EXPECT_EQ(read_file(path), before);
 }
 
+TEST_F(Upgrade, InPlaceWhenNoFileCanBeAddedBesideIt) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write into any folder";
+  const std::string sub = dir.mkdirs("locked");
+  const std::string path = sub + "/c.M";
+  write_file(path, chart({991231, 101}));
+  chmod(sub.c_str(), 0555);
+  EXPECT_EQ(Y2000_upgrade(path.c_str()), 1);
+  chmod(sub.c_str(), 0755);
+  EXPECT_EQ(dates_of(read_file(path)), (std::vector<std::int32_t>{19991231, 20000101}));
+}
+
 TEST_F(Upgrade, KeepsLinkAndPermissions) {
   const std::string real = dir.file("real.M"), link = dir.file("link.M");
   write_file(real, chart({991231}));
