@@ -52,17 +52,41 @@ void highlight_title_row() { scr_inverse_atr(0, 0, 80, title_colour()); }
 
 // ---- Blinking cursor --------------------------------------------------------
 
+namespace {
+
+// A click that the blinking cursor saw while it waited.  The key reader
+// reports a press once and takes the release on the next poll, so the
+// editor must act on the press that stopped the blinking, not ask again.
+struct SeenClick {
+  int button = 0, row = 0, col = 0;
+};
+SeenClick seen_click;
+
+// scr_getc(0) that remembers where a pressed button is.
+bool input_waiting() {
+  int r = 0, c = 0;
+  if (const int b = mouse_button_where(0, &r, &c)) {
+    seen_click = {b, r, c};
+    return true;
+  }
+  return scr_cst() != 0;
+}
+
+}  // namespace
+
 void dotblink(int, int, int) {
   const int r = scr_srow(), c = scr_scol();
+  seen_click = {};
   for (;;) {
-    if (scr_getc(0)) return;
+    if (input_waiting()) return;
     // Erase to the cell's own background so the cell looks untouched.
     const int background = 0x400 | ((scr_attr >> 4) & 7);
     const bool block = getshift(32) != 0;
     cursor_lines(r, c, color[0], block);
-    if (!scr_getc(0)) timedely(2);
+    const bool waiting = input_waiting();
+    if (!waiting) timedely(2);
     cursor_lines(r, c, background, block);
-    if (scr_getc(0)) return;
+    if (waiting || input_waiting()) return;
     timedely(2);
   }
 }
@@ -81,8 +105,10 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
   for (;;) {
     scr_rowcol(row, col + idx);
     dotblink(0, 0, 0);
-    int mr = 0, mc = 0;
-    const int button = mouse_button_where(0, &mr, &mc);
+    int mr = seen_click.row, mc = seen_click.col;
+    int button = seen_click.button;
+    seen_click = {};
+    if (!button) button = mouse_button_where(0, &mr, &mc);
     if (button == 0) {
       key = scr_getc(1);
     } else if (inside_scr_area(0, mr, mc)) {

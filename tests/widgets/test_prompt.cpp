@@ -1,0 +1,185 @@
+// The line editor and the top-row question against the in-memory screen.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "widget_fixture.h"
+#include "widgets/prompt.h"
+
+namespace {
+
+using PromptTest = WidgetTest;
+
+struct EditCase {
+  const char* name;
+  char cls;
+  int len;
+  char arrows;
+  char terminate;
+  const char* initial;                // buffer before the edit
+  std::vector<unsigned char> keys;    // typed keys
+  int expect_key;
+  const char* expect_buf;             // compared over len characters or to the NUL
+};
+
+std::vector<unsigned char> text_keys(const char* s, std::vector<unsigned char> tail) {
+  std::vector<unsigned char> v(s, s + std::strlen(s));
+  v.insert(v.end(), tail.begin(), tail.end());
+  return v;
+}
+
+TEST_F(PromptTest, EditCasesEndWithTheRightKeyAndText) {
+  const std::string c21(21, 'c');
+  const std::vector<EditCase> cases = {
+      {"name field Enter", 'a', 21, 'n', 'y', "", text_keys("abc", {13}), 13, "abc"},
+      {"name field Esc ends at cursor", 'a', 21, 'n', 'y', "zzzzzz", text_keys("ab", {27}), 27, "ab"},
+      {"22nd character refused", 'a', 21, 'n', 'y', "", text_keys((c21 + "x").c_str(), {13}), 13,
+       "ccccccccccccccccccccc"},
+      {"backspace blanks the cell", 'a', 21, 'n', 'y', "", text_keys("abc", {8, 8, 'x', 13}), 13, "ax"},
+      {"backspace at index 0 does nothing", 'a', 21, 'n', 'y', "", {8, 'q', 13}, 13, "q"},
+      {"bar ends the edit", 'a', 21, 'n', 'y', "", text_keys("ab|", {}), 124, "ab"},
+      {"function key ends the edit", 'a', 21, 'n', 'y', "", text_keys("ab", {218}), 218, "ab"},
+      {"left without cursor keys ends", 'a', 21, 'n', 'y', "", text_keys("ab", {29}), 29, "ab"},
+      {"date letter refused", 'n', 8, 'y', 'n', "19600101", text_keys("20x01", {13}), 13, "20010101"},
+      {"date left at index 0 returns 29", 'n', 8, 'y', 'n', "19600101", {29}, 29, "19600101"},
+      {"date left then overwrite", 'n', 8, 'y', 'n', "19600101", {'2', 29, '3', 13}, 13, "39600101"},
+      {"date right moves without change", 'n', 8, 'y', 'n', "19600101", {28, 28, '7', 13}, 13,
+       "19700101"},
+      {"date right at the end returns 28", 'n', 2, 'y', 'n', "12", {28, 28, 28}, 28, "12"},
+      {"ninth digit refused", 'n', 8, 'y', 'n', "19600101", text_keys("200101019", {13}), 13,
+       "20010101"},
+      {"numeric class keeps signs and blanks", 'n', 8, 'y', 'y', "", text_keys("-1.5 +2", {13}), 13,
+       "-1.5 +2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    char buf[64] = {};
+    std::strcpy(buf, c.initial);
+    for (unsigned char k : c.keys) headless_push_key(k);
+    const int key = fgts(nullptr, c.cls, 4, 52, c.len, buf, c.arrows, c.terminate);
+    EXPECT_EQ(key, c.expect_key);
+    if (c.terminate == 'y')
+      EXPECT_STREQ(buf, c.expect_buf);
+    else
+      EXPECT_EQ(std::string(buf, c.len), c.expect_buf);
+    EXPECT_EQ(scr_csts(), 0) << "keys left unread";
+    EXPECT_EQ(headless_starved(), 0);
+  }
+}
+
+TEST_F(PromptTest, FieldEchoesTypingAndRemovesTheMarkAtTheEnd) {
+  char buf[32] = {};
+  headless_push_keys("ibm.txt");
+  // The "<" mark is visible while editing: look at it when the last key is read.
+  std::string while_editing;
+  int taken = 0;
+  hook().on_key_taken = [&] {
+    if (++taken == 7) while_editing = cells(4, 73, 1);
+  };
+  headless_push_key(13);
+  EXPECT_EQ(fgts(stdin, 'a', 4, 52, 21, buf, 'n', 'y'), 13);
+  EXPECT_EQ(while_editing, "<");
+  EXPECT_EQ(cells(4, 52, 8), "ibm.txt ");
+  EXPECT_EQ(cells(4, 73, 1), " ");
+  EXPECT_EQ(scr_srow(), 4);
+  EXPECT_EQ(scr_scol(), 52);
+}
+
+TEST_F(PromptTest, ClickOnTheMinusButtonAreaIsEscape) {
+  set_scr_area(0, 0, 0, 1, 1);
+  char buf[32] = {};
+  headless_push_keys("ab");
+  headless_push_click(1, 0);
+  EXPECT_EQ(fgts(nullptr, 'a', 4, 52, 21, buf, 'n', 'y'), 27);
+  EXPECT_STREQ(buf, "ab");
+}
+
+TEST_F(PromptTest, ClickOnAnotherActiveAreaIsIgnored) {
+  set_scr_area(6, 0, 0, 29, 79);
+  char buf[32] = {};
+  headless_push_click(10, 10);  // 255 from the key reader: ignored
+  headless_push_keys("x\r");
+  EXPECT_EQ(fgts(nullptr, 'a', 4, 52, 21, buf, 'n', 'y'), 13);
+  EXPECT_STREQ(buf, "x");
+}
+
+struct MsgCase {
+  const char* name;
+  unsigned char key;
+  char expect;
+};
+
+TEST_F(PromptTest, MsgWaitsAndReturnsTheKeyInLowerCase) {
+  const MsgCase cases[] = {
+      {"capital Y", 'Y', 'y'}, {"small y", 'y', 'y'}, {"Enter", 13, 13},
+      {"Esc", 27, 27},         {"F2 unchanged", 211, static_cast<char>(211)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    // The answer is typed once the question is up: keys typed earlier are
+    // thrown away.
+    const unsigned char k = c.key;
+    hook().on_empty_poll = [k] { headless_push_key(k); };
+    EXPECT_EQ(msg("Overwrite? (y/n)->", "THE TITLE", 1), c.expect);
+    EXPECT_EQ(cells(0, 0, 10), "THE TITLE ");
+  }
+}
+
+TEST_F(PromptTest, MsgDiscardsKeysTypedBeforeTheQuestion) {
+  // Both keys are waiting before the question: both are thrown away, and
+  // the in-memory screen answers the empty read with Esc.
+  headless_push_key('y');
+  headless_push_key('n');
+  EXPECT_EQ(msg("Question?", "", 1), 27);
+  EXPECT_EQ(headless_starved(), 1);
+}
+
+TEST_F(PromptTest, MsgWithoutWaitLeavesTheKeyForTheNextRead) {
+  scr_rowcol(7, 11);
+  // The answer is typed once the question is up.
+  hook().on_empty_poll = [] { headless_push_key('Y'); };
+  EXPECT_EQ(msg("Is the screen centred?", "HEADING", 0), 'y');
+  EXPECT_EQ(cells(0, 0, 8), "HEADING ");
+  EXPECT_EQ(scr_srow(), 7);
+  EXPECT_EQ(scr_scol(), 11);
+  EXPECT_EQ(scr_getc(1), 'Y');  // still there, not lower-cased
+  EXPECT_EQ(scr_csts(), 0);
+}
+
+TEST_F(PromptTest, TitleRowIsHighlightedInTheTitleColours) {
+  color[0] = 14;
+  colour(color[0]);
+  scr_clr();
+  hook().on_empty_poll = [] { headless_push_key('x'); };
+  msg("Q", "T", 1);
+  // A blank cell of row 0 takes the bright shade of the menu colour; a
+  // cell of row 1 keeps the dark background.
+  const int x = 60 * pixelspercol + 1, y = pixelsperrow / 2;
+  EXPECT_EQ(headless_pixel(x, y), colour_seg[0x100 + 14]);
+  EXPECT_EQ(headless_pixel(x, pixelsperrow + y), colour_seg[0x400 + 6]);
+}
+
+TEST_F(PromptTest, TitleColourNumbers) {
+  const struct {
+    unsigned char setup;
+    int expect;
+  } cases[] = {{7, 0x107}, {14, 0x10e}, {127, 0x17f}, {0x87, 0x107}, {0xff, 0x10f}};
+  for (const auto& c : cases) {
+    color[0] = c.setup;
+    EXPECT_EQ(title_colour(), c.expect) << int(c.setup);
+  }
+}
+
+TEST_F(PromptTest, OneLineHelpers) {
+  drive();
+  EXPECT_EQ(scr_srow(), 4);
+  EXPECT_EQ(scr_scol(), 50);
+  putss("ab");
+  puuts("cd");
+  EXPECT_EQ(cells(4, 50, 4), "abcd");
+  EXPECT_EQ(upsize(), 1);
+}
+
+}  // namespace
