@@ -16,8 +16,9 @@
 #include "widgets/menu.h"
 
 // Forwards everything to the headless backend; runs `on_sleep` when the
-// code under test sleeps, `on_key_taken` after each key press it takes and
-// `on_empty_poll` once when a poll first finds nothing.
+// code under test sleeps, `on_key_taken` after each key press it consumes
+// (before it draws anything more) and `on_empty_poll` once when a poll
+// first finds nothing.
 class HookedBackend final : public ScreenBackend {
  public:
   explicit HookedBackend(ScreenBackend* inner) : inner_(inner) {}
@@ -28,34 +29,49 @@ class HookedBackend final : public ScreenBackend {
 
   void draw_text(int x, int y_top, int baseline, const char* s, int n, unsigned long fg,
                  unsigned long bg) override {
+    fire_taken();
     inner_->draw_text(x, y_top, baseline, s, n, fg, bg);
   }
-  void clear_window() override { inner_->clear_window(); }
+  void clear_window() override {
+    fire_taken();
+    inner_->clear_window();
+  }
   bool read_pixels(int x, int y, int w, int h, std::vector<unsigned long>& out) override {
     return inner_->read_pixels(x, y, w, h, out);
   }
   void write_pixels(int x, int y, int w, int h, const std::vector<unsigned long>& px) override {
+    fire_taken();
     inner_->write_pixels(x, y, w, h, px);
   }
   void draw_points(const Point* pts, int n, unsigned long pixel) override {
+    fire_taken();
     inner_->draw_points(pts, n, pixel);
   }
   void draw_line(int x1, int y1, int x2, int y2, unsigned long pixel) override {
+    fire_taken();
     inner_->draw_line(x1, y1, x2, y2, pixel);
   }
   void flush() override { inner_->flush(); }
   bool next_event(unsigned mask, bool wait, ScreenEvent& ev) override {
+    fire_taken();
     bool got = inner_->next_event(mask, wait, ev);
     if (!got && !wait && on_empty_poll) {
       auto f = std::move(on_empty_poll);
       on_empty_poll = nullptr;
       f();
     }
-    if (got && ev.kind == EV_KEYPRESS && on_key_taken) on_key_taken();
+    if (got && ev.kind == EV_KEYPRESS) key_taken_ = true;
     return got;
   }
-  bool pending(unsigned mask) override { return inner_->pending(mask); }
-  void put_back(const ScreenEvent& ev) override { inner_->put_back(ev); }
+  bool pending(unsigned mask) override {
+    fire_taken();
+    return inner_->pending(mask);
+  }
+  // A key put back (a peek) was not taken.
+  void put_back(const ScreenEvent& ev) override {
+    if (ev.kind == EV_KEYPRESS) key_taken_ = false;
+    inner_->put_back(ev);
+  }
   bool lookup_colour(const char* name, Rgb16& rgb) override { return inner_->lookup_colour(name, rgb); }
   bool alloc_colour(Rgb16& rgb, unsigned long& pixel) override { return inner_->alloc_colour(rgb, pixel); }
   bool parse_colour(const char* spec, Rgb16& rgb) override { return inner_->parse_colour(spec, rgb); }
@@ -68,8 +84,24 @@ class HookedBackend final : public ScreenBackend {
   }
   void close() override { inner_->close(); }
 
+ public:
+  // Runs on_key_taken now for a key taken since the last screen change.
+  void settle() { fire_taken(); }
+  // Forgets a key taken before the hook was set.
+  void forget_taken() { key_taken_ = false; }
+
  private:
+  // on_key_taken runs when the code next touches the screen after taking a
+  // key press it did not put back, so the hook sees the screen the key was
+  // pressed on.
+  void fire_taken() {
+    if (key_taken_) {
+      key_taken_ = false;
+      if (on_key_taken) on_key_taken();
+    }
+  }
   ScreenBackend* inner_;
+  bool key_taken_ = false;
 };
 
 class WidgetTest : public ::testing::Test {
