@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
@@ -47,22 +48,48 @@ int DirectoryCache::ensure(const std::string& dir) {
   return 1;
 }
 
-int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type) {
+namespace {
+
+// The name itself is fine: its folder exists and takes files, and its last
+// part is a valid file name.
+bool name_can_be_made(const std::string& path, const std::string& dir) {
+  const std::size_t slash = path.rfind('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  struct stat st;
+  return !base.empty() && base.size() <= 255 && ::stat(dir.c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode) && ::access(dir.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
+int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type,
+              const std::string& home) {
   if (bars.empty()) return 1;
   typechart[0] = chart_type;
   typechart[1] = '\n';
   longsdate = bars.front().bar.date;
   const std::int32_t last = bars.back().bar.date;
-  // A chart that cannot be created under its name is stored as "_" in the
-  // same directory, merged like any chart (an earlier "_" keeps its bars).
-  std::string created;
-  if (!exist(path.c_str())) {
-    if (creatmorva(path.c_str())) {
-      created = path;
-    } else {
-      const std::string dir = dir_of(path);
-      path = dir == "." ? std::string("_") : dir + "/_";
+  // A new chart is written whole: its header (type, first date, with the
+  // last date at offset 118 as a store leaves it) and its bars, through one
+  // replacement, the same bytes the splice would make from an empty chart.
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+    std::vector<unsigned char> bytes(kHeaderSize + bars.size() * kBarSize);
+    make_header(bytes.data(), typechart, longsdate);
+    if (last >= 101 && last <= 99999999)
+      put_le32(bytes.data() + kHeaderDateOffset, static_cast<std::uint32_t>(last));
+    for (std::size_t i = 0; i < bars.size(); ++i)
+      encode_bar(bars[i].bar, bytes.data() + kHeaderSize + i * kBarSize);
+    if (replace_file(path, bytes)) {
+      longedate = last;
+      return 1;
     }
+    // A chart that cannot be made under its name is stored as "_" in the
+    // same directory, merged like any chart (an earlier "_" keeps its bars).
+    // A failure of the disk (no temporary file, a short write, the rename)
+    // is no reason to divert the bars: the store fails.
+    if (name_can_be_made(path, dir_of(path))) return 0;
+    path = home.empty() || home == "." ? std::string("_") : home + "/_";
   }
   SpliceOptions options;
   options.fallback_name = false;
@@ -85,8 +112,6 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
         return 1;
       },
       options);
-  // A chart made here for a store that then failed is removed again.
-  if (!ok && !created.empty()) ::unlink(created.c_str());
   return ok;
 }
 
@@ -116,7 +141,7 @@ int store_text(TextSource& src, std::string& name, const TextStoreParams& params
     bars.clear();
     save28r(bars, cursym, src, parser, next, report);
     order_run(bars);
-    const int result = store_run(path, bars, params.chart_type);
+    const int result = store_run(path, bars, params.chart_type, dir);
     report.chart_done(file_part(path), result);
     if (!result || next.empty()) {
       name = path;

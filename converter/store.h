@@ -60,10 +60,13 @@ class DirectoryCache {
 };
 
 // Merges the ordered bars of one run into the chart at `path` through the
-// store splice; `path` may become the fallback "_".  A run without bars
+// store splice; a chart that does not exist yet is written whole.  A name
+// that cannot be made (its folder is missing, say) becomes "_" in `home`
+// (the storage directory; "" = the current one).  A run without bars
 // leaves the chart as it is.  1 when stored (or nothing to store), 0 when
 // the store failed; the chart is then byte for byte as it was.
-int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type);
+int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type,
+              const std::string& home = "");
 
 // The whole store of a text (sendto_morva's work): reads the lines of `src`
 // from its current position, the first chart being `name`; with a symbol

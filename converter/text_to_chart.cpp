@@ -1,6 +1,10 @@
 // Text-to-chart core: dates, the field walk, lines into bars.  No screen.
 #include "converter/text_to_chart.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -342,20 +346,82 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
 
 // ---- Reading a text ----------------------------------------------------------------
 
+TextSource::TextSource(int fd) : fd_(fd), block_(1 << 16) {
+  linereader_release(fd);  // its block may lie elsewhere; the kernel position is current
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  seekable_ = at >= 0;
+  base_ = seekable_ ? at : 0;
+}
+
+TextSource::~TextSource() {
+  if (seekable_) ::lseek(fd_, static_cast<off_t>(base_ + static_cast<long long>(pos_)), SEEK_SET);
+}
+
+bool TextSource::fill() {
+  if (eof_) return false;
+  base_ += static_cast<long long>(pos_);
+  std::memmove(block_.data(), block_.data() + pos_, len_ - pos_);
+  len_ -= pos_;
+  pos_ = 0;
+  for (;;) {
+    const ssize_t got = ::read(fd_, block_.data() + len_, block_.size() - len_);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      eof_ = true;
+      return false;
+    }
+    len_ += static_cast<std::size_t>(got);
+    return true;
+  }
+}
+
 bool TextSource::next(std::string_view& line) {
   if (again_ && have_) {
     again_ = false;
-    line = std::string_view(buf_, len_);
+    line = line_;
     return true;
   }
   again_ = false;
-  if (!mygts(buf_, kLineBudget, fd_)) {
-    have_ = false;
-    return false;
+  constexpr std::size_t kMaxFast = kLineBudget - 2;  // a line of 254 leaves its line feed
+  // Common case: a whole line without carriage returns in the block.
+  if (len_ - pos_ > kMaxFast || eof_) {
+    const char* p = block_.data() + pos_;
+    const std::size_t avail = std::min(len_ - pos_, kMaxFast + 1);
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', avail));
+    if (nl && static_cast<std::size_t>(nl - p) <= kMaxFast &&
+        !std::memchr(p, '\r', static_cast<std::size_t>(nl - p))) {
+      const char* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(nl - p)));
+      line_ = std::string_view(p, static_cast<std::size_t>((nul ? nul : nl) - p));
+      pos_ += static_cast<std::size_t>(nl - p) + 1;
+      have_ = true;
+      line = line_;
+      return true;
+    }
   }
+  // Byte by byte, as mygts counts.
+  int budget = kLineBudget - 1;
+  std::size_t stored = 0;
+  for (;;) {
+    if (pos_ == len_ && !fill()) {
+      if (stored == 0) {
+        have_ = false;
+        return false;
+      }
+      break;
+    }
+    const char c = block_[pos_++];
+    if (c == '\r') {
+      if (--budget <= 0) break;
+      continue;
+    }
+    if (c == '\n') break;
+    buf_[stored++] = c;
+    if (--budget <= 0) break;
+  }
+  const char* nul = static_cast<const char*>(std::memchr(buf_, '\0', stored));
+  line_ = std::string_view(buf_, nul ? static_cast<std::size_t>(nul - buf_) : stored);
   have_ = true;
-  len_ = std::strlen(buf_);
-  line = std::string_view(buf_, len_);
+  line = line_;
   return true;
 }
 

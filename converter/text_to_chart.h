@@ -138,22 +138,38 @@ class LineParser {
 
 // ---- Reading a text ----------------------------------------------------------
 
-// Lines of a text open in a descriptor, read through the buffered line
-// reader (mygts, 254 characters a line).  A line can be given back once so
+// Lines of a text open in a descriptor, from its current position, with
+// exactly the line rules of mygts at a budget of 255: at most 254
+// characters, a carriage return dropped but counted, a line feed ends the
+// line, the rest of a longer line is the next line, the text stops at a
+// NUL.  It reads the file in large blocks with no system call per line
+// (mygts asks the kernel for the position and the file's identity on every
+// call, which costs seconds on a million lines); when the source goes, the
+// descriptor is left just after the last line read, so mygts and
+// go_back_a_line carry on from there.  A line can be given back once so
 // that the next read returns it again (the first line of the next chart).
 class TextSource {
  public:
-  explicit TextSource(int fd) : fd_(fd) {}
+  explicit TextSource(int fd);
+  ~TextSource();
+  TextSource(const TextSource&) = delete;
+  TextSource& operator=(const TextSource&) = delete;
   bool next(std::string_view& line);
   void unread() { again_ = true; }
   int fd() const { return fd_; }
 
  private:
+  bool fill();
   int fd_;
   bool again_ = false;
   bool have_ = false;
+  bool eof_ = false;
+  bool seekable_ = true;
+  long long base_ = 0;  // file offset of block_[0]
+  std::vector<char> block_;
+  std::size_t pos_ = 0, len_ = 0;
   char buf_[kLineBudget] = {};
-  std::size_t len_ = 0;
+  std::string_view line_;
 };
 
 // A bar of a run and whether its date is a synthetic time-of-day date.

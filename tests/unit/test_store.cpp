@@ -279,12 +279,18 @@ TEST_F(Store, FailedStoreLeavesTheChartByteForByte) {
     EXPECT_EQ(read_file(dir.file("i/ibm")), before) << which;
     EXPECT_FALSE(file_exists(dir.file("i/tmpmorva.gph"))) << which;
   }
-  // A new chart whose store fails is not left behind half made.
-  faults_reset();
-  g_faults.fail_rename = 2;  // the first rename makes the new chart, the second replaces it
-  std::string name = "msft";
-  EXPECT_EQ(run("19990105,0,0,0,5\n", "prices", name, settings("DOHLC")), 0);
-  EXPECT_FALSE(file_exists(dir.file("m/msft")));
+  // A new chart whose store fails is not left behind half made, nor
+  // diverted into "_".
+  for (int which = 0; which < 3; ++which) {
+    faults_reset();
+    if (which == 0) g_faults.fail_create = 1;
+    if (which == 1) g_faults.fail_write = 1;
+    if (which == 2) g_faults.fail_rename = 1;
+    std::string name = "msft";
+    EXPECT_EQ(run("19990105,0,0,0,5\n", "prices", name, settings("DOHLC")), 0) << which;
+    EXPECT_EQ(list_dir(dir.file("m")), std::vector<std::string>{}) << which;
+    EXPECT_FALSE(file_exists(dir.file("_")));
+  }
 }
 
 TEST_F(Store, UnusableNamesFallBackToUnderscoreInTheSameDirectory) {
@@ -292,6 +298,11 @@ TEST_F(Store, UnusableNamesFallBackToUnderscoreInTheSameDirectory) {
   run(",19990104,1\n", "quotes.csv", name, settings("SDC"));
   EXPECT_EQ(name, "csv_/_");
   EXPECT_TRUE(file_exists(dir.file("csv_/_")));
+  // A typed name in a folder that does not exist: "_" in the storage directory.
+  name = "sub/ibm";
+  EXPECT_EQ(run("19990104,0,0,0,1\n", "prices", name, settings("DOHLC")), 1);
+  EXPECT_EQ(name, "s/_");
+  EXPECT_EQ(list_dir(dir.file("s")), std::vector<std::string>{"_"});
   // A directory in the way of the chart name: the store fails, nothing made.
   dir.mkdirs("csv_x/xyz");
   name = "xyz";

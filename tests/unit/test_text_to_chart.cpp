@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -330,6 +331,50 @@ TEST(Save28r, RunEndsAtTheNextSymbolWhichIsReadAgain) {
   ASSERT_EQ(bars.size(), 2u);
   EXPECT_EQ(bars[0].bar.close, 3.0f);
   EXPECT_EQ(next, "");
+}
+
+}  // namespace
+
+namespace {
+
+// The block reader gives exactly the lines mygts gives, and leaves the
+// descriptor where mygts would go on.
+TEST(TextSourceLines, SameLinesAsMygts) {
+  std::vector<std::string> texts = {
+      "ab\r\ncd", "abc\n", "\n\n\r\n", "\r", "x\0y\nz\n",
+      std::string(254, 'a') + "\n" + std::string(253, 'b') + "\n" + std::string(300, 'c') + "\r\n",
+      std::string(250, 'd') + "\r\r\r\r\r\re\n",
+  };
+  std::mt19937 rng(7);
+  for (int t = 0; t < 20; ++t) {
+    std::string s;
+    const int n = 1000 + static_cast<int>(rng() % 200000);
+    for (int i = 0; i < n; ++i) {
+      const unsigned r = rng() % 100;
+      s += r < 3 ? '\n' : r < 4 ? '\r' : r < 5 ? '\0' : static_cast<char>('a' + r % 26);
+    }
+    texts.push_back(s);
+  }
+  texts[4] = std::string("x\0y\nz\n", 6);
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    TempDir dir;
+    write_text(dir.file("t"), texts[k]);
+    const int a = ::open(dir.file("t").c_str(), O_RDONLY);
+    const int b = ::open(dir.file("t").c_str(), O_RDONLY);
+    char buf[kLineBudget];
+    std::vector<std::string> want, got;
+    while (mygts(buf, kLineBudget, a)) want.push_back(buf);
+    {
+      TextSource src(b);
+      std::string_view line;
+      for (std::size_t i = 0; i < want.size() / 2 && src.next(line); ++i) got.emplace_back(line);
+    }
+    // Half way the descriptor goes back to mygts.
+    while (mygts(buf, kLineBudget, b)) got.push_back(buf);
+    EXPECT_EQ(got, want) << "text " << k;
+    ::close(a);
+    ::close(b);
+  }
 }
 
 }  // namespace
