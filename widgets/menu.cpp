@@ -296,11 +296,11 @@ void display_menu_text(WordList lines, int left, int width, int top, int /*rowhe
   const int right = detectscrollr + 2;  // the scroll-mark column
   if (first == 0) scr_scrup(0, top + 1, left, top + visible, std::min(right, maxcol - 1));
 
-  // The 3-D border, in the middle of the margin cells around the lines so
-  // that a highlight bar never touches it.
+  // The 3-D border, in the middle of the margin cells around the lines and
+  // marks, so that neither a highlight bar nor a lit mark touches it.
   const int cw = cell_w(), ch = cell_h();
   const int x0 = left * cw + cw / 2 - 1;
-  const int x1 = (right + 1) * cw - 1 - 1;
+  const int x1 = (right + 1) * cw + cw / 2;  // right of the scroll marks
   const int y0 = top * ch + ch / 2;
   const int y1 = (top + visible + 1) * ch + ch / 2 - 2;
   raised_frame(x0, y0, x1, y1, light_of(color0), dull_of(color0), 2, 2);
