@@ -205,12 +205,13 @@ int send_quickq_tomorva(char* name) {
       std::snprintf(name, kMaxSymbol + 1, "%s", target.c_str());
     }
     if (get_the_symbol[0] == '\0') break;
-    std::snprintf(name, kMaxSymbol + 1, "%s", get_the_symbol);
-    get_the_symbol[0] = '\0';
+    // ESC between charts: the next chart's name stays in get_the_symbol.
     if (s.listener->stop_requested()) {
       s.outcome->stopped = true;
       break;
     }
+    std::snprintf(name, kMaxSymbol + 1, "%s", get_the_symbol);
+    get_the_symbol[0] = '\0';
   }
   return all_ok;
 }
