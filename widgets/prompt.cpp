@@ -209,6 +209,8 @@ char msg(const char* question, const char* title, int wait) {
   return static_cast<char>(key);
 }
 
+void report_screen_error(const char* message) { msg(message, "", 0); }
+
 // ---- One-line helpers -----------------------------------------------------------
 
 void drive() { scr_rowcol(4, 50); }

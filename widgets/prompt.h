@@ -35,6 +35,12 @@ void dotblink(int, int, int);
 // lower case.
 char msg(const char* question, const char* title, int wait);
 
+// Shows a message of the screen library (an X error) as a question with
+// an empty title that returns as soon as a key is waiting and leaves the
+// key for the program.  Install it at start-up with
+// screen_set_error_reporter(report_screen_error).
+void report_screen_error(const char* message);
+
 // The colour number that highlights the title row: color[0] + 256, or, for
 // a setup colour of 128 or more, BRIGHT of its low four bits.
 int title_colour();

@@ -172,6 +172,21 @@ TEST_F(PromptTest, TitleColourNumbers) {
   }
 }
 
+TEST_F(PromptTest, ScreenErrorsAreShownAsAQuestionThatLeavesTheKey) {
+  screen_set_error_reporter(report_screen_error);
+  std::string shown;
+  hook().on_empty_poll = [&] {
+    shown = headless_row(0);
+    headless_push_key('k');
+  };
+  headless_raise_error();
+  const unsigned char key = scr_getc(1);  // the error is reported before the read
+  screen_set_error_reporter(nullptr);
+  EXPECT_EQ(shown.substr(0, 20), "Minor Xwindow error.");
+  EXPECT_EQ(key, 'k');
+  EXPECT_EQ(headless_placement().count, 1);
+}
+
 TEST_F(PromptTest, OneLineHelpers) {
   drive();
   EXPECT_EQ(scr_srow(), 4);
