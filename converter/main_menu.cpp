@@ -42,7 +42,7 @@ const char* xmenu[14] = {
     "<F9> = convert TECHTOOLS files to MORVA format (not Y2K tested)",
     " <B> = access BLOOMBERG to update MORVA files",
     " <T> = convert TELERATE-Quickquote-long to MORVA (not Y2K tested)",
-    " <I> = use data e-mailed from InvestorLink (samples: see samples/ folder)",
+    " <I> = use data e-mailed from InvestorLink (sample files: samples/)",
     " ESC = Exit ",
     nullptr,
 };
