@@ -142,6 +142,7 @@ int store_text(TextSource& src, std::string& name, const TextStoreParams& params
     save28r(bars, cursym, src, parser, next, report);
     order_run(bars);
     const int result = store_run(path, bars, params.chart_type, dir);
+    if (result && !bars.empty()) ++report.charts_written;
     report.chart_done(file_part(path), result);
     if (!result || next.empty()) {
       name = path;

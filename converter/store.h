@@ -37,6 +37,9 @@ class StoreReport : public TextReport {
   virtual void chart_done(const std::string&, int) {}
   // Asked between two charts: true stops the run (ESC).
   virtual bool stop_between_charts() { return false; }
+
+  // Charts that store_text wrote bars into (a run without bars writes none).
+  long charts_written = 0;
 };
 
 // Puts a run's bars into ascending date order, one bar per date, keeping
@@ -80,5 +83,6 @@ int store_text(TextSource& src, std::string& name, const TextStoreParams& params
 // Dialogue: stores the text open in fptextsrc into `name` (at least 81
 // bytes) and the charts of further symbols, showing the directory at row
 // 2, column 41 and each chart's name at the cursor; ESC waiting between two
-// charts stops the run.  Returns 1 when the last chart was stored.
-int sendto_morva(char* name, char* textname);
+// charts stops the run.  Returns 1 when the last chart was stored;
+// *charts_written (when given) counts the charts that received bars.
+int sendto_morva(char* name, char* textname, long* charts_written = nullptr);

@@ -72,7 +72,7 @@ void ScreenTextReport::chart_done(const std::string& chart, int ok) {
 
 bool ScreenTextReport::stop_between_charts() { return scr_csts() == 27; }
 
-int sendto_morva(char* name, char* textname) {
+int sendto_morva(char* name, char* textname, long* charts_written) {
   TextStoreParams params;
   params.format = ff;
   params.textname = textname;
@@ -83,6 +83,7 @@ int sendto_morva(char* name, char* textname) {
   TextSource src(fptextsrc);
   const int ok = store_text(src, chart, params, report);
   get_the_symbol[0] = '\0';
+  if (charts_written) *charts_written = report.charts_written;
   std::snprintf(name, 81, "%s", chart.c_str());
   return ok;
 }

@@ -480,6 +480,10 @@ void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::i
     if (symbol_in_use) {
       from = std::strchr(buf, f.sep);
       if (!from) return;
+      // The date starts at the first digit after the symbol: read from the
+      // separator itself, a yyyymmdd date would always be bad.
+      from = finddigit(from);
+      if (!from) from = "";
     }
     if (!has_d) return;
     if (parse_date(from, f.datecode, &dates[0])) break;

@@ -197,8 +197,9 @@ int first_symbol(int fd, const FormatSettings& f, std::string& name);
 // The first two dates of the text from the current position of fd, read
 // as what_type does: the first line whose date parses, then the line after
 // it.  Sets *count to the number of dates found (0..2).  With a symbol
-// column each date is read from the line's first separator on.  Reports
-// every failed first date through report.bad_date().
+// column each date is read from the first digit, sign or point after the
+// line's first separator.  Reports every failed date through
+// report.bad_date().
 void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::int32_t dates[2],
                      int* count, TextReport& report);
 

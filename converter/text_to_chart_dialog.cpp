@@ -151,10 +151,12 @@ int generalTR(int fd, char* textname) {
     not_differ(name, firstname);
     return finish(fd, 0);
   }
-  if (!sendto_morva(name, textname)) {
+  long written = 0;
+  if (!sendto_morva(name, textname, &written)) {
     msg(" Unable to write to disk. Disk full? The chart is left as it was.", title, 1);
     return finish(fd, 0);
   }
-  std::snprintf(savenm, sizeof savenm, "%s", name);
+  // savenm names a chart only when one was written.
+  if (written > 0) std::snprintf(savenm, sizeof savenm, "%s", name);
   return finish(fd, 1);
 }

@@ -300,10 +300,12 @@ TEST(FirstLines, FirstTwoDates) {
   EXPECT_EQ(d[1], 19990105);
   EXPECT_EQ(r.bad, 1);
 
-  // With a symbol, code 0 and ',' the first date is read from the ','.
+  // With a symbol, code 0 and ',' the first date is read from the digits
+  // after the ',' (read from the ',' itself it could never be good).
   TextFile sym("IBM,19990104,1\nIBM,19990105,2\n");
   first_two_dates(sym.fd(), settings(0, "SDC"), true, d, &n, r);
-  EXPECT_EQ(n, 0);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(d[0], 19990104);
   // Code 3 skips to the digits.
   TextFile sym3("IBM,990104,1\nIBM,990105,2\n");
   first_two_dates(sym3.fd(), settings(3, "SDC"), true, d, &n, r);
