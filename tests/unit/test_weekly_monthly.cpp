@@ -118,13 +118,6 @@ TEST(FoldWeekly, SundayAfterALongGroupMergesIntoTheSameFriday) {
   expect_bars(out, {bar(kFri, 1, 4, 1, 4, 400, 40)});
 }
 
-TEST(FoldWeekly, NormaliseVolume) {
-  const std::pair<std::int32_t, std::int32_t> cases[] = {
-      {50000000, 50000}, {10000001, 10000}, {10000000, 10000000}, {2000000000, 2000000},
-      {-50000000, -50000000}, {0, 0}};
-  for (auto [in, want] : cases) EXPECT_EQ(normalise_volume(in), want) << in;
-}
-
 TEST(FoldMonthly, Groups) {
   struct Case {
     const char* what;
