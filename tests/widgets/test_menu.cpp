@@ -360,15 +360,6 @@ TEST_F(MenuTest, UnhighlightRestoresEveryPixelTheHighlightChanged) {
   }
 }
 
-TEST_F(MenuTest, FakePageSavesAndRestoresTheWindowImage) {
-  putsn("before", 3, 3, -1);
-  const unsigned long px = headless_pixel(3 * pixelspercol + 2, 3 * pixelsperrow + 5);
-  EXPECT_EQ(fake_pg(0), 1);
-  highlightword(3, 3, 6, 7);
-  EXPECT_EQ(fake_pg(1), 1);
-  EXPECT_EQ(headless_pixel(3 * pixelspercol + 2, 3 * pixelsperrow + 5), px);
-}
-
 TEST_F(MenuTest, SaveFlagRestoresTheScreenAndStartsAtTheTop) {
   const Words w = numbered(40);
   voffset = 12;

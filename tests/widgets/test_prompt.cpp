@@ -187,14 +187,4 @@ TEST_F(PromptTest, ScreenErrorsAreShownAsAQuestionThatLeavesTheKey) {
   EXPECT_EQ(headless_placement().count, 1);
 }
 
-TEST_F(PromptTest, OneLineHelpers) {
-  drive();
-  EXPECT_EQ(scr_srow(), 4);
-  EXPECT_EQ(scr_scol(), 50);
-  putss("ab");
-  puuts("cd");
-  EXPECT_EQ(cells(4, 50, 4), "abcd");
-  EXPECT_EQ(upsize(), 1);
-}
-
 }  // namespace
