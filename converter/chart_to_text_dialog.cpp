@@ -32,8 +32,11 @@ class ScreenChartTextReport : public ChartTextReport {
     if (!display_) return;
     putss(text.c_str());
     putss("\r\n");
-    const int last = (VPXC > 0 ? VPX / static_cast<int>(VPXC) : maxrow) - 2;
-    if (scr_srow() >= last) scr_rowcol(5, 0);
+    // The last rows of the screen are left free; before the set-up has
+    // measured the window, the text grid tells how many rows there are.
+    int rows = VPXC > 0 ? VPX / static_cast<int>(VPXC) : 0;
+    if (rows <= 7) rows = maxrow;
+    if (scr_srow() >= rows - 2) scr_rowcol(5, 0);
   }
   void bar_read(long n, const BarRecord& bar) override {
     if (display_ || n % 5 != 1) return;

@@ -1,0 +1,144 @@
+// The InvestorLink command on the in-memory screen: archive prompt, chart
+// type question, one chart per symbol dated from the name, and the
+// temporary file gone afterwards.
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "chartdata/chartfile.h"
+#include "converter/commands.h"
+#include "converter/globals.h"
+#include "screen/headless.h"
+#include "screen/screen.h"
+#include "support/tempdir.h"
+#include "widgets/widget_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+std::int32_t le32_at(const Bytes& b, std::size_t at) {
+  return static_cast<std::int32_t>(std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
+                                   std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24);
+}
+
+int zip_in(const std::string& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), {"zip", "-q", "-j"});
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ScopedChdir cd(dir);
+  pid_t pid;
+  if (posix_spawnp(&pid, "zip", nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Names in /tmp that start with `prefix`.
+std::vector<std::string> tmp_entries(const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& n : list_dir("/tmp"))
+    if (n.rfind(prefix, 0) == 0) out.push_back(n);
+  return out;
+}
+
+class InvestorLinkDialogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    headless_start();
+    set_builtin_format();
+    exclamfile = 0;
+    savenm[0] = '\0';
+    write_text(dir_.file("A.STK"), "IBM,1,2,0.5,1.5,100,3\nMSFT,3,4,2.5,3.5,200,0\n");
+    write_text(dir_.file("B.CSF"), "XON,5,6,4.5,5.5,300,0\n");
+    ASSERT_EQ(zip_in(dir_.path(), {"991231S.ZIP", "A.STK", "B.CSF"}), 0);
+    ::unlink(dir_.file("A.STK").c_str());
+    ::unlink(dir_.file("B.CSF").c_str());
+  }
+  void TearDown() override {
+    if (hooked_) screen_set_backend(inner_);
+  }
+  void type_when_waiting(std::vector<std::string> batches) {
+    batches_ = std::move(batches);
+    next_ = 0;
+    if (!hooked_) {
+      inner_ = screen_backend();
+      hooked_ = std::make_unique<HookedBackend>(inner_);
+      screen_set_backend(hooked_.get());
+    }
+    arm();
+  }
+  void arm() {
+    hooked_->on_empty_poll = [this] {
+      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
+      arm();
+    };
+  }
+
+  std::vector<std::string> batches_;
+  std::size_t next_ = 0;
+  ScreenBackend* inner_ = nullptr;
+  std::unique_ptr<HookedBackend> hooked_;
+  TempDir dir_{"morva-ildlg"};
+  ScopedChdir cd_{dir_.path()};
+};
+
+TEST_F(InvestorLinkDialogue, ArchiveGivesOneChartPerSymbolDatedFromItsName) {
+  const auto before = tmp_entries("991231.STK.");
+  type_when_waiting({"991231S.ZIP\r", "d"});
+  EXPECT_EQ(investorlink(), 1);
+  EXPECT_EQ(next_, 2u);
+  EXPECT_EQ(headless_starved(), 1);  // the wait after " Finished."
+  EXPECT_NE(headless_screen().find(" Finished."), std::string::npos);
+  for (const char* path : {"stk_i/ibm", "stk_m/msft", "stk_x/xon"}) {
+    const Bytes b = read_file(dir_.file(path));
+    ASSERT_EQ(b.size(), 128u + 28u) << path;
+    EXPECT_EQ(b[116], 'D');
+    EXPECT_EQ(le32_at(b, 128), 19991231) << path;
+    EXPECT_EQ(le32_at(b, 118), 19991231) << path;
+  }
+  EXPECT_EQ(le32_at(read_file(dir_.file("stk_m/msft")), 128 + 20), 200);
+  EXPECT_EQ(tmp_entries("991231.STK."), before);  // the temporary file is gone
+  EXPECT_STREQ(firstname, "991231.STK");
+  EXPECT_STREQ(savenm, "stk_x/xon");
+  EXPECT_EQ(std::string(ff.order, 12), "SOHLCVI     ");
+  EXPECT_EQ(ff.datecode, 3);
+}
+
+TEST_F(InvestorLinkDialogue, EscAtTheTypeQuestionStillRemovesTheTemporaryFile) {
+  const auto before = tmp_entries("991231.STK.");
+  type_when_waiting({"991231S.ZIP\r", "\x1b", "\r"});
+  EXPECT_EQ(investorlink(), 1);
+  EXPECT_FALSE(file_exists(dir_.file("stk_i")));
+  EXPECT_EQ(tmp_entries("991231.STK."), before);
+}
+
+TEST_F(InvestorLinkDialogue, LowerCaseZipIsReadAsText) {
+  write_text(dir_.file("991231f.zip"), "IBM,1,2,0.5,1.5,100,3\n");
+  type_when_waiting({"991231f.zip\r", "d", "\r"});
+  EXPECT_EQ(investorlink(), 1);
+  // The text name has no '.ZIP': the extension "zip" names the directory,
+  // and the date comes from the digits of the name.
+  const Bytes b = read_file(dir_.file("zip_i/ibm"));
+  ASSERT_EQ(b.size(), 128u + 28u);
+  EXPECT_EQ(le32_at(b, 128), 19991231);
+}
+
+TEST_F(InvestorLinkDialogue, EscAtTheArchivePromptKeepsTheNewSettings) {
+  type_when_waiting({"\x1b"});
+  EXPECT_EQ(investorlink(), 0);
+  EXPECT_EQ(std::string(ff.order, 7), "SOHLCVI");
+  EXPECT_EQ(ff.sep, ',');
+}
+
+}  // namespace
