@@ -3,6 +3,7 @@
 // the direction of the conversion.
 #include "converter/format_settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -107,8 +108,10 @@ int formatmenu() {
         -1);
   putsn("Compuserve stocks: 12/31/92 DVHLC, Compuserve commodities: 921231 DOHLCVI     ", 23, 0,
         -1);
-  putsn("Warner or Telemet: 12/31/92 SDHLCV. If you need help, send a printout of data.", 24, 0,
-        79);
+  // The last line is kept within the 79 columns of a row.
+  static const char kLast[] =
+      "Warner or Telemet: 12/31/92 SDHLCV. If you need help, send a printout of data.";
+  putsn(kLast, 24, 0, static_cast<int>(std::min<std::size_t>(std::strlen(kLast), 79)));
   return kF2Row + 1;
 }
 
@@ -119,7 +122,9 @@ int format_choices(int* changed) {
     title = format_title;
 
     putsn(itemX[1 + date_index()], 3 + date_index(), 0, -1);
-    putsn(ff.order, kOrderRow, kOrderCol, 12);
+    char shown[12];  // an order read from an older file may end early
+    for (int i = 0; i < 12; ++i) shown[i] = ff.order[i] ? ff.order[i] : ' ';
+    putsn(shown, kOrderRow, kOrderCol, 12);
     putsn(itemX[7 + direction_index()], 10 + direction_index(), 0, -1);
     putsn(&ff.sep, kSepRow, kSepCol, 1);
     putsn(ff.startdate, kDateRow, kDateCol, 8);
