@@ -1,0 +1,131 @@
+// Text to chart for batch runs: the F2 dialogue's decisions taken from the
+// job instead of the keyboard, over the same core steps.
+#include "converter/batch_text.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "chartdata/globals.h"
+#include "chartdata/linereader.h"
+#include "converter/symbol_names.h"
+
+namespace {
+
+bool order_has(const FormatSettings& f, char letter) {
+  return std::memchr(f.order, letter, sizeof f.order) != nullptr;
+}
+
+std::string file_part(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The first two dates are read as the window reads them; their messages
+// have no place in a batch run.
+class QuietReport : public TextReport {};
+
+}  // namespace
+
+std::string list_chart_name(const std::string& textname) {
+  const std::string base = file_part(textname);
+  std::size_t n = base.find('.');
+  if (n == std::string::npos) n = base.size();
+  return base.substr(0, std::min<std::size_t>(n, 43));
+}
+
+BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan) {
+  plan = BatchTextPlan{};
+  const FormatSettings& f = job.format;
+  const char* dot = std::strchr(job.textname.c_str(), '.');
+  if (dot && std::strcmp(dot, ".EXE") == 0) return BatchTextStatus::kExecutable;
+
+  fptextsrc = fd;
+  get_the_symbol[0] = '\0';
+  const bool in_list = !job.listname.empty();
+  std::string& name = plan.name;
+  if (order_has(f, 'S')) {
+    if (!first_symbol(fd, f, name)) return BatchTextStatus::kNoSymbol;
+    std::snprintf(get_the_symbol, sizeof get_the_symbol, "%s", name.c_str());
+  } else if (in_list) {
+    name = list_chart_name(job.textname);
+  } else {
+    if (job.chart.empty()) return BatchTextStatus::kNoChartName;
+    name = job.chart;
+  }
+
+  // The chart type: daily when the first two dates lie 1 to 4 apart, else
+  // the one the job gives (the window asks for it).
+  typechart[0] = '?';
+  typechart[1] = '\n';
+  longsdate = 0;
+  QuietReport quiet;
+  std::int32_t dates[2] = {0, 0};
+  int count = 0;
+  first_two_dates(fd, f, get_the_symbol[0] != '\0', dates, &count, quiet);
+  if (count == 2 && dates[1] - dates[0] >= 1 && dates[1] - dates[0] <= 4) {
+    plan.type = 'D';
+    plan.type_from_dates = true;
+  } else {
+    plan.type = job.type;
+  }
+  linereader_seek(fd, 0);
+  if (!plan.type) return BatchTextStatus::kNeedType;
+  typechart[0] = plan.type;
+  if (count >= 1) {
+    longsdate = dates[0];
+  } else if (!parse_date(job.textname.c_str(), f.datecode, &longsdate)) {
+    return BatchTextStatus::kNoDate;
+  }
+
+  const std::string& firstname_now = in_list ? job.listname : job.textname;
+  if (name == firstname_now) return BatchTextStatus::kSameName;
+  return BatchTextStatus::kStored;
+}
+
+BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, BatchTextHooks& hooks,
+                                    BatchTextResult& result) {
+  result = BatchTextResult{};
+  auto done = [&](BatchTextStatus s) {
+    result.status = s;
+    return s;
+  };
+  BatchTextPlan plan;
+  if (BatchTextStatus s = batch_text_decide(fd, job, plan); s != BatchTextStatus::kStored) return done(s);
+  result.type = plan.type;
+  result.type_from_dates = plan.type_from_dates;
+  const FormatSettings& f = job.format;
+  const bool in_list = !job.listname.empty();
+  const char type = plan.type;
+  std::string name = plan.name;
+
+  // The store (sendto_morva's work), one chart per symbol run.
+  LineParser parser(f, job.textname, volume_factor(in_list, job.listname.c_str()), hooks);
+  TextSource src(fd);
+  DirectoryCache dirs;
+  std::vector<RunBar> bars;
+  std::string next;
+  for (;;) {
+    const std::string cursym = name;
+    std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(job.textname, name);
+    hooks.chart_dir(dir);
+    // A directory that cannot be made: the chart goes to the current one.
+    if (!job.dry_run && !dirs.ensure(dir)) dir.clear();
+    std::string path = chart_path(dir, name);
+    bars.clear();
+    save28r(bars, cursym, src, parser, next, hooks);
+    order_run(bars);
+    ++result.charts;
+    result.bars += static_cast<long>(bars.size());
+    int ok = 1;
+    if (hooks.before_store(path, bars)) ok = store_run(path, bars, type);
+    hooks.after_store(path, ok);
+    hooks.chart_done(file_part(path), ok);
+    if (!ok || next.empty()) {
+      result.last_path = path;
+      get_the_symbol[0] = '\0';
+      return done(ok ? BatchTextStatus::kStored : BatchTextStatus::kStoreFailed);
+    }
+    name = next;
+  }
+}

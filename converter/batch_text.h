@@ -1,0 +1,81 @@
+// Text to chart without a screen: what the window's F2 conversion does for
+// one text file once its questions are answered (the chart name, and the
+// chart type when the first two dates do not decide it), for batch runs.
+//
+// It is the same sequence of core steps as the dialogue: first symbol,
+// first two dates, then one store per symbol run through save28r,
+// order_run and store_run, so the charts come out byte for byte as the
+// window stores them.  A caller can look at each run before it is stored
+// (to keep a copy of the chart, or to store nothing in a dry run).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "converter/globals.h"
+#include "converter/store.h"
+#include "converter/text_to_chart.h"
+
+struct BatchTextJob {
+  FormatSettings format{};
+  std::string textname;   // the text's name as given: extension -> directory, fallback date
+  std::string listname;   // name of the list being worked through ("" outside a list)
+  std::string chart;      // chart name when the order has no S column, outside a list
+  char type = 0;          // chart type when the dates do not decide it; 0: none given
+  bool dry_run = false;   // parse and report every run, store nothing, make no directory
+};
+
+enum class BatchTextStatus {
+  kStored,        // every run was stored (or had no bar)
+  kExecutable,    // a ".EXE" name: nothing converted
+  kNoSymbol,      // the order has S but no line holds a usable symbol
+  kNoChartName,   // no S column, not in a list, and no chart name given
+  kNeedType,      // the first two dates do not decide the chart type and none was given
+  kNoDate,        // no date in the first lines and none in the text's name
+  kSameName,      // the chart name equals the source's (or the list's) name
+  kStoreFailed,   // a run could not be stored; its chart is as it was
+};
+
+struct BatchTextResult {
+  BatchTextStatus status = BatchTextStatus::kStoreFailed;
+  char type = 0;               // chart type used for new charts
+  bool type_from_dates = false;
+  std::string last_path;       // path of the last chart (the window's savenm)
+  long charts = 0;             // runs handled
+  long bars = 0;               // bars in those runs
+};
+
+// The store's reports plus a look at each run.  before_store gets the
+// chart's path and the run's bars in the order they will be stored; it
+// returns false to leave the chart alone (dry run).  after_store tells
+// whether the chart at `path` (possibly the fallback "_") was stored.
+class BatchTextHooks : public StoreReport {
+ public:
+  virtual bool before_store(const std::string& /*path*/, const std::vector<RunBar>& /*bars*/) {
+    return true;
+  }
+  virtual void after_store(const std::string& /*path*/, int /*ok*/) {}
+};
+
+// The decisions the window takes before it stores anything: the chart name
+// (first symbol, list rule or the job's name), the chart type and the
+// refusals.  Reads the first lines of the text open in fd and leaves fd at
+// its start.  kStored here means "ready to store".
+struct BatchTextPlan {
+  std::string name;   // first chart's name
+  char type = 0;
+  bool type_from_dates = false;
+};
+BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan);
+
+// Converts the text open in fd (at its start).  Does not close fd.  Uses
+// the module state the dialogue uses (fptextsrc, get_the_symbol, typechart,
+// longsdate, longedate, bb, the time-of-day counters).
+BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, BatchTextHooks& hooks,
+                                    BatchTextResult& result);
+
+// The chart name a list entry gets when the order has no S column: the
+// file's own name (after its last '/') up to its first '.', at most 43
+// characters.
+std::string list_chart_name(const std::string& textname);

@@ -1,0 +1,487 @@
+// chart-to-text, weekly, monthly, compress and adjust: commands whose
+// source is a chart.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/safe_replace.h"
+#include "cli.h"
+#include "converter/adjust.h"
+#include "converter/chart_to_text.h"
+#include "converter/compress.h"
+#include "converter/index_file.h"
+#include "converter/weekly_monthly.h"
+
+namespace mc {
+
+namespace {
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat x{}, y{};
+  if (::stat(a.c_str(), &x) != 0 || ::stat(b.c_str(), &y) != 0) return false;
+  return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// Progress of a pass over a chart open as fd: how far the reader is.
+class PassProgress : public ChartPassProgress {
+ public:
+  PassProgress(Progress& bar, int fd) : bar_(bar), fd_(fd), size_(file_size(fd)) {}
+  void progress(float) override {
+    if (size_ <= 0) return;
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0) bar_.show(static_cast<double>(at) / static_cast<double>(size_));
+  }
+
+ private:
+  Progress& bar_;
+  int fd_;
+  long long size_;
+};
+
+// The index file of a chart as the window names it, opened for reading
+// (null when there is none).  Like the window this makes the "idx"
+// directory; a dry run only looks.
+std::FILE* open_index(const std::string& chart, bool dry_run) {
+  if (!dry_run) {
+    char name[sizeof exclambuf + 8];
+    convert_nm_to_idx(name, chart.c_str());
+    return std::fopen(name, "r");
+  }
+  std::string dir, file;
+  if (auto slash = chart.rfind('/'); slash != std::string::npos) {
+    dir = chart.substr(0, slash + 1) + "idx";
+    file = chart.substr(slash + 1);
+  } else if (auto colon = chart.rfind(':'); colon != std::string::npos) {
+    dir = chart.substr(0, colon + 1) + "idx";
+    file = chart.substr(colon + 1);
+  } else {
+    dir = "idx";
+    file = chart;
+  }
+  return std::fopen((dir + "/" + file).c_str(), "r");
+}
+
+IndexFile load_index(const std::string& chart, bool dry_run) {
+  std::FILE* f = open_index(chart, dry_run);
+  IndexFile idx = IndexFile::load(f);
+  if (f) std::fclose(f);
+  return idx;
+}
+
+// What the chart-to-chart commands share: sources that are charts, a
+// target per source from --to, the refusals of the target prompt.
+class ChartCommand : public Command {
+ protected:
+  ChartCommand(CommonOptions& common) : common_(common) {}
+
+  void add_sources_and_target(const char* to_help) {
+    app->add_option("CHART", sources_, "Source charts; a name holding '!' is a list of names")->required();
+    app->add_option("--to,-o", to_, to_help)->required();
+  }
+
+  struct Job {
+    Source source;
+    std::string target;
+  };
+
+  // Sources and targets, all checked before anything is written.
+  std::vector<Job> plan(const std::vector<Source>& sources, bool strip_extension = false) {
+    bool several = sources.size() > 1;
+    for (const Source& s : sources) several = several || !s.list.empty();
+    std::vector<Job> jobs;
+    for (const Source& s : sources) {
+      std::string file = base_name(s.name);
+      if (strip_extension) file = file.substr(0, file.find('.'));
+      const std::string target = target_for(to_, file, several);
+      if (target == s.name || same_file(target, s.name))
+        throw UsageError{"the target " + target + " is the source itself; give another --to"};
+      jobs.push_back({s, target});
+    }
+    return jobs;
+  }
+
+  CommonOptions& common_;
+  std::vector<std::string> sources_;
+  std::string to_;
+};
+
+// ---- weekly and monthly -------------------------------------------------------
+
+class Fold : public ChartCommand {
+ public:
+  Fold(CLI::App& parent, CommonOptions& common, bool monthly) : ChartCommand(common), monthly_(monthly) {
+    app = parent.add_subcommand(
+        monthly ? "monthly" : "weekly",
+        monthly ? "Fold daily charts into monthly bars, merged by date into the target chart"
+                : "Fold daily charts into weekly bars (dated Fridays), merged by date into the target chart");
+    add_sources_and_target(
+        "Target chart; with several sources or a list, a directory that receives charts of the "
+        "sources' names");
+    add_writing_options(app, common);
+    add_location_options(app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(false)) return run.status();
+    const std::vector<Job> jobs = plan(expand_sources(sources_, true));
+    const FoldKind kind = monthly_ ? FoldKind::kMonthly : FoldKind::kWeekly;
+    const char* what = monthly_ ? "monthly" : "weekly";
+    for (const Job& j : jobs) {
+      set_source_globals(j.source);
+      if (run.dry_run()) {
+        unsigned char header[kHeaderSize];
+        std::vector<BarRecord> bars;
+        if (!read_chart(j.source.name, header, bars)) {
+          run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
+          continue;
+        }
+        const bool already_weekly = kind == FoldKind::kWeekly && header[kHeaderTypeOffset] == 'W';
+        const std::vector<BarRecord> groups =
+            fold_bars(bars, kind, already_weekly, load_index(j.source.name, true));
+        std::cout << j.target << ": " << groups.size() << ' ' << what << " bars from " << j.source.name;
+        if (!groups.empty()) std::cout << ", " << groups.front().date << " to " << groups.back().date;
+        std::cout << (exists(j.target) ? " (merged into the chart)" : " (new chart)") << '\n';
+        print_bars(groups, kDryRunBars);
+        continue;
+      }
+      const int fd = open_source(j.source.name, false);
+      if (fd < 0) {
+        run.failed("cannot open " + j.source.name);
+        continue;
+      }
+      const IndexFile index = load_index(j.source.name, false);
+      if (!run.keep(j.target)) {
+        ::close(fd);
+        continue;
+      }
+      typechart[0] = '?';
+      Progress bar(base_name(j.source.name), common_.quiet);
+      PassProgress progress(bar, fd);
+      const FoldResult r = fold_chart(fd, kind, index, j.target, progress);  // closes fd
+      bar.done();
+      run.kept(j.target, r.status == kFoldStored);
+      switch (r.status) {
+        case kFoldStored:
+          run.note(j.source.name + ": " + std::to_string(r.groups) + ' ' + what + " bars stored in " +
+                   j.target + ", " + std::to_string(r.first) + " to " + std::to_string(r.last));
+          break;
+        case kFoldNoBars:
+          run.failed(j.source.name + ": no bar with a volume of 0 or more; nothing stored");
+          break;
+        case kFoldUnsorted:
+          run.failed(j.source.name + ": its dates go backwards; nothing stored (sort the chart first)");
+          break;
+        default:
+          run.failed("cannot store " + j.target + "; it was left as it was");
+          break;
+      }
+    }
+    return run.status();
+  }
+
+ private:
+  bool monthly_;
+};
+
+// ---- compress --------------------------------------------------------------------
+
+class Compress : public ChartCommand {
+ public:
+  Compress(CLI::App& parent, CommonOptions& common) : ChartCommand(common) {
+    app = parent.add_subcommand("compress", "Fold every N bars of a chart into one bar of a new numbered chart");
+    add_sources_and_target(
+        "Numbered chart to write (replaced whole); with several sources or a list, a directory");
+    app->add_option("--count,-N", count_, "Bars of the source per bar of the numbered chart (1 or more)")
+        ->required();
+    add_writing_options(app, common);
+    add_location_options(app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(false)) return run.status();
+    char* end = nullptr;
+    const long n = std::strtol(count_.c_str(), &end, 10);
+    if (count_.empty() || *end != '\0' || n < 1 || n > 1000000000L)
+      throw UsageError{"--count '" + count_ + "': give a whole number of bars, 1 or more"};
+    const std::vector<Job> jobs = plan(expand_sources(sources_, true));
+    for (const Job& j : jobs) {
+      set_source_globals(j.source);
+      if (run.dry_run()) {
+        unsigned char header[kHeaderSize];
+        std::vector<BarRecord> bars;
+        if (!read_chart(j.source.name, header, bars)) {
+          run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
+          continue;
+        }
+        const std::vector<BarRecord> groups = compress_bars(bars, static_cast<int>(n));
+        std::cout << j.target << ": " << groups.size() << " numbered bars from " << bars.size() << " bars of "
+                  << j.source.name << (exists(j.target) ? " (replaces the file)" : " (new chart)") << '\n';
+        print_bars(groups, kDryRunBars);
+        continue;
+      }
+      const int fd = open_source(j.source.name, false);
+      if (fd < 0) {
+        run.failed("cannot open " + j.source.name);
+        continue;
+      }
+      if (!run.keep(j.target)) {
+        ::close(fd);
+        continue;
+      }
+      SafeReplace out(j.target);
+      std::FILE* src = out.ok() ? fdopen(fd, "rb") : nullptr;
+      if (!src) {
+        ::close(fd);
+        run.kept(j.target, false);
+        run.failed("cannot create " + j.target);
+        continue;
+      }
+      Progress bar(base_name(j.source.name), common_.quiet);
+      PassProgress progress(bar, fd);
+      const CompressResult r = compress_stream(src, static_cast<int>(n), out, progress);
+      std::fclose(src);
+      bar.done();
+      const bool written = r.status == kCompressWritten && out.commit();
+      run.kept(j.target, written);
+      if (written)
+        run.note(j.source.name + ": " + std::to_string(r.bars) + " numbered bars written to " + j.target);
+      else if (r.status == kCompressNotChart)
+        run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
+      else
+        run.failed("cannot write " + j.target + "; it was left as it was");
+    }
+    return run.status();
+  }
+
+ private:
+  std::string count_;
+};
+
+// ---- adjust ------------------------------------------------------------------------
+
+class Adjust : public ChartCommand {
+ public:
+  Adjust(CLI::App& parent, CommonOptions& common) : ChartCommand(common) {
+    app = parent.add_subcommand(
+        "adjust", "Add, subtract, multiply or divide the prices of a chart by a constant (splits, dividends)");
+    add_sources_and_target("Chart to write (replaced whole); with several sources or a list, a directory");
+    app->add_option("--op", op_, "Operator: + - * (or x) /; * and / change the volume the other way")
+        ->required();
+    app->add_option("--constant,-k", constant_, "The constant (not 0)")->required();
+    add_writing_options(app, common);
+    add_location_options(app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(false)) return run.status();
+    char op = 0;
+    if (op_ == "+" || op_ == "-" || op_ == "*" || op_ == "/") op = op_[0];
+    if (op_ == "x" || op_ == "X") op = '*';
+    if (!op) throw UsageError{"--op '" + op_ + "': use + - * or /"};
+    float k = 0;
+    if (!parse_constant(constant_.c_str(), &k))
+      throw UsageError{"--constant '" + constant_ + "': give a number other than 0"};
+    const std::vector<Job> jobs = plan(expand_sources(sources_, true));
+    for (const Job& j : jobs) {
+      set_source_globals(j.source);
+      if (run.dry_run()) {
+        unsigned char header[kHeaderSize];
+        std::vector<BarRecord> bars;
+        if (!read_chart(j.source.name, header, bars)) {
+          run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
+          continue;
+        }
+        const IndexFile idx = load_index(j.source.name, true);
+        std::vector<BarRecord> shown;
+        for (std::size_t i = 0; i < bars.size() && i < kDryRunBars; ++i) {
+          BarRecord b = bars[i];
+          idx.apply(b);
+          shown.push_back(adjust_bar(b, op, k));
+        }
+        std::cout << j.target << ": " << bars.size() << " bars of " << j.source.name << ' ' << op << ' '
+                  << constant_ << (exists(j.target) ? " (replaces the file)" : " (new chart)") << '\n';
+        print_bars(shown, kDryRunBars);
+        if (bars.size() > kDryRunBars) std::cout << "  ... " << bars.size() - kDryRunBars << " more\n";
+        continue;
+      }
+      const int fd = open_source(j.source.name, false);
+      if (fd < 0) {
+        run.failed("cannot open " + j.source.name);
+        continue;
+      }
+      const IndexFile index = load_index(j.source.name, false);
+      if (!run.keep(j.target)) {
+        ::close(fd);
+        continue;
+      }
+      SafeReplace out(j.target);
+      std::FILE* src = out.ok() ? fdopen(fd, "rb") : nullptr;
+      if (!src) {
+        ::close(fd);
+        run.kept(j.target, false);
+        run.failed("cannot create " + j.target);
+        continue;
+      }
+      Progress bar(base_name(j.source.name), common_.quiet);
+      PassProgress progress(bar, fd);
+      const AdjustResult r = adjust_stream(src, index, op, k, out, progress);
+      std::fclose(src);
+      bar.done();
+      const bool written = r.status == kAdjustWritten && out.commit();
+      run.kept(j.target, written);
+      if (written)
+        run.note(j.source.name + ": " + std::to_string(r.bars) + " bars adjusted into " + j.target);
+      else if (r.status == kAdjustNotChart)
+        run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
+      else
+        run.failed("cannot write " + j.target + "; it was left as it was");
+    }
+    return run.status();
+  }
+
+ private:
+  std::string op_, constant_;
+};
+
+// ---- chart-to-text ---------------------------------------------------------------------
+
+class ChartReport : public ChartTextReport {
+ public:
+  ChartReport(Progress& bar, long total) : bar_(bar), total_(total) {}
+  void bar_read(long n, const BarRecord&) override {
+    if (total_ > 0 && n % 64 == 0) bar_.show(static_cast<double>(n) / static_cast<double>(total_));
+  }
+
+ private:
+  Progress& bar_;
+  long total_;
+};
+
+class ChartToText : public Command {
+ public:
+  ChartToText(CLI::App& parent, CommonOptions& common) : common_(common) {
+    app = parent.add_subcommand("chart-to-text", "Write charts out as text files in the format settings' layout");
+    app->add_option("CHART", sources_, "Charts; a name holding '!' is a list of names")->required();
+    app->add_option("--to,-o", to_,
+                    "Text file to write (one chart only); without it the text is named as in a list: "
+                    "ibm.M gives ibm_M.T");
+    app->add_flag("--overwrite", overwrite_, "Replace a text file that exists (the window asks)");
+    add_format_options(app, common);
+    add_writing_options(app, common);
+    add_location_options(app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(true)) return run.status();
+    const std::vector<Source> sources = expand_sources(sources_, true);
+    if (!to_.empty() && (sources.size() != 1 || !sources[0].list.empty()))
+      throw UsageError{"--to names one text file: give one chart, not several or a list"};
+    std::vector<std::string> names;
+    for (const Source& s : sources) {
+      const std::string name = to_.empty() ? list_text_name(s.name.c_str()) : to_;
+      if (name == s.firstname() || name == s.name || same_file(name, s.name))
+        throw UsageError{"the text " + name + " would be the source itself; give another --to"};
+      if (exists(name) && !overwrite_ && !run.dry_run())
+        throw UsageError{name + " exists; give --overwrite to replace it"};
+      struct stat st{};
+      if (::stat(s.name.c_str(), &st) == 0 && st.st_size < static_cast<off_t>(kHeaderSize))
+        throw FileProblem{s.name + " is not a chart: it is shorter than a chart header"};
+      names.push_back(name);
+    }
+
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      const Source& s = sources[i];
+      const std::string& name = names[i];
+      set_source_globals(s);
+      if (run.dry_run()) {
+        unsigned char header[kHeaderSize];
+        std::vector<BarRecord> bars;
+        if (!read_chart(s.name, header, bars)) {
+          run.failed(s.name + " is not a chart: it is shorter than a chart header");
+          continue;
+        }
+        std::vector<std::string> lines;
+        long count = 0;
+        std::string line;
+        for (std::size_t b = 0; b < bars.size(); ++b)
+          if (bar_line(bars[b], static_cast<long>(b) + 1, run.format(), s.name, line)) {
+            ++count;
+            if (lines.size() < kDryRunBars) lines.push_back(line);
+          }
+        std::cout << name << ": " << count << " lines from " << s.name
+                  << (exists(name) ? " (replaces the file)" : "") << '\n';
+        for (const std::string& l : lines) std::cout << "  " << l << '\n';
+        if (count > static_cast<long>(lines.size()))
+          std::cout << "  ... " << count - static_cast<long>(lines.size()) << " more\n";
+        continue;
+      }
+      const int fd = open_source(s.name, false);
+      if (fd < 0) {
+        run.failed("cannot open " + s.name);
+        continue;
+      }
+      ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);
+      if (!run.keep(name)) {
+        ::close(fd);
+        continue;
+      }
+      SafeReplace out(name);
+      if (!out.ok()) {
+        ::close(fd);
+        run.kept(name, false);
+        run.failed("cannot create " + name);
+        continue;
+      }
+      const long total = static_cast<long>((file_size(fd) - static_cast<long long>(kHeaderSize)) /
+                                           static_cast<long long>(kBarSize));
+      Progress bar(base_name(s.name), common_.quiet);
+      ChartReport report(bar, total);
+      ChartTextResult result;
+      const int ok = chart_to_text(fd, out, run.format(), s.name, report, &result);
+      ::close(fd);
+      bar.done();
+      run.kept(name, ok != 0);
+      if (!ok || result.write_failed)
+        run.failed("cannot write " + name + "; it was left as it was");
+      else
+        run.note(s.name + ": " + std::to_string(result.lines) + " lines written to " + name +
+                 (result.sorted ? " (sorted by date)" : ""));
+    }
+    return run.status();
+  }
+
+ private:
+  CommonOptions& common_;
+  std::vector<std::string> sources_;
+  std::string to_;
+  bool overwrite_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> add_weekly(CLI::App& app, CommonOptions& common, bool monthly) {
+  return std::make_unique<Fold>(app, common, monthly);
+}
+std::unique_ptr<Command> add_compress(CLI::App& app, CommonOptions& common) {
+  return std::make_unique<Compress>(app, common);
+}
+std::unique_ptr<Command> add_adjust(CLI::App& app, CommonOptions& common) {
+  return std::make_unique<Adjust>(app, common);
+}
+std::unique_ptr<Command> add_chart_to_text(CLI::App& app, CommonOptions& common) {
+  return std::make_unique<ChartToText>(app, common);
+}
+
+}  // namespace mc

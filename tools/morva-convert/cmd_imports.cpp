@@ -1,0 +1,303 @@
+// techtools and quickquote: vendor files into charts.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+#include "chartdata/linereader.h"
+#include "cli.h"
+#include "converter/batch_lines.h"
+#include "converter/batch_quotes.h"
+#include "converter/quickquote.h"
+#include "converter/techtools.h"
+
+namespace mc {
+
+namespace {
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat x{}, y{};
+  if (::stat(a.c_str(), &x) != 0 || ::stat(b.c_str(), &y) != 0) return false;
+  return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+// The bars a TechTools file gives, in file order, with the records that
+// the conversion leaves out (their date is not after the previous bar's).
+struct TechRead {
+  bool header = false;
+  std::vector<BarRecord> bars;
+  std::vector<std::pair<long, BarRecord>> dropped;  // record number from 1
+};
+
+TechRead read_techtools(const std::string& path) {
+  TechRead out;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return out;
+  unsigned char head[kTechHeaderSize], rec[kTechRecordSize];
+  if (std::fread(head, 1, sizeof head, f) == sizeof head) {
+    out.header = true;
+    const int type = static_cast<std::int16_t>(head[0] | head[1] << 8);
+    long n = 0;
+    while (std::fread(rec, 1, sizeof rec, f) == sizeof rec) {
+      ++n;
+      const BarRecord b = techtools_bar(type, rec);
+      if (!out.bars.empty() && b.date <= out.bars.back().date)
+        out.dropped.emplace_back(n, b);
+      else
+        out.bars.push_back(b);
+    }
+  }
+  std::fclose(f);
+  return out;
+}
+
+class TechProgress : public TechToolsListener {
+ public:
+  TechProgress(Progress& bar, long total) : bar_(bar), total_(total) {}
+  void bar_written(long count, const BarRecord&) override {
+    if (total_ > 0 && count % 64 == 0) bar_.show(static_cast<double>(count) / static_cast<double>(total_));
+  }
+
+ private:
+  Progress& bar_;
+  long total_;
+};
+
+// ---- techtools ---------------------------------------------------------------
+
+class TechTools : public Command {
+ public:
+  TechTools(CLI::App& parent, CommonOptions& common) : common_(common) {
+    app = parent.add_subcommand("techtools", "Convert TechTools price files into new daily charts");
+    app->add_option("SOURCE", sources_, "TechTools files; a name holding '!' is a list of names")->required();
+    app->add_option("--to,-o", to_,
+                    "Chart to write (replaced whole); with several sources or a list, a directory that "
+                    "receives charts named after the sources (without extension)")
+        ->required();
+    add_errors_option(app, common);
+    add_writing_options(app, common);
+    add_location_options(app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(false)) return run.status();
+    const std::vector<Source> sources = expand_sources(sources_, true);
+    bool several = sources.size() > 1;
+    for (const Source& s : sources) several = several || !s.list.empty();
+    std::vector<std::string> targets;
+    for (const Source& s : sources) {
+      std::string file = base_name(s.name);
+      file = file.substr(0, file.find('.'));
+      const std::string target = target_for(to_, file, several);
+      if (target == s.name || target == s.firstname() || same_file(target, s.name))
+        throw UsageError{"the chart " + target + " would be the source itself; give another --to"};
+      targets.push_back(target);
+    }
+    if (!run.open_log()) return run.status();
+
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      const Source& s = sources[i];
+      const std::string& target = targets[i];
+      set_source_globals(s);
+      const TechRead read = read_techtools(s.name);
+      if (run.logging())
+        for (const auto& [n, b] : read.dropped)
+          run.log(s.name, n, "record left out: its date is not after the previous bar's",
+                  std::to_string(b.date));
+      if (run.dry_run()) {
+        if (!read.header) {
+          run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
+          continue;
+        }
+        std::cout << target << ": " << read.bars.size() << " daily bars from " << s.name;
+        if (!read.bars.empty()) std::cout << ", " << read.bars.front().date << " to " << read.bars.back().date;
+        std::cout << (exists(target) ? " (replaces the file)" : " (new chart)") << '\n';
+        print_bars(read.bars, kDryRunBars);
+        if (!read.dropped.empty())
+          std::cout << s.name << ": " << read.dropped.size() << " records would be left out (dates out of order)\n";
+        run.skipped(static_cast<long>(read.dropped.size()));
+        continue;
+      }
+      const int fd = open_source(s.name, false);
+      if (fd < 0) {
+        run.failed("cannot open " + s.name);
+        continue;
+      }
+      if (!run.keep(target)) {
+        ::close(fd);
+        continue;
+      }
+      typechart[0] = 'D';
+      typechart[1] = '\n';
+      Progress bar(base_name(s.name), common_.quiet);
+      TechProgress progress(bar, static_cast<long>(read.bars.size()));
+      const TechOutcome r = techtools_convert(fd, target, progress);
+      ::close(fd);
+      bar.done();
+      run.kept(target, r.stored());
+      switch (r.result) {
+        case TechResult::kStored:
+        case TechResult::kStopped:
+          run.skipped(r.out_of_order);
+          run.note(s.name + ": " + std::to_string(r.bars) + " daily bars written to " + target +
+                   (r.out_of_order ? ", " + std::to_string(r.out_of_order) + " records out of date order left out"
+                                   : std::string()));
+          break;
+        case TechResult::kNotTechTools:
+          run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
+          break;
+        case TechResult::kReadError:
+          run.failed("cannot read " + s.name + "; nothing stored");
+          break;
+        case TechResult::kCreateFailed:
+          run.failed("cannot create " + target);
+          break;
+        case TechResult::kWriteFailed:
+          run.failed("cannot write " + target + "; it was left as it was");
+          break;
+      }
+    }
+    return run.status();
+  }
+
+ private:
+  CommonOptions& common_;
+  std::vector<std::string> sources_;
+  std::string to_;
+};
+
+// ---- quickquote -----------------------------------------------------------------
+
+class QuoteListener : public QuickQuoteListener {
+ public:
+  QuoteListener(Run& run, Progress& bar, int fd) : run_(run), bar_(bar), fd_(fd), size_(file_size(fd)) {}
+  void progress(float) override { show(); }
+  void chart_done(const std::string& name, bool ok) override {
+    run_.kept(name, ok);
+    show();
+    if (!ok) {
+      bar_.done();
+      run_.failed("cannot store " + name + "; the chart was left as it was");
+    }
+  }
+  void chart_refused(const std::string& name) override {
+    bar_.done();
+    complain("skipped the chart " + name + ": it would be the quote file itself");
+    run_.skipped();
+  }
+
+ private:
+  void show() {
+    if (size_ > 0) bar_.show(static_cast<double>(linereader_tell(fd_)) / static_cast<double>(size_));
+  }
+  Run& run_;
+  Progress& bar_;
+  int fd_;
+  long long size_;
+};
+
+class QuickQuote : public Command {
+ public:
+  QuickQuote(CLI::App& parent, CommonOptions& common) : common_(common) {
+    app = parent.add_subcommand(
+        "quickquote",
+        "Add one day's bar per symbol from Telerate quick-quote files (long format) to the charts "
+        "named after the symbols");
+    app->add_option("SOURCE", sources_, "Quote files; a name holding '!' is a list of names")->required();
+    app->add_option("--date,-d", date_, "The date the quotes are for, YYMMDD")->required();
+    add_errors_option(app, common);
+    add_writing_options(app, common);
+    add_location_options(app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(false)) return run.status();
+    const std::int32_t date = parse_update_date(date_);
+    if (date == 0) throw UsageError{"--date '" + date_ + "': give the date as YYMMDD, e.g. 991231"};
+    const std::vector<Source> sources = expand_sources(sources_, true);
+    for (const Source& s : sources) {
+      const int fd = ::open(s.name.c_str(), O_RDONLY);
+      if (fd < 0) throw FileProblem{"cannot read " + s.name};
+      std::string first;
+      const int found = first_quote_name(fd, &first);
+      linereader_close(fd);
+      if (!found) throw FileProblem{s.name + ": no quotes in it"};
+      if (first == s.name) throw UsageError{s.name + ": its first chart " + first + " would be the quote file itself"};
+    }
+    if (!run.open_log()) return run.status();
+
+    for (const Source& s : sources) {
+      set_source_globals(s);
+      const int fd = open_source(s.name, run.dry_run());
+      if (fd < 0) {
+        run.failed("cannot open " + s.name);
+        continue;
+      }
+      const QuoteScan scan = scan_quotes(fd, date);
+      if (!scan.unnamed.empty()) {
+        run.skipped(static_cast<long>(scan.unnamed.size()));
+        if (run.logging()) {
+          LineLocator where(fd);
+          for (off_t pos : scan.unnamed) {
+            const long line = where.line_at(pos);
+            run.log(s.name, line, "record skipped: its symbol makes no chart name", where.text_of(line));
+          }
+        }
+      }
+      if (run.dry_run()) {
+        for (const QuoteRun& q : scan.runs) {
+          std::cout << q.name << ": " << q.records << " record" << (q.records == 1 ? "" : "s")
+                    << (q.refused ? " (skipped: the chart would be the quote file)"
+                                  : exists(q.name) ? " (merged into the chart)" : " (new daily chart)")
+                    << '\n';
+          if (!q.refused) print_bars({q.bar}, 1);
+        }
+        linereader_close(fd);
+        continue;
+      }
+      bool copies = true;
+      for (const QuoteRun& q : scan.runs)
+        if (!q.refused && !run.keep(q.name)) copies = false;
+      if (!copies) {
+        linereader_close(fd);
+        continue;
+      }
+      std::string first;
+      first_quote_name(fd, &first);
+      typechart[0] = 'D';
+      typechart[1] = '\n';
+      Progress bar(base_name(s.name), common_.quiet);
+      QuoteListener listener(run, bar, fd);
+      const QuoteOutcome r = quickquote_import(fd, date, first, listener);
+      linereader_close(fd);
+      bar.done();
+      run.note(s.name + ": " + std::to_string(r.charts_stored) + " charts updated for " +
+               std::to_string(date) + " from " + std::to_string(r.records) + " records" +
+               (r.charts_failed ? ", " + std::to_string(r.charts_failed) + " failed" : std::string()));
+    }
+    return run.status();
+  }
+
+ private:
+  CommonOptions& common_;
+  std::vector<std::string> sources_;
+  std::string date_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> add_techtools(CLI::App& app, CommonOptions& common) {
+  return std::make_unique<TechTools>(app, common);
+}
+std::unique_ptr<Command> add_quickquote(CLI::App& app, CommonOptions& common) {
+  return std::make_unique<QuickQuote>(app, common);
+}
+
+}  // namespace mc

@@ -1,0 +1,379 @@
+// text-to-chart and investorlink: text price files into charts.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+#include "chartdata/linereader.h"
+#include "cli.h"
+#include "converter/batch_env.h"
+#include "converter/batch_lines.h"
+#include "converter/batch_text.h"
+#include "converter/investorlink.h"
+#include "converter/main_menu.h"
+#include "converter/text_to_chart.h"
+
+namespace mc {
+
+namespace {
+
+const char* type_word(char t) {
+  switch (t) {
+    case 'D': return "daily";
+    case 'W': return "weekly";
+    case 'M': return "monthly";
+    case 'N': return "numbered";
+    default: return "?";
+  }
+}
+
+bool has_symbol_column(const FormatSettings& f) { return std::memchr(f.order, 'S', 12) != nullptr; }
+
+std::string order_text(const FormatSettings& f) {
+  std::string s(f.order, 12);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+// The reports of one text's conversion: skipped lines counted and logged,
+// progress, the copy of each chart before it is replaced, the dry run.
+class TextHooks : public BatchTextHooks {
+ public:
+  TextHooks(Run& run, std::string display_name, int fd, Progress& progress)
+      : run_(run), name_(std::move(display_name)), fd_(fd), progress_(progress),
+        size_(file_size(fd)) {}
+
+  void bad_name_date() override {
+    ++skipped;
+    if (!run_.logging()) return;
+    if (!locator_) locator_.emplace(fd_);
+    // The reader stands just after the line it has parsed.
+    const off_t end = linereader_tell(fd_);
+    const long line = locator_->line_at(end > 0 ? end - 1 : 0);
+    run_.log(name_, line, "bad date, and no date in the file name", locator_->text_of(line));
+  }
+  void early_date() override { ++early; }
+  void progress(const BarRecord&) override {
+    if (size_ > 0) progress_.show(static_cast<double>(linereader_tell(fd_)) / static_cast<double>(size_));
+  }
+  bool before_store(const std::string& path, const std::vector<RunBar>& bars) override {
+    storing_ = false;
+    if (run_.dry_run()) {
+      progress_.done();
+      std::cout << path << ": " << bars.size() << " bars";
+      if (!bars.empty())
+        std::cout << ", " << bars.front().bar.date << " to " << bars.back().bar.date;
+      std::cout << (::access(path.c_str(), F_OK) == 0 ? " (merged into the chart)"
+                                                         : std::string(" (new ") + type_word(type) + " chart)")
+                << '\n';
+      std::vector<BarRecord> shown;
+      for (std::size_t i = 0; i < bars.size() && i < kDryRunBars; ++i) shown.push_back(bars[i].bar);
+      print_bars(shown, kDryRunBars);
+      if (bars.size() > kDryRunBars) std::cout << "  ... " << bars.size() - kDryRunBars << " more\n";
+      return false;
+    }
+    if (bars.empty()) return true;  // the chart is left as it is
+    if (!run_.keep(path)) {
+      ++failed;
+      return false;
+    }
+    storing_ = true;
+    return true;
+  }
+  void after_store(const std::string& path, int ok) override {
+    if (!storing_) return;
+    run_.kept(path, ok != 0);
+    if (ok) {
+      ++stored;
+      last = path;
+    } else {
+      ++failed;
+      progress_.done();
+      run_.failed("cannot store " + path + "; the chart was left as it was");
+    }
+  }
+
+  char type = 0;
+  long skipped = 0, early = 0, stored = 0, failed = 0;
+  std::string last;
+
+ private:
+  Run& run_;
+  std::string name_;
+  int fd_;
+  Progress& progress_;
+  long long size_;
+  std::optional<LineLocator> locator_;
+  bool storing_ = false;
+};
+
+// One line for a text that cannot be converted at all.
+std::string refusal(const std::string& name, BatchTextStatus s, const FormatSettings& f) {
+  switch (s) {
+    case BatchTextStatus::kExecutable:
+      return name + ": a .EXE file is a program, not prices; unpack it first";
+    case BatchTextStatus::kNoSymbol:
+      return name + ": no line holds a symbol in the S column of the order " + order_text(f);
+    case BatchTextStatus::kNoChartName:
+      return name + ": give --chart NAME (the order " + order_text(f) + " has no S column)";
+    case BatchTextStatus::kNeedType:
+      return name + ": its first two dates do not show a daily chart; give --type daily, weekly, "
+                    "monthly or numbered";
+    case BatchTextStatus::kNoDate:
+      return name + ": no date in its first lines and none in its name";
+    case BatchTextStatus::kSameName:
+      return name + ": the chart would have the source's own name; give another --chart";
+    default:
+      return name + ": cannot be converted";
+  }
+}
+
+bool usage_refusal(BatchTextStatus s) {
+  return s == BatchTextStatus::kNoChartName || s == BatchTextStatus::kNeedType ||
+         s == BatchTextStatus::kSameName;
+}
+
+// Converts one text open as fd; returns false when a chart could not be
+// stored.  `last` receives the path of the last chart stored.
+bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& shown_name,
+                  std::string* last = nullptr) {
+  Progress progress(base_name(shown_name), run.options().quiet);
+  TextHooks hooks(run, shown_name, fd, progress);
+  BatchTextPlan plan;
+  {
+    // The type is needed by the dry run's description before the store.
+    const int saved_tentimes = tentimes, saved_date = telerate_date;
+    batch_text_decide(fd, job, plan);
+    tentimes = saved_tentimes;
+    telerate_date = saved_date;
+  }
+  hooks.type = plan.type;
+  BatchTextResult result;
+  const BatchTextStatus s = batch_text_to_chart(fd, job, hooks, result);
+  progress.done();
+  if (s != BatchTextStatus::kStored && s != BatchTextStatus::kStoreFailed) {
+    run.failed(refusal(shown_name, s, job.format));
+    return false;
+  }
+  run.skipped(hooks.skipped);
+  if (!run.dry_run()) {
+    std::string line = shown_name + ": " + std::to_string(hooks.stored) + " chart" +
+                       (hooks.stored == 1 ? "" : "s") + " stored (" + type_word(result.type) + ")";
+    if (!hooks.last.empty()) line += ", last " + hooks.last;
+    if (hooks.skipped) line += ", " + std::to_string(hooks.skipped) + " lines skipped (bad dates)";
+    if (hooks.early) line += ", " + std::to_string(hooks.early) + " lines before the start date";
+    run.note(line);
+  } else if (hooks.skipped) {
+    std::cout << shown_name << ": " << hooks.skipped << " lines would be skipped (bad dates)\n";
+  }
+  if (last) *last = hooks.last;
+  return s == BatchTextStatus::kStored && hooks.failed == 0;
+}
+
+// ---- text-to-chart ------------------------------------------------------------
+
+class TextToChart : public Command {
+ public:
+  TextToChart(CLI::App& app, CommonOptions& common) : common_(common) {
+    this->app = app.add_subcommand(
+        "text-to-chart",
+        "Convert text price files into charts, merged by date into the bars a chart holds");
+    this->app->add_option("SOURCE", sources_, "Text files; a name holding '!' is a list of names")
+        ->required();
+    this->app->add_option("--chart,-c", chart_,
+                          "Chart name when the field order has no S column (not for list entries)");
+    this->app->add_option("--type,-t", type_,
+                          "Chart type for new charts when the first two dates are not 1-4 days "
+                          "apart: daily, weekly, monthly or numbered");
+    add_format_options(this->app, common);
+    add_errors_option(this->app, common);
+    add_writing_options(this->app, common);
+    add_location_options(this->app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(true)) return run.status();
+    char type = 0;
+    if (!type_.empty() && !(type = parse_chart_type(type_)))
+      throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
+    const FormatSettings& f = run.format();
+    const bool has_s = has_symbol_column(f);
+    if (has_s && !chart_.empty())
+      throw UsageError{"--chart cannot be used with the order " + order_text(f) +
+                       ": charts are named after the symbols of the S column"};
+    const std::vector<Source> sources = expand_sources(sources_, true);
+
+    auto job_for = [&](const Source& s) {
+      BatchTextJob job;
+      job.format = f;
+      job.textname = s.name;
+      job.listname = s.list;
+      job.chart = chart_;
+      job.type = type;
+      job.dry_run = run.dry_run();
+      return job;
+    };
+
+    // Every text is looked at before anything is written, so that a missing
+    // answer stops the command with nothing changed.
+    for (const Source& s : sources) {
+      const int fd = ::open(s.name.c_str(), O_RDONLY);
+      if (fd < 0) throw FileProblem{"cannot read " + s.name};
+      const int saved_tentimes = tentimes, saved_date = telerate_date;
+      BatchTextPlan plan;
+      const BatchTextStatus st = batch_text_decide(fd, job_for(s), plan);
+      tentimes = saved_tentimes;
+      telerate_date = saved_date;
+      linereader_close(fd);
+      if (st == BatchTextStatus::kStored) continue;
+      if (usage_refusal(st)) throw UsageError{refusal(s.name, st, f)};
+      throw FileProblem{refusal(s.name, st, f)};
+    }
+
+    if (!run.open_log()) return run.status();
+    std::string abandoned_list;
+    for (const Source& s : sources) {
+      if (!s.list.empty() && s.list == abandoned_list) continue;
+      set_source_globals(s);
+      const int fd = open_source(s.name, run.dry_run());
+      if (fd < 0) {
+        run.failed("cannot open " + s.name);
+        abandoned_list = s.list;
+        continue;
+      }
+      std::string last;
+      const bool ok = convert_text(run, fd, job_for(s), s.name, &last);
+      linereader_close(fd);
+      if (!ok) {
+        // As in the window, a text of a list that fails ends that list.
+        if (!s.list.empty()) {
+          abandoned_list = s.list;
+          complain("list " + s.list + ": the entries after " + s.name + " were not converted");
+        }
+        continue;
+      }
+      ascii_replacement(run, s, f, last);
+    }
+    return run.status();
+  }
+
+ private:
+  // In a list whose name begins with "ASCII" the text is replaced by the
+  // chart stored from it, as the window does.
+  static void ascii_replacement(Run& run, const Source& s, const FormatSettings& f,
+                                const std::string& chart) {
+    if (s.list.empty() || run.dry_run() || has_symbol_column(f)) return;
+    if (s.list.compare(0, 5, "ASCII") != 0 && s.list.compare(0, 5, "ascii") != 0) return;
+    bool replaced = false;
+    if (!chart.empty() && run.keep(s.name)) {
+      replaced = ascii_replace(s.name.c_str(), chart.c_str()) != 0;
+      run.kept(s.name, replaced);
+    }
+    run.note(replaced ? s.name + ": replaced by the chart " + chart
+                      : s.name + ": the text stays: no complete chart was stored from it alone");
+  }
+
+  CommonOptions& common_;
+  std::vector<std::string> sources_;
+  std::string chart_, type_;
+};
+
+// ---- investorlink ---------------------------------------------------------------
+
+class InvestorLink : public Command {
+ public:
+  InvestorLink(CLI::App& app, CommonOptions& common) : common_(common) {
+    this->app = app.add_subcommand(
+        "investorlink",
+        "Convert InvestorLink e-mailed files (991231S.ZIP, 991231F.ZIP or their unpacked "
+        ".STK/.CSF text) into one chart per symbol");
+    this->app->add_option("ARCHIVE", sources_, "InvestorLink archives or text files")->required();
+    this->app->add_option("--type,-t", type_, "Chart type of new charts (default daily)")
+        ->default_str("daily");
+    add_errors_option(this->app, common);
+    add_writing_options(this->app, common);
+    add_location_options(this->app, common);
+  }
+
+  int run() override {
+    Run run(common_);
+    if (!run.prepare(false)) return run.status();
+    const char type = parse_chart_type(type_);
+    if (!type) throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
+    const std::vector<Source> sources = expand_sources(sources_, false);
+    // InvestorLink's layout, whatever the saved settings say.
+    const FormatSettings saved = ff;
+    set_investorlink_format();
+    const FormatSettings layout = ff;
+    ff = saved;
+    if (!run.open_log()) return run.status();
+
+    for (const Source& s : sources) {
+      std::string textname = s.name;
+      int textfd = -1;
+      std::optional<PrivateTemp> tmp;  // the unpacked text, removed afterwards
+      if (is_zip_name(s.name.c_str())) {
+        textname = investor_text_name(s.name);
+        tmp.emplace(textname);
+        if (!tmp->ok()) {
+          run.failed("cannot make a temporary file for " + s.name);
+          continue;
+        }
+        const int rc = unzip_members(s.name, tmp->fd());
+        if (rc < 0) {
+          run.failed("cannot run unzip for " + s.name);
+          continue;
+        }
+        // Status 1 is unzip's "done, with warnings"; what was unpacked is
+        // converted either way, as the window does.
+        if (rc > 1)
+          run.failed("unzip could not unpack every .STK/.CSF member of " + s.name + " (status " +
+                     std::to_string(rc) + ")");
+        textfd = tmp->release();
+        ::lseek(textfd, 0, SEEK_SET);
+      } else {
+        textfd = open_source(s.name, run.dry_run());
+        if (textfd < 0) {
+          run.failed("cannot open " + s.name);
+          continue;
+        }
+      }
+      std::snprintf(exclambuf, sizeof exclambuf, "%s", textname.c_str());
+      std::snprintf(firstname, sizeof firstname, "%s", textname.c_str());
+      exclamfile = 0;
+      BatchTextJob job;
+      job.format = layout;
+      job.textname = textname;
+      job.type = type;
+      job.dry_run = run.dry_run();
+      if (file_size(textfd) == 0) {
+        run.note(s.name + ": no prices in it; nothing stored");
+        run.skipped();
+        linereader_close(textfd);
+        continue;
+      }
+      convert_text(run, textfd, job, s.name);
+      linereader_close(textfd);
+    }
+    return run.status();
+  }
+
+ private:
+  CommonOptions& common_;
+  std::vector<std::string> sources_;
+  std::string type_ = "daily";
+};
+
+}  // namespace
+
+std::unique_ptr<Command> add_text_to_chart(CLI::App& app, CommonOptions& common) {
+  return std::make_unique<TextToChart>(app, common);
+}
+std::unique_ptr<Command> add_investorlink(CLI::App& app, CommonOptions& common) {
+  return std::make_unique<InvestorLink>(app, common);
+}
+
+}  // namespace mc

@@ -1,0 +1,66 @@
+// morva-convert: the conversions of the MORVA File Converter without its
+// window, for scripts and cron jobs.  Each subcommand runs the same command
+// core as the window's menu line, so the files it writes are byte for byte
+// the window's.
+#include <iostream>
+
+#include "chartdata/chartfile.h"
+#include "cli.h"
+
+namespace {
+
+void report_disk_full(const char* name) {
+  mc::complain(std::string("cannot create ") + (name ? name : "a file") +
+               " (disk full, no permission, or a bad name?)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Converts and maintains MORVA chart files without a window: the conversions of "
+               "the MORVA File Converter V5.37 for scripts and cron jobs."};
+  app.name("morva-convert");
+  app.require_subcommand(1, 1);
+  app.set_version_flag("--version", "morva-convert (MORVA File Converter V5.37)");
+  app.footer("Exit status: 0 success, 1 done but lines, records or files were skipped, "
+             "2 usage error, 3 a file could not be read or written.\nSee morva-convert(1).");
+
+  mc::CommonOptions common;
+  std::vector<std::unique_ptr<mc::Command>> commands;
+  commands.push_back(mc::add_text_to_chart(app, common));
+  commands.push_back(mc::add_chart_to_text(app, common));
+  commands.push_back(mc::add_weekly(app, common, false));
+  commands.push_back(mc::add_weekly(app, common, true));
+  commands.push_back(mc::add_compress(app, common));
+  commands.push_back(mc::add_adjust(app, common));
+  commands.push_back(mc::add_techtools(app, common));
+  commands.push_back(mc::add_quickquote(app, common));
+  commands.push_back(mc::add_investorlink(app, common));
+  commands.push_back(mc::add_show(app, common));
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    mc::complain(e.what());
+    return mc::kUsage;
+  }
+
+  diskfull_reporter = report_disk_full;
+  for (auto& cmd : commands) {
+    if (!cmd->app->parsed()) continue;
+    try {
+      return cmd->run();
+    } catch (const mc::UsageError& e) {
+      mc::complain(e.message);
+      return mc::kUsage;
+    } catch (const mc::FileProblem& e) {
+      mc::complain(e.message);
+      return mc::kFileFailure;
+    } catch (const std::exception& e) {
+      mc::complain(e.what());
+      return mc::kFileFailure;
+    }
+  }
+  return mc::kUsage;
+}
