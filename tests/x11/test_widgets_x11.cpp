@@ -47,6 +47,11 @@ class WidgetsX11 : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!g_screen) g_screen = new xh::InProcessScreen(1024, "widget test");
   }
+  // Closes the window and stops the private server.
+  static void TearDownTestSuite() {
+    delete g_screen;
+    g_screen = nullptr;
+  }
   void SetUp() override {
     ASSERT_TRUE(g_screen && g_screen->ok());
     alarm(90);  // a lost event must not hang the run
