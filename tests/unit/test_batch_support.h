@@ -1,0 +1,93 @@
+// Helpers of the morva-convert tests: running the program, and whole
+// folders read as one comparable value.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/tempdir.h"
+
+extern char** environ;
+
+namespace batch_test {
+
+inline std::string program() { return std::string(MORVA_BINARY_DIR) + "/tools/morva-convert/morva-convert"; }
+
+struct Outcome {
+  int status = -1;  // exit status; 128 + n for a signal
+  std::string out, err;
+};
+
+// Runs morva-convert with `args`, HOME pointed at `home`, standard input
+// from /dev/null, and standard output and error captured.
+inline Outcome run(const std::vector<std::string>& args, const std::string& home) {
+  TempDir capture("mcv-out");
+  const std::string out_path = capture.file("out"), err_path = capture.file("err");
+  std::vector<std::string> argv_s = {program()};
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_s;
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("HOME=", 0) != 0 && std::string(*e).rfind("DISPLAY=", 0) != 0) env_s.push_back(*e);
+  env_s.push_back("HOME=" + home);
+  std::vector<char*> env;
+  for (std::string& e : env_s) env.push_back(e.data());
+  env.push_back(nullptr);
+
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  Outcome o;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), env.data()) == 0) {
+    int st = 0;
+    while (waitpid(pid, &st, 0) < 0) {
+    }
+    o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  }
+  posix_spawn_file_actions_destroy(&fa);
+  o.out = read_text(out_path);
+  o.err = read_text(err_path);
+  return o;
+}
+
+// Every file below `dir` by its relative path, with its bytes; folders
+// appear with a trailing '/' and no bytes.
+inline void collect(const std::string& dir, const std::string& rel, std::map<std::string, Bytes>& out) {
+  for (const std::string& name : list_dir(dir)) {
+    const std::string path = dir + "/" + name;
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      out[rel + name + "/"] = {};
+      collect(path, rel + name + "/", out);
+    } else {
+      out[rel + name] = read_file(path);
+    }
+  }
+}
+inline std::map<std::string, Bytes> tree(const std::string& dir) {
+  std::map<std::string, Bytes> out;
+  collect(dir, "", out);
+  return out;
+}
+
+// The names of a tree, for messages.
+inline std::string names(const std::map<std::string, Bytes>& t) {
+  std::string s;
+  for (const auto& [k, v] : t) s += k + "(" + std::to_string(v.size()) + ") ";
+  return s;
+}
+
+}  // namespace batch_test
