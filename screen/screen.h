@@ -89,6 +89,10 @@ unsigned char scr_ci();
 unsigned char scr_csts();
 unsigned char scr_cst();
 unsigned char scr_getc(int mode);
+// Looks a key up by its unshifted key symbol (the keys' tables are by
+// symbol, so every keycode set of the server gives the same codes); with
+// Control or Alt held, F1-F10 become 190-199 or 180-189 and Alt+letter
+// 230-253 for the letters of the Alt table.  1 and *code when mapped.
 int pcio_lookup(int keycode, int* code);
 short getshift(int mask);
 int chkbreak();
