@@ -223,13 +223,10 @@ void sibling_tool(const char* name, const char* message) {
   wait_key();
 }
 
-// True when `path` holds a whole chart: a header and complete bars.
-bool complete_chart(const char* path) {
-  struct stat st{};
-  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  auto size = static_cast<std::size_t>(st.st_size);
-  if (size < kHeaderSize) return false;
-  return (size - kHeaderSize) % kBarSize == 0;
+// True when a chart of `size` bytes is whole: a header and at least one
+// complete bar.
+bool complete_chart_size(std::size_t size) {
+  return size >= kHeaderSize + kBarSize && (size - kHeaderSize) % kBarSize == 0;
 }
 
 }  // namespace
@@ -295,7 +292,10 @@ int not_differ(const char* target, const char* source) {
 
 int ascii_replace(const char* textname, const char* chartname) {
   if (!textname[0] || !chartname[0] || std::strcmp(textname, chartname) == 0) return 0;
-  if (!complete_chart(chartname)) return 0;
+  struct stat st{};
+  if (::stat(chartname, &st) != 0 || !S_ISREG(st.st_mode) ||
+      !complete_chart_size(static_cast<std::size_t>(st.st_size)))
+    return 0;
   int fd = ::open(chartname, O_RDONLY);
   if (fd < 0) return 0;
   std::vector<unsigned char> bytes;
@@ -311,9 +311,7 @@ int ascii_replace(const char* textname, const char* chartname) {
     bytes.insert(bytes.end(), buf, buf + n);
   }
   ::close(fd);
-  if (bytes.size() < kHeaderSize ||
-      (bytes.size() - kHeaderSize) % kBarSize != 0)
-    return 0;
+  if (!complete_chart_size(bytes.size())) return 0;
   // The text file is replaced whole by a copy of the chart, or not at all;
   // the chart stays where the conversion stored it.
   return replace_file(textname, bytes);

@@ -38,5 +38,6 @@ void runMORVAxx(const char* name);
 
 // Replaces the text file `textname` by the chart `chartname` that was just
 // stored from it, only when that chart exists and is a complete chart file
-// (header and whole bars).  Returns 1 when replaced.
+// (header and at least one whole bar).  The text file gets a copy of the
+// chart; the chart stays where it was stored.  Returns 1 when replaced.
 int ascii_replace(const char* textname, const char* chartname);
