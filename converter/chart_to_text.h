@@ -71,5 +71,7 @@ int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::
 std::string list_text_name(const char* chartname);
 
 // Dialogue: converts the chart open in fd; 0 when the user escaped from the
-// name prompt, 1 otherwise.  fd is closed.
+// name prompt, 1 otherwise.  fd is closed.  (generalRT, the main menu's
+// entry point, runs it.)
+int chart_to_text_dialogue(int fd);
 int generalRT(int fd);

@@ -59,7 +59,7 @@ void refuse(const char* name) {
 
 }  // namespace
 
-int generalRT(int fd) {
+int chart_to_text_dialogue(int fd) {
   ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);
   char name[81];
   for (;;) {

@@ -97,7 +97,7 @@ int unzip_members(const std::string& archive, int out_fd) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int investorlink() {
+int investorlink_dialogue() {
   mouse_show(1);
   set_investorlink_format();
   std::snprintf(ttt, sizeof ttt, "%s", "CONVERT      InvestorLink e-mailed file: ");

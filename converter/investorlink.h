@@ -39,6 +39,9 @@ class PrivateTemp {
   std::string path_;
 };
 
+// The command itself (investorlink(), the main menu's entry point, runs it).
+int investorlink_dialogue();
+
 // Runs `unzip -p ARCHIVE "*.[SC][TS][KF]"` without a shell, its standard
 // output into out_fd and its standard input from /dev/null.  The archive
 // name is one argument whatever it holds (a name starting with '-' is

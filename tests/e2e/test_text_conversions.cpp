@@ -1,0 +1,222 @@
+// The real program under Xvfb: F2 from text to chart (one chart, a second
+// file merged into it, several symbols), direction 6 from chart to text,
+// and the InvestorLink import of a ZIP archive built here with zip.  Every
+// result is compared byte for byte with bytes computed here.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/tempdir.h"
+#include "support/x11_harness.h"
+
+extern char** environ;
+
+namespace {
+
+struct Bar {
+  std::int32_t date;
+  float open, high, low, close;
+  std::int32_t volume, openint;
+};
+
+void le32(Bytes& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+void lef(Bytes& b, float f) {
+  std::uint32_t v;
+  std::memcpy(&v, &f, 4);
+  le32(b, v);
+}
+// A chart: the header of a new chart (blanks, 0 at 0 and 109, '/' at 77,
+// type and line feed at 116, the last date at 118) and the bars.
+Bytes chart(char type, std::int32_t date, const std::vector<Bar>& bars) {
+  Bytes h(128, ' ');
+  h[0] = 0;
+  h[77] = '/';
+  h[109] = 0;
+  h[116] = static_cast<unsigned char>(type);
+  h[117] = '\n';
+  for (int i = 0; i < 4; ++i) h[118 + i] = static_cast<unsigned char>(std::uint32_t(date) >> (8 * i));
+  for (const Bar& b : bars) {
+    le32(h, static_cast<std::uint32_t>(b.date));
+    lef(h, b.open);
+    lef(h, b.high);
+    lef(h, b.low);
+    lef(h, b.close);
+    le32(h, static_cast<std::uint32_t>(b.volume));
+    le32(h, static_cast<std::uint32_t>(b.openint));
+  }
+  return h;
+}
+
+std::vector<std::string> tmp_entries(const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& n : list_dir("/tmp"))
+    if (n.rfind(prefix, 0) == 0) out.push_back(n);
+  return out;
+}
+
+int run_zip(const std::string& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), {"zip", "-q", "-j"});
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ScopedChdir cd(dir);
+  pid_t pid;
+  if (posix_spawnp(&pid, "zip", nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class TextConversionsE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.ok());
+    work_ = home_.mkdirs("morva");
+  }
+  void start() {
+    ASSERT_TRUE(app_.start({.cwd = home_.path(), .home = home_.path(), .display = server_.display(),
+                            .dump_path = home_.file("shadow.txt"), .args = {}, .binary = {}}));
+    ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files", 10000)) << app_.output();
+    ASSERT_TRUE(drv_.find_window(app_.pid()));
+  }
+  // The line editor polls while its cursor blinks, so keys typed for it may
+  // go ahead; questions throw away keys typed ahead and are waited for.
+  void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+  void wait(const char* text) { ASSERT_TRUE(app_.wait_for_text(text, 10000)) << app_.screen(); }
+  void to_settings_menu() {
+    drv_.fkey(2);
+    wait("<F2> to start converting a");
+  }
+  // From the settings menu: F2, then the text file's name.
+  void convert_text(const std::string& name) {
+    drv_.fkey(2);
+    settle();
+    drv_.type(name + "\r");
+  }
+  void finished() {
+    wait(" Finished.");
+    drv_.enter();
+    wait("<F2> to start converting a");
+  }
+  void quit_from_settings() {
+    drv_.esc();
+    wait("convert TECHTOOLS files");
+    drv_.esc();
+    ASSERT_EQ(app_.wait_exit(10000), 0) << app_.output();
+  }
+  std::string file(const std::string& name) const { return work_ + "/" + name; }
+
+  xh::Xvfb server_{1024};
+  TempDir home_{"mt"};
+  std::string work_;
+  xh::MorvaProcess app_;
+  xh::XDriver drv_{server_.display()};
+};
+
+}  // namespace
+
+TEST_F(TextConversionsE2E, DailyTextMergeSymbolsAndBackToText) {
+  ASSERT_TRUE(write_text(file("ibm.txt"),
+                         "19990104,10.5,11.25,10,11,12000,3\r\n19990105,11,11.5,10.75,11.125,9000,4\r\n"
+                         "19990106,11.125,12,11,11.875,15000,5\r\n"));
+  ASSERT_TRUE(write_text(file("more.txt"), "19990106,1,2,0.5,1.5,100,1\n19990107,2,3,1.5,2.5,200,2\n"));
+  ASSERT_TRUE(write_text(file("quotes.txt"),
+                         "IBM,19990104,1,2,0.5,1.5,100,1\nIBM,19990105,2,3,1.5,2.5,200,2\n"
+                         "MSFT,19990104,3,4,2.5,3.5,300,3\nMSFT,19990105,4,5,3.5,4.5,400,4\n"
+                         "BRK/A,19990104,5,6,4.5,5.5,500,5\nBRK/A,19990105,6,7,5.5,6.5,600,6\n"));
+  start();
+  to_settings_menu();
+
+  // 1. Default settings: the text becomes txt_i/ibm, daily without a question.
+  convert_text("ibm.txt");
+  settle();
+  drv_.type("ibm\r");
+  finished();
+  const std::vector<Bar> first = {{19990104, 10.5f, 11.25f, 10, 11, 12000, 3},
+                                  {19990105, 11, 11.5f, 10.75f, 11.125f, 9000, 4},
+                                  {19990106, 11.125f, 12, 11, 11.875f, 15000, 5}};
+  EXPECT_EQ(read_file(file("txt_i/ibm")), chart('D', 19990106, first));
+
+  // 2. A second text merges into it: 19990106 is replaced, 19990107 added.
+  convert_text("more.txt");
+  settle();
+  drv_.type("ibm\r");
+  finished();
+  std::vector<Bar> merged = {first[0], first[1], {19990106, 1, 2, 0.5f, 1.5f, 100, 1},
+                             {19990107, 2, 3, 1.5f, 2.5f, 200, 2}};
+  EXPECT_EQ(read_file(file("txt_i/ibm")), chart('D', 19990107, merged));
+
+  // 3. Chart to text (direction 6), code 0 with the date first.
+  drv_.type("6");
+  settle();
+  drv_.fkey(2);
+  settle();
+  drv_.type("txt_i/ibm\r");
+  settle();
+  drv_.type("ibm.out\r");
+  wait("Do you want to display this TEXT file as it is created? (y/n)->");
+  drv_.type("n");
+  wait("<F2> to start converting a");
+  const char* lines[] = {"19990104,10.500,11.250,10.000,11.000,12000,3 ",
+                         "19990105,11.000,11.500,10.750,11.125,9000,4 ",
+                         "19990106,1.000,2.000,0.500,1.500,100,1 ",
+                         "19990107,2.000,3.000,1.500,2.500,200,2 "};
+  const std::size_t width = std::strlen(lines[0]) * 7 / 5;
+  std::string want;
+  for (const char* l : lines) want += l + std::string(width - std::strlen(l), ' ') + "\n";
+  EXPECT_EQ(read_text(file("ibm.out")), want);
+
+  // 4. Several symbols: field order SDOHLCVI, one chart per symbol, no name asked.
+  drv_.type("5");
+  settle();
+  drv_.type("4");
+  settle();
+  drv_.type("SDOHLCVI\r");
+  settle();
+  convert_text("quotes.txt");
+  finished();
+  // The header keeps the last date of the bars stored last.
+  EXPECT_EQ(read_file(file("txt_i/ibm")),
+            chart('D', 19990105, {{19990104, 1, 2, 0.5f, 1.5f, 100, 1}, {19990105, 2, 3, 1.5f, 2.5f, 200, 2},
+                                  merged[2], merged[3]}));
+  EXPECT_EQ(read_file(file("txt_m/msft")),
+            chart('D', 19990105, {{19990104, 3, 4, 2.5f, 3.5f, 300, 3}, {19990105, 4, 5, 3.5f, 4.5f, 400, 4}}));
+  EXPECT_EQ(read_file(file("txt_b/brk-a")),
+            chart('D', 19990105, {{19990104, 5, 6, 4.5f, 5.5f, 500, 5}, {19990105, 6, 7, 5.5f, 6.5f, 600, 6}}));
+  quit_from_settings();
+}
+
+TEST_F(TextConversionsE2E, InvestorLinkArchive) {
+  ASSERT_TRUE(write_text(file("a.STK"), "IBM,10,11,9.5,10.5,1000,0\r\nMSFT,20,21,19.5,20.5,2000,0\r\n"));
+  ASSERT_TRUE(write_text(file("b.STK"), "XON,30,31,29.5,30.5,3000,0\r\n"));
+  ASSERT_TRUE(write_text(file("notes.txt"), "not a member\n"));
+  ASSERT_EQ(run_zip(work_, {"991231S.ZIP", "a.STK", "b.STK", "notes.txt"}), 0);
+  ::unlink(file("a.STK").c_str());
+  ::unlink(file("b.STK").c_str());
+  const auto before = tmp_entries("991231.STK.");
+  start();
+  drv_.type("i");
+  settle();
+  drv_.type("991231S.ZIP\r");
+  wait("What type of MORVA chart are you creating?");
+  drv_.type("d");
+  wait(" Finished.");
+  drv_.enter();
+  wait("convert TECHTOOLS files");
+  EXPECT_EQ(read_file(file("stk_i/ibm")), chart('D', 19991231, {{19991231, 10, 11, 9.5f, 10.5f, 1000, 0}}));
+  EXPECT_EQ(read_file(file("stk_m/msft")), chart('D', 19991231, {{19991231, 20, 21, 19.5f, 20.5f, 2000, 0}}));
+  EXPECT_EQ(read_file(file("stk_x/xon")), chart('D', 19991231, {{19991231, 30, 31, 29.5f, 30.5f, 3000, 0}}));
+  EXPECT_EQ(tmp_entries("991231.STK."), before);
+  drv_.esc();
+  ASSERT_EQ(app_.wait_exit(10000), 0) << app_.output();
+}
