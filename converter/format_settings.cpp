@@ -103,7 +103,8 @@ int formatmenu() {
   putsn(ff.direction == 1 ? "<F2> to start converting a MORVA file using the above settings.\r\n "
                           : "<F2> to start converting a TEXT file using the above settings.\r\n ",
         -1, -1, -1);
-  scr_inverse_atr(kF2Row, 0, 62, color[0]);
+  // Drawn like the title row: the bar in the menu colour, the text dark on it.
+  scr_inverse_atr(kF2Row, 0, 62, title_colour());
   putsn("Examples: InvestorLink: 991231 SOHLCVI, DowJones: 12/31/92 DHLCV,               ", 22, 0,
         -1);
   putsn("Compuserve stocks: 12/31/92 DVHLC, Compuserve commodities: 921231 DOHLCVI     ", 23, 0,

@@ -99,6 +99,18 @@ void handoff_question() {
 
 void wait_key() { scr_getc(1); }
 
+// " Finished." at the cursor; when the cursor sits on the title row (after
+// a question) or too near the right edge for the word, on the next row.
+void show_finished() {
+  static const char kFinished[] = " Finished.";
+  int row = scr_srow(), col = scr_scol();
+  if (row == 0 || col > 79 - static_cast<int>(sizeof kFinished - 1)) {
+    row = row + 1 < maxrow ? row + 1 : row;
+    scr_rowcol(row, 0);
+  }
+  putss(kFinished);
+}
+
 // Text <-> chart (F2): loops on the settings menu until ESC.
 void text_chart_loop() {
   mouse_show(1);
@@ -142,7 +154,7 @@ void text_chart_loop() {
       bool stored_now = savenm[0] != 0;
       if (exclamfile && ascii_list && !stored_now) std::memcpy(savenm, before, sizeof savenm);
       if (!r) {
-        putss(" Finished.");
+        show_finished();
         wait_key();
         end_list(fd);
         break;
@@ -158,7 +170,7 @@ void text_chart_loop() {
       }
     }
     if (!closing) continue;
-    putss(" Finished.");
+    show_finished();
     wait_key();
     if (exclamfile) continue;
     if (handoff_mode && savenm[0] && !field_order_has_symbol()) {
