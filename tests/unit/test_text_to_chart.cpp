@@ -42,7 +42,9 @@ TEST_P(Dates, ParseAsTheCodeSays) {
   bool synthetic = true;
   const int ok = parse_date(c.text, c.code, &d, &synthetic);
   EXPECT_EQ(ok, c.expected != 0) << c.text;
-  if (c.expected) EXPECT_EQ(d, c.expected) << c.text;
+  if (c.expected) {
+    EXPECT_EQ(d, c.expected) << c.text;
+  }
   EXPECT_FALSE(synthetic);
 }
 
