@@ -83,49 +83,76 @@ BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan
   return BatchTextStatus::kStored;
 }
 
-BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, BatchTextHooks& hooks,
+BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport& report,
                                     BatchTextResult& result) {
   result = BatchTextResult{};
-  auto done = [&](BatchTextStatus s) {
+  BatchTextPlan plan;
+  if (BatchTextStatus s = batch_text_decide(fd, job, plan); s != BatchTextStatus::kStored) {
     result.status = s;
     return s;
-  };
-  BatchTextPlan plan;
-  if (BatchTextStatus s = batch_text_decide(fd, job, plan); s != BatchTextStatus::kStored) return done(s);
+  }
   result.type = plan.type;
   result.type_from_dates = plan.type_from_dates;
-  const FormatSettings& f = job.format;
-  const bool in_list = !job.listname.empty();
-  const char type = plan.type;
+  // sendto_morva's work.
+  TextStoreParams params;
+  params.format = job.format;
+  params.textname = job.textname;
+  params.volume_factor = volume_factor(!job.listname.empty(), job.listname.c_str());
+  params.chart_type = plan.type;
   std::string name = plan.name;
-
-  // The store (sendto_morva's work), one chart per symbol run.
-  LineParser parser(f, job.textname, volume_factor(in_list, job.listname.c_str()), hooks);
   TextSource src(fd);
-  DirectoryCache dirs;
-  std::vector<RunBar> bars;
-  std::string next;
-  for (;;) {
-    const std::string cursym = name;
-    std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(job.textname, name);
-    hooks.chart_dir(dir);
-    // A directory that cannot be made: the chart goes to the current one.
-    if (!job.dry_run && !dirs.ensure(dir)) dir.clear();
-    std::string path = chart_path(dir, name);
-    bars.clear();
-    save28r(bars, cursym, src, parser, next, hooks);
-    order_run(bars);
-    ++result.charts;
-    result.bars += static_cast<long>(bars.size());
-    int ok = 1;
-    if (hooks.before_store(path, bars)) ok = store_run(path, bars, type);
-    hooks.after_store(path, ok);
-    hooks.chart_done(file_part(path), ok);
-    if (!ok || next.empty()) {
-      result.last_path = path;
-      get_the_symbol[0] = '\0';
-      return done(ok ? BatchTextStatus::kStored : BatchTextStatus::kStoreFailed);
+  const long written_before = report.charts_written;
+  const int ok = store_text(src, name, params, report);
+  get_the_symbol[0] = '\0';
+  result.last_path = name;
+  result.charts_written = report.charts_written - written_before;
+  result.status = ok ? BatchTextStatus::kStored : BatchTextStatus::kStoreFailed;
+  return result.status;
+}
+
+void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan, BatchTextScan& scan) {
+  const int saved_tentimes = tentimes, saved_date = telerate_date;
+  const BarRecord saved_bb = bb;
+  TextReport quiet;
+  LineParser parser(job.format, job.textname, volume_factor(!job.listname.empty(), job.listname.c_str()),
+                    quiet);
+  linereader_seek(fd, 0);
+  {
+    TextSource src(fd);
+    std::string name = plan.name;
+    std::vector<RunBar> bars;
+    std::string_view line;
+    ParsedLine p;
+    long number = 0;
+    bool again = false;  // the next line is the one given back
+    for (;;) {
+      const std::string sym = name;
+      std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(job.textname, name);
+      const std::string path = chart_path(dir, name);
+      bars.clear();
+      std::string next;
+      // The lines of one run, as save28r reads them.
+      while (src.next(line)) {
+        if (!again) ++number;
+        again = false;
+        parser.parse(line, sym, p);
+        if (p.kind == LineKind::kSymbolChange) {
+          next = p.symbol;
+          src.unread();
+          again = true;
+          break;
+        }
+        scan.line(number, line, p);
+        if (p.kind == LineKind::kBar) bars.push_back({p.bar, p.synthetic});
+      }
+      order_run(bars);
+      scan.run(path, bars);
+      if (next.empty()) break;
+      name = next;
     }
-    name = next;
   }
+  linereader_seek(fd, 0);
+  tentimes = saved_tentimes;
+  telerate_date = saved_date;
+  bb = saved_bb;
 }

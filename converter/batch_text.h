@@ -3,10 +3,9 @@
 // chart type when the first two dates do not decide it), for batch runs.
 //
 // It is the same sequence of core steps as the dialogue: first symbol,
-// first two dates, then one store per symbol run through save28r,
-// order_run and store_run, so the charts come out byte for byte as the
-// window stores them.  A caller can look at each run before it is stored
-// (to keep a copy of the chart, or to store nothing in a dry run).
+// first two dates, then store_text, so the charts come out byte for byte as
+// the window stores them.  A separate read-only pass shows what a store
+// would do (for a dry run, the log of skipped lines and copies of charts).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +22,6 @@ struct BatchTextJob {
   std::string listname;   // name of the list being worked through ("" outside a list)
   std::string chart;      // chart name when the order has no S column, outside a list
   char type = 0;          // chart type when the dates do not decide it; 0: none given
-  bool dry_run = false;   // parse and report every run, store nothing, make no directory
 };
 
 enum class BatchTextStatus {
@@ -42,20 +40,7 @@ struct BatchTextResult {
   char type = 0;               // chart type used for new charts
   bool type_from_dates = false;
   std::string last_path;       // path of the last chart (the window's savenm)
-  long charts = 0;             // runs handled
-  long bars = 0;               // bars in those runs
-};
-
-// The store's reports plus a look at each run.  before_store gets the
-// chart's path and the run's bars in the order they will be stored; it
-// returns false to leave the chart alone (dry run).  after_store tells
-// whether the chart at `path` (possibly the fallback "_") was stored.
-class BatchTextHooks : public StoreReport {
- public:
-  virtual bool before_store(const std::string& /*path*/, const std::vector<RunBar>& /*bars*/) {
-    return true;
-  }
-  virtual void after_store(const std::string& /*path*/, int /*ok*/) {}
+  long charts_written = 0;     // charts that received bars
 };
 
 // The decisions the window takes before it stores anything: the chart name
@@ -69,11 +54,30 @@ struct BatchTextPlan {
 };
 BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan);
 
-// Converts the text open in fd (at its start).  Does not close fd.  Uses
-// the module state the dialogue uses (fptextsrc, get_the_symbol, typechart,
-// longsdate, longedate, bb, the time-of-day counters).
-BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, BatchTextHooks& hooks,
+// Converts the text open in fd (at its start) as the window does once its
+// questions are answered: batch_text_decide, then the store of every symbol
+// run (store_text).  Does not close fd.  Uses the module state the dialogue
+// uses (fptextsrc, get_the_symbol, typechart, longsdate, longedate, bb, the
+// time-of-day counters).
+BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport& report,
                                     BatchTextResult& result);
+
+// A look at a text without storing: every line with its number (a line of
+// more than 254 characters counts as the several lines the converter reads
+// it as) and what it gave, and every run with the chart path it would be
+// stored under and its bars in the order they would be stored.
+class BatchTextScan {
+ public:
+  virtual ~BatchTextScan() = default;
+  virtual void line(long /*number*/, std::string_view /*text*/, const ParsedLine& /*what*/) {}
+  virtual void run(const std::string& /*path*/, const std::vector<RunBar>& /*bars*/) {}
+};
+
+// Reads the text open in fd from its start, after the plan, line by line
+// as the store will, without writing or creating anything.  The time-of-day
+// counters are restored afterwards, so a store that follows gives the same
+// dates.  Leaves fd at its start.
+void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan, BatchTextScan& scan);
 
 // The chart name a list entry gets when the order has no S column: the
 // file's own name (after its last '/') up to its first '.', at most 43

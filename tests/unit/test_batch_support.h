@@ -26,8 +26,10 @@ struct Outcome {
 };
 
 // Runs morva-convert with `args`, HOME pointed at `home`, standard input
-// from /dev/null, and standard output and error captured.
-inline Outcome run(const std::vector<std::string>& args, const std::string& home) {
+// from /dev/null, standard output and error captured, and no display; in
+// `cwd` when it is not empty.
+inline Outcome run(const std::vector<std::string>& args, const std::string& home,
+                   const std::string& cwd = "") {
   TempDir capture("mcv-out");
   const std::string out_path = capture.file("out"), err_path = capture.file("err");
   std::vector<std::string> argv_s = {program()};
@@ -48,6 +50,7 @@ inline Outcome run(const std::vector<std::string>& args, const std::string& home
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
   Outcome o;
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), env.data()) == 0) {

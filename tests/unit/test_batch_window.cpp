@@ -242,12 +242,16 @@ TEST_F(BatchVersusWindow, TimesOfDayGetTheSameSyntheticDates) {
   }
   both("intra.txt", text);
   ff.datecode = 2;
+  // Time-of-day dates count from 14 September 1948.
+  std::memcpy(ff.startdate, "19400101", 8);
   const int fd = choose("intra.txt");
   type_when_waiting({"ibm\r", "n"});
   char name[80] = "intra.txt";
   ASSERT_EQ(generalTR(fd, name), 1);
+  ASSERT_EQ(read_file(win_.file("txt_i/ibm")).size(), kHeaderSize + 40 * kBarSize);
 
-  const auto r = batch({"text-to-chart", "intra.txt", "--chart", "ibm", "--type", "n", "--date-format", "mm/dd/yy"});
+  const auto r = batch({"text-to-chart", "intra.txt", "--chart", "ibm", "--type", "n", "--date-format", "mm/dd/yy",
+                     "--start", "19400101"});
   EXPECT_EQ(r.status, 0) << r.err;
   expect_same_folders();
 }

@@ -1,6 +1,8 @@
 // show: a chart's header and bars as text, with the faults a conversion
 // would trip over.  Reads only; an old chart is shown as it is stored.
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <iostream>
 
@@ -76,7 +78,7 @@ class Show : public Command {
     std::vector<BarRecord> bars;
     std::size_t trailing = 0;
     std::FILE* probe = std::fopen(chart_.c_str(), "rb");
-    if (!probe) throw FileProblem{"cannot read " + chart_};
+    if (!probe) throw FileProblem{"cannot read " + chart_ + ": " + std::strerror(errno)};
     std::fclose(probe);
     if (!read_chart(chart_, header, bars, &trailing))
       throw FileProblem{chart_ + " is not a chart: it is shorter than a chart header"};

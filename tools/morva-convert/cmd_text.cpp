@@ -37,76 +37,86 @@ std::string order_text(const FormatSettings& f) {
   return s;
 }
 
-// The reports of one text's conversion: skipped lines counted and logged,
-// progress, the copy of each chart before it is replaced, the dry run.
-class TextHooks : public BatchTextHooks {
+// The store's reports: skipped lines counted, progress, and the copies of
+// the charts settled as each chart is done.
+class StoreHooks : public StoreReport {
  public:
-  TextHooks(Run& run, std::string display_name, int fd, Progress& progress)
-      : run_(run), name_(std::move(display_name)), fd_(fd), progress_(progress),
-        size_(file_size(fd)) {}
+  StoreHooks(Run& run, int fd, Progress& progress, std::vector<std::string> planned)
+      : run_(run), fd_(fd), progress_(progress), size_(file_size(fd)), planned_(std::move(planned)) {}
 
-  void bad_name_date() override {
-    ++skipped;
-    if (!run_.logging()) return;
-    if (!locator_) locator_.emplace(fd_);
-    // The reader stands just after the line it has parsed.
-    const off_t end = linereader_tell(fd_);
-    const long line = locator_->line_at(end > 0 ? end - 1 : 0);
-    run_.log(name_, line, "bad date, and no date in the file name", locator_->text_of(line));
-  }
+  void bad_name_date() override { ++skipped; }
   void early_date() override { ++early; }
   void progress(const BarRecord&) override {
+    // The reader takes the text in blocks: its position is near enough.
     if (size_ > 0) progress_.show(static_cast<double>(linereader_tell(fd_)) / static_cast<double>(size_));
   }
-  bool before_store(const std::string& path, const std::vector<RunBar>& bars) override {
-    storing_ = false;
-    if (run_.dry_run()) {
-      progress_.done();
-      std::cout << path << ": " << bars.size() << " bars";
-      if (!bars.empty())
-        std::cout << ", " << bars.front().bar.date << " to " << bars.back().bar.date;
-      std::cout << (::access(path.c_str(), F_OK) == 0 ? " (merged into the chart)"
-                                                         : std::string(" (new ") + type_word(type) + " chart)")
-                << '\n';
-      std::vector<BarRecord> shown;
-      for (std::size_t i = 0; i < bars.size() && i < kDryRunBars; ++i) shown.push_back(bars[i].bar);
-      print_bars(shown, kDryRunBars);
-      if (bars.size() > kDryRunBars) std::cout << "  ... " << bars.size() - kDryRunBars << " more\n";
-      return false;
+  void chart_done(const std::string& file, int ok) override {
+    // Runs are stored in the order the scan found them.
+    if (next_ < planned_.size()) {
+      const std::string& path = planned_[next_++];
+      run_.kept(path, ok && base_name(path) == file);
     }
-    if (bars.empty()) return true;  // the chart is left as it is
-    if (!run_.keep(path)) {
-      ++failed;
-      return false;
-    }
-    storing_ = true;
-    return true;
-  }
-  void after_store(const std::string& path, int ok) override {
-    if (!storing_) return;
-    run_.kept(path, ok != 0);
-    if (ok) {
-      ++stored;
-      last = path;
-    } else {
+    if (!ok) {
       ++failed;
       progress_.done();
-      run_.failed("cannot store " + path + "; the chart was left as it was");
+      run_.failed("cannot store the chart " + file + "; it was left as it was");
     }
   }
 
-  char type = 0;
-  long skipped = 0, early = 0, stored = 0, failed = 0;
-  std::string last;
+  long skipped = 0, early = 0, failed = 0;
 
  private:
   Run& run_;
-  std::string name_;
   int fd_;
   Progress& progress_;
   long long size_;
-  std::optional<LineLocator> locator_;
-  bool storing_ = false;
+  std::vector<std::string> planned_;
+  std::size_t next_ = 0;
+};
+
+// The read-only pass: skipped lines logged, the charts a store will touch
+// (their copies made first with --backup), and the dry run's description.
+class Look : public BatchTextScan {
+ public:
+  Look(Run& run, std::string shown, char type) : run_(run), shown_(std::move(shown)), type_(type) {}
+
+  void line(long number, std::string_view text, const ParsedLine& what) override {
+    if (what.kind == LineKind::kBadDate) {
+      ++skipped;
+      run_.log(shown_, number, "bad date, and no date in the file name", std::string(text));
+    } else if (what.kind == LineKind::kEarly) {
+      ++early;
+    }
+  }
+  void run(const std::string& path, const std::vector<RunBar>& bars) override {
+    paths.push_back(path);
+    total += static_cast<long>(bars.size());
+    if (!run_.dry_run()) {
+      if (!bars.empty() && !run_.keep(path)) copies_failed = true;
+      return;
+    }
+    std::cout << path << ": " << bars.size() << " bars";
+    if (!bars.empty()) std::cout << ", " << bars.front().bar.date << " to " << bars.back().bar.date;
+    if (bars.empty())
+      std::cout << " (nothing to store)";
+    else
+      std::cout << (::access(path.c_str(), F_OK) == 0 ? " (merged into the chart)"
+                                                      : std::string(" (new ") + type_word(type_) + " chart)");
+    std::cout << '\n';
+    std::vector<BarRecord> shown;
+    for (std::size_t i = 0; i < bars.size() && i < kDryRunBars; ++i) shown.push_back(bars[i].bar);
+    print_bars(shown, kDryRunBars);
+    if (bars.size() > kDryRunBars) std::cout << "  ... " << bars.size() - kDryRunBars << " more\n";
+  }
+
+  std::vector<std::string> paths;
+  long skipped = 0, early = 0, total = 0;
+  bool copies_failed = false;
+
+ private:
+  Run& run_;
+  std::string shown_;
+  char type_;
 };
 
 // One line for a text that cannot be converted at all.
@@ -136,40 +146,67 @@ bool usage_refusal(BatchTextStatus s) {
 }
 
 // Converts one text open as fd; returns false when a chart could not be
-// stored.  `last` receives the path of the last chart stored.
+// stored.  `last` receives the path of the last chart written.
 bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& shown_name,
                   std::string* last = nullptr) {
   Progress progress(base_name(shown_name), run.options().quiet);
-  TextHooks hooks(run, shown_name, fd, progress);
   BatchTextPlan plan;
-  {
-    // The type is needed by the dry run's description before the store.
-    const int saved_tentimes = tentimes, saved_date = telerate_date;
-    batch_text_decide(fd, job, plan);
-    tentimes = saved_tentimes;
-    telerate_date = saved_date;
-  }
-  hooks.type = plan.type;
-  BatchTextResult result;
-  const BatchTextStatus s = batch_text_to_chart(fd, job, hooks, result);
-  progress.done();
-  if (s != BatchTextStatus::kStored && s != BatchTextStatus::kStoreFailed) {
-    run.failed(refusal(shown_name, s, job.format));
+  const int saved_tentimes = tentimes, saved_date = telerate_date;
+  const BatchTextStatus planned = batch_text_decide(fd, job, plan);
+  tentimes = saved_tentimes;
+  telerate_date = saved_date;
+  if (planned != BatchTextStatus::kStored) {
+    run.failed(refusal(shown_name, planned, job.format));
     return false;
   }
-  run.skipped(hooks.skipped);
+
+  // A look first when it is needed: for the dry run, the log, the copies.
+  Look look(run, shown_name, plan.type);
+  const bool looked = run.dry_run() || run.logging() || run.options().backup;
+  if (looked) batch_text_scan(fd, job, plan, look);
+  long skipped = look.skipped, early = look.early, bars = look.total;
+  bool ok = true;
+  std::string last_path;
+  long written = 0;
   if (!run.dry_run()) {
-    std::string line = shown_name + ": " + std::to_string(hooks.stored) + " chart" +
-                       (hooks.stored == 1 ? "" : "s") + " stored (" + type_word(result.type) + ")";
-    if (!hooks.last.empty()) line += ", last " + hooks.last;
-    if (hooks.skipped) line += ", " + std::to_string(hooks.skipped) + " lines skipped (bad dates)";
-    if (hooks.early) line += ", " + std::to_string(hooks.early) + " lines before the start date";
-    run.note(line);
-  } else if (hooks.skipped) {
-    std::cout << shown_name << ": " << hooks.skipped << " lines would be skipped (bad dates)\n";
+    if (look.copies_failed) return false;
+    StoreHooks hooks(run, fd, progress, look.paths);
+    BatchTextResult result;
+    const BatchTextStatus s = batch_text_to_chart(fd, job, hooks, result);
+    progress.done();
+    if (s != BatchTextStatus::kStored && s != BatchTextStatus::kStoreFailed) {
+      run.failed(refusal(shown_name, s, job.format));
+      return false;
+    }
+    ok = s == BatchTextStatus::kStored && hooks.failed == 0;
+    skipped = hooks.skipped;
+    early = hooks.early;
+    written = result.charts_written;
+    if (written > 0) last_path = result.last_path;
+    if (!looked) bars = written;  // enough to tell "nothing stored"
   }
-  if (last) *last = hooks.last;
-  return s == BatchTextStatus::kStored && hooks.failed == 0;
+  run.skipped(skipped);
+  // Lines left out by the start date are wanted, unless they were all the
+  // text held: then the settings are probably wrong (a two-digit year of
+  // 21-99 is read as 19xx).
+  if (early > 0 && bars == 0) {
+    complain(shown_name + ": no bar: all " + std::to_string(early) +
+             " dated lines lie before the start date " + std::string(job.format.startdate, 8) +
+             " (two-digit years 21-99 are read as 19xx)");
+    run.skipped();
+  }
+  if (!run.dry_run()) {
+    std::string line = shown_name + ": " + std::to_string(written) + " chart" + (written == 1 ? "" : "s") +
+                       " written (" + type_word(plan.type) + ")";
+    if (!last_path.empty()) line += ", last " + last_path;
+    if (skipped) line += ", " + std::to_string(skipped) + " lines skipped (bad dates)";
+    if (early) line += ", " + std::to_string(early) + " lines before the start date";
+    run.note(line);
+  } else if (skipped) {
+    std::cout << shown_name << ": " << skipped << " lines would be skipped (bad dates)\n";
+  }
+  if (last) *last = last_path;
+  return ok;
 }
 
 // ---- text-to-chart ------------------------------------------------------------
@@ -213,7 +250,6 @@ class TextToChart : public Command {
       job.listname = s.list;
       job.chart = chart_;
       job.type = type;
-      job.dry_run = run.dry_run();
       return job;
     };
 
@@ -348,7 +384,6 @@ class InvestorLink : public Command {
       job.format = layout;
       job.textname = textname;
       job.type = type;
-      job.dry_run = run.dry_run();
       if (file_size(textfd) == 0) {
         run.note(s.name + ": no prices in it; nothing stored");
         run.skipped();

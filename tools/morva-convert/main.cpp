@@ -42,6 +42,11 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') {
+      mc::complain(std::string("'") + argv[1] +
+                   "' is not a subcommand; see morva-convert --help for the list");
+      return mc::kUsage;
+    }
     mc::complain(e.what());
     return mc::kUsage;
   }

@@ -1,0 +1,303 @@
+// morva-convert as a script sees it: exit statuses, one-line complaints
+// that leave every file as it was, the log of skipped lines, dry runs,
+// backups, and the setup and defaults files of the window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "chartdata/chartfile.h"
+#include "support/tempdir.h"
+#include "unit/test_batch_support.h"
+
+namespace {
+
+BarRecord bar(std::int32_t date, float price, std::int32_t volume = 1000) {
+  BarRecord b;
+  b.date = date;
+  b.open = price;
+  b.high = price + 1;
+  b.low = price - 1;
+  b.close = price + 0.5f;
+  b.volume = volume;
+  b.openint = 2;
+  return b;
+}
+
+Bytes chart(char type, const std::vector<BarRecord>& bars) {
+  Bytes out(kHeaderSize);
+  const char t[2] = {type, '\n'};
+  make_header(out.data(), t, bars.empty() ? 0 : bars.back().date);
+  for (const BarRecord& b : bars) {
+    unsigned char rec[kBarSize];
+    encode_bar(b, rec);
+    out.insert(out.end(), rec, rec + kBarSize);
+  }
+  return out;
+}
+
+std::vector<std::int32_t> dates_of(const Bytes& b) {
+  std::vector<std::int32_t> d;
+  for (std::size_t at = kHeaderSize; at + kBarSize <= b.size(); at += kBarSize) d.push_back(decode_bar(&b[at]).date);
+  return d;
+}
+
+int lines_of(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
+
+class BatchCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_text(data_.file("prices.txt"), "19990104,10,11,9,10.5,100,1\n19990105,11,12,10,11.5,200,2\n");
+    write_text(data_.file("far.txt"), "19990104,10,11,9,10.5,100,1\n19990301,11,12,10,11.5,200,2\n");
+    write_file(data_.file("ibm"), chart('D', {bar(19990104, 10), bar(19990105, 11), bar(19990111, 12)}));
+    write_text(data_.file("exists.txt"), "keep me\n");
+    write_text(data_.file("noquotes.txt"), "-------------------------\n\n");
+    write_text(data_.file("short"), "0123456789");
+    write_text(data_.file("dashes.txt"), "--------------------,19990104,1\n");
+    write_text(data_.file("list!"), "prices.txt\nmissing.txt\n");
+    data_.mkdirs("adir");
+  }
+  batch_test::Outcome run(std::vector<std::string> args) {
+    args.insert(args.end(), {"--data-dir", data_.path(), "--start-dir", start_.path()});
+    return batch_test::run(args, start_.path(), elsewhere_.path());
+  }
+
+  TempDir data_{"mcv-data"}, start_{"mcv-start"}, elsewhere_{"mcv-cwd"};
+};
+
+struct Refusal {
+  std::vector<std::string> args;
+  int status;
+  const char* says;  // a piece of the one line on standard error
+};
+
+TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
+  const Refusal cases[] = {
+      {{"weekly", "ibm"}, 2, "--to is required"},
+      {{"frobnicate"}, 2, "frobnicate"},
+      {{"text-to-chart", "prices.txt", "--chart", "x", "--bogus"}, 2, "--bogus"},
+      {{"text-to-chart", "prices.txt"}, 2, "--chart NAME"},
+      {{"text-to-chart", "far.txt", "--chart", "x"}, 2, "--type"},
+      {{"text-to-chart", "prices.txt", "--chart", "x", "--type", "hourly"}, 2, "--type 'hourly'"},
+      {{"text-to-chart", "prices.txt", "--chart", "x", "--order", "DOHLQ"}, 2, "--order"},
+      {{"text-to-chart", "prices.txt", "--chart", "x", "--separator", "ab"}, 2, "--separator"},
+      {{"text-to-chart", "prices.txt", "--chart", "x", "--date-format", "ddmmyy"}, 2, "--date-format"},
+      {{"text-to-chart", "prices.txt", "--chart", "x", "--start", "1999"}, 2, "--start"},
+      {{"text-to-chart", "prices.txt", "--chart", "prices.txt"}, 2, "source's own name"},
+      {{"text-to-chart", "prices.txt", "--order", "SDOHLC", "--chart", "x"}, 2, "--chart cannot"},
+      {{"compress", "ibm", "--to", "n", "--count", "0"}, 2, "--count"},
+      {{"compress", "ibm", "--to", "n", "--count", "3x"}, 2, "--count"},
+      {{"adjust", "ibm", "--to", "a", "--op", "%", "--constant", "2"}, 2, "--op"},
+      {{"adjust", "ibm", "--to", "a", "--op", "+", "--constant", "0.0"}, 2, "--constant"},
+      {{"quickquote", "prices.txt", "--date", "991232"}, 2, "--date"},
+      {{"chart-to-text", "ibm", "--to", "exists.txt"}, 2, "--overwrite"},
+      {{"chart-to-text", "ibm", "ibm", "--to", "x.txt"}, 2, "one chart"},
+      {{"weekly", "ibm", "--to", "ibm"}, 2, "source itself"},
+      {{"weekly", "ibm", "ibm", "--to", "notadir"}, 2, "existing directory"},
+      {{"techtools", "ibm", "--to", "./ibm"}, 2, "source itself"},
+      {{"weekly", "missing", "--to", "w"}, 3, "cannot read missing"},
+      {{"weekly", "adir", "--to", "w"}, 3, "directory"},
+      {{"text-to-chart", "list!"}, 3, "missing.txt"},
+      {{"chart-to-text", "short", "--to", "s.txt"}, 3, "not a chart"},
+      {{"quickquote", "noquotes.txt", "--date", "991231"}, 3, "no quotes"},
+      {{"show", "missing"}, 3, "cannot read missing"},
+      {{"text-to-chart", "dashes.txt", "--order", "SDOHLC"}, 3, "no line holds a symbol"},
+  };
+  const auto before = batch_test::tree(data_.path());
+  for (const Refusal& c : cases) {
+    std::string call;
+    for (const std::string& a : c.args) call += a + " ";
+    SCOPED_TRACE(call);
+    const auto r = run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(lines_of(r.err), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("morva-convert: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(batch_test::tree(data_.path()) == before) << batch_test::names(batch_test::tree(data_.path()));
+  }
+  EXPECT_TRUE(batch_test::tree(elsewhere_.path()).empty());
+}
+
+TEST_F(BatchCli, MissingDataDirectoryIsAFileFailure) {
+  const auto r = batch_test::run({"show", "ibm", "--data-dir", data_.file("nowhere"), "--start-dir", start_.path()},
+                                 start_.path());
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(lines_of(r.err), 1);
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+}
+
+TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
+  write_text(data_.file("bad.txt"),
+             "19990104,10,11,9,10.5,100,1\r\n"
+             "1999x105,11,12,10,11.5,200,2\r\n"
+             "short\r\n"
+             "19990106,11,12,10,11.5,200,2\r\n"
+             "xx,12,13,11,12.5,300,3\r\n");
+  // The log is named from where the program was started.
+  // The second line's date is bad, so the first two dates do not decide
+  // the type.
+  const auto r = run({"text-to-chart", "bad.txt", "--chart", "ibm", "--type", "d", "--errors", "skipped.log"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_text(elsewhere_.file("skipped.log")),
+            "bad.txt:2: bad date, and no date in the file name: 1999x105,11,12,10,11.5,200,2\n"
+            "bad.txt:5: bad date, and no date in the file name: xx,12,13,11,12.5,300,3\n");
+  EXPECT_EQ(dates_of(read_file(data_.file("txt_i/ibm"))), (std::vector<std::int32_t>{19990104, 19990106}));
+
+  // A clean run empties the log and ends with 0.
+  const auto clean = run({"text-to-chart", "prices.txt", "--chart", "ibm", "--errors", "skipped.log"});
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_EQ(read_text(elsewhere_.file("skipped.log")), "");
+}
+
+TEST_F(BatchCli, EveryLineBeforeTheStartDateIsReported) {
+  write_text(data_.file("old.txt"), "19590104,10,11,9,10.5,100,1\n19590105,11,12,10,11.5,200,2\n");
+  const auto r = run({"text-to-chart", "old.txt", "--chart", "old"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("all 2 dated lines lie before the start date 19600101"), std::string::npos) << r.err;
+  // Some lines before the start date are what --start is for.
+  const auto partly = run({"text-to-chart", "prices.txt", "--chart", "p", "--start", "19990105"});
+  EXPECT_EQ(partly.status, 0) << partly.err;
+}
+
+TEST_F(BatchCli, TechToolsRecordsOutOfOrderAreLoggedByNumber) {
+  Bytes tt(16, 0);
+  tt[0] = 0xFD;
+  tt[1] = 0xFF;
+  for (unsigned serial : {36526u, 36527u, 36526u, 36530u}) {
+    Bytes rec(16, 0);
+    rec[0] = static_cast<unsigned char>(serial);
+    rec[1] = static_cast<unsigned char>(serial >> 8);
+    tt.insert(tt.end(), rec.begin(), rec.end());
+  }
+  write_file(data_.file("f.tt"), tt);
+  const auto r = run({"techtools", "f.tt", "--to", "f", "--errors", data_.file("tt.log")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(read_text(data_.file("tt.log")),
+            "f.tt:3: record left out: its date is not after the previous bar's: 20000101\n");
+  EXPECT_EQ(dates_of(read_file(data_.file("f"))), (std::vector<std::int32_t>{20000101, 20000102, 20000105}));
+}
+
+TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
+  std::string text;
+  for (int d = 1; d <= 28; ++d) text += "199902" + std::string(d < 10 ? "0" : "") + std::to_string(d) + ",1,2,0.5,1.5,10,0\n";
+  write_text(data_.file("feb.txt"), text);
+  const auto before = batch_test::tree(data_.path());
+  const auto r = run({"text-to-chart", "feb.txt", "--chart", "feb", "--dry-run"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(batch_test::tree(data_.path()) == before) << batch_test::names(batch_test::tree(data_.path()));
+  EXPECT_NE(r.out.find("txt_f/feb: 28 bars, 19990201 to 19990228 (new daily chart)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("19990210"), std::string::npos);
+  EXPECT_EQ(r.out.find("19990211"), std::string::npos);  // only the first ten
+  EXPECT_NE(r.out.find("... 18 more"), std::string::npos);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"weekly", "ibm", "--to", "w", "-n"}, {"compress", "ibm", "--to", "n", "--count", "2", "-n"},
+        {"adjust", "ibm", "--to", "a", "--op", "*", "--constant", "2", "-n"},
+        {"chart-to-text", "ibm", "--to", "exists.txt", "-n"}}) {
+    const auto d = run(args);
+    EXPECT_EQ(d.status, 0) << args[0] << ": " << d.err;
+    EXPECT_NE(d.out.find("ibm"), std::string::npos) << d.out;
+    EXPECT_TRUE(batch_test::tree(data_.path()) == before) << args[0];
+  }
+}
+
+TEST_F(BatchCli, BackupKeepsTheVersionBeforeTheRun) {
+  data_.mkdirs("txt_i");
+  const Bytes old = chart('D', {bar(19981231, 5)});
+  write_file(data_.file("txt_i/ibm"), old);
+  auto r = run({"text-to-chart", "prices.txt", "--chart", "ibm", "--backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(data_.file("txt_i/ibm.bak")), old);
+  const Bytes second = read_file(data_.file("txt_i/ibm"));
+  EXPECT_EQ(dates_of(second), (std::vector<std::int32_t>{19981231, 19990104, 19990105}));
+
+  r = run({"text-to-chart", "far.txt", "--chart", "ibm", "--type", "d", "--backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(data_.file("txt_i/ibm.bak")), second);
+  // No stray copies are left beside the chart.
+  EXPECT_EQ(list_dir(data_.file("txt_i")), (std::vector<std::string>{"ibm", "ibm.bak"}));
+
+  // A target that did not exist has nothing to keep; one that did is kept.
+  r = run({"compress", "ibm", "--to", "n", "--count", "2", "--backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(file_exists(data_.file("n.bak")));
+  const Bytes numbered = read_file(data_.file("n"));
+  r = run({"compress", "ibm", "--to", "n", "--count", "3", "--backup"});
+  EXPECT_EQ(read_file(data_.file("n.bak")), numbered);
+}
+
+TEST_F(BatchCli, WindowSetupAndDefaultsChooseTheDirectoryAndLayout) {
+  // setup.mrv names the data directory; morvautl.dat holds the layout
+  // SDOHLCVI with blanks.
+  TempDir data("mcvd");
+  ASSERT_LE(data.path().size(), 24u);
+  Bytes setup(62, 0);
+  setup[0] = 'P';
+  std::memcpy(&setup[26], data.path().data(), data.path().size());
+  write_file(start_.file("setup.mrv"), setup);
+  Bytes defaults(25, 0);
+  std::memcpy(&defaults[1], "SDOHLCVI    ", 12);
+  defaults[14] = ' ';
+  std::memcpy(&defaults[15], "19600101", 8);
+  write_file(start_.file("morvautl.dat"), defaults);
+  write_text(data.file("q.prn"), "IBM 19990104 1 2 0.5 1.5 10 0\nIBM 19990105 1 2 0.5 1.5 10 0\n");
+  const Bytes setup_before = read_file(start_.file("setup.mrv"));
+
+  const auto r = batch_test::run({"text-to-chart", "q.prn", "--start-dir", start_.path()}, start_.path(),
+                                 elsewhere_.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dates_of(read_file(data.file("stk_i/ibm"))), (std::vector<std::int32_t>{19990104, 19990105}));
+  // The window's files are only read.
+  EXPECT_EQ(read_file(start_.file("setup.mrv")), setup_before);
+  EXPECT_EQ(read_file(start_.file("morvautl.dat")), defaults);
+
+  // Without a setup file the current directory is the data directory.
+  write_text(elsewhere_.file("p.txt"), "19990104,1,2,0.5,1.5,10,0\n19990105,1,2,0.5,1.5,10,0\n");
+  TempDir empty_start("mcv-none");
+  const auto here = batch_test::run({"text-to-chart", "p.txt", "--chart", "p", "--start-dir", empty_start.path()},
+                                    empty_start.path(), elsewhere_.path());
+  EXPECT_EQ(here.status, 0) << here.err;
+  EXPECT_TRUE(file_exists(elsewhere_.file("txt_p/p")));
+}
+
+TEST_F(BatchCli, ShowPrintsTheBarsAndWhatLooksWrong) {
+  auto r = run({"show", "ibm", "--last", "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("type:        D (daily)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dates:       19990104 to 19990111"), std::string::npos);
+  EXPECT_NE(r.out.find("       3 19990111      12.0000      13.0000      11.0000      12.5000        1000           2"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find(" 19990104      10.0000"), std::string::npos);
+  EXPECT_NE(r.out.find("problems:    none"), std::string::npos);
+
+  Bytes bad = chart('Q', {bar(19990105, 1), bar(19990104, 2), bar(19990104, 3)});
+  bad.insert(bad.end(), {1, 2, 3});
+  write_file(data_.file("bad"), bad);
+  r = run({"show", "bad"});
+  EXPECT_EQ(r.status, 1);
+  for (const char* says : {"not D, W, M or N", "3 bytes after the last whole bar", "bar 2 (19990104) is not after bar 1",
+                           "bar 3 (19990104) is not after bar 2"})
+    EXPECT_NE(r.out.find(says), std::string::npos) << says << "\n" << r.out;
+}
+
+TEST_F(BatchCli, ListsWorkAsInTheWindow) {
+  write_text(data_.file("aa.txt"), "19990104,1,2,0.5,1.5,10,0\n19990105,1,2,0.5,1.5,10,0\n");
+  write_text(data_.file("two!"), "aa.txt\nprices.txt\n^\nmissing.txt\n");
+  const auto r = run({"text-to-chart", "two!"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(file_exists(data_.file("txt_a/aa")));
+  EXPECT_TRUE(file_exists(data_.file("txt_p/prices")));
+  // A list of charts into a directory, each under its own name.
+  data_.mkdirs("weeks");
+  write_text(data_.file("charts!"), "ibm\ntxt_a/aa\n");
+  const auto w = run({"weekly", "charts!", "--to", "weeks"});
+  EXPECT_EQ(w.status, 0) << w.err;
+  EXPECT_EQ(list_dir(data_.file("weeks")), (std::vector<std::string>{"aa", "ibm"}));
+}
+
+}  // namespace
