@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Writes the sample price files of this folder: made-up daily prices on the
-# trading days (Monday to Friday) from 2 January 2024, the same every run.
+# trading days (Monday to Friday) from 2 January 2020, the same every run.
+# (Two-digit years read as 20xx only up to 20, so the samples stay in 2020.)
 #   ibm.txt, aapl.txt   default layout: yyyymmdd,open,high,low,close,volume,openint
 #   msft_yahoo.csv      31-Dec-99 dates, fields DOHLCV, comma separated
 #   gold_dj.txt         12/31/99 dates, fields DHLCV, blank separated
 #   stocks!.lst         a list of names: converts ibm.txt and aapl.txt in one go
-#   240102S.ZIP ...     InvestorLink-style archives, one STK member of
+#   200102S.ZIP ...     InvestorLink-style archives, one STK member of
 #                       SYMBOL,open,high,low,close,volume,openint lines each
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# days N: N trading days as yyyymmdd from 2024-01-02.
+# days N: N trading days as yyyymmdd from 2020-01-02.
 days() {
-  local n=$1 d=2024-01-02 out=0
+  local n=$1 d=2020-01-02 out=0
   while ((out < n)); do
     if (($(date -u -d "$d" +%u) <= 5)); then
       date -u -d "$d" +%Y%m%d
@@ -49,7 +50,7 @@ walk 17 2060 < /tmp/morva-sample-days.$$ | awk '
 printf 'ibm.txt\naapl.txt\n' > 'stocks!.lst'
 
 mkdir -p /tmp/morva-sample-zip.$$
-for day in 240102 240103 240104; do
+for day in 200102 200103 200106; do
   member=/tmp/morva-sample-zip.$$/${day}S.STK
   : > "$member"
   for sym in ABC BCD CDE XYZ; do
@@ -57,5 +58,5 @@ for day in 240102 240103 240104; do
     echo "$day" | walk "$seed" $((20 + seed % 80)) | awk -v s="$sym" '{ printf "%s,%s,%s,%s,%s,%s,0\n", s, $2, $3, $4, $5, $6 }' >> "$member"
   done
   rm -f "${day}S.ZIP"
-  (cd /tmp/morva-sample-zip.$$ && TZ=UTC touch -t 202401050000 "${day}S.STK" && zip -q -X -j - "${day}S.STK") > "${day}S.ZIP"
+  (cd /tmp/morva-sample-zip.$$ && TZ=UTC touch -t 202001060000 "${day}S.STK" && zip -q -X -j - "${day}S.STK") > "${day}S.ZIP"
 done
