@@ -165,6 +165,26 @@ TEST_F(ProgramMenuTest, BloombergLineShowsItsMessage) {
   EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(ProgramMenuTest, AsciiListReplacesEachTextFileByItsStoredChartOnly) {
+  root.mkdirs("h/morva");
+  const std::string ibm = read_text(std::string(MORVA_SOURCE_DIR) + "/samples/ibm.txt");
+  ASSERT_TRUE(write_text(start + "/ibm.txt", ibm));
+  // Every bar lies before the start date: no chart is stored from it.
+  const std::string old = "19500102,1,2,0.5,1.5,100,0\n19500103,1,2,0.5,1.5,100,0\n";
+  ASSERT_TRUE(write_text(start + "/old.txt", old));
+  ASSERT_TRUE(write_text(start + "/ASCII!.lst", "ibm.txt\nold.txt\n"));
+  auto r = run([](ScriptedKeys& k) {
+    k.then_key(kF2).then_key(kF2).then("ASCII!.lst\r");
+    k.at_wait([] { expect_on_screen("Erasing the ASCII file and replacing it with the MORVA format."); });
+    k.then(" ").then("\x1b").then("\x1b");
+  });
+  EXPECT_EQ(r.status, 0);
+  const Bytes chart = read_file(start + "/txt_i/ibm");
+  ASSERT_EQ(chart.size(), 128u + 60u * 28u);
+  EXPECT_EQ(read_file(start + "/ibm.txt"), chart);
+  EXPECT_EQ(read_text(start + "/old.txt"), old);
+}
+
 // ---- The list of names, the name check, the ASCII replacement ----------
 
 class ListTest : public ::testing::Test {
