@@ -74,35 +74,6 @@ class ProgramMenuTest : public ::testing::Test {
   std::string dat() const { return start + "/morvautl.dat"; }
 };
 
-TEST_F(ProgramMenuTest, EscEndsWithStatusZeroAndLeavesTheDefaultsUnwritten) {
-  auto r = run([](ScriptedKeys& k) { k.then_key(kEsc); });
-  ASSERT_NE(r.status, 91) << "the user database names another home";
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(read_file(start + "/setup.mrv").size(), 62u);
-  EXPECT_TRUE(file_exists(dat()));
-  EXPECT_EQ(read_file(dat()).size(), 0u);
-  EXPECT_FALSE(file_exists(start + "/tmpmorva"));
-}
-
-TEST_F(ProgramMenuTest, SettingsChangedInTheMenuReachTheDefaultsFileAtExit) {
-  auto r = run([](ScriptedKeys& k) {
-    k.then_key(kF2).then("4").then("dohlc1\r").then("7").then("5\r").then("7").then(";\r");
-    k.then("8").then("2001\r").then("\x1b").then("\x1b");
-  });
-  EXPECT_EQ(r.status, 0);
-  const char expect[] = "\0DOHLC I     \0;20010101\0\0";
-  EXPECT_EQ(read_file(dat()), Bytes(expect, expect + 25));
-}
-
-TEST_F(ProgramMenuTest, F2AtOnceLeavesTheDefaultsFileAlone) {
-  // F2, F2 at once, ESC at the file prompt, ESC in the settings, ESC.
-  auto r = run([](ScriptedKeys& k) {
-    k.then_key(kF2).then_key(kF2).then("\x1b").then("\x1b").then("\x1b");
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(read_file(dat()).size(), 0u);
-}
-
 // Checked in the child: a failed check ends it with status 7.
 void expect_on_screen(const char* text) {
   if (headless_screen().find(text) == std::string::npos) _exit(7);
