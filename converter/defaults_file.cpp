@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "chartdata/safe_replace.h"
+#include "converter/main_menu.h"  // kBanner
 #include "setup/environment.h"
 #include "widgets/prompt.h"
 
@@ -79,7 +80,7 @@ int loadsave_defaults(int mode, int save) {
       return 1;
     }
     std::string line = defaults_path + " Unable to write to disk. Disk full?";
-    msg(line.c_str(), "MORVA File Converter V5.37", 1);
+    msg(line.c_str(), kBanner, 1);
     return 0;
   }
 
