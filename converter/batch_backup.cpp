@@ -38,7 +38,7 @@ BatchBackups::~BatchBackups() {
 int BatchBackups::prepare(const std::string& path) {
   if (seen_.count(path)) return pending_.count(path) ? 1 : 2;
   const std::string real = resolve_target(path);
-  struct stat st{};
+  struct stat st {};
   if (::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     seen_[path] = true;
     return 2;

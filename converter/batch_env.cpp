@@ -36,7 +36,7 @@ bool read_bytes(const std::string& path, std::vector<unsigned char>& out, std::s
 }
 
 bool is_dir(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

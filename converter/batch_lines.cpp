@@ -28,7 +28,8 @@ long LineLocator::line_at(off_t pos) const {
 std::string LineLocator::text_of(long n, std::size_t max) const {
   if (n < 1 || static_cast<std::size_t>(n) > feeds_.size() + 1) return {};
   const off_t from = n == 1 ? 0 : feeds_[static_cast<std::size_t>(n - 2)] + 1;
-  const off_t to = static_cast<std::size_t>(n) <= feeds_.size() ? feeds_[static_cast<std::size_t>(n - 1)] : size_;
+  const off_t to =
+      static_cast<std::size_t>(n) <= feeds_.size() ? feeds_[static_cast<std::size_t>(n - 1)] : size_;
   std::string raw(static_cast<std::size_t>(std::min<off_t>(to - from, static_cast<off_t>(max) + 64)), '\0');
   std::size_t got = 0;
   while (got < raw.size()) {

@@ -25,7 +25,8 @@ bool between_records(const char* line) {
 }
 
 bool same_file(const std::string& name, int fd) {
-  struct stat a{}, b{};
+  struct stat a {
+  }, b{};
   if (::stat(name.c_str(), &a) != 0 || ::fstat(fd, &b) != 0) return false;
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }

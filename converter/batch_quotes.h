@@ -13,10 +13,10 @@
 #include "chartdata/bar.h"
 
 struct QuoteRun {
-  std::string name;     // chart name (in the current directory)
-  BarRecord bar;        // the bar the import stores: the run's last record
-  long records = 0;     // records of the run
-  bool refused = false; // the chart would be the quote file itself or the splice's temporary file
+  std::string name;      // chart name (in the current directory)
+  BarRecord bar;         // the bar the import stores: the run's last record
+  long records = 0;      // records of the run
+  bool refused = false;  // the chart would be the quote file itself or the splice's temporary file
 };
 
 struct QuoteScan {

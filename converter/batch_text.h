@@ -18,29 +18,29 @@
 
 struct BatchTextJob {
   FormatSettings format{};
-  std::string textname;   // the text's name as given: extension -> directory, fallback date
-  std::string listname;   // name of the list being worked through ("" outside a list)
-  std::string chart;      // chart name when the order has no S column, outside a list
-  char type = 0;          // chart type when the dates do not decide it; 0: none given
+  std::string textname;  // the text's name as given: extension -> directory, fallback date
+  std::string listname;  // name of the list being worked through ("" outside a list)
+  std::string chart;     // chart name when the order has no S column, outside a list
+  char type = 0;         // chart type when the dates do not decide it; 0: none given
 };
 
 enum class BatchTextStatus {
-  kStored,        // every run was stored (or had no bar)
-  kExecutable,    // a ".EXE" name: nothing converted
-  kNoSymbol,      // the order has S but no line holds a usable symbol
-  kNoChartName,   // no S column, not in a list, and no chart name given
-  kNeedType,      // the first two dates do not decide the chart type and none was given
-  kNoDate,        // no date in the first lines and none in the text's name
-  kSameName,      // the chart name equals the source's (or the list's) name
-  kStoreFailed,   // a run could not be stored; its chart is as it was
+  kStored,       // every run was stored (or had no bar)
+  kExecutable,   // a ".EXE" name: nothing converted
+  kNoSymbol,     // the order has S but no line holds a usable symbol
+  kNoChartName,  // no S column, not in a list, and no chart name given
+  kNeedType,     // the first two dates do not decide the chart type and none was given
+  kNoDate,       // no date in the first lines and none in the text's name
+  kSameName,     // the chart name equals the source's (or the list's) name
+  kStoreFailed,  // a run could not be stored; its chart is as it was
 };
 
 struct BatchTextResult {
   BatchTextStatus status = BatchTextStatus::kStoreFailed;
-  char type = 0;               // chart type used for new charts
+  char type = 0;  // chart type used for new charts
   bool type_from_dates = false;
-  std::string last_path;       // path of the last chart (the window's savenm)
-  long charts_written = 0;     // charts that received bars
+  std::string last_path;    // path of the last chart (the window's savenm)
+  long charts_written = 0;  // charts that received bars
 };
 
 // The decisions the window takes before it stores anything: the chart name
@@ -48,7 +48,7 @@ struct BatchTextResult {
 // refusals.  Reads the first lines of the text open in fd and leaves fd at
 // its start.  kStored here means "ready to store".
 struct BatchTextPlan {
-  std::string name;   // first chart's name
+  std::string name;  // first chart's name
   char type = 0;
   bool type_from_dates = false;
 };

@@ -40,7 +40,8 @@ Bytes chart(char type, const std::vector<BarRecord>& bars) {
 
 std::vector<std::int32_t> dates_of(const Bytes& b) {
   std::vector<std::int32_t> d;
-  for (std::size_t at = kHeaderSize; at + kBarSize <= b.size(); at += kBarSize) d.push_back(decode_bar(&b[at]).date);
+  for (std::size_t at = kHeaderSize; at + kBarSize <= b.size(); at += kBarSize)
+    d.push_back(decode_bar(&b[at]).date);
   return d;
 }
 
@@ -116,14 +117,15 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
     EXPECT_EQ(r.err.rfind("morva-convert: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(batch_test::tree(data_.path()) == before) << batch_test::names(batch_test::tree(data_.path()));
+    EXPECT_TRUE(batch_test::tree(data_.path()) == before)
+        << batch_test::names(batch_test::tree(data_.path()));
   }
   EXPECT_TRUE(batch_test::tree(elsewhere_.path()).empty());
 }
 
 TEST_F(BatchCli, MissingDataDirectoryIsAFileFailure) {
-  const auto r = batch_test::run({"show", "ibm", "--data-dir", data_.file("nowhere"), "--start-dir", start_.path()},
-                                 start_.path());
+  const auto r = batch_test::run(
+      {"show", "ibm", "--data-dir", data_.file("nowhere"), "--start-dir", start_.path()}, start_.path());
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(lines_of(r.err), 1);
   EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
@@ -139,7 +141,8 @@ TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
   // The log is named from where the program was started.
   // The second line's date is bad, so the first two dates do not decide
   // the type.
-  const auto r = run({"text-to-chart", "bad.txt", "--chart", "ibm", "--type", "d", "--errors", "skipped.log"});
+  const auto r =
+      run({"text-to-chart", "bad.txt", "--chart", "ibm", "--type", "d", "--errors", "skipped.log"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(read_text(elsewhere_.file("skipped.log")),
@@ -183,19 +186,22 @@ TEST_F(BatchCli, TechToolsRecordsOutOfOrderAreLoggedByNumber) {
 
 TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
   std::string text;
-  for (int d = 1; d <= 28; ++d) text += "199902" + std::string(d < 10 ? "0" : "") + std::to_string(d) + ",1,2,0.5,1.5,10,0\n";
+  for (int d = 1; d <= 28; ++d)
+    text += "199902" + std::string(d < 10 ? "0" : "") + std::to_string(d) + ",1,2,0.5,1.5,10,0\n";
   write_text(data_.file("feb.txt"), text);
   const auto before = batch_test::tree(data_.path());
   const auto r = run({"text-to-chart", "feb.txt", "--chart", "feb", "--dry-run"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(batch_test::tree(data_.path()) == before) << batch_test::names(batch_test::tree(data_.path()));
-  EXPECT_NE(r.out.find("txt_f/feb: 28 bars, 19990201 to 19990228 (new daily chart)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("txt_f/feb: 28 bars, 19990201 to 19990228 (new daily chart)"), std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("19990210"), std::string::npos);
   EXPECT_EQ(r.out.find("19990211"), std::string::npos);  // only the first ten
   EXPECT_NE(r.out.find("... 18 more"), std::string::npos);
 
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"weekly", "ibm", "--to", "w", "-n"}, {"compress", "ibm", "--to", "n", "--count", "2", "-n"},
+       {std::vector<std::string>{"weekly", "ibm", "--to", "w", "-n"},
+        {"compress", "ibm", "--to", "n", "--count", "2", "-n"},
         {"adjust", "ibm", "--to", "a", "--op", "*", "--constant", "2", "-n"},
         {"chart-to-text", "ibm", "--to", "exists.txt", "-n"}}) {
     const auto d = run(args);
@@ -258,8 +264,9 @@ TEST_F(BatchCli, WindowSetupAndDefaultsChooseTheDirectoryAndLayout) {
   // Without a setup file the current directory is the data directory.
   write_text(elsewhere_.file("p.txt"), "19990104,1,2,0.5,1.5,10,0\n19990105,1,2,0.5,1.5,10,0\n");
   TempDir empty_start("mcv-none");
-  const auto here = batch_test::run({"text-to-chart", "p.txt", "--chart", "p", "--start-dir", empty_start.path()},
-                                    empty_start.path(), elsewhere_.path());
+  const auto here =
+      batch_test::run({"text-to-chart", "p.txt", "--chart", "p", "--start-dir", empty_start.path()},
+                      empty_start.path(), elsewhere_.path());
   EXPECT_EQ(here.status, 0) << here.err;
   EXPECT_TRUE(file_exists(elsewhere_.file("txt_p/p")));
 }
@@ -269,8 +276,10 @@ TEST_F(BatchCli, ShowPrintsTheBarsAndWhatLooksWrong) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("type:        D (daily)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("dates:       19990104 to 19990111"), std::string::npos);
-  EXPECT_NE(r.out.find("       3 19990111      12.0000      13.0000      11.0000      12.5000        1000           2"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find(
+          "       3 19990111      12.0000      13.0000      11.0000      12.5000        1000           2"),
+      std::string::npos)
       << r.out;
   EXPECT_EQ(r.out.find(" 19990104      10.0000"), std::string::npos);
   EXPECT_NE(r.out.find("problems:    none"), std::string::npos);
@@ -280,8 +289,8 @@ TEST_F(BatchCli, ShowPrintsTheBarsAndWhatLooksWrong) {
   write_file(data_.file("bad"), bad);
   r = run({"show", "bad"});
   EXPECT_EQ(r.status, 1);
-  for (const char* says : {"not D, W, M or N", "3 bytes after the last whole bar", "bar 2 (19990104) is not after bar 1",
-                           "bar 3 (19990104) is not after bar 2"})
+  for (const char* says : {"not D, W, M or N", "3 bytes after the last whole bar",
+                           "bar 2 (19990104) is not after bar 1", "bar 3 (19990104) is not after bar 2"})
     EXPECT_NE(r.out.find(says), std::string::npos) << says << "\n" << r.out;
 }
 

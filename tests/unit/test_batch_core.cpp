@@ -28,8 +28,12 @@ TEST(BatchOptions, TextsOfTheFormatOptions) {
     int order_ok;
     const char* order;  // stored 12 characters
   } orders[] = {
-      {"DOHLCVI", 1, "DOHLCVI     "}, {"sdohlcvim", 1, "SDOHLCVIM   "}, {"DOHLCVIMSDOH", 1, "DOHLCVIMSDOH"},
-      {"DOHLCVIMSDOHL", 0, ""},       {"DOX", 0, ""},                   {"", 0, ""},
+      {"DOHLCVI", 1, "DOHLCVI     "},
+      {"sdohlcvim", 1, "SDOHLCVIM   "},
+      {"DOHLCVIMSDOH", 1, "DOHLCVIMSDOH"},
+      {"DOHLCVIMSDOHL", 0, ""},
+      {"DOX", 0, ""},
+      {"", 0, ""},
       {"D O", 0, ""},
   };
   for (const Case& c : orders) {
@@ -45,8 +49,8 @@ TEST(BatchOptions, TextsOfTheFormatOptions) {
     const char* text;
     int ok;
     char sep;
-  } seps[] = {{",", 1, ','}, {";", 1, ';'}, {"space", 1, ' '}, {"TAB", 1, '\t'}, {"comma", 1, ','},
-              {"7", 1, ' '}, {"", 0, 0},      {",,", 0, 0}};
+  } seps[] = {{",", 1, ','},     {";", 1, ';'}, {"space", 1, ' '}, {"TAB", 1, '\t'},
+              {"comma", 1, ','}, {"7", 1, ' '}, {"", 0, 0},        {",,", 0, 0}};
   for (const Sep& c : seps) {
     char sep = '#';
     EXPECT_EQ(parse_separator_option(c.text, &sep), c.ok) << c.text;
@@ -58,8 +62,8 @@ TEST(BatchOptions, TextsOfTheFormatOptions) {
   struct Code {
     const char* text;
     int code;  // -1: refused
-  } codes[] = {{"yyyymmdd", 0}, {"0", 0}, {"DDMONYY", 1}, {"mm/dd/yy", 2}, {"3", 3}, {"yymmdd", 3},
-               {"4", -1},       {"ddmmyy", -1}, {"", -1}};
+  } codes[] = {{"yyyymmdd", 0}, {"0", 0},  {"DDMONYY", 1}, {"mm/dd/yy", 2}, {"3", 3},
+               {"yymmdd", 3},   {"4", -1}, {"ddmmyy", -1}, {"", -1}};
   for (const Code& c : codes) {
     char code = 9;
     EXPECT_EQ(parse_date_format_option(c.text, &code), c.code >= 0 ? 1 : 0) << c.text;
@@ -71,7 +75,8 @@ TEST(BatchOptions, TextsOfTheFormatOptions) {
   char start[8];
   EXPECT_EQ(parse_start_option("19990104", start), 1);
   EXPECT_EQ(std::string(start, 8), "19990104");
-  for (const char* bad : {"1999010", "199901041", "1999o104", ""}) EXPECT_EQ(parse_start_option(bad, start), 0) << bad;
+  for (const char* bad : {"1999010", "199901041", "1999o104", ""})
+    EXPECT_EQ(parse_start_option(bad, start), 0) << bad;
 
   EXPECT_EQ(parse_chart_type("D"), 'D');
   EXPECT_EQ(parse_chart_type("weekly"), 'W');
@@ -84,9 +89,17 @@ TEST(BatchOptions, UpdateDateAsTheWindowTakesIt) {
   struct Case {
     const char* text;
     std::int32_t date;
-  } cases[] = {{"991231", 19991231}, {" 000105 ", 20000105}, {"105", 20000105}, {"000229", 20000229},
-               {"990229", 0},        {"991232", 0},          {"0", 0},          {"99123a", 0},
-               {"", 0},              {"19991231", 0},        {"-10101", 0}};
+  } cases[] = {{"991231", 19991231},
+               {" 000105 ", 20000105},
+               {"105", 20000105},
+               {"000229", 20000229},
+               {"990229", 0},
+               {"991232", 0},
+               {"0", 0},
+               {"99123a", 0},
+               {"", 0},
+               {"19991231", 0},
+               {"-10101", 0}};
   for (const Case& c : cases) EXPECT_EQ(parse_update_date(c.text), c.date) << c.text;
 }
 
@@ -171,7 +184,8 @@ TEST(BatchLines, LineNumbersAndTextsByPosition) {
     off_t pos;
     long line;
     const char* text;
-  } cases[] = {{0, 1, "one"}, {4, 1, "one"}, {5, 2, "two"}, {8, 2, "two"}, {9, 3, ""}, {10, 4, "four without end"}};
+  } cases[] = {{0, 1, "one"}, {4, 1, "one"}, {5, 2, "two"},
+               {8, 2, "two"}, {9, 3, ""},    {10, 4, "four without end"}};
   for (const Case& c : cases) {
     EXPECT_EQ(where.line_at(c.pos), c.line) << c.pos;
     EXPECT_EQ(where.text_of(c.line), c.text) << c.pos;
@@ -198,8 +212,9 @@ std::string quote(const std::string& sym, const std::string& close, const std::s
 TEST(BatchQuotes, ScanFindsTheChartsAndBarsTheImportStores) {
   TempDir dir("mcv-qq");
   ScopedChdir cd(dir.path());
-  const std::string text = std::string(25, '-') + "\n\n" + quote("IBM", "10", "9") + quote("IBM", "11", "10") +
-                           quote("7", "1", "1") + quote("DEC", "20", "19") + quote("ibm", "12", "11");
+  const std::string text = std::string(25, '-') + "\n\n" + quote("IBM", "10", "9") +
+                           quote("IBM", "11", "10") + quote("7", "1", "1") + quote("DEC", "20", "19") +
+                           quote("ibm", "12", "11");
   write_text("q.txt", text);
   const int fd = ::open("q.txt", O_RDONLY);
   const QuoteScan scan = scan_quotes(fd, 19991231);
@@ -335,8 +350,9 @@ TEST(BatchText, ScanShowsTheLinesAndRunsTheStoreThenWrites) {
   // characters is read as two (254 and 61): the second one's "symbol" is
   // its run of nines, a run of its own whose line has no date.
   const std::string nines(21, '9');
-  EXPECT_EQ(seen.lines, (std::vector<std::string>{"1:1:IBM 1999", "2:3:IBM 1999", "3:1:IBM 1999", "4:3:99999999",
-                                                  "5:1:MSFT 199", "6:4:MSFT 195", "7:1:IBM 1999"}));
+  EXPECT_EQ(seen.lines,
+            (std::vector<std::string>{"1:1:IBM 1999", "2:3:IBM 1999", "3:1:IBM 1999", "4:3:99999999",
+                                      "5:1:MSFT 199", "6:4:MSFT 195", "7:1:IBM 1999"}));
   EXPECT_EQ(seen.runs, (std::vector<std::string>{"stk_i/ibm", "stk_9/" + nines, "stk_m/msft", "stk_i/ibm"}));
   EXPECT_EQ(seen.sizes, (std::vector<std::size_t>{2, 0, 1, 1}));
 

@@ -39,7 +39,8 @@ inline Outcome run(const std::vector<std::string>& args, const std::string& home
   argv.push_back(nullptr);
   std::vector<std::string> env_s;
   for (char** e = environ; *e; ++e)
-    if (std::string(*e).rfind("HOME=", 0) != 0 && std::string(*e).rfind("DISPLAY=", 0) != 0) env_s.push_back(*e);
+    if (std::string(*e).rfind("HOME=", 0) != 0 && std::string(*e).rfind("DISPLAY=", 0) != 0)
+      env_s.push_back(*e);
   env_s.push_back("HOME=" + home);
   std::vector<char*> env;
   for (std::string& e : env_s) env.push_back(e.data());
@@ -70,7 +71,7 @@ inline Outcome run(const std::vector<std::string>& args, const std::string& home
 inline void collect(const std::string& dir, const std::string& rel, std::map<std::string, Bytes>& out) {
   for (const std::string& name : list_dir(dir)) {
     const std::string path = dir + "/" + name;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
       out[rel + name + "/"] = {};

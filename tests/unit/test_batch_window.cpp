@@ -59,8 +59,7 @@ std::vector<BarRecord> daily_bars() {
   float p = 20;
   for (std::int32_t d : {19990104, 19990105, 19990106, 19990107, 19990108, 19990109, 19990111, 19990112,
                          19990113, 19990115, 19990118, 19990119, 19990120, 19990121, 19990122, 19990125,
-                         19990126, 19990201, 19990202, 19990203, 19990226, 19990301, 19990302})
-  {
+                         19990126, 19990201, 19990202, 19990203, 19990226, 19990301, 19990302}) {
     p += 0.5f;
     bars.push_back(bar(d, p, 20000000 + static_cast<std::int32_t>(p * 10)));
   }
@@ -227,7 +226,8 @@ TEST_F(BatchVersusWindow, NamedChartWithTheTypeAnsweredAndAStartDate) {
   char name[80] = "prices.txt";
   ASSERT_EQ(generalTR(fd, name), 1);
 
-  const auto r = batch({"text-to-chart", "prices.txt", "--chart", "ibm", "--type", "weekly", "--start", "19990101"});
+  const auto r =
+      batch({"text-to-chart", "prices.txt", "--chart", "ibm", "--type", "weekly", "--start", "19990101"});
   EXPECT_EQ(r.status, 0) << r.err;
   expect_same_folders();
 }
@@ -236,8 +236,8 @@ TEST_F(BatchVersusWindow, TimesOfDayGetTheSameSyntheticDates) {
   std::string text;
   for (int i = 0; i < 40; ++i) {
     char line[80];
-    std::snprintf(line, sizeof line, "%02d:%02d:00,%d.5,%d,%d,%d.25,%d\n", 9 + i / 60, i % 60, 10 + i,
-                  11 + i, 9 + i, 10 + i, 100 + i);
+    std::snprintf(line, sizeof line, "%02d:%02d:00,%d.5,%d,%d,%d.25,%d\n", 9 + i / 60, i % 60, 10 + i, 11 + i,
+                  9 + i, 10 + i, 100 + i);
     text += line;
   }
   both("intra.txt", text);
@@ -250,8 +250,8 @@ TEST_F(BatchVersusWindow, TimesOfDayGetTheSameSyntheticDates) {
   ASSERT_EQ(generalTR(fd, name), 1);
   ASSERT_EQ(read_file(win_.file("txt_i/ibm")).size(), kHeaderSize + 40 * kBarSize);
 
-  const auto r = batch({"text-to-chart", "intra.txt", "--chart", "ibm", "--type", "n", "--date-format", "mm/dd/yy",
-                     "--start", "19400101"});
+  const auto r = batch({"text-to-chart", "intra.txt", "--chart", "ibm", "--type", "n", "--date-format",
+                        "mm/dd/yy", "--start", "19400101"});
   EXPECT_EQ(r.status, 0) << r.err;
   expect_same_folders();
 }
@@ -348,8 +348,10 @@ TEST_F(BatchVersusWindow, TechToolsFileBecomesTheSameChart) {
   Bytes tt;
   le16(tt, 0xFFFD);
   tt.resize(16, 0);
-  const unsigned recs[4][5] = {
-      {36525, 1230, 1237, 1221, 1234}, {36526, 1234, 1240, 1230, 1237}, {36526, 1, 1, 1, 1}, {36529, 1, 2, 3, 4}};
+  const unsigned recs[4][5] = {{36525, 1230, 1237, 1221, 1234},
+                               {36526, 1234, 1240, 1230, 1237},
+                               {36526, 1, 1, 1, 1},
+                               {36529, 1, 2, 3, 4}};
   for (const auto& rec : recs) {
     for (unsigned v : rec) le16(tt, v);
     tt.insert(tt.end(), {0x40, 0x42, 0x0F, 0x07, 0x00, 0x00});
@@ -369,7 +371,8 @@ TEST_F(BatchVersusWindow, QuickQuotesUpdateTheSameCharts) {
   both("ibm", chart('D', 19991230, {bar(19991229, 100), bar(19991230, 101), bar(20000104, 102)}));
   both("quotes.txt", std::string(30, '-') + "\r\n" + quote("IBM", "123.4/", "1500", "120", "124", "119") +
                          quote("IBM", "123 1/2", "1600", "121", "125", "118") +
-                         quote("DEC", "101/08", "2000", "100", "102", "99") + quote("ibm", "7", "1", "7", "7", "7"));
+                         quote("DEC", "101/08", "2000", "100", "102", "99") +
+                         quote("ibm", "7", "1", "7", "7", "7"));
   const int fd = choose("quotes.txt");
   type_when_waiting({"991231\r"});
   ASSERT_EQ(quickquotesub(fd), 1);

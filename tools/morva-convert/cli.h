@@ -158,8 +158,8 @@ inline constexpr std::size_t kDryRunBars = 10;
 
 // Reads the bars of a chart file (after its header); false when the file
 // cannot be read or is shorter than a header.
-bool read_chart(const std::string& path, unsigned char header[kHeaderSize],
-                std::vector<BarRecord>& bars, std::size_t* trailing = nullptr);
+bool read_chart(const std::string& path, unsigned char header[kHeaderSize], std::vector<BarRecord>& bars,
+                std::size_t* trailing = nullptr);
 
 // ---- Progress -------------------------------------------------------------
 

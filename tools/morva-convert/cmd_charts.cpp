@@ -23,7 +23,8 @@ namespace mc {
 namespace {
 
 bool same_file(const std::string& a, const std::string& b) {
-  struct stat x{}, y{};
+  struct stat x {
+  }, y{};
   if (::stat(a.c_str(), &x) != 0 || ::stat(b.c_str(), &y) != 0) return false;
   return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
@@ -83,8 +84,10 @@ class ChartCommand : public Command {
   ChartCommand(CommonOptions& common) : common_(common) {}
 
   void add_sources_and_target(const char* to_help) {
-    app->add_option("CHART", sources_, "Source charts; a name holding '!' is a list of names")->required();
-    app->add_option("--to,-o", to_, to_help)->required();
+    app->add_option("CHART", sources_, "Source charts; a name holding '!' is a list of names")
+        ->type_name("CHART")
+        ->required();
+    app->add_option("--to,-o", to_, to_help)->type_name("NAME")->required();
   }
 
   struct Job {
@@ -197,10 +200,12 @@ class Fold : public ChartCommand {
 class Compress : public ChartCommand {
  public:
   Compress(CLI::App& parent, CommonOptions& common) : ChartCommand(common) {
-    app = parent.add_subcommand("compress", "Fold every N bars of a chart into one bar of a new numbered chart");
+    app = parent.add_subcommand("compress",
+                                "Fold every N bars of a chart into one bar of a new numbered chart");
     add_sources_and_target(
         "Numbered chart to write (replaced whole); with several sources or a list, a directory");
     app->add_option("--count,-N", count_, "Bars of the source per bar of the numbered chart (1 or more)")
+        ->type_name("N")
         ->required();
     add_writing_options(app, common);
     add_location_options(app, common);
@@ -273,11 +278,13 @@ class Adjust : public ChartCommand {
  public:
   Adjust(CLI::App& parent, CommonOptions& common) : ChartCommand(common) {
     app = parent.add_subcommand(
-        "adjust", "Add, subtract, multiply or divide the prices of a chart by a constant (splits, dividends)");
+        "adjust",
+        "Add, subtract, multiply or divide the prices of a chart by a constant (splits, dividends)");
     add_sources_and_target("Chart to write (replaced whole); with several sources or a list, a directory");
     app->add_option("--op", op_, "Operator: + - * (or x) /; * and / change the volume the other way")
+        ->type_name("OP")
         ->required();
-    app->add_option("--constant,-k", constant_, "The constant (not 0)")->required();
+    app->add_option("--constant,-k", constant_, "The constant (not 0)")->type_name("K")->required();
     add_writing_options(app, common);
     add_location_options(app, common);
   }
@@ -371,11 +378,15 @@ class ChartReport : public ChartTextReport {
 class ChartToText : public Command {
  public:
   ChartToText(CLI::App& parent, CommonOptions& common) : common_(common) {
-    app = parent.add_subcommand("chart-to-text", "Write charts out as text files in the format settings' layout");
-    app->add_option("CHART", sources_, "Charts; a name holding '!' is a list of names")->required();
+    app = parent.add_subcommand("chart-to-text",
+                                "Write charts out as text files in the format settings' layout");
+    app->add_option("CHART", sources_, "Charts; a name holding '!' is a list of names")
+        ->type_name("CHART")
+        ->required();
     app->add_option("--to,-o", to_,
                     "Text file to write (one chart only); without it the text is named as in a list: "
-                    "ibm.M gives ibm_M.T");
+                    "ibm.M gives ibm_M.T")
+        ->type_name("NAME");
     app->add_flag("--overwrite", overwrite_, "Replace a text file that exists (the window asks)");
     add_format_options(app, common);
     add_writing_options(app, common);
@@ -395,7 +406,7 @@ class ChartToText : public Command {
         throw UsageError{"the text " + name + " would be the source itself; give another --to"};
       if (exists(name) && !overwrite_ && !run.dry_run())
         throw UsageError{name + " exists; give --overwrite to replace it"};
-      struct stat st{};
+      struct stat st {};
       if (::stat(s.name.c_str(), &st) == 0 && st.st_size < static_cast<off_t>(kHeaderSize))
         throw FileProblem{s.name + " is not a chart: it is shorter than a chart header"};
       names.push_back(name);

@@ -21,7 +21,8 @@ namespace {
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 bool same_file(const std::string& a, const std::string& b) {
-  struct stat x{}, y{};
+  struct stat x {
+  }, y{};
   if (::stat(a.c_str(), &x) != 0 || ::stat(b.c_str(), &y) != 0) return false;
   return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
@@ -74,10 +75,13 @@ class TechTools : public Command {
  public:
   TechTools(CLI::App& parent, CommonOptions& common) : common_(common) {
     app = parent.add_subcommand("techtools", "Convert TechTools price files into new daily charts");
-    app->add_option("SOURCE", sources_, "TechTools files; a name holding '!' is a list of names")->required();
+    app->add_option("SOURCE", sources_, "TechTools files; a name holding '!' is a list of names")
+        ->type_name("FILE")
+        ->required();
     app->add_option("--to,-o", to_,
                     "Chart to write (replaced whole); with several sources or a list, a directory that "
                     "receives charts named after the sources (without extension)")
+        ->type_name("NAME")
         ->required();
     add_errors_option(app, common);
     add_writing_options(app, common);
@@ -116,11 +120,13 @@ class TechTools : public Command {
           continue;
         }
         std::cout << target << ": " << read.bars.size() << " daily bars from " << s.name;
-        if (!read.bars.empty()) std::cout << ", " << read.bars.front().date << " to " << read.bars.back().date;
+        if (!read.bars.empty())
+          std::cout << ", " << read.bars.front().date << " to " << read.bars.back().date;
         std::cout << (exists(target) ? " (replaces the file)" : " (new chart)") << '\n';
         print_bars(read.bars, kDryRunBars);
         if (!read.dropped.empty())
-          std::cout << s.name << ": " << read.dropped.size() << " records would be left out (dates out of order)\n";
+          std::cout << s.name << ": " << read.dropped.size()
+                    << " records would be left out (dates out of order)\n";
         run.skipped(static_cast<long>(read.dropped.size()));
         continue;
       }
@@ -146,8 +152,9 @@ class TechTools : public Command {
         case TechResult::kStopped:
           run.skipped(r.out_of_order);
           run.note(s.name + ": " + std::to_string(r.bars) + " daily bars written to " + target +
-                   (r.out_of_order ? ", " + std::to_string(r.out_of_order) + " records out of date order left out"
-                                   : std::string()));
+                   (r.out_of_order
+                        ? ", " + std::to_string(r.out_of_order) + " records out of date order left out"
+                        : std::string()));
           break;
         case TechResult::kNotTechTools:
           run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
@@ -209,8 +216,12 @@ class QuickQuote : public Command {
         "quickquote",
         "Add one day's bar per symbol from Telerate quick-quote files (long format) to the charts "
         "named after the symbols");
-    app->add_option("SOURCE", sources_, "Quote files; a name holding '!' is a list of names")->required();
-    app->add_option("--date,-d", date_, "The date the quotes are for, YYMMDD")->required();
+    app->add_option("SOURCE", sources_, "Quote files; a name holding '!' is a list of names")
+        ->type_name("FILE")
+        ->required();
+    app->add_option("--date,-d", date_, "The date the quotes are for, YYMMDD")
+        ->type_name("YYMMDD")
+        ->required();
     add_errors_option(app, common);
     add_writing_options(app, common);
     add_location_options(app, common);
@@ -229,7 +240,8 @@ class QuickQuote : public Command {
       const int found = first_quote_name(fd, &first);
       linereader_close(fd);
       if (!found) throw FileProblem{s.name + ": no quotes in it"};
-      if (first == s.name) throw UsageError{s.name + ": its first chart " + first + " would be the quote file itself"};
+      if (first == s.name)
+        throw UsageError{s.name + ": its first chart " + first + " would be the quote file itself"};
     }
     if (!run.open_log()) return run.status();
 
@@ -254,8 +266,9 @@ class QuickQuote : public Command {
       if (run.dry_run()) {
         for (const QuoteRun& q : scan.runs) {
           std::cout << q.name << ": " << q.records << " record" << (q.records == 1 ? "" : "s")
-                    << (q.refused ? " (skipped: the chart would be the quote file)"
-                                  : exists(q.name) ? " (merged into the chart)" : " (new daily chart)")
+                    << (q.refused        ? " (skipped: the chart would be the quote file)"
+                        : exists(q.name) ? " (merged into the chart)"
+                                         : " (new daily chart)")
                     << '\n';
           if (!q.refused) print_bars({q.bar}, 1);
         }

@@ -14,11 +14,16 @@ namespace {
 
 const char* type_name(unsigned char t) {
   switch (t) {
-    case 'D': return "daily";
-    case 'W': return "weekly";
-    case 'M': return "monthly";
-    case 'N': return "numbered";
-    default: return nullptr;
+    case 'D':
+      return "daily";
+    case 'W':
+      return "weekly";
+    case 'M':
+      return "monthly";
+    case 'N':
+      return "numbered";
+    default:
+      return nullptr;
   }
 }
 
@@ -32,11 +37,11 @@ std::vector<std::string> problems_of(const unsigned char* header, const std::vec
     out.push_back(buf);
   }
   if (header[kHeaderTypeOffset + 1] != '\n') out.push_back("byte 117 of the header is not a line feed");
-  if (trailing)
-    out.push_back(std::to_string(trailing) + " bytes after the last whole bar (a bar cut short)");
+  if (trailing) out.push_back(std::to_string(trailing) + " bytes after the last whole bar (a bar cut short)");
   if (!bars.empty() && header[kHeaderUpgradeMark] == '/' && bars.front().date <= 991231)
-    out.push_back("dates of two-digit years (yymmdd): the chart is widened to yyyymmdd when a "
-                  "conversion next opens it");
+    out.push_back(
+        "dates of two-digit years (yymmdd): the chart is widened to yyyymmdd when a "
+        "conversion next opens it");
   long backwards = 0, shown = 0, bad_prices = 0, high_low = 0;
   for (std::size_t i = 0; i < bars.size(); ++i) {
     const BarRecord& b = bars[i];
@@ -63,10 +68,11 @@ std::vector<std::string> problems_of(const unsigned char* header, const std::vec
 class Show : public Command {
  public:
   Show(CLI::App& parent, CommonOptions& common) : common_(common) {
-    app = parent.add_subcommand("show", "Print a chart's header and bars as text, and what looks wrong in it");
-    app->add_option("CHART", chart_, "The chart")->required();
-    app->add_option("--first", first_, "Print only the first N bars");
-    app->add_option("--last", last_, "Print only the last N bars");
+    app =
+        parent.add_subcommand("show", "Print a chart's header and bars as text, and what looks wrong in it");
+    app->add_option("CHART", chart_, "The chart")->type_name("CHART")->required();
+    app->add_option("--first", first_, "Print only the first N bars")->type_name("N");
+    app->add_option("--last", last_, "Print only the last N bars")->type_name("N");
     add_location_options(app, common);
   }
 
@@ -103,7 +109,9 @@ class Show : public Command {
     std::size_t from = 0, to = bars.size();
     if (first_ > 0 || last_ > 0) {
       to = first_ > 0 ? std::min<std::size_t>(bars.size(), static_cast<std::size_t>(first_)) : 0;
-      from = last_ > 0 && static_cast<std::size_t>(last_) < bars.size() ? bars.size() - static_cast<std::size_t>(last_) : 0;
+      from = last_ > 0 && static_cast<std::size_t>(last_) < bars.size()
+                 ? bars.size() - static_cast<std::size_t>(last_)
+                 : 0;
       if (first_ > 0 && last_ == 0) from = 0;
     }
     if (!bars.empty()) {

@@ -21,11 +21,16 @@ namespace {
 
 const char* type_word(char t) {
   switch (t) {
-    case 'D': return "daily";
-    case 'W': return "weekly";
-    case 'M': return "monthly";
-    case 'N': return "numbered";
-    default: return "?";
+    case 'D':
+      return "daily";
+    case 'W':
+      return "weekly";
+    case 'M':
+      return "monthly";
+    case 'N':
+      return "numbered";
+    default:
+      return "?";
   }
 }
 
@@ -129,8 +134,9 @@ std::string refusal(const std::string& name, BatchTextStatus s, const FormatSett
     case BatchTextStatus::kNoChartName:
       return name + ": give --chart NAME (the order " + order_text(f) + " has no S column)";
     case BatchTextStatus::kNeedType:
-      return name + ": its first two dates do not show a daily chart; give --type daily, weekly, "
-                    "monthly or numbered";
+      return name +
+             ": its first two dates do not show a daily chart; give --type daily, weekly, "
+             "monthly or numbered";
     case BatchTextStatus::kNoDate:
       return name + ": no date in its first lines and none in its name";
     case BatchTextStatus::kSameName:
@@ -215,15 +221,19 @@ class TextToChart : public Command {
  public:
   TextToChart(CLI::App& app, CommonOptions& common) : common_(common) {
     this->app = app.add_subcommand(
-        "text-to-chart",
-        "Convert text price files into charts, merged by date into the bars a chart holds");
+        "text-to-chart", "Convert text price files into charts, merged by date into the bars a chart holds");
     this->app->add_option("SOURCE", sources_, "Text files; a name holding '!' is a list of names")
+        ->type_name("FILE")
         ->required();
-    this->app->add_option("--chart,-c", chart_,
-                          "Chart name when the field order has no S column (not for list entries)");
-    this->app->add_option("--type,-t", type_,
-                          "Chart type for new charts when the first two dates are not 1-4 days "
-                          "apart: daily, weekly, monthly or numbered");
+    this->app
+        ->add_option("--chart,-c", chart_,
+                     "Chart name when the field order has no S column (not for list entries)")
+        ->type_name("NAME");
+    this->app
+        ->add_option("--type,-t", type_,
+                     "Chart type for new charts when the first two dates are not 1-4 days "
+                     "apart: daily, weekly, monthly or numbered")
+        ->type_name("TYPE");
     add_format_options(this->app, common);
     add_errors_option(this->app, common);
     add_writing_options(this->app, common);
@@ -322,12 +332,15 @@ class TextToChart : public Command {
 class InvestorLink : public Command {
  public:
   InvestorLink(CLI::App& app, CommonOptions& common) : common_(common) {
-    this->app = app.add_subcommand(
-        "investorlink",
-        "Convert InvestorLink e-mailed files (991231S.ZIP, 991231F.ZIP or their unpacked "
-        ".STK/.CSF text) into one chart per symbol");
-    this->app->add_option("ARCHIVE", sources_, "InvestorLink archives or text files")->required();
+    this->app =
+        app.add_subcommand("investorlink",
+                           "Convert InvestorLink e-mailed files (991231S.ZIP, 991231F.ZIP or their unpacked "
+                           ".STK/.CSF text) into one chart per symbol");
+    this->app->add_option("ARCHIVE", sources_, "InvestorLink archives or text files")
+        ->type_name("FILE")
+        ->required();
     this->app->add_option("--type,-t", type_, "Chart type of new charts (default daily)")
+        ->type_name("TYPE")
         ->default_str("daily");
     add_errors_option(this->app, common);
     add_writing_options(this->app, common);
@@ -338,7 +351,8 @@ class InvestorLink : public Command {
     Run run(common_);
     if (!run.prepare(false)) return run.status();
     const char type = parse_chart_type(type_);
-    if (!type) throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
+    if (!type)
+      throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
     const std::vector<Source> sources = expand_sources(sources_, false);
     // InvestorLink's layout, whatever the saved settings say.
     const FormatSettings saved = ff;

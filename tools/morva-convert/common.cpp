@@ -19,7 +19,7 @@ namespace mc {
 namespace {
 
 bool is_directory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -32,7 +32,7 @@ std::string absolute(const std::string& path) {
 
 // Why a file cannot be used as a source; "" when it can.
 std::string unreadable(const std::string& name) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(name.c_str(), &st) != 0) return std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return "it is a directory";
   if (::access(name.c_str(), R_OK) != 0) return std::strerror(errno);
@@ -51,9 +51,11 @@ void complain(const std::string& message) {
 void add_location_options(CLI::App* sub, CommonOptions& c) {
   sub->add_option("--data-dir", c.data_dir,
                   "Directory of the charts; relative names are taken from here "
-                  "(default: the data directory of the setup file)");
+                  "(default: the data directory of the setup file)")
+      ->type_name("DIR");
   sub->add_option("--start-dir", c.start_dir,
-                  "Directory of setup.mrv and morvautl.dat (default: as the window finds it)");
+                  "Directory of setup.mrv and morvautl.dat (default: as the window finds it)")
+      ->type_name("DIR");
 }
 
 void add_writing_options(CLI::App* sub, CommonOptions& c) {
@@ -63,15 +65,18 @@ void add_writing_options(CLI::App* sub, CommonOptions& c) {
 }
 
 void add_errors_option(CLI::App* sub, CommonOptions& c) {
-  sub->add_option("--errors", c.errors,
-                  "Log every skipped line to FILE: file, line number, reason and text");
+  sub->add_option("--errors", c.errors, "Log every skipped line to FILE: file, line number, reason and text")
+      ->type_name("FILE");
 }
 
 void add_format_options(CLI::App* sub, CommonOptions& c) {
-  sub->add_option("--order", c.order, "Field order, up to 12 of S D O H L C V I M (e.g. DOHLCVI)");
-  sub->add_option("--separator", c.separator, "Separator between fields: one character, space or tab");
-  sub->add_option("--date-format", c.date_format, "Dates: yyyymmdd, ddmonyy, mm/dd/yy or yymmdd (0-3)");
-  sub->add_option("--start", c.start, "First date to convert, yyyymmdd");
+  sub->add_option("--order", c.order, "Field order, up to 12 of S D O H L C V I M (e.g. DOHLCVI)")
+      ->type_name("LETTERS");
+  sub->add_option("--separator", c.separator, "Separator between fields: one character, space or tab")
+      ->type_name("CHAR");
+  sub->add_option("--date-format", c.date_format, "Dates: yyyymmdd, ddmonyy, mm/dd/yy or yymmdd (0-3)")
+      ->type_name("FORMAT");
+  sub->add_option("--start", c.start, "First date to convert, yyyymmdd")->type_name("YYYYMMDD");
 }
 
 // ---- The run ------------------------------------------------------------------
@@ -172,8 +177,7 @@ void Run::kept(const std::string& path, bool replaced) {
 std::vector<Source> expand_sources(const std::vector<std::string>& args, bool lists) {
   std::vector<Source> out;
   for (const std::string& arg : args) {
-    if (std::string why = unreadable(arg); !why.empty())
-      throw FileProblem{"cannot read " + arg + ": " + why};
+    if (std::string why = unreadable(arg); !why.empty()) throw FileProblem{"cannot read " + arg + ": " + why};
     if (!lists || arg.find('!') == std::string::npos) {
       out.push_back({arg, ""});
       continue;
@@ -220,8 +224,8 @@ std::string price_text(float v) {
 
 std::string bar_heading() {
   char buf[120];
-  std::snprintf(buf, sizeof buf, "%8s %12s %12s %12s %12s %11s %11s", "date", "open", "high", "low",
-                "close", "volume", "openint");
+  std::snprintf(buf, sizeof buf, "%8s %12s %12s %12s %12s %11s %11s", "date", "open", "high", "low", "close",
+                "volume", "openint");
   return buf;
 }
 
@@ -241,8 +245,8 @@ void print_bars(const std::vector<BarRecord>& bars, std::size_t limit) {
   if (bars.size() > limit) std::cout << "  ... " << bars.size() - limit << " more\n";
 }
 
-bool read_chart(const std::string& path, unsigned char header[kHeaderSize],
-                std::vector<BarRecord>& bars, std::size_t* trailing) {
+bool read_chart(const std::string& path, unsigned char header[kHeaderSize], std::vector<BarRecord>& bars,
+                std::size_t* trailing) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   bool ok = std::fread(header, 1, kHeaderSize, f) == kHeaderSize;
@@ -265,8 +269,7 @@ long long now_ms() {
 }
 }  // namespace
 
-Progress::Progress(const std::string& label, bool quiet)
-    : label_(label), on_(!quiet && ::isatty(2)) {}
+Progress::Progress(const std::string& label, bool quiet) : label_(label), on_(!quiet && ::isatty(2)) {}
 
 Progress::~Progress() { done(); }
 
@@ -296,7 +299,7 @@ void Progress::done() {
 }
 
 long long file_size(int fd) {
-  struct stat st{};
+  struct stat st {};
   return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 

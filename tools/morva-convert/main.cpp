@@ -17,13 +17,15 @@ void report_disk_full(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Converts and maintains MORVA chart files without a window: the conversions of "
-               "the MORVA File Converter V5.37 for scripts and cron jobs."};
+  CLI::App app{
+      "Converts and maintains MORVA chart files without a window: the conversions of "
+      "the MORVA File Converter V5.37 for scripts and cron jobs."};
   app.name("morva-convert");
   app.require_subcommand(1, 1);
   app.set_version_flag("--version", "morva-convert (MORVA File Converter V5.37)");
-  app.footer("Exit status: 0 success, 1 done but lines, records or files were skipped, "
-             "2 usage error, 3 a file could not be read or written.\nSee morva-convert(1).");
+  app.footer(
+      "Exit status: 0 success, 1 done but lines, records or files were skipped, "
+      "2 usage error, 3 a file could not be read or written.\nSee morva-convert(1).");
 
   mc::CommonOptions common;
   std::vector<std::unique_ptr<mc::Command>> commands;
