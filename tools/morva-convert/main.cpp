@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
       "2 usage error, 3 a file could not be read or written.\nSee morva-convert(1).");
 
   mc::CommonOptions common;
+  // Where the files are may also be said before the subcommand.
+  mc::add_location_options(&app, common);
   std::vector<std::unique_ptr<mc::Command>> commands;
   commands.push_back(mc::add_text_to_chart(app, common));
   commands.push_back(mc::add_chart_to_text(app, common));
