@@ -310,3 +310,67 @@ TEST_F(BatchCli, ListsWorkAsInTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The words of a shell line as the README writes them: blanks separate,
+// single quotes group, '#' starts a comment.
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> out;
+  std::string w;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (quoted) {
+      if (c == '\'')
+        quoted = false;
+      else
+        w += c;
+    } else if (c == '\'') {
+      quoted = any = true;
+    } else if (c == '#') {
+      break;
+    } else if (c == ' ') {
+      if (any) out.push_back(w);
+      w.clear();
+      any = false;
+    } else {
+      w += c;
+      any = true;
+    }
+  }
+  if (any) out.push_back(w);
+  return out;
+}
+
+TEST(BatchReadme, SampleCommandsConvertTheShippedSamples) {
+  const std::string readme = read_text(std::string(MORVA_SOURCE_DIR) + "/README.md");
+  const std::size_t at = readme.find("convert the shipped samples");
+  ASSERT_NE(at, std::string::npos);
+  TempDir data("mcv-readme"), start("mcv-rstart");
+  for (const std::string& name : list_dir(std::string(MORVA_SOURCE_DIR) + "/samples"))
+    write_file(data.file(name), read_file(std::string(MORVA_SOURCE_DIR) + "/samples/" + name));
+  int commands = 0;
+  std::size_t pos = readme.find('\n', at);
+  while (pos != std::string::npos && pos + 1 < readme.size()) {
+    const std::size_t end = readme.find('\n', pos + 1);
+    const std::string line = readme.substr(pos + 1, end - pos - 1);
+    pos = end;
+    if (line.rfind("    $M ", 0) != 0) {
+      if (commands > 0 && line.rfind("    ", 0) != 0 && !line.empty()) break;
+      continue;
+    }
+    std::vector<std::string> args = words(line.substr(7));
+    args.insert(args.begin(), {"--data-dir", data.path(), "--start-dir", start.path()});
+    const auto r = batch_test::run(args, start.path());
+    EXPECT_EQ(r.status, 0) << line << "\n" << r.err;
+    ++commands;
+  }
+  EXPECT_GE(commands, 6);
+  for (const char* chart : {"txt_i/ibm", "txt_a/aapl", "csv_m/msft", "txt_g/gold", "stk_a/abc", "ibm.W"}) {
+    const Bytes b = read_file(data.file(chart));
+    EXPECT_GT(b.size(), kHeaderSize) << chart;
+    EXPECT_EQ((b.size() - kHeaderSize) % kBarSize, 0u) << chart;
+  }
+}
+
+}  // namespace
