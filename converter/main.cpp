@@ -5,10 +5,14 @@
 #include "converter/main_menu.h"
 #include "screen/screen.h"
 #include "setup/setup.h"
+#include "widgets/prompt.h"
 
 int main(int argc, char** /*argv*/) {
   set_builtin_format();
   scr_setup(kBanner);
+  // X protocol errors are shown as a top-row message once the failing call
+  // has returned.
+  screen_set_error_reporter(report_screen_error);
   get_setup(1);
   ff.datecode = 0;
   loadsave_defaults(0, 0);

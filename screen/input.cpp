@@ -110,6 +110,9 @@ unsigned char read_key(Read how) {
       if (!b->pending(KEY_READ_MASK)) screen_dump_shadow();
       if (!b->next_event(KEY_READ_MASK, true, ev)) return 27;
     } else if (!b->next_event(KEY_READ_MASK, false, ev)) {
+      // A poll that finds nothing is where the line editor and the long
+      // passes wait, so the screen is published here too.
+      screen_dump_shadow();
       return 0;
     }
     switch (ev.kind) {

@@ -449,6 +449,11 @@ void screen_dump_shadow() {
     text.append(VirtualChars + r * maxcol, static_cast<std::size_t>(maxcol));
     text.push_back('\n');
   }
+  // Polling readers call this often: write only when the screen changed.
+  static std::string last, last_path;
+  if (text == last && last_path == path) return;
+  last = text;
+  last_path = path;
   const std::string tmp = std::string(path) + ".tmp";
   if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
