@@ -1,7 +1,11 @@
 // morva-convert as a script sees it: exit statuses, one-line complaints
 // that leave every file as it was, the log of skipped lines, dry runs,
 // backups, and the setup and defaults files of the window.
+#include <signal.h>
+
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include <algorithm>
 #include <cstring>
@@ -310,6 +314,41 @@ TEST_F(BatchCli, ListsWorkAsInTheWindow) {
 }
 
 }  // namespace
+
+TEST_F(BatchCli, SignalStopsBetweenChartsAndLeavesOnlyWholeCharts) {
+  std::string text;
+  char line[64];
+  for (int i = 0; i < 30000; ++i) {
+    std::snprintf(line, sizeof line, "S%05d,19990104,1,2,0.5,1.5,100,1\n", i);
+    text += line;
+  }
+  write_text(data_.file("many.txt"), text);
+  TempDir capture("mcv-sig");
+  std::vector<std::string> args_s = {batch_test::program(), "text-to-chart", "many.txt", "--order", "SDOHLCVI",
+                                     "--type", "d", "-q", "--data-dir", data_.path(), "--start-dir", start_.path()};
+  std::vector<char*> argv;
+  for (std::string& a : args_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 2, capture.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  ::kill(pid, SIGTERM);
+  int st = 0;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 3);
+  const std::string err = read_text(capture.file("err"));
+  EXPECT_EQ(lines_of(err), 1);
+  EXPECT_NE(err.find("stopped by a signal"), std::string::npos) << err;
+  const std::vector<std::string> charts = list_dir(data_.file("txt_s"));
+  EXPECT_LT(charts.size(), 30000u);
+  for (const std::string& c : charts)
+    ASSERT_EQ(read_file(data_.file("txt_s/" + c)).size(), kHeaderSize + kBarSize) << c;
+}
 
 namespace {
 

@@ -69,6 +69,12 @@ struct UsageError {
 // One line on standard error, prefixed with the program's name.
 void complain(const std::string& message);
 
+// SIGINT, SIGTERM and SIGHUP stop a run where the window's ESC would: between
+// two charts of a text or quote file and between two sources; the file being
+// written is finished first.  A second signal ends the program at once.
+void catch_signals();
+bool interrupted();
+
 // A file failure: one line, and the status becomes 3.
 class Run {
  public:

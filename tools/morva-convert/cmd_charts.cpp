@@ -139,6 +139,7 @@ class Fold : public ChartCommand {
     const FoldKind kind = monthly_ ? FoldKind::kMonthly : FoldKind::kWeekly;
     const char* what = monthly_ ? "monthly" : "weekly";
     for (const Job& j : jobs) {
+      if (interrupted()) break;
       set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
@@ -220,6 +221,7 @@ class Compress : public ChartCommand {
       throw UsageError{"--count '" + count_ + "': give a whole number of bars, 1 or more"};
     const std::vector<Job> jobs = plan(expand_sources(sources_, true));
     for (const Job& j : jobs) {
+      if (interrupted()) break;
       set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
@@ -301,6 +303,7 @@ class Adjust : public ChartCommand {
       throw UsageError{"--constant '" + constant_ + "': give a number other than 0"};
     const std::vector<Job> jobs = plan(expand_sources(sources_, true));
     for (const Job& j : jobs) {
+      if (interrupted()) break;
       set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
@@ -413,6 +416,7 @@ class ChartToText : public Command {
     }
 
     for (std::size_t i = 0; i < sources.size(); ++i) {
+      if (interrupted()) break;
       const Source& s = sources[i];
       const std::string& name = names[i];
       set_source_globals(s);

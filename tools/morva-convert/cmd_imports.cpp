@@ -106,6 +106,7 @@ class TechTools : public Command {
     if (!run.open_log()) return run.status();
 
     for (std::size_t i = 0; i < sources.size(); ++i) {
+      if (interrupted()) break;
       const Source& s = sources[i];
       const std::string& target = targets[i];
       set_source_globals(s);
@@ -198,6 +199,7 @@ class QuoteListener : public QuickQuoteListener {
     complain("skipped the chart " + name + ": it would be the quote file itself");
     run_.skipped();
   }
+  bool stop_requested() override { return interrupted(); }
 
  private:
   void show() {
@@ -246,6 +248,7 @@ class QuickQuote : public Command {
     if (!run.open_log()) return run.status();
 
     for (const Source& s : sources) {
+      if (interrupted()) break;
       set_source_globals(s);
       const int fd = open_source(s.name, run.dry_run());
       if (fd < 0) {

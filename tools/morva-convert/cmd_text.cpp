@@ -51,6 +51,7 @@ class StoreHooks : public StoreReport {
 
   void bad_name_date() override { ++skipped; }
   void early_date() override { ++early; }
+  bool stop_between_charts() override { return interrupted(); }
   void progress(const BarRecord&) override {
     // The reader takes the text in blocks: its position is near enough.
     if (size_ > 0) progress_.show(static_cast<double>(linereader_tell(fd_)) / static_cast<double>(size_));
@@ -282,6 +283,7 @@ class TextToChart : public Command {
     if (!run.open_log()) return run.status();
     std::string abandoned_list;
     for (const Source& s : sources) {
+      if (interrupted()) break;
       if (!s.list.empty() && s.list == abandoned_list) continue;
       set_source_globals(s);
       const int fd = open_source(s.name, run.dry_run());
@@ -362,6 +364,7 @@ class InvestorLink : public Command {
     if (!run.open_log()) return run.status();
 
     for (const Source& s : sources) {
+      if (interrupted()) break;
       std::string textname = s.name;
       int textfd = -1;
       std::optional<PrivateTemp> tmp;  // the unpacked text, removed afterwards

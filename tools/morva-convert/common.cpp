@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -40,6 +41,21 @@ std::string unreadable(const std::string& name) {
 }
 
 }  // namespace
+
+namespace {
+volatile std::sig_atomic_t g_signal = 0;
+extern "C" void on_signal(int sig) { g_signal = sig; }
+}  // namespace
+
+void catch_signals() {
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND;  // the next one takes its default course
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+bool interrupted() { return g_signal != 0; }
 
 void complain(const std::string& message) {
   std::fflush(stdout);

@@ -56,10 +56,16 @@ int main(int argc, char** argv) {
   }
 
   diskfull_reporter = report_disk_full;
+  mc::catch_signals();
   for (auto& cmd : commands) {
     if (!cmd->app->parsed()) continue;
     try {
-      return cmd->run();
+      const int status = cmd->run();
+      if (mc::interrupted()) {
+        mc::complain("stopped by a signal: the files written so far are complete; the rest was not converted");
+        return mc::kFileFailure;
+      }
+      return status;
     } catch (const mc::UsageError& e) {
       mc::complain(e.message);
       return mc::kUsage;
