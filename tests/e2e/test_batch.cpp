@@ -40,8 +40,12 @@ TEST_F(BatchE2E, SettingsSavedByTheWindowGiveTheSameCharts) {
   ASSERT_TRUE(write_text(work_ + "/quotes.txt", text));
   ASSERT_TRUE(write_text(other_.file("quotes.txt"), text));
 
-  ASSERT_TRUE(app_.start({.cwd = home_.path(), .home = home_.path(), .display = server_.display(),
-                          .dump_path = home_.file("shadow.txt"), .args = {}, .binary = {}}));
+  ASSERT_TRUE(app_.start({.cwd = home_.path(),
+                          .home = home_.path(),
+                          .display = server_.display(),
+                          .dump_path = home_.file("shadow.txt"),
+                          .args = {},
+                          .binary = {}}));
   ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files", 10000)) << app_.output();
   ASSERT_TRUE(drv_.find_window(app_.pid()));
   drv_.fkey(2);
@@ -64,8 +68,8 @@ TEST_F(BatchE2E, SettingsSavedByTheWindowGiveTheSameCharts) {
   ASSERT_TRUE(file_exists(work_ + "/morvautl.dat"));
 
   // No layout options: the field order comes from the window's saved settings.
-  const auto r = batch_test::run({"text-to-chart", "quotes.txt", "--start-dir", work_, "--data-dir", other_.path()},
-                                 home_.path());
+  const auto r = batch_test::run(
+      {"text-to-chart", "quotes.txt", "--start-dir", work_, "--data-dir", other_.path()}, home_.path());
   EXPECT_EQ(r.status, 1) << r.err;  // the line with the bad date was skipped
   for (const char* chart : {"txt_i/ibm", "txt_m/msft", "txt_b/brk-a"}) {
     EXPECT_TRUE(read_file(work_ + "/" + chart) == read_file(other_.file(chart))) << chart;

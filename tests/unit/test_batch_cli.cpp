@@ -324,8 +324,9 @@ TEST_F(BatchCli, SignalStopsBetweenChartsAndLeavesOnlyWholeCharts) {
   }
   write_text(data_.file("many.txt"), text);
   TempDir capture("mcv-sig");
-  std::vector<std::string> args_s = {batch_test::program(), "text-to-chart", "many.txt", "--order", "SDOHLCVI",
-                                     "--type", "d", "-q", "--data-dir", data_.path(), "--start-dir", start_.path()};
+  std::vector<std::string> args_s = {
+      batch_test::program(), "text-to-chart", "many.txt",    "--order",    "SDOHLCVI", "--type", "d", "-q",
+      "--data-dir",          data_.path(),    "--start-dir", start_.path()};
   std::vector<char*> argv;
   for (std::string& a : args_s) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
     try {
       const int status = cmd->run();
       if (mc::interrupted()) {
-        mc::complain("stopped by a signal: the files written so far are complete; the rest was not converted");
+        mc::complain(
+            "stopped by a signal: the files written so far are complete; the rest was not converted");
         return mc::kFileFailure;
       }
       return status;
