@@ -348,12 +348,17 @@ void endmorvautl(int handoff, const char* name, int changed) {
   mousereset();
   scr_curson();
   loadsave_defaults(1, changed);
+  std::string failed;
   if (handoff) {
     std::string path = std::string(startsubdir) + "/" + kHandoffFile;
-    replace_file(path, std::span<const unsigned char>(
-                           reinterpret_cast<const unsigned char*>(name), std::strlen(name)));
+    if (!replace_file(path, std::span<const unsigned char>(
+                                reinterpret_cast<const unsigned char*>(name), std::strlen(name))))
+      failed = path;
   }
   Xclosedis();
+  // The window is gone: the terminal is where the user can still read that
+  // the chart to graph could not be handed over (an old file stays whole).
+  if (!failed.empty()) std::printf("\nCan't write: %s to disk:\n", failed.c_str());
   std::exit(0);
 }
 

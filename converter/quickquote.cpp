@@ -13,6 +13,7 @@
 #include "chartdata/encodings.h"
 #include "chartdata/globals.h"
 #include "chartdata/linereader.h"
+#include "chartdata/safe_replace.h"
 #include "chartdata/splice.h"
 #include "converter/commands.h"
 #include "converter/globals.h"
@@ -71,6 +72,15 @@ bool refused_name(const std::string& name) {
   struct stat a, b;
   if (::stat(name.c_str(), &a) != 0 || ::fstat(fptextsrc, &b) != 0) return false;
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The chart's name itself can be made: its folder exists and takes new
+// files.  Only then is a failed creation a fault of the disk.
+bool name_can_be_made(const std::string& name) {
+  const std::string dir = dir_of(name);
+  struct stat st;
+  return name.size() <= 255 && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ::access(dir.c_str(), W_OK) == 0;
 }
 
 }  // namespace
@@ -186,11 +196,19 @@ int send_quickq_tomorva(char* name) {
       typechart[1] = '\n';
       bool ran = false;
       int step_ok = 0;
-      const int stored = store_splice(target, [&](std::FILE* tmp) {
-        ran = true;
-        step_ok = save_qq_28(tmp, name);
-        return step_ok;
-      });
+      // A full disk is no reason to divert the bars to "_": that chart
+      // fails and is reported; "_" stands in only for a name that cannot be
+      // made.
+      SpliceOptions options;
+      options.fallback_name = !name_can_be_made(target);
+      const int stored = store_splice(
+          target,
+          [&](std::FILE* tmp) {
+            ran = true;
+            step_ok = save_qq_28(tmp, name);
+            return step_ok;
+          },
+          options);
       // When the splice failed before it got to the records, they are still
       // passed over so that the next chart starts at its own records.
       if (!ran) save_qq_28(nullptr, name);

@@ -210,6 +210,12 @@ int storesets(char ask, char /*drive*/, const char* dir) {
   encode_setup_record(std::span<unsigned char, kSetupRecordSize>(bytes.data(), kSetupRecordSize));
   bytes.insert(bytes.end(), setup_tail.begin(), setup_tail.end());
   int ok = replace_file(kSetupFileName, bytes);
+  if (!ok) {
+    // Nothing was written: an old setup file is still whole.  Said where
+    // the start-up messages go.
+    std::printf("\nCan't write: %s%s%s to disk:\n", dir, dir[0] ? "/" : "", kSetupFileName);
+    std::fflush(stdout);
+  }
   if (datasubdir[0]) (void)::chdir(datasubdir);
   return ok ? 1 : 0;
 }

@@ -1,0 +1,634 @@
+// Fault injection across every command that writes: each command is run
+// once cleanly to count its checked writes, temporary-file creations and
+// renames, then once more for every N up to those counts with the N-th call
+// failing (as a full disk or a failed rename would).  After each faulted
+// run every file is byte for byte as before or as the clean run left it
+// (a new target absent or complete), no temporary file is left, the user
+// saw a failure message unless the result is complete anyway, and the
+// dialogue came back to its caller.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
+#include "chartdata/faults.h"
+#include "chartdata/linereader.h"
+#include "converter/commands.h"
+#include "converter/defaults_file.h"
+#include "converter/globals.h"
+#include "converter/main_menu.h"
+#include "converter/quickquote.h"
+#include "converter/techtools.h"
+#include "screen/backend.h"
+#include "screen/headless.h"
+#include "screen/screen.h"
+#include "setup/environment.h"
+#include "setup/setup.h"
+#include "support/tempdir.h"
+#include "widgets/filechooser.h"
+
+extern char** environ;
+
+namespace {
+
+// ---- Files ----------------------------------------------------------------
+
+using Tree = std::map<std::string, Bytes>;
+
+// Every file below `dir` by its path relative to `dir` (folders end in '/').
+void collect(const std::string& dir, const std::string& rel, Tree& out) {
+  for (const std::string& name : list_dir(dir)) {
+    const std::string path = dir + "/" + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      out[rel + name + "/"] = {};
+      collect(path, rel + name + "/", out);
+    } else {
+      out[rel + name] = read_file(path);
+    }
+  }
+}
+Tree snapshot(const std::string& dir) {
+  Tree t;
+  collect(dir, "", t);
+  return t;
+}
+
+bool temp_name(const std::string& rel) {
+  const std::size_t slash = rel.rfind('/', rel.size() - 2);
+  const std::string base = slash == std::string::npos ? rel : rel.substr(slash + 1);
+  return base == "tmpmorva.gph" || base.rfind(".morva-", 0) == 0;
+}
+
+BarRecord bar(std::int32_t date, float price, std::int32_t volume = 100) {
+  BarRecord b;
+  b.date = date;
+  b.open = price;
+  b.high = price + 1;
+  b.low = price - 1;
+  b.close = price + 0.5f;
+  b.volume = volume;
+  b.openint = 2;
+  return b;
+}
+
+// Consecutive weekdays from `first` (yyyymmdd), `n` of them.
+std::vector<std::int32_t> weekdays(std::int32_t first, int n) {
+  std::vector<std::int32_t> out;
+  int day = dton(first);
+  while (static_cast<int>(out.size()) < n) {
+    const int weekday = (day + 5) % 7;  // 0 Monday .. 6 Sunday
+    if (weekday < 5) out.push_back(ntod(day));
+    ++day;
+  }
+  return out;
+}
+
+Bytes chart(char type, const std::vector<BarRecord>& bars) {
+  Bytes out(kHeaderSize);
+  const char t[2] = {type, '\n'};
+  make_header(out.data(), t, bars.empty() ? 0 : bars.front().date);
+  for (const BarRecord& b : bars) {
+    unsigned char rec[kBarSize];
+    encode_bar(b, rec);
+    out.insert(out.end(), rec, rec + kBarSize);
+  }
+  return out;
+}
+
+Bytes daily_chart(std::int32_t first, int n, float price = 10) {
+  std::vector<BarRecord> bars;
+  for (std::int32_t d : weekdays(first, n)) bars.push_back(bar(d, price += 0.25f));
+  return chart('D', bars);
+}
+
+// ---- The screen: keys typed when the program waits, screens it showed ----
+
+class ScreenLog final : public ScreenBackend {
+ public:
+  explicit ScreenLog(std::deque<std::string> batches) : batches_(std::move(batches)) {
+    inner_ = screen_backend();
+    screen_set_backend(this);
+  }
+  ~ScreenLog() override {
+    screen_set_backend(inner_);
+    if (std::getenv("MORVA_FAULT_TRACE")) std::fprintf(stderr, "%s\n", log_.c_str());
+  }
+  bool saw(const std::string& text) const {
+    return log_.find(text) != std::string::npos || headless_screen().find(text) != std::string::npos;
+  }
+
+  void draw_text(int x, int y, int b, const char* s, int n, unsigned long fg, unsigned long bg) override {
+    inner_->draw_text(x, y, b, s, n, fg, bg);
+  }
+  void clear_window() override { inner_->clear_window(); }
+  bool read_pixels(int x, int y, int w, int h, std::vector<unsigned long>& out) override {
+    return inner_->read_pixels(x, y, w, h, out);
+  }
+  void write_pixels(int x, int y, int w, int h, const std::vector<unsigned long>& px) override {
+    inner_->write_pixels(x, y, w, h, px);
+  }
+  void draw_points(const Point* pts, int n, unsigned long pixel) override { inner_->draw_points(pts, n, pixel); }
+  void draw_line(int a, int b, int c, int d, unsigned long pixel) override { inner_->draw_line(a, b, c, d, pixel); }
+  void flush() override { inner_->flush(); }
+  bool next_event(unsigned mask, bool wait, ScreenEvent& ev) override {
+    if (wait && (mask & EV_KEYPRESS)) waiting();
+    return inner_->next_event(mask, wait, ev);
+  }
+  bool pending(unsigned mask) override { return inner_->pending(mask); }
+  void put_back(const ScreenEvent& ev) override { inner_->put_back(ev); }
+  bool lookup_colour(const char* name, Rgb16& rgb) override { return inner_->lookup_colour(name, rgb); }
+  bool alloc_colour(Rgb16& rgb, unsigned long& pixel) override { return inner_->alloc_colour(rgb, pixel); }
+  bool parse_colour(const char* spec, Rgb16& rgb) override { return inner_->parse_colour(spec, rgb); }
+  unsigned long white_pixel() override { return inner_->white_pixel(); }
+  unsigned long black_pixel() override { return inner_->black_pixel(); }
+  void move_resize(int x, int y, int w, int h) override { inner_->move_resize(x, y, w, h); }
+  void sleep_us(long us) override {
+    inner_->sleep_us(us);
+    waiting();
+    // A prompt that polls for keys waits for ever on an empty queue: when
+    // every batch is typed, the user presses ESC (as often as it takes, but
+    // a dialogue that never comes back is a fault).
+    if (headless_queued() == 0 && batches_.empty() && ++idle_ >= 20) {
+      idle_ = 0;
+      if (++escapes_ > 200) {
+        std::fprintf(stderr, "the dialogue does not come back after 200 ESC presses\n");
+        std::abort();
+      }
+      headless_push_key(27);
+    }
+  }
+  void close() override { inner_->close(); }
+
+ private:
+  // The program waits for a key: remember what it shows, type the next batch.
+  void waiting() {
+    if (headless_queued() != 0) return;
+    std::string now = headless_screen();
+    if (now != last_) {
+      log_ += now;
+      last_ = std::move(now);
+    }
+    if (!batches_.empty()) {
+      headless_push_keys(batches_.front());
+      batches_.pop_front();
+    }
+  }
+  ScreenBackend* inner_ = nullptr;
+  std::deque<std::string> batches_;
+  std::string log_, last_;
+  int idle_ = 0, escapes_ = 0;
+};
+
+// ---- The sweep ---------------------------------------------------------------
+
+struct Scenario {
+  const char* name;
+  std::function<void()> prepare;      // writes the inputs into the working folder
+  std::deque<std::string> keys;       // typed batch by batch when the program waits
+  std::function<int()> run;           // the command; non-zero = it reports success
+  const char* message = "Disk full";  // what the user sees when it failed
+  // A run that did not finish may stay silent: the command does not depend
+  // on it (the old file stays usable as it is).
+  bool silent_ok = false;
+  // The command's result tells success from failure (chart to text returns
+  // 1 after any name was taken and tells a failed write by its message).
+  bool result_is_success = true;
+};
+
+struct Counts {
+  int writes = 0, creates = 0, renames = 0;
+  int faulted_runs = 0;
+};
+
+class FaultSweep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = root_.mkdirs("work");
+    old_reporter_ = diskfull_reporter;  // the screen's own reporter stays
+  }
+  void TearDown() override {
+    faults_reset();
+    diskfull_reporter = old_reporter_;
+  }
+
+  // A fresh working folder with the scenario's inputs, the current folder.
+  void fresh(const Scenario& s) {
+    if (chdir(root_.path().c_str()) != 0) FAIL();
+    remove_tree(work_);
+    mkdir(work_.c_str(), 0700);
+    if (chdir(work_.c_str()) != 0) FAIL();
+    headless_start();
+    set_builtin_format();
+    title = "FAULT TEST";
+    savenm[0] = 0;
+    exclamfile = 0;
+    get_the_symbol[0] = 0;
+    s.prepare();
+  }
+
+  Counts sweep(const Scenario& s) {
+    Counts c;
+    fresh(s);
+    const Tree before = snapshot(work_);
+    faults_reset();
+    int ok;
+    {
+      ScreenLog screen(s.keys);
+      ok = s.run();
+    }
+    c.writes = g_faults.writes;
+    c.creates = g_faults.creates;
+    c.renames = g_faults.renames;
+    faults_reset();
+    const Tree after = snapshot(work_);
+    EXPECT_TRUE(ok != 0 && ok != 27) << s.name << ": the clean run failed; the screen:\n" << headless_screen();
+    EXPECT_NE(before, after) << s.name << ": the clean run changed nothing";
+    EXPECT_GT(c.writes, 0) << s.name;
+
+    for (int kind = 0; kind < 3; ++kind) {
+      const int count = kind == 0 ? c.writes : kind == 1 ? c.creates : c.renames;
+      for (int n = 1; n <= count; ++n) {
+        const char* what = kind == 0 ? "write" : kind == 1 ? "create" : "rename";
+        SCOPED_TRACE(std::string(s.name) + ": " + what + " " + std::to_string(n));
+        fresh(s);
+        faults_reset();
+        (kind == 0 ? g_faults.fail_write : kind == 1 ? g_faults.fail_create : g_faults.fail_rename) = n;
+        int r;
+        bool told;
+        {
+          ScreenLog screen(s.keys);
+          r = s.run();
+          told = screen.saw(s.message);
+        }
+        faults_reset();
+        ++c.faulted_runs;
+        const Tree got = snapshot(work_);
+        bool complete = true;
+        std::map<std::string, int> paths;
+        for (const auto* t : {&before, &after, &got})
+          for (const auto& [p, _] : *t) paths[p] = 1;
+        for (const auto& [p, _] : paths) {
+          EXPECT_FALSE(temp_name(p)) << "temporary file left: " << p;
+          const auto g = got.find(p), b = before.find(p), a = after.find(p);
+          const bool as_before = (g == got.end()) == (b == before.end()) &&
+                                 (g == got.end() || g->second == b->second);
+          const bool as_after = (g == got.end()) == (a == after.end()) &&
+                                (g == got.end() || g->second == a->second);
+          EXPECT_TRUE(as_before || as_after) << "changed, partial or lost: " << p;
+          complete = complete && as_after;
+        }
+        if (!complete && !s.silent_ok) {
+          // 27: the user left the dialogue with ESC after the message.
+          if (s.result_is_success) EXPECT_TRUE(r == 0 || r == 27) << "a failure reported as success";
+          EXPECT_TRUE(told) << "no message \"" << s.message << "\" was shown";
+        }
+      }
+    }
+    std::cout << "[ sweep    ] " << s.name << ": " << c.writes << " writes, " << c.creates
+              << " creations, " << c.renames << " renames: " << c.faulted_runs
+              << " faulted runs\n";
+    return c;
+  }
+
+  int open_source(const char* name) {
+    std::snprintf(exclambuf, sizeof exclambuf, "%s", name);
+    std::snprintf(firstname, sizeof firstname, "%s", name);
+    return ::open(name, O_RDONLY);
+  }
+
+  TempDir root_{"mf"};  // short: the start directory holds 24 characters
+  std::string work_;
+  DiskFullReporter old_reporter_ = nullptr;
+};
+
+// A text of two symbols, 300 days each; "ibm" already has a chart whose
+// bars overlap the text's first half.
+std::string two_symbol_text() {
+  std::string text;
+  for (const char* sym : {"IBM", "AAPL"}) {
+    float p = 20;
+    for (std::int32_t d : weekdays(19980105, 300)) {
+      char line[120];
+      std::snprintf(line, sizeof line, "%s,%d,%.2f,%.2f,%.2f,%.2f,%d,0\n", sym, d, p, p + 1, p - 1,
+                    p + 0.5, 1000 + d % 97);
+      text += line;
+      p += 0.125f;
+    }
+  }
+  return text;
+}
+
+TEST_F(FaultSweep, TextToChartsMergedBySymbol) {
+  Scenario s{"F2 text to charts", [] {
+               mkdir("csv_i", 0700);
+               write_file("csv_i/ibm", daily_chart(19970601, 400));
+               write_text("prices.csv", two_symbol_text());
+               std::memcpy(ff.order, "SDOHLCVI    ", 12);
+             },
+             {}, nullptr};
+  s.run = [this] {
+    std::memcpy(ff.order, "SDOHLCVI    ", 12);
+    int fd = open_source("prices.csv");
+    return generalTR(fd, exclambuf);
+  };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, TextToNamedChart) {
+  Scenario s{"F2 text to a named chart", [] {
+               mkdir("txt_i", 0700);  // the storage folder of "ibm" charts from ".txt" files
+               write_file("txt_i/ibm.M", daily_chart(19970601, 500));
+               std::string text;
+               for (std::int32_t d : weekdays(19980301, 200)) text += std::to_string(d) + ",1,2,0.5,1.5,100,0\n";
+               write_text("ibm.txt", text);
+             },
+             {"ibm.M\r"}, nullptr};
+  s.run = [this] { return generalTR(open_source("ibm.txt"), exclambuf); };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, ChartToTextOverAnOldText) {
+  Scenario s{"F2 chart to text", [] {
+               write_file("ibm.M", daily_chart(19970601, 700));
+               write_text("ibm.txt", "the old text\n");
+             },
+             {"ibm.txt\r", "y", "n"}, nullptr};
+  s.result_is_success = false;
+  s.run = [this] { return generalRT(open_source("ibm.M")); };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, WeeklyIntoAnExistingChart) {
+  Scenario s{"F3 weekly", [] {
+               write_file("ibm.M", daily_chart(19970601, 900));
+               std::vector<BarRecord> weeks;
+               for (std::int32_t d = 19960105; d < 19960300; d += 7) weeks.push_back(bar(d, 5));
+               write_file("ibm.W", chart('W', weeks));
+             },
+             {"ibm.W\r"}, nullptr};
+  s.run = [this] { return DAYWK(open_source("ibm.M"), nullptr); };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, MonthlyNewChart) {
+  Scenario s{"F3 monthly", [] { write_file("ibm.M", daily_chart(19970601, 900)); },
+             {"ibm.MO\r"}, nullptr};
+  s.run = [this] { return DAYMONTH(open_source("ibm.M"), nullptr); };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, NumberedChart) {
+  Scenario s{"F4 numbered", [] {
+               write_file("ibm.M", daily_chart(19970601, 900));
+               write_file("ibm.N", daily_chart(19900101, 3));
+             },
+             {"3\ribm.N\r"}, nullptr};
+  s.run = [this] { return COMPRESSs(open_source("ibm.M")); };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, AdjustedChart) {
+  Scenario s{"F5 adjust", [] {
+               write_file("ibm.M", daily_chart(19970601, 900));
+               write_file("half.M", daily_chart(19900101, 3));
+             },
+             {"/2\rhalf.M\r"}, nullptr};
+  s.run = [this] {
+    std::snprintf(origdatasubdir, sizeof origdatasubdir, "%s", "/");
+    return addsubmultdiv(open_source("ibm.M"), nullptr);
+  };
+  sweep(s);
+}
+
+Bytes techtools_file(int records) {
+  Bytes out(kTechHeaderSize, 0);
+  out[0] = 2;  // prices in hundredths
+  for (int i = 0; i < records; ++i) {
+    unsigned serial = 36000u + static_cast<unsigned>(i);
+    unsigned char rec[kTechRecordSize] = {};
+    rec[0] = serial & 0xFF;
+    rec[1] = serial >> 8;
+    for (int k = 0; k < 4; ++k) {
+      unsigned price = 1000u + static_cast<unsigned>(i % 50) + static_cast<unsigned>(k);
+      rec[2 + 2 * k] = price & 0xFF;
+      rec[3 + 2 * k] = static_cast<unsigned char>(price >> 8);
+    }
+    rec[10] = static_cast<unsigned char>(i);
+    out.insert(out.end(), rec, rec + kTechRecordSize);
+  }
+  return out;
+}
+
+TEST_F(FaultSweep, TechToolsOverAnExistingChart) {
+  Scenario s{"F9 TechTools", [] {
+               write_file("prices.dat", techtools_file(3000));
+               write_file("t.M", daily_chart(19900101, 10));
+             },
+             {"t.M\r"}, nullptr};
+  s.run = [this] { return techsub(open_source("prices.dat")); };
+  sweep(s);
+}
+
+std::string quote_record(const std::string& sym, double close) {
+  std::string l1 = sym, l3;
+  auto put = [](std::string& line, std::size_t col, const std::string& t) {
+    if (line.size() < col + t.size()) line.resize(col + t.size(), ' ');
+    line.replace(col, t.size(), t);
+  };
+  char num[32];
+  std::snprintf(num, sizeof num, "%.2f", close);
+  put(l1, 22, num);
+  put(l1, 66, "12000");
+  put(l3, 42, num);
+  put(l3, 54, num);
+  put(l3, 66, num);
+  return l1 + "\n\n" + l3 + "\n\n\n";
+}
+
+TEST_F(FaultSweep, QuickQuotesIntoSeveralCharts) {
+  Scenario s{"T quick quotes", [] {
+               write_file("ibm", daily_chart(19980601, 300));
+               write_file("dec", daily_chart(19980601, 40));
+               std::string text = std::string(30, '-') + "\n";
+               for (const char* sym : {"IBM", "DEC", "AAPL", "IBM"}) text += quote_record(sym, 101.5);
+               write_text("quotes.txt", text);
+             },
+             {"990105\r"}, nullptr};
+  s.run = [this] { return quickquotesub(open_source("quotes.txt")); };
+  sweep(s);
+}
+
+// Runs a program with an argument vector, output to /dev/null.
+int spawn(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(FaultSweep, InvestorLinkArchive) {
+  Scenario s{"I InvestorLink", [] {
+               std::string text;
+               for (const char* sym : {"IBM", "INTC", "AAPL"})
+                 text += std::string(sym) + ",990105,1,2,0.5,1.5,100,0\n";
+               write_text("991231.STK", text);
+               ASSERT_EQ(spawn({"zip", "-q", "991231S.ZIP", "991231.STK"}), 0);
+               unlink("991231.STK");
+               mkdir("stk_i", 0700);
+               write_file("stk_i/ibm", daily_chart(19981201, 30));
+             },
+             {"991231S.ZIP\r", "d", "\r"}, nullptr};
+  s.run = [] { return investorlink() && savenm[0] != 0; };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, DefaultsFileSaved) {
+  // The save replaces the file whole; where no new file can be made it
+  // rewrites the 25 bytes in place, so the file is always whole.
+  Scenario s{"defaults file", [] {
+               Bytes old(25, 0);
+               std::memcpy(old.data() + 1, "DOHLCVI", 7);
+               old.insert(old.end(), {'t', 'a', 'i', 'l'});
+               write_file("morvautl.dat", old);
+             },
+             {}, nullptr};
+  s.run = [this] {
+    std::snprintf(startsubdir, sizeof startsubdir, "%s", work_.c_str());
+    if (!loadsave_defaults(0, 0)) return 0;
+    ff.datecode = 3;
+    ff.sep = ';';
+    return loadsave_defaults(1, 1);
+  };
+  ASSERT_LT(work_.size(), sizeof startsubdir) << "temporary folder path too long";
+  sweep(s);
+}
+
+TEST_F(FaultSweep, ExeHandOffFile) {
+  Scenario s{"exe.mrv hand-off", [] { write_text("exe.mrv", "/old/start"); }, {}, nullptr};
+  s.message = "Can't write: exe.mrv to disk:";
+  s.run = [] { return save_exe_mrv("exe.mrv", "/home/trader/morva", 'A'); };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, OldChartUpgradedWhenChosen) {
+  // The chooser widens the dates of an old chart before opening it; a
+  // failed upgrade leaves the old chart whole (readers widen it on the fly).
+  Scenario s{"upgrade of an old chart", [] {
+               std::vector<BarRecord> bars;
+               for (std::int32_t d : weekdays(19980105, 400)) bars.push_back(bar(d - 19000000, 3));
+               write_file("old.M", chart('D', bars));
+             },
+             {"old.M\r"}, nullptr};
+  s.silent_ok = true;
+  s.run = [] {
+    char name[44] = "";
+    int fd = dir_on_1stname("Enter a chart name:", name);
+    if (fd > 0) ::close(fd);
+    return fd > 0 ? 1 : 0;
+  };
+  sweep(s);
+}
+
+// Runs `body` in a child with its standard output in a file; the child's
+// exit status (or 128 + signal) and its output.
+std::pair<int, std::string> forked(const std::function<void()>& body, const std::string& out) {
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 1);
+    body();
+    std::fflush(stdout);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return {code, read_text(out)};
+}
+
+TEST_F(FaultSweep, SetupFileAtStartUp) {
+  // At start-up the setup file is written back whole or not at all; a
+  // failure is told on standard output, with the other start-up messages.
+  const std::string out = root_.file("stdout");
+  Scenario s{"setup.mrv", [] {
+               Bytes rec(kSetupRecordSize, 0);
+               rec[0] = 'P';
+               rec.insert(rec.end(), {'n', 'e', 'w', 'e', 'r'});
+               write_file("setup.mrv", rec);
+             },
+             {}, nullptr};
+  s.message = "setup.mrv";
+  s.run = [this, out] {
+    std::snprintf(startsubdir, sizeof startsubdir, "%s", work_.c_str());
+    const FaultPlan plan = g_faults;
+    auto [code, text] = forked(
+        [&] {
+          g_faults = plan;
+          set_builtin_setup();
+          roomforvol = 7;
+          std::exit(storesets('n', 'A', startsubdir) ? 0 : 1);
+        },
+        out);
+    // The child's counters come back as the counts of a clean run.
+    g_faults.writes = 1;
+    g_faults.creates = 1;
+    g_faults.renames = 1;
+    if (code != 0 && text.find("Can't write:") != std::string::npos) putsn(text.c_str(), 10, 0, -1);
+    return code == 0 ? 1 : 0;
+  };
+  ASSERT_LT(work_.size(), sizeof startsubdir) << "temporary folder path too long";
+  sweep(s);
+}
+
+TEST_F(FaultSweep, GraphHandOffAtTheEnd) {
+  // "tmpmorva" names the chart to graph when the program ends; a failure
+  // leaves the old file and is told on standard output.
+  const std::string out = root_.file("stdout");
+  Scenario s{"tmpmorva hand-off", [] { write_text("tmpmorva", "old.M"); }, {}, nullptr};
+  s.message = "tmpmorva";
+  s.run = [this, out] {
+    std::snprintf(startsubdir, sizeof startsubdir, "%s", work_.c_str());
+    const FaultPlan plan = g_faults;
+    auto [code, text] = forked(
+        [&] {
+          g_faults = plan;
+          endmorvautl(1, "csv_i/ibm", 0);
+        },
+        out);
+    g_faults.writes = 1;
+    g_faults.creates = 1;
+    g_faults.renames = 1;
+    EXPECT_EQ(code, 0) << "the program ends normally";
+    const bool written = read_text("tmpmorva") == "csv_i/ibm";
+    if (!written && text.find("Can't write:") != std::string::npos) putsn(text.c_str(), 10, 0, -1);
+    return written ? 1 : 0;
+  };
+  ASSERT_LT(work_.size(), sizeof startsubdir) << "temporary folder path too long";
+  sweep(s);
+}
+
+}  // namespace
