@@ -66,44 +66,43 @@ int cpyoldtmpstart(std::FILE* old, std::FILE* tmp) {
   }
   if (!checked_write(tmp, header, sizeof header)) return 0;
 
-  std::vector<unsigned char> block;
-  block.reserve(kCopyRecords * kBarSize);
-  unsigned char rec[kBarSize];
+  // Records are read a block at a time; the stream is put back to just
+  // after the record that ended the copy, as if they had been read one by
+  // one.
+  unsigned char block[kCopyRecords * kBarSize];
   for (;;) {
-    if (std::fread(rec, 1, kBarSize, old) != kBarSize) {
-      if (std::ferror(old)) return 0;
-      break;  // end of the chart (a partial record is not a bar)
+    got = std::fread(block, 1, sizeof block, old);
+    const std::size_t records = got / kBarSize;
+    for (std::size_t i = 0; i < records; ++i) {
+      const std::int32_t date = record_date(block + i * kBarSize);
+      if (date < longsdate) continue;
+      // A record dated longsdate is replaced by the new bars (passed over);
+      // a later one is left for the trailing copy.
+      const std::size_t used = (date == longsdate ? i + 1 : i) * kBarSize;
+      if (i > 0 && !checked_write(tmp, block, i * kBarSize)) return 0;
+      if (used < got && std::fseek(old, -static_cast<long>(got - used), SEEK_CUR) != 0) return 0;
+      return 1;
     }
-    std::int32_t date = record_date(rec);
-    if (date == longsdate) break;  // replaced by the new bars
-    if (date > longsdate) {
-      if (std::fseek(old, -static_cast<long>(kBarSize), SEEK_CUR) != 0) return 0;
-      break;  // left for the trailing copy
-    }
-    block.insert(block.end(), rec, rec + kBarSize);
-    if (block.size() == kCopyRecords * kBarSize) {
-      if (!checked_write(tmp, block.data(), block.size())) return 0;
-      block.clear();
-    }
+    if (records > 0 && !checked_write(tmp, block, records * kBarSize)) return 0;
+    if (got < sizeof block) return std::ferror(old) ? 0 : 1;  // the end (a partial record is not a bar)
   }
-  if (!block.empty() && !checked_write(tmp, block.data(), block.size())) return 0;
-  return 1;
 }
 
 int cpyoldtmpend(std::FILE* old, std::FILE* tmp) {
-  std::vector<unsigned char> in(kCopyRecords * kBarSize);
-  std::vector<unsigned char> out;
-  out.reserve(in.size());
+  unsigned char block[kCopyRecords * kBarSize];
   for (;;) {
-    std::size_t got = std::fread(in.data(), 1, in.size(), old);
-    std::size_t records = got / kBarSize;
-    out.clear();
+    const std::size_t got = std::fread(block, 1, sizeof block, old);
+    const std::size_t records = got / kBarSize;
+    // The records dated after longedate, moved together at the front.
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < records; ++i) {
-      const unsigned char* rec = in.data() + i * kBarSize;
-      if (record_date(rec) > longedate) out.insert(out.end(), rec, rec + kBarSize);
+      const unsigned char* rec = block + i * kBarSize;
+      if (record_date(rec) <= longedate) continue;
+      if (kept != i) std::memmove(block + kept * kBarSize, rec, kBarSize);
+      ++kept;
     }
-    if (!out.empty() && !checked_write(tmp, out.data(), out.size())) return 0;
-    if (got < in.size()) return std::ferror(old) ? 0 : 1;
+    if (kept > 0 && !checked_write(tmp, block, kept * kBarSize)) return 0;
+    if (got < sizeof block) return std::ferror(old) ? 0 : 1;
   }
 }
 

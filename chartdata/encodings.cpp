@@ -39,20 +39,15 @@ int dton(int date) {
 
 int ntod(int n) {
   int year = 0;
-  if (n > kDaysPer400Years) {
-    // Whole 400-year cycles first (each holds the same days); the year loop
-    // below then runs at most 400 times.
-    int cycles = (n - 1) / kDaysPer400Years;
-    n -= cycles * kDaysPer400Years;
-    year = cycles * 400;
-  }
-  while (n > 366) {
-    n -= is_leap_year(year) ? 366 : 365;
-    ++year;
-  }
-  if (!is_leap_year(year) && n > 365) {
-    n -= 365;
-    ++year;
+  if (n > 366) {
+    // The year that holds day n: the last one whose first day is not after
+    // n.  400 years hold 146,097 days, so the estimate is at most a year
+    // off either way and the two loops move it at most once or twice.
+    long long y = (static_cast<long long>(n) - 1) * 400 / kDaysPer400Years;
+    while (y > 0 && days_before_year(static_cast<int>(y)) >= n) --y;
+    while (days_before_year(static_cast<int>(y) + 1) < n) ++y;
+    year = static_cast<int>(y);
+    n -= static_cast<int>(days_before_year(year));
   }
   const int* table = is_leap_year(year) ? day_table2 : day_table1;
   int month = 0;

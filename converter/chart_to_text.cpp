@@ -1,11 +1,16 @@
 // Chart-to-text core: field texts, lines, the whole text file.  No screen.
 #include "converter/chart_to_text.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "chartdata/safe_replace.h"
@@ -32,12 +37,6 @@ std::string two(int v, bool zero_fill) {
   std::snprintf(buf, sizeof buf, "%2d", v);
   if (zero_fill && buf[0] == ' ') buf[0] = '0';
   return buf;
-}
-
-std::string drop_leading_blanks(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  return s.substr(i);
 }
 
 }  // namespace
@@ -67,33 +66,137 @@ void insertdate(char* text, std::int32_t date) {
   std::strcat(text, date_text(date, ff.datecode).c_str());
 }
 
+namespace {
+
+// The text "%*.*f" gives for `value` (at most 511 characters, as ftos_text's
+// buffer holds); returns its length.  Finite values go through to_chars,
+// which rounds exactly as printf does, without printf's cost per field.
+// Digits of "%.*f" for the values of a chart: a float with up to three
+// decimals, or a whole number.  Their scaled value is an exact integer
+// below 2^53, so rounding it to the nearest (ties to even, as printf does on
+// the exact value) gives printf's digits.  0 when the value is not such a
+// number.
+std::size_t exact_fixed(char* out, double value, int precision) {
+  static const double kScale[] = {1, 10, 100, 1000};
+  if (precision < 0 || precision > 3) return 0;
+  const double scaled = value * kScale[precision];
+  if (!(std::fabs(scaled) < 9.0e15)) return 0;  // also NaN and the infinities
+  const bool is_float = static_cast<double>(static_cast<float>(value)) == value;
+  if (!is_float && value != std::trunc(value)) return 0;  // the product may be inexact
+  std::uint64_t q = static_cast<std::uint64_t>(std::fabs(std::nearbyint(scaled)));
+  char tmp[32];
+  char* p = tmp + sizeof tmp;
+  for (int k = 0; k < precision; ++k) {
+    *--p = static_cast<char>('0' + q % 10);
+    q /= 10;
+  }
+  if (precision > 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + q % 10);
+    q /= 10;
+  } while (q > 0);
+  if (std::signbit(value)) *--p = '-';  // "-0.000" too, as printf writes it
+  const std::size_t n = static_cast<std::size_t>(tmp + sizeof tmp - p);
+  std::memcpy(out, p, n);
+  return n;
+}
+
+std::size_t fixed_text(char (&work)[512], double value, int width, int precision) {
+  char digits[400];
+  std::size_t n = width >= 0 ? exact_fixed(digits, value, precision) : 0;
+  bool done = n > 0;
+  if (!done && std::isfinite(value) && width >= 0 && precision >= 0 && precision <= 20) {
+    const auto r = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, precision);
+    if (r.ec == std::errc()) {
+      n = static_cast<std::size_t>(r.ptr - digits);
+      done = true;
+    }
+  }
+  if (!done) {
+    const int got = std::snprintf(work, sizeof work, "%*.*f", width, precision, value);
+    return got < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(got), sizeof work - 1);
+  }
+  const std::size_t pad = width > 0 && static_cast<std::size_t>(width) > n ? static_cast<std::size_t>(width) - n : 0;
+  const std::size_t total = std::min(pad + n, sizeof work - 1);
+  std::memset(work, ' ', std::min(pad, total));
+  if (total > pad) std::memcpy(work + pad, digits, total - pad);
+  return total;
+}
+
+// Appends ftos_text(value, width, precision), cut to `cut` characters, with
+// its leading blanks dropped: one price, volume or counter field of a line.
+void append_number(std::string& line, double value, int width, int precision, std::size_t cut) {
+  char work[512];
+  const std::size_t total = fixed_text(work, value, width, precision);
+  const char* dot = static_cast<const char*>(std::memchr(work, '.', total));
+  const std::size_t d = dot ? static_cast<std::size_t>(dot - work) : total;
+  std::size_t len = static_cast<std::size_t>(width + precision + 1);
+  if (d > len) len = d;
+  const std::size_t keep = std::min(len, total);
+  const std::size_t pad = len - keep;  // ftos_text's blanks in front
+  const std::size_t field = std::min(pad + keep, cut);
+  std::size_t i = 0, end = field > pad ? field - pad : 0;  // the part of work kept
+  while (i < end && work[i] == ' ') ++i;
+  line.append(work + i, end - i);
+}
+
+// Appends date_text(date, code) with its leading blanks dropped.
+void append_date(std::string& line, std::int32_t date, int code) {
+  if (code == 0 && date >= 0) {
+    // "%4d" of the year, then month and day in two places, zero-filled.
+    char buf[16];
+    char* p = buf + sizeof buf;
+    std::int32_t v = date;
+    for (int k = 0; k < 4; ++k) {  // day and month
+      *--p = static_cast<char>('0' + v % 10);
+      v /= 10;
+    }
+    do {
+      *--p = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v > 0);
+    // The year is printed at least four wide; its blanks are dropped.
+    line.append(p, static_cast<std::size_t>(buf + sizeof buf - p));
+    return;
+  }
+  const std::string text = date_text(date, code);
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  line.append(text, i, std::string::npos);
+}
+
+}  // namespace
+
 bool bar_line(const BarRecord& bar, long counter, const FormatSettings& f,
               const std::string& chartname, std::string& line) {
   line.clear();
   if (bar.date < start_date_of(f)) return false;
   for (int place = 0; place < 12; ++place) {
-    std::string field;
     switch (f.order[place]) {
-      case 'S': field = chartname; break;
-      case 'D': field = date_text(bar.date, f.datecode); break;
-      case 'O': field = ftos_text(bar.open, 6, 3).substr(0, 10); break;
-      case 'H': field = ftos_text(bar.high, 6, 3).substr(0, 10); break;
-      case 'L': field = ftos_text(bar.low, 6, 3).substr(0, 10); break;
-      case 'C': field = ftos_text(bar.close, 6, 3).substr(0, 10); break;
-      case 'V': field = ftos_text(bar.volume, 9, 0).substr(0, 10); break;
-      case 'I': field = ftos_text(bar.openint, 9, 0).substr(0, 10); break;
+      case 'S': {
+        std::size_t i = 0;
+        while (i < chartname.size() && chartname[i] == ' ') ++i;
+        line.append(chartname, i, std::string::npos);
+        break;
+      }
+      case 'D': append_date(line, bar.date, f.datecode); break;
+      case 'O': append_number(line, bar.open, 6, 3, 10); break;
+      case 'H': append_number(line, bar.high, 6, 3, 10); break;
+      case 'L': append_number(line, bar.low, 6, 3, 10); break;
+      case 'C': append_number(line, bar.close, 6, 3, 10); break;
+      case 'V': append_number(line, bar.volume, 9, 0, 10); break;
+      case 'I': append_number(line, bar.openint, 9, 0, 10); break;
       case 'M':
         if (place == 0)
-          field = ftos_text(static_cast<double>(counter), 2, 0);
+          append_number(line, static_cast<double>(counter), 2, 0, std::string::npos);
         else if (place == 2)
-          field = std::string(1, static_cast<char>('1' + (counter - 1) % 5));
+          line += static_cast<char>('1' + (counter - 1) % 5);
         else
-          field = "0";
+          line += '0';
         break;
       default:
         continue;  // no field, no column
     }
-    line += drop_leading_blanks(field);
     line += f.sep;
   }
   if (!line.empty()) line.back() = ' ';
@@ -141,6 +244,82 @@ int chart_to_text(int fd, const std::string& textpath, const FormatSettings& f,
   return chart_to_text(fd, out, f, chartname, report, result);
 }
 
+namespace {
+
+// Lines on their way to the text file: collected into blocks of about 64 KB
+// and handed to the replacement one block at a time.
+class LineBlocks {
+ public:
+  explicit LineBlocks(SafeReplace& out) : out_(out) { buf_.reserve(kBlock + 512); }
+  // Appends one record; false when a block could not be written.
+  bool add(const std::string& rec) {
+    buf_ += rec;
+    ++pending_;
+    return buf_.size() < kBlock || flush();
+  }
+  bool flush() {
+    if (buf_.empty()) return true;
+    if (!out_.write(buf_.data(), buf_.size())) return false;
+    written_ += pending_;
+    pending_ = 0;
+    buf_.clear();
+    return true;
+  }
+  long written() const { return written_; }
+
+ private:
+  static constexpr std::size_t kBlock = 64 * 1024;
+  SafeReplace& out_;
+  std::string buf_;
+  long pending_ = 0, written_ = 0;
+};
+
+// Puts the records of the finished text (their lengths in `sizes`, from
+// the start of the file) into byte order: the temporary file is read back,
+// sorted in memory and written again over itself.  Only needed when the
+// chart's lines were not already in order.
+bool sort_written(SafeReplace& out, const std::vector<std::uint32_t>& sizes) {
+  std::FILE* s = out.stream();
+  if (s == nullptr || std::fflush(s) != 0) return false;
+  std::size_t total = 0;
+  for (std::uint32_t n : sizes) total += n;
+  std::string text(total, '\0');
+  const int fd = ::open(out.temp_path().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::size_t got = 0;
+  while (got < total) {
+    const ssize_t r = ::read(fd, text.data() + got, total - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  ::close(fd);
+  if (got != total) return false;
+  std::vector<std::string_view> records;
+  records.reserve(sizes.size());
+  std::size_t at = 0;
+  for (std::uint32_t n : sizes) {
+    records.emplace_back(text.data() + at, n);
+    at += n;
+  }
+  // Byte order, a record that is a prefix of another first; equal records
+  // keep their order (they are the same bytes anyway).
+  std::stable_sort(records.begin(), records.end());
+  if (std::fseek(s, 0, SEEK_SET) != 0) return false;
+  std::string block;
+  block.reserve(64 * 1024 + 512);
+  for (std::string_view r : records) {
+    block += r;
+    if (block.size() >= 64 * 1024) {
+      if (!out.write(block.data(), block.size())) return false;
+      block.clear();
+    }
+  }
+  return block.empty() || out.write(block.data(), block.size());
+}
+
+}  // namespace
+
 int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::string& chartname,
                   ChartTextReport& report, ChartTextResult* result) {
   ChartTextResult local;
@@ -150,13 +329,18 @@ int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::
     r.write_failed = true;
     return 0;
   }
-  // With yyyymmdd dates first the lines are kept for the sort at the end.
+  // With yyyymmdd dates first the finished text is sorted.  A chart's lines
+  // usually come in order already; the records are only kept in memory
+  // (read back from the temporary file) when one of them is out of order.
   const bool sorting = f.datecode == 0 && f.order[0] == 'D';
-  std::vector<std::string> records;
+  std::vector<std::uint32_t> sizes;
+  bool in_order = true;
+  std::string previous;
   std::size_t width = 0;
   bool first = true;
   BarRecord bar;
   BarReader bars(fd);
+  LineBlocks blocks(out);
   std::string line, rec;
   while (bars.next(bar)) {
     ++r.bars;
@@ -169,32 +353,29 @@ int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::
       rec = line;
       if (rec.size() < width) rec.append(width - rec.size(), ' ');
       rec += '\n';
-      if (!out.write(rec.data(), rec.size())) {
+      if (!blocks.add(rec)) {
         r.write_failed = true;
         break;
       }
       ++r.lines;
-      if (sorting) records.push_back(rec);
+      if (sorting) {
+        sizes.push_back(static_cast<std::uint32_t>(rec.size()));
+        if (in_order && !previous.empty() && compare_records(previous, rec) > 0) in_order = false;
+        previous = rec;
+      }
       report.line(line);
     }
     if (report.stop()) break;
   }
-  if (r.write_failed) return 0;
-  if (sorting && records.size() > 1) {
-    std::vector<std::string> sorted = records;
-    sort_records(sorted);
-    if (sorted != records) {
-      // Same records, same total size: written again over the first ones.
-      std::FILE* s = out.stream();
-      if (std::fseek(s, 0, SEEK_SET) != 0) {
-        r.write_failed = true;
-        return 0;
-      }
-      for (const std::string& x : sorted)
-        if (!out.write(x.data(), x.size())) {
-          r.write_failed = true;
-          return 0;
-        }
+  if (!r.write_failed && !blocks.flush()) r.write_failed = true;
+  if (r.write_failed) {
+    r.lines = blocks.written();
+    return 0;
+  }
+  if (sorting && sizes.size() > 1) {
+    if (!in_order && !sort_written(out, sizes)) {
+      r.write_failed = true;
+      return 0;
     }
     r.sorted = true;
   }

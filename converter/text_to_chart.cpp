@@ -29,6 +29,35 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_numeric(char c) { return is_digit(c) || c == '+' || c == '-' || c == '.'; }
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// The value of a plain decimal (digits, an optional point, digits) of at
+// most 15 significant digits and 22 decimals: the digits as a whole number
+// and a power of ten are both exact doubles, so one division rounds exactly
+// as strtod does.  False (nothing set) for any other form, an exponent
+// among them.
+bool short_decimal(const char* q, double* v) {
+  static const double kTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  std::uint64_t m = 0;
+  int significant = 0, decimals = 0, digits = 0;
+  const char* p = q;
+  for (; is_digit(*p); ++p, ++digits) {
+    if (m != 0 || *p != '0') ++significant;
+    m = m * 10 + static_cast<unsigned>(*p - '0');
+    if (significant > 15) return false;
+  }
+  if (*p == '.') {
+    for (++p; is_digit(*p); ++p, ++digits, ++decimals) {
+      if (m != 0 || *p != '0') ++significant;
+      m = m * 10 + static_cast<unsigned>(*p - '0');
+      if (significant > 15 || decimals > 22) return false;
+    }
+  }
+  if (digits == 0 || *p == 'e' || *p == 'E') return false;
+  *v = static_cast<double>(m) / kTen[decimals];
+  return true;
+}
+
 // strtod's value of text; the common decimal forms go through from_chars,
 // which rounds exactly as strtod does, the rare ones through strtod itself.
 double read_double(const char* text) {
@@ -42,6 +71,7 @@ double read_double(const char* text) {
   }
   if (!is_digit(*q) && *q != '.') return std::strtod(text, nullptr);  // inf, nan or nothing
   if (q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) return std::strtod(text, nullptr);
+  if (double v; short_decimal(q, &v)) return neg ? -v : v;
   const char* end = q;
   while (is_digit(*end) || *end == '.' || *end == 'e' || *end == 'E' ||
          ((*end == '+' || *end == '-') && (end[-1] == 'e' || end[-1] == 'E')))
@@ -256,7 +286,14 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
     if (letter == 'S') {
       std::size_t end = pos;
       while (end < n && line[end] != sep) ++end;
-      out.symbol = symbol_to_name(line.substr(pos, end - pos), sep);
+      const std::string_view field = line.substr(pos, end - pos);
+      if (!out.have_last || out.last_sep != sep || field != out.last_field) {
+        out.last_field.assign(field);
+        out.last_name = symbol_to_name(field, sep);
+        out.last_sep = sep;
+        out.have_last = true;
+      }
+      out.symbol = out.last_name;
       std::size_t k = 0;
       for (; k < out.symbol.size() && k < kFieldMax; ++k) out.slot[0][k] = out.symbol[k];
       out.slot[0][k] = '\0';

@@ -88,6 +88,11 @@ class TextReport {
 struct FieldSlots {
   char slot[14][kFieldMax + 1] = {};
   std::string symbol;
+  // The last symbol field and its name: consecutive lines of one symbol
+  // make the name once.
+  std::string last_field, last_name;
+  char last_sep = 0;
+  bool have_last = false;
 };
 
 // Slot of a field letter at a place of the field order; -1 for no field.

@@ -1,0 +1,436 @@
+// The fast paths of the conversions against straightforward versions of the
+// same work written here with printf, plain vectors and whole-file reads:
+// on varied data (ties in rounding, signs, zero, huge and non-finite
+// values, every date code, lines out of order) the bytes must be the same.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "chartdata/bar.h"
+#include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
+#include "chartdata/globals.h"
+#include "chartdata/splice.h"
+#include "converter/chart_to_text.h"
+#include "converter/globals.h"
+#include "converter/symbol_names.h"
+#include "converter/text_to_chart.h"
+#include "support/tempdir.h"
+
+namespace {
+
+FormatSettings settings(const char* order, int code, char sep = ',', const char* start = "00000000") {
+  FormatSettings f{};
+  f.datecode = static_cast<char>(code);
+  std::memset(f.order, ' ', sizeof f.order);
+  std::memcpy(f.order, order, std::strlen(order));
+  f.sep = sep;
+  std::memcpy(f.startdate, start, 8);
+  return f;
+}
+
+// ---- Varied bars ------------------------------------------------------------
+
+float price_from(std::mt19937& rng) {
+  static const float specials[] = {0.0f,       -0.0f,      0.0005f,   -0.0005f,   0.0625f,   2.0625f,
+                                   1.0005f,    0.125f,     99999.5f,  1e-7f,      -1e-7f,    123456.789f,
+                                   3.4e38f,    -3.4e38f,   1e10f,     0.9995f,    -2.5f,     1048576.0625f,
+                                   std::numeric_limits<float>::infinity(),
+                                   -std::numeric_limits<float>::infinity(),
+                                   std::numeric_limits<float>::quiet_NaN(),
+                                   -std::numeric_limits<float>::quiet_NaN(),
+                                   std::numeric_limits<float>::denorm_min()};
+  switch (rng() % 4) {
+    case 0: return specials[rng() % (sizeof specials / sizeof specials[0])];
+    case 1: return static_cast<float>(rng() % 200000) / 16.0f;  // exact eighths and sixteenths
+    case 2: {
+      std::uint32_t bits = rng();
+      float f;
+      std::memcpy(&f, &bits, 4);
+      return f;  // anything a damaged chart may hold
+    }
+    default: return static_cast<float>(rng() % 1000000) / 1000.0f - 100.0f;
+  }
+}
+
+std::int32_t int_from(std::mt19937& rng) {
+  static const std::int32_t specials[] = {0, 1, -1, 999999999, 1000000000, -1000000000,
+                                          std::numeric_limits<std::int32_t>::max(),
+                                          std::numeric_limits<std::int32_t>::min()};
+  if (rng() % 3 == 0) return specials[rng() % (sizeof specials / sizeof specials[0])];
+  return static_cast<std::int32_t>(rng() % 20000000) - 1000;
+}
+
+std::int32_t date_from(std::mt19937& rng) {
+  static const std::int32_t specials[] = {0, 101, 1231, 50101, 991231, 19991231, 20000229, 99991231,
+                                          123456789, -20000101, 19601399, 2147483647};
+  if (rng() % 4 == 0) return specials[rng() % (sizeof specials / sizeof specials[0])];
+  return 19000101 + static_cast<std::int32_t>(rng() % 1500000);
+}
+
+std::vector<BarRecord> varied_bars(unsigned seed, std::size_t n) {
+  std::mt19937 rng(seed);
+  std::vector<BarRecord> bars(n);
+  for (BarRecord& b : bars) {
+    b.date = date_from(rng);
+    b.open = price_from(rng);
+    b.high = price_from(rng);
+    b.low = price_from(rng);
+    b.close = price_from(rng);
+    b.volume = int_from(rng);
+    b.openint = int_from(rng);
+  }
+  return bars;
+}
+
+// ---- Chart to text, the straightforward way -----------------------------------
+
+std::string ref_ftos(double value, int width, int precision) {
+  char work[512];
+  std::snprintf(work, sizeof work, "%*.*f", width, precision, value);
+  const std::string printed = work;
+  const std::size_t dot = printed.find('.');
+  const std::size_t d = dot == std::string::npos ? printed.size() : dot;
+  std::size_t len = static_cast<std::size_t>(width + precision + 1);
+  if (d > len) len = d;
+  std::string s = printed.substr(0, len);
+  return std::string(len - s.size(), ' ') + s;
+}
+
+std::string ref_two(int v, bool zero_fill) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%2d", v);
+  if (zero_fill && buf[0] == ' ') buf[0] = '0';
+  return buf;
+}
+
+std::string ref_date(std::int32_t date, int code) {
+  const int year = date / 10000, month = (date % 10000) / 100, day = date % 100;
+  char buf[32];
+  switch (code) {
+    case 0:
+      std::snprintf(buf, sizeof buf, "%4d", year);
+      return buf + ref_two(month, true) + ref_two(day, true);
+    case 1:
+      return ref_two(day, false) +
+             ((month >= 1 && month <= 12) ? std::string("janfebmaraprmayjunjulaugsepoctnovdec", 3 * (month - 1), 3)
+                                          : std::string("???")) +
+             ref_two(year % 100, false);
+    case 2:
+      return ref_two(month, true) + "/" + ref_two(day, true) + "/" + ref_two(year % 100, true);
+    case 3:
+      return ref_two(year % 100, true) + ref_two(month, true) + ref_two(day, true);
+    default:
+      return "";
+  }
+}
+
+std::string unblank(const std::string& s) { return s.substr(std::min(s.find_first_not_of(' '), s.size())); }
+
+bool ref_line(const BarRecord& b, long counter, const FormatSettings& f, const std::string& name,
+              std::string& line) {
+  line.clear();
+  if (b.date < std::atoi(std::string(f.startdate, 8).c_str())) return false;
+  for (int place = 0; place < 12; ++place) {
+    std::string field;
+    switch (f.order[place]) {
+      case 'S': field = name; break;
+      case 'D': field = ref_date(b.date, f.datecode); break;
+      case 'O': field = ref_ftos(b.open, 6, 3).substr(0, 10); break;
+      case 'H': field = ref_ftos(b.high, 6, 3).substr(0, 10); break;
+      case 'L': field = ref_ftos(b.low, 6, 3).substr(0, 10); break;
+      case 'C': field = ref_ftos(b.close, 6, 3).substr(0, 10); break;
+      case 'V': field = ref_ftos(b.volume, 9, 0).substr(0, 10); break;
+      case 'I': field = ref_ftos(b.openint, 9, 0).substr(0, 10); break;
+      case 'M':
+        field = place == 0 ? ref_ftos(static_cast<double>(counter), 2, 0)
+                : place == 2 ? std::string(1, static_cast<char>('1' + (counter - 1) % 5))
+                             : std::string("0");
+        break;
+      default: continue;
+    }
+    line += unblank(field) + f.sep;
+  }
+  if (!line.empty()) line.back() = ' ';
+  return true;
+}
+
+// The whole text: padded lines in chart order, then sorted as whole records
+// when the dates are yyyymmdd in the first column.
+std::string ref_text(const std::vector<BarRecord>& bars, const FormatSettings& f, const std::string& name) {
+  std::vector<std::string> records;
+  std::size_t width = 0;
+  std::string line;
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    if (!ref_line(bars[i], static_cast<long>(i) + 1, f, name, line)) continue;
+    if (records.empty()) width = f.datecode == 0 ? line.size() * 7 / 5 : line.size() + 1;
+    if (line.size() < width) line.append(width - line.size(), ' ');
+    records.push_back(line + "\n");
+  }
+  if (f.datecode == 0 && f.order[0] == 'D')
+    std::stable_sort(records.begin(), records.end(), [](const std::string& a, const std::string& b) {
+      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+      });
+    });
+  std::string text;
+  for (const std::string& r : records) text += r;
+  return text;
+}
+
+Bytes chart_of(const std::vector<BarRecord>& bars) {
+  Bytes out(kHeaderSize, ' ');
+  for (const BarRecord& b : bars) {
+    unsigned char rec[kBarSize];
+    encode_bar(b, rec);
+    out.insert(out.end(), rec, rec + kBarSize);
+  }
+  return out;
+}
+
+TEST(ChartToTextEquivalence, FieldsOfVariedBarsInEveryLayout) {
+  const FormatSettings layouts[] = {
+      settings("DOHLCVI", 0), settings("SDOHLCVI", 0, ';'), settings("M M D C", 1, ' '),
+      settings("DMCVI", 2),   settings("IVCLHOD", 3, '\t'), settings("MDOHLCVIM", 0, ','),
+  };
+  const std::vector<BarRecord> bars = varied_bars(1, 4000);
+  std::string fast, slow;
+  int layout = 0;
+  for (const FormatSettings& f : layouts) {
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+      const long counter = static_cast<long>(i) + 1;
+      const bool a = bar_line(bars[i], counter, f, "  ibm.M", fast);
+      const bool b = ref_line(bars[i], counter, f, "  ibm.M", slow);
+      ASSERT_EQ(a, b) << "layout " << layout << " bar " << i;
+      ASSERT_EQ(fast, slow) << "layout " << layout << " bar " << i << " close " << bars[i].close;
+    }
+    ++layout;
+  }
+}
+
+TEST(ChartToTextEquivalence, WholeTextsSortedOrNot) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::vector<BarRecord> bars;
+    FormatSettings f;
+  };
+  std::vector<BarRecord> ascending = varied_bars(2, 30000);
+  for (std::size_t i = 0; i < ascending.size(); ++i)
+    ascending[i].date = ntod(dton(19600104) + static_cast<int>(i));
+  std::vector<BarRecord> one_late = ascending;
+  std::swap(one_late[100], one_late[29000]);
+  std::vector<BarRecord> repeated = ascending;
+  for (std::size_t i = 0; i < repeated.size(); i += 7) repeated[i] = repeated[i / 2];
+  const Case cases[] = {
+      {"ascending", ascending, settings("DOHLCVI", 0)},
+      {"ascending, start date inside", ascending, settings("DOHLCVI", 0, ',', "19990101")},
+      {"two bars swapped", one_late, settings("DOHLCVI", 0)},
+      {"repeated bars", repeated, settings("DCV", 0, ' ')},
+      {"varied", varied_bars(3, 30000), settings("DOHLCVI", 0)},
+      {"varied, not sorted", varied_bars(4, 5000), settings("ODHLC", 0)},
+      {"varied, other date code", varied_bars(5, 5000), settings("DOHLC", 2)},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(write_file(dir.file("chart"), chart_of(c.bars)));
+    const int fd = ::open(dir.file("chart").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ::lseek(fd, kHeaderSize, SEEK_SET);
+    ChartTextReport quiet;
+    ChartTextResult r;
+    ASSERT_EQ(chart_to_text(fd, dir.file("out.T"), c.f, "ibm", quiet, &r), 1) << c.what;
+    ::close(fd);
+    const std::string expected = ref_text(c.bars, c.f, "ibm");
+    const std::string got = read_text(dir.file("out.T"));
+    ASSERT_EQ(got.size(), expected.size()) << c.what;
+    EXPECT_TRUE(got == expected) << c.what;
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"chart", "out.T"})) << c.what;
+  }
+}
+
+// ---- Day numbers ------------------------------------------------------------
+
+// Day number -> date by counting whole years one at a time.
+int ref_ntod(int n) {
+  auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+  int year = 0;
+  while (n > (leap(year) ? 366 : 365)) {
+    n -= leap(year) ? 366 : 365;
+    ++year;
+  }
+  static const int days[2][13] = {{0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+                                  {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+  int month = 0;
+  while (month < 12 && n > days[leap(year)][month]) n -= days[leap(year)][month++];
+  return year * 10000 + month * 100 + n;
+}
+
+TEST(DayNumberEquivalence, YearBoundariesAndSamplesFarBeyondTheUsualCalendar) {
+  std::vector<int> days = {-400, -1, 0, 1, 365, 366, 367, 731, 146097, 146098, 146097 * 2 + 1};
+  for (int y = 1; y < 20000; y += (y < 3200 ? 1 : 37)) {
+    const int first = dton(y * 10000 + 101);
+    for (int d : {first - 2, first - 1, first, first + 1, first + 59, first + 60}) days.push_back(d);
+  }
+  std::mt19937 rng(7);
+  for (int i = 0; i < 20000; ++i) days.push_back(static_cast<int>(rng() % 7000000u));
+  int cached_n = 0, cached = 0;  // the reference counts years, so sort and walk on
+  std::sort(days.begin(), days.end());
+  for (int n : days) {
+    const int want = n <= 0 ? ref_ntod(n) : (n == cached_n ? cached : ref_ntod(n));
+    cached_n = n;
+    cached = want;
+    ASSERT_EQ(ntod(n), want) << "day " << n;
+  }
+}
+
+// ---- The store splice ----------------------------------------------------------
+
+// What the splice leaves: the old header with the last new date at offset
+// 118, the old bars before the first bar dated longsdate or later (one dated
+// exactly longsdate is dropped), the new bars, then every later old bar
+// dated after the last new one.
+Bytes ref_splice(const Bytes& old, const std::vector<BarRecord>& add, std::int32_t first) {
+  Bytes out(old.begin(), old.begin() + kHeaderSize);
+  const std::size_t n = (old.size() - kHeaderSize) / kBarSize;
+  auto date_at = [&](std::size_t i) {
+    std::int32_t d;
+    std::memcpy(&d, old.data() + kHeaderSize + i * kBarSize, 4);
+    return d;
+  };
+  std::size_t i = 0;
+  for (; i < n && date_at(i) < first; ++i)
+    out.insert(out.end(), old.begin() + kHeaderSize + i * kBarSize, old.begin() + kHeaderSize + (i + 1) * kBarSize);
+  if (i < n && date_at(i) == first) ++i;
+  std::int32_t last = first;
+  for (const BarRecord& b : add) {
+    unsigned char rec[kBarSize];
+    encode_bar(b, rec);
+    out.insert(out.end(), rec, rec + kBarSize);
+    last = b.date;
+  }
+  for (; i < n; ++i)
+    if (date_at(i) > last)
+      out.insert(out.end(), old.begin() + kHeaderSize + i * kBarSize, old.begin() + kHeaderSize + (i + 1) * kBarSize);
+  if (last >= 101 && last <= 99999999) std::memcpy(out.data() + kHeaderDateOffset, &last, 4);
+  return out;
+}
+
+TEST(SpliceEquivalence, OldBarsAroundTheNewOnesForVariedCharts) {
+  TempDir dir;
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    // Old charts of up to 1,500 bars (several copy blocks), mostly ascending
+    // with some dates repeated or out of order, sometimes a partial record.
+    const std::size_t bars = rng() % 1500;
+    std::vector<BarRecord> old = varied_bars(100 + round, bars);
+    std::int32_t d = 19900101;
+    for (BarRecord& b : old) {
+      d += static_cast<std::int32_t>(rng() % 3);
+      b.date = rng() % 50 == 0 ? d - static_cast<std::int32_t>(rng() % 40) : d;
+    }
+    const char daily[2] = {'D', '\n'};
+    Bytes bytes(kHeaderSize);
+    make_header(bytes.data(), daily, 19900101);
+    for (const BarRecord& b : old) {
+      unsigned char rec[kBarSize];
+      encode_bar(b, rec);
+      bytes.insert(bytes.end(), rec, rec + kBarSize);
+    }
+    if (rng() % 5 == 0) bytes.resize(bytes.size() + 1 + rng() % (kBarSize - 1), 0x33);
+
+    // New bars from a date inside, before or after the old ones.
+    const std::int32_t first = 19900101 + static_cast<std::int32_t>(rng() % (bars + 20)) - 10;
+    std::vector<BarRecord> add = varied_bars(9000 + round, rng() % 40);
+    std::int32_t nd = first;
+    for (BarRecord& b : add) {
+      b.date = nd;
+      nd += 1 + static_cast<std::int32_t>(rng() % 3);
+    }
+    ASSERT_TRUE(write_file(dir.file("c.M"), bytes));
+    std::string target = dir.file("c.M");
+    typechart[0] = 'D';
+    typechart[1] = '\n';
+    longsdate = first;
+    longedate = first;
+    ASSERT_EQ(store_splice(target,
+                           [&](std::FILE* tmp) {
+                             for (const BarRecord& b : add)
+                               if (!write_bar(tmp, b)) return 0;
+                             if (!add.empty()) longedate = add.back().date;
+                             return 1;
+                           }),
+              1);
+    const Bytes want = ref_splice(bytes, add, first);
+    const Bytes got = read_file(dir.file("c.M"));
+    ASSERT_EQ(got.size(), want.size()) << "round " << round;
+    ASSERT_TRUE(got == want) << "round " << round;
+  }
+}
+
+// ---- Reading texts ---------------------------------------------------------------
+
+std::string number_text(std::mt19937& rng) {
+  static const char* const odd[] = {"5.", ".5", "-.25", "1.2.3", "1e5", "2E-3", "-0", "+7", " 12.5",
+                                    "0.000000000000000000000123", "123456789012345.6", "1234567890123456",
+                                    "9007199254740993", "0x1p3", "inf", "-nan", ".", "-", "00012.50",
+                                    "99999999999999999999999", "0.1000000000000000055511151231257827",
+                                    "1.00000000000000000000000000001", "3.4028235677973366e38", "1e-320"};
+  if (rng() % 4 == 0) return odd[rng() % (sizeof odd / sizeof odd[0])];
+  char t[48];
+  std::size_t n = 0;
+  if (rng() % 5 == 0) t[n++] = '-';
+  const int whole = static_cast<int>(rng() % 12), frac = static_cast<int>(rng() % 25);
+  for (int i = 0; i < whole; ++i) t[n++] = static_cast<char>('0' + rng() % 10);
+  if (frac > 0 || rng() % 2) t[n++] = '.';
+  for (int i = 0; i < frac; ++i) t[n++] = static_cast<char>('0' + rng() % 10);
+  if (n == 0 || (n == 1 && t[0] == '-')) t[n++] = '0';
+  return std::string(t, n);
+}
+
+TEST(TextEquivalence, PricesReadAsStrtodReadsThem) {
+  std::mt19937 rng(5);
+  for (int i = 0; i < 200000; ++i) {
+    const std::string t = number_text(rng);
+    if (t.find_first_of("0123456789") == std::string::npos) continue;  // no number at all: 0
+    const float want = static_cast<float>(std::strtod(t.c_str(), nullptr));
+    const float got = read_price(t.c_str());
+    std::uint32_t a, b;
+    std::memcpy(&a, &want, 4);
+    std::memcpy(&b, &got, 4);
+    if (std::isnan(want)) {
+      ASSERT_TRUE(std::isnan(got)) << t;
+    } else {
+      ASSERT_EQ(a, b) << "\"" << t << "\"";
+    }
+  }
+}
+
+TEST(TextEquivalence, SymbolOfEveryLineAsIfMadeAfresh) {
+  const FormatSettings f = settings("SDOHLCVI", 0);
+  const FormatSettings g = settings("SDC", 0, ';');
+  const char* const lines[] = {"IBM,19991231,1,2,3,4,5,6", "IBM,19991231,1,2,3,4,5,6", "ibm,20000103,1,2,3,4,5,6",
+                               "IBM;20000103;1", "IBM ,20000104,1", "CON,20000105,1", "72ab,20000106,1",
+                               "IBM,20000107,1", "8xyz/1,20000108,1", "8xyz/1,20000108,1", ",20000109,1"};
+  FieldSlots kept;  // one set of slots over all lines, as a conversion uses it
+  for (int pass = 0; pass < 2; ++pass)
+    for (const char* line : lines) {
+      const FormatSettings& fs = std::strchr(line, ';') ? g : f;
+      FieldSlots fresh;
+      walk_fields(line, fs, nullptr, kept);
+      walk_fields(line, fs, nullptr, fresh);
+      EXPECT_EQ(kept.symbol, fresh.symbol) << line;
+      EXPECT_EQ(kept.symbol, symbol_to_name(line, fs.sep)) << line;
+    }
+}
+
+}  // namespace
