@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -126,26 +127,40 @@ void adddotM_from(char* buf, const char* source) {
 
 void adddotM(char* buf) { adddotM_from(buf, exclambuf); }
 
+namespace {
+
+// Widens in place the dates of records [lo, hi) of the records that start
+// at offset `first`; false when a read or a write fell short.
+bool widen_records(std::FILE* f, long first, long lo, long hi, unsigned char* block) {
+  const long at = first + lo * static_cast<long>(kBarSize);
+  const std::size_t n = static_cast<std::size_t>(hi - lo) * kBarSize;
+  if (std::fseek(f, at, SEEK_SET) != 0 || std::fread(block, 1, n, f) != n) return false;
+  for (std::size_t i = 0; i < n; i += kBarSize)
+    put_le32(block + i, static_cast<std::uint32_t>(Y2000_add_century_date(record_date(block + i))));
+  return std::fseek(f, at, SEEK_SET) == 0 && checked_write(f, block, n) && std::fflush(f) == 0;
+}
+
+}  // namespace
+
 void Y2000_add_century(std::FILE* stream) {
   const long remembered = std::ftell(stream);
   if (remembered < 0) return;
-  if (std::fseek(stream, -static_cast<long>(kBarSize), SEEK_CUR) == 0) {
+  const long first = remembered - static_cast<long>(kBarSize);
+  // Back to front, the first record on its own and last: an upgrade cut
+  // short leaves the first record in its old form, so the chart still
+  // reads as old and the next upgrade finishes the work (widening a date
+  // that is already widened changes nothing).
+  if (first >= 0 && std::fseek(stream, 0, SEEK_END) == 0) {
+    const long end = std::ftell(stream);
+    const long records = end > first ? (end - first) / static_cast<long>(kBarSize) : 0;
     unsigned char block[kCopyRecords * kBarSize];
-    for (;;) {
-      long start = std::ftell(stream);
-      if (start < 0) break;
-      std::size_t got = std::fread(block, 1, sizeof block, stream);
-      std::size_t records = got / kBarSize;
-      if (records == 0) break;
-      for (std::size_t i = 0; i < records; ++i) {
-        unsigned char* rec = block + i * kBarSize;
-        put_le32(rec, static_cast<std::uint32_t>(Y2000_add_century_date(record_date(rec))));
-      }
-      if (std::fseek(stream, start, SEEK_SET) != 0) break;
-      if (!checked_write(stream, block, records * kBarSize)) break;
-      if (std::fflush(stream) != 0) break;
-      if (got < sizeof block) break;
+    bool ok = true;
+    for (long hi = records; ok && hi > 1;) {
+      const long lo = std::max(1L, hi - static_cast<long>(kCopyRecords));
+      ok = widen_records(stream, first, lo, hi, block);
+      hi = lo;
     }
+    if (ok && records > 0) widen_records(stream, first, 0, 1, block);
   }
   std::clearerr(stream);
   std::fseek(stream, remembered, SEEK_SET);

@@ -1,0 +1,743 @@
+// Hostile and odd input: names that a shell would take apart, very long
+// and binary lines, charts of odd sizes and out of order, a symbolic link
+// where the splice makes its temporary file, folders that take no files,
+// a missing help file and a full directory listing.  Each case checks that
+// the input gets a clear answer, nothing is lost and nothing is run.
+#include <fcntl.h>
+#include <grp.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
+#include "chartdata/faults.h"
+#include "chartdata/linereader.h"
+#include "converter/adjust.h"
+#include "converter/chart_to_text.h"
+#include "converter/commands.h"
+#include "converter/compress.h"
+#include "converter/defaults_file.h"
+#include "converter/globals.h"
+#include "converter/investorlink.h"
+#include "converter/quickquote.h"
+#include "converter/weekly_monthly.h"
+#include "screen/backend.h"
+#include "screen/headless.h"
+#include "screen/screen.h"
+#include "setup/environment.h"
+#include "setup/setup.h"
+#include "support/tempdir.h"
+#include "widgets/dirlist.h"
+#include "widgets/filechooser.h"
+#include "widgets/help.h"
+
+extern char** environ;
+
+namespace {
+
+// ---- Helpers ------------------------------------------------------------------
+
+// Keys typed batch by batch when the program waits; ESC once every batch is
+// used up and the program still waits; every screen it waited on is kept.
+class ScreenLog final : public ScreenBackend {
+ public:
+  explicit ScreenLog(std::deque<std::string> batches = {}) : batches_(std::move(batches)) {
+    inner_ = screen_backend();
+    screen_set_backend(this);
+  }
+  ~ScreenLog() override {
+    screen_set_backend(inner_);
+    if (std::getenv("MORVA_HOSTILE_TRACE")) std::fprintf(stderr, "%s\n", log_.c_str());
+  }
+  bool saw(const std::string& text) const {
+    return log_.find(text) != std::string::npos || headless_screen().find(text) != std::string::npos;
+  }
+  void draw_text(int x, int y, int b, const char* s, int n, unsigned long fg, unsigned long bg) override {
+    inner_->draw_text(x, y, b, s, n, fg, bg);
+  }
+  void clear_window() override { inner_->clear_window(); }
+  bool read_pixels(int x, int y, int w, int h, std::vector<unsigned long>& out) override {
+    return inner_->read_pixels(x, y, w, h, out);
+  }
+  void write_pixels(int x, int y, int w, int h, const std::vector<unsigned long>& px) override {
+    inner_->write_pixels(x, y, w, h, px);
+  }
+  void draw_points(const Point* pts, int n, unsigned long pixel) override { inner_->draw_points(pts, n, pixel); }
+  void draw_line(int a, int b, int c, int d, unsigned long pixel) override { inner_->draw_line(a, b, c, d, pixel); }
+  void flush() override { inner_->flush(); }
+  bool next_event(unsigned mask, bool wait, ScreenEvent& ev) override {
+    if (wait && (mask & EV_KEYPRESS)) waiting();
+    return inner_->next_event(mask, wait, ev);
+  }
+  bool pending(unsigned mask) override { return inner_->pending(mask); }
+  void put_back(const ScreenEvent& ev) override { inner_->put_back(ev); }
+  bool lookup_colour(const char* name, Rgb16& rgb) override { return inner_->lookup_colour(name, rgb); }
+  bool alloc_colour(Rgb16& rgb, unsigned long& pixel) override { return inner_->alloc_colour(rgb, pixel); }
+  bool parse_colour(const char* spec, Rgb16& rgb) override { return inner_->parse_colour(spec, rgb); }
+  unsigned long white_pixel() override { return inner_->white_pixel(); }
+  unsigned long black_pixel() override { return inner_->black_pixel(); }
+  void move_resize(int x, int y, int w, int h) override { inner_->move_resize(x, y, w, h); }
+  void sleep_us(long us) override {
+    inner_->sleep_us(us);
+    waiting();
+    if (headless_queued() == 0 && batches_.empty() && ++idle_ >= 20) {
+      idle_ = 0;
+      if (++escapes_ > 200) {
+        std::fprintf(stderr, "the dialogue does not come back after 200 ESC presses\n");
+        std::abort();
+      }
+      headless_push_key(27);
+    }
+  }
+  void close() override { inner_->close(); }
+
+ private:
+  void waiting() {
+    if (headless_queued() != 0) return;
+    std::string now = headless_screen();
+    if (now != last_) {
+      log_ += now;
+      last_ = std::move(now);
+    }
+    if (!batches_.empty()) {
+      // Printable characters, Enter and ESC as typed; other codes (arrows
+      // 28-31, PgDn 203, F-keys 210-219) as DOS key codes.
+      for (char ch : batches_.front()) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 128 || (c < 32 && c != '\r' && c != '\n' && c != 27))
+          headless_push_key(c);
+        else
+          headless_push_keys(std::string(1, ch));
+      }
+      batches_.pop_front();
+    }
+  }
+  ScreenBackend* inner_ = nullptr;
+  std::deque<std::string> batches_;
+  std::string log_, last_;
+  int idle_ = 0, escapes_ = 0;
+};
+
+BarRecord bar(std::int32_t date, float price, std::int32_t volume = 100) {
+  BarRecord b;
+  b.date = date;
+  b.open = price;
+  b.high = price + 1;
+  b.low = price - 1;
+  b.close = price + 0.5f;
+  b.volume = volume;
+  b.openint = 1;
+  return b;
+}
+
+Bytes chart(char type, const std::vector<BarRecord>& bars) {
+  Bytes out(kHeaderSize);
+  const char t[2] = {type, '\n'};
+  make_header(out.data(), t, bars.empty() ? 0 : bars.front().date);
+  for (const BarRecord& b : bars) {
+    unsigned char rec[kBarSize];
+    encode_bar(b, rec);
+    out.insert(out.end(), rec, rec + kBarSize);
+  }
+  return out;
+}
+
+std::vector<BarRecord> bars_of(const Bytes& b) {
+  std::vector<BarRecord> out;
+  for (std::size_t at = kHeaderSize; at + kBarSize <= b.size(); at += kBarSize)
+    out.push_back(decode_bar(b.data() + at));
+  return out;
+}
+
+std::vector<std::int32_t> dates_of(const Bytes& b) {
+  std::vector<std::int32_t> out;
+  for (const BarRecord& r : bars_of(b)) out.push_back(r.date);
+  return out;
+}
+
+bool whole_chart(const Bytes& b) {
+  return b.size() >= kHeaderSize && (b.size() - kHeaderSize) % kBarSize == 0;
+}
+
+// Every file name below `dir`, relative, folders with a trailing '/'.
+void all_names(const std::string& dir, const std::string& rel, std::vector<std::string>& out) {
+  for (const std::string& n : list_dir(dir)) {
+    struct stat st;
+    const std::string path = dir + "/" + n;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      out.push_back(rel + n + "/");
+      all_names(path, rel + n + "/", out);
+    } else {
+      out.push_back(rel + n);
+    }
+  }
+}
+class Hostile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    headless_start();
+    set_builtin_format();
+    title = "HOSTILE TEST";
+    savenm[0] = 0;
+    exclamfile = 0;
+    get_the_symbol[0] = 0;
+    faults_reset();
+  }
+  int open_source(const std::string& name) {
+    std::snprintf(exclambuf, sizeof exclambuf, "%s", name.c_str());
+    std::snprintf(firstname, sizeof firstname, "%s", name.c_str());
+    return ::open(name.c_str(), O_RDONLY);
+  }
+  TempDir dir_{"mh"};
+  ScopedChdir cd_{dir_.path()};
+};
+
+// ---- Names a shell would take apart -------------------------------------------------
+
+// Each name is a plain name to this program: opened, listed and entered as
+// it is.
+const char* const kHostileNames[] = {
+    "name with blanks", "quote'and\"dq", "semi;colon", "$(touch pwned)", "`touch pwned`",
+    "star*", "-leading", "a&b>c<d", "123456789012345678901",  // 21 characters
+};
+
+// True when something made the file "pwned" below `dir`: a shell ran one of
+// the names.
+bool shell_ran(const std::string& dir) {
+  std::vector<std::string> names;
+  all_names(dir, "", names);
+  for (const auto& n : names) {
+    const std::size_t slash = n.rfind('/');
+    if ((slash == std::string::npos ? n : n.substr(slash + 1)) == "pwned") return true;
+  }
+  return file_exists("/tmp/pwned");
+}
+
+TEST_F(Hostile, NamesTypedInTheChooserOpenThatFile) {
+  for (const char* name : kHostileNames) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(write_text(name, std::string("content of ") + name));
+    headless_start();
+    char got[44] = "";
+    int fd;
+    {
+      ScreenLog keys({std::string(name) + "\r"});
+      fd = dir_on_1stname("Enter a name:", got);
+    }
+    ASSERT_GT(fd, 0);
+    EXPECT_STREQ(got, name);
+    char buf[64] = {};
+    EXPECT_GT(::read(fd, buf, sizeof buf - 1), 0);
+    EXPECT_EQ(std::string(buf), std::string("content of ") + name);
+    ::close(fd);
+  }
+  EXPECT_FALSE(shell_ran(dir_.path()));
+}
+
+TEST_F(Hostile, NamesInAListOfNamesAreOpenedInOrder) {
+  // In a list even '|' (which ends a typed name) is part of a name.
+  std::vector<std::string> names(std::begin(kHostileNames), std::end(kHostileNames));
+  names.push_back("pipe|tee pwned");
+  std::string list;
+  for (const std::string& name : names) {
+    ASSERT_TRUE(write_text(name, name));
+    list += name + "\r\n";
+  }
+  ASSERT_TRUE(write_text("names!", list));
+  std::snprintf(firstname, sizeof firstname, "names!");
+  int fd = ::open("names!", O_RDONLY);
+  ASSERT_GT(fd, 0);
+  std::size_t k = 0;
+  for (;;) {
+    char namebuf[80];
+    int entry = do_all(namebuf, &exclamfile, fd);
+    if (!entry) break;
+    ASSERT_LT(k, names.size());
+    EXPECT_EQ(namebuf, names[k]);
+    char buf[64] = {};
+    EXPECT_GT(::read(entry, buf, sizeof buf - 1), 0);
+    EXPECT_EQ(buf, names[k]);
+    ::close(entry);
+    ++k;
+  }
+  EXPECT_EQ(k, names.size());
+  EXPECT_FALSE(shell_ran(dir_.path()));
+}
+
+TEST_F(Hostile, DirectoryCommandsEnterFoldersOfHostileNames) {
+  // "CD " and the name fill the 21-character field: names up to 18 characters.
+  for (const char* name : {"name with blanks", "semi;colon", "$(touch pwned)", "-leading", "star*"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    ASSERT_EQ(mkdir(name, 0700), 0);
+    ASSERT_TRUE(write_text(std::string(name) + "/inside", "x"));
+    headless_start();
+    char got[44] = "";
+    int fd;
+    {
+      // The command opens the listing of the new folder; ESC leaves it.
+      ScreenLog keys({"CD " + std::string(name) + "\r", "\x1b", "inside\r"});
+      fd = dir_on_1stname("Enter a name:", got);
+    }
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(std::string(cwd), dir_.path() + "/" + name);
+    EXPECT_GT(fd, 0) << "the file inside the folder opens";
+    if (fd > 0) ::close(fd);
+  }
+  ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+  EXPECT_FALSE(shell_ran(dir_.path()));
+}
+
+TEST_F(Hostile, ListingShowsHostileNamesInTheirCells) {
+  for (const char* name : kHostileNames) ASSERT_TRUE(write_text(name, "x"));
+  ASSERT_TRUE(write_text(std::string("ctl\x01\x1b" "name"), "x"));
+  std::vector<std::string> names = list_names("*");
+  ASSERT_EQ(names.size(), std::size(kHostileNames) + 2);
+  for (const char* name : kHostileNames)
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+  static char* table[kDirTableEntries];
+  static char caption[kDirRowChars] = "Directory";
+  table[0] = caption;
+  ASSERT_EQ(dir("*", table, 5, 3000), 1);
+  int shown = 0;
+  for (int row = 1; row < kDirTableEntries && table[row] && table[row][0]; ++row) {
+    EXPECT_LT(std::strlen(table[row]), static_cast<std::size_t>(kDirRowChars));
+    for (const char* p = table[row]; *p; ++p) EXPECT_GE(static_cast<unsigned char>(*p), 32) << "row " << row;
+    for (int cell = 0; cell < 5; ++cell)
+      if (!listed_name(row, cell).empty()) ++shown;
+  }
+  EXPECT_EQ(shown, static_cast<int>(names.size()));
+  EXPECT_FALSE(shell_ran(dir_.path()));
+}
+
+// Runs a program with an argument vector in the current folder.
+int spawn(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Hostile, ZipArchivesAndMembersWithHostileNames) {
+  // Archives named like options or commands and members named like
+  // commands: unzip gets each name as one argument and writes only to the
+  // private temporary file.
+  const std::string member = "$(touch pwned);x.STK";
+  ASSERT_TRUE(write_text(member, "IBM,990105,1,2,0.5,1.5,100,0\n"));
+  for (std::string archive : {"-x.ZIP", "a b;$(touch pwned).ZIP", "`touch pwned`.ZIP", "'q\".ZIP"}) {
+    SCOPED_TRACE(archive);
+    ASSERT_EQ(spawn({"zip", "-q", "./" + archive, member}), 0);
+    PrivateTemp tmp("unzip");
+    ASSERT_TRUE(tmp.ok());
+    EXPECT_EQ(unzip_members(archive, tmp.fd()), 0);
+    EXPECT_EQ(read_text(tmp.path()), "IBM,990105,1,2,0.5,1.5,100,0\n");
+  }
+  EXPECT_FALSE(shell_ran(dir_.path()));
+}
+
+// ---- Long, binary and NUL-holding lines ------------------------------------------
+
+// A text whose lines are padded with blanks to 254, 255 and 10,000
+// characters before their line feed.
+std::string long_lines_text() {
+  std::string text;
+  const std::pair<std::int32_t, std::size_t> lines[] = {
+      {19990104, 254}, {19990105, 255}, {19990106, 10000}, {19990107, 40}};
+  for (auto [date, len] : lines) {
+    std::string line = std::to_string(date) + ",1,2,0.5,1.5,100,7";
+    line.resize(len, ' ');
+    text += line + "\n";
+  }
+  return text;
+}
+
+TEST_F(Hostile, LinesOf254And255And10000Characters) {
+  ASSERT_TRUE(write_text("long.txt", long_lines_text()));
+  int r;
+  {
+    // The first line fills the line budget, so its line feed reads as an
+    // empty second line and the type of chart is asked.
+    ScreenLog keys({"long.M\r", "d"});
+    r = generalTR(open_source("long.txt"), exclambuf);
+  }
+  EXPECT_EQ(r, 1);
+  // The chart goes to the storage folder of ".txt" texts.
+  const Bytes got = read_file("txt_l/long.M");
+  ASSERT_TRUE(whole_chart(got));
+  // Every line keeps its bar; the rest of a long line is read as lines of
+  // blanks, which hold no date and are passed over.
+  EXPECT_EQ(dates_of(got), (std::vector<std::int32_t>{19990104, 19990105, 19990106, 19990107}));
+  for (const BarRecord& b : bars_of(got)) {
+    EXPECT_EQ(b.close, 1.5f);
+    EXPECT_EQ(b.volume, 100);
+    EXPECT_EQ(b.openint, 7);
+  }
+}
+
+TEST_F(Hostile, LongLinesInQuotesIndexAndListFiles) {
+  // A quote record whose first line runs to 10,000 characters.
+  std::string l1 = "IBM";
+  l1.resize(22, ' ');
+  l1 += "101.5";
+  l1.resize(10000, 'x');
+  ASSERT_TRUE(write_text("quotes.txt", l1 + "\n\n\n\n\n"));
+  int r;
+  {
+    ScreenLog keys({"990105\r"});
+    r = quickquotesub(open_source("quotes.txt"));
+  }
+  EXPECT_NE(r, 0);
+  const Bytes ibm = read_file("ibm");
+  ASSERT_TRUE(whole_chart(ibm));
+  ASSERT_EQ(bars_of(ibm).size(), 1u);
+  EXPECT_EQ(bars_of(ibm)[0].close, 101.5f);
+
+  // An index line of 10,000 characters is read in pieces; only usable
+  // pieces count.
+  const IndexFile idx(std::string("990105 1.25") + std::string(10000, '7') + "\n990301 2\n");
+  BarRecord b = bar(19990201, 10);
+  idx.apply(b);
+  EXPECT_TRUE(std::isfinite(b.close));
+
+  // A list whose first name is 10,000 characters long ends at once.
+  ASSERT_TRUE(write_text("names!", std::string(10000, 'n') + "\nother\n"));
+  ASSERT_TRUE(write_text("other", "x"));
+  std::snprintf(firstname, sizeof firstname, "names!");
+  int fd = ::open("names!", O_RDONLY);
+  char namebuf[80];
+  EXPECT_EQ(do_all(namebuf, &exclamfile, fd), 0);
+}
+
+TEST_F(Hostile, NulBytesAndBinaryFilesTakenAsText) {
+  // A NUL ends the line's text: the rest of that line is not read.
+  std::string text = "19990104,1,2,0.5,1.5,100,7\n19990105,1,2";
+  text += '\0';
+  text += ",9,9,9,9\n19990106,3,4,2.5,3.5,300,9\n";
+  ASSERT_TRUE(write_file("nul.txt", Bytes(text.begin(), text.end())));
+  {
+    ScreenLog keys({"nul.M\r"});
+    EXPECT_EQ(generalTR(open_source("nul.txt"), exclambuf), 1);
+  }
+  const Bytes got = read_file("txt_n/nul.M");
+  EXPECT_EQ(dates_of(got), (std::vector<std::int32_t>{19990104, 19990105, 19990106}));
+  EXPECT_EQ(bars_of(got)[1].low, 0.0f) << "the fields after the NUL are not read";
+
+  // Random bytes as a text, as quotes, as an index file, as a list and as
+  // a help file: whatever is made is a whole chart in date order.
+  std::mt19937 rng(1234);
+  Bytes noise(200000);
+  for (auto& c : noise) c = static_cast<unsigned char>(rng());
+  ASSERT_TRUE(write_file("noise.bin", noise));
+  {
+    ScreenLog keys({"noise.M\r", "d", "\r"});
+    generalTR(open_source("noise.bin"), exclambuf);
+  }
+  {
+    ScreenLog keys({"990105\r"});
+    quickquotesub(open_source("noise.bin"));
+  }
+  std::vector<std::string> names;
+  all_names(dir_.path(), "", names);
+  for (const std::string& n : names) {
+    if (n == "noise.bin" || n == "nul.txt" || n.back() == '/') continue;
+    SCOPED_TRACE(n);
+    const Bytes c = read_file(n);
+    EXPECT_TRUE(whole_chart(c));
+    auto d = dates_of(c);
+    EXPECT_TRUE(std::is_sorted(d.begin(), d.end()));
+  }
+  const IndexFile idx(std::string(noise.begin(), noise.end()));
+  BarRecord b = bar(19990201, 10);
+  idx.apply(b);
+  EXPECT_TRUE(std::isfinite(b.close));
+}
+
+// ---- Charts of odd sizes and out of order ---------------------------------------
+
+TEST_F(Hostile, SourceChartsOfOddSizes) {
+  const Bytes full = chart('D', {bar(19990104, 1), bar(19990105, 2)});
+  struct Case {
+    std::size_t size;
+    bool is_chart;  // a whole header
+    std::size_t bars;
+  } cases[] = {{0, false, 0}, {127, false, 0}, {128, true, 0}, {129, true, 0}, {128 + 28, true, 1},
+               {128 + 28 + 27, true, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    Bytes src(full.begin(), full.begin() + static_cast<long>(std::min(c.size, full.size())));
+    src.resize(c.size, 0);
+    ASSERT_TRUE(write_file("src.M", src));
+    ChartPassProgress quiet;
+
+    CompressResult cr = compress_chart(::open("src.M", O_RDONLY), 1, "n.M", quiet);
+    EXPECT_EQ(cr.status, c.is_chart ? kCompressWritten : kCompressNotChart);
+    if (c.is_chart) EXPECT_EQ(bars_of(read_file("n.M")).size(), c.bars);
+    else EXPECT_FALSE(file_exists("n.M"));
+    unlink("n.M");
+
+    AdjustResult ar = adjust_chart(::open("src.M", O_RDONLY), IndexFile(), '*', 2, "a.M", quiet);
+    EXPECT_EQ(ar.status, c.is_chart ? kAdjustWritten : kAdjustNotChart);
+    if (c.is_chart) EXPECT_EQ(read_file("a.M").size(), kHeaderSize + c.bars * kBarSize);
+    else EXPECT_FALSE(file_exists("a.M"));
+    unlink("a.M");
+
+    FoldResult fr = fold_chart(::open("src.M", O_RDONLY), FoldKind::kWeekly, IndexFile(), "w.M", quiet);
+    EXPECT_EQ(fr.status, c.bars ? kFoldStored : kFoldNoBars);
+    EXPECT_EQ(file_exists("w.M"), c.bars > 0);
+    unlink("w.M");
+
+    int fd = ::open("src.M", O_RDONLY);
+    ::lseek(fd, kHeaderSize, SEEK_SET);
+    ChartTextReport report;
+    ChartTextResult result;
+    EXPECT_EQ(chart_to_text(fd, "out.txt", ff, "src.M", report, &result), 1);
+    EXPECT_EQ(result.lines, static_cast<long>(c.bars));
+    ::close(fd);
+    EXPECT_EQ(read_file("src.M"), src) << "the source is never written";
+  }
+}
+
+TEST_F(Hostile, TargetChartsOfOddSizesTakeTheNewBars) {
+  // A target shorter than a header gets a new header; a partial record at
+  // its end is not a bar.
+  const Bytes full = chart('D', {bar(19990104, 1), bar(19990105, 2)});
+  for (std::size_t size : {0u, 127u, 128u, 129u, 128u + 28u + 13u}) {
+    SCOPED_TRACE(size);
+    mkdir("txt_o", 0700);
+    Bytes target(full.begin(), full.begin() + static_cast<long>(std::min(size, full.size())));
+    target.resize(size, 0);
+    ASSERT_TRUE(write_file("txt_o/odd.M", target));
+    ASSERT_TRUE(write_text("odd.txt", "19990106,1,2,0.5,1.5,100,7\n19990107,1,2,0.5,1.5,100,7\n"));
+    {
+      ScreenLog keys({"odd.M\r"});
+      EXPECT_EQ(generalTR(open_source("odd.txt"), exclambuf), 1);
+    }
+    const Bytes got = read_file("txt_o/odd.M");
+    ASSERT_TRUE(whole_chart(got));
+    std::vector<std::int32_t> want;
+    if (size >= 128 + 28) want.push_back(19990104);
+    want.insert(want.end(), {19990106, 19990107});
+    EXPECT_EQ(dates_of(got), want);
+    EXPECT_EQ(got[kHeaderTypeOffset], 'D');
+  }
+}
+
+TEST_F(Hostile, SourceBarsOutOfOrder) {
+  const Bytes src = chart('D', {bar(19990111, 1), bar(19990104, 2), bar(19990118, 3)});
+  ASSERT_TRUE(write_file("src.M", src));
+  ASSERT_TRUE(write_file("w.M", chart('W', {bar(19981231, 9)})));
+  const Bytes old_w = read_file("w.M");
+  int r;
+  bool told;
+  {
+    ScreenLog keys({"w.M\r"});
+    r = DAYWK(open_source("src.M"), nullptr);
+    told = keys.saw("dates go backwards");
+  }
+  EXPECT_EQ(r, 0);
+  EXPECT_TRUE(told) << "the user is told why nothing was stored";
+  EXPECT_EQ(read_file("w.M"), old_w);
+  // Compression, adjustment and chart to text keep the bars as they come.
+  ChartPassProgress quiet;
+  EXPECT_EQ(compress_chart(::open("src.M", O_RDONLY), 1, "n.M", quiet).status, kCompressWritten);
+  EXPECT_EQ(bars_of(read_file("n.M")).size(), 3u);
+  EXPECT_EQ(read_file("src.M"), src);
+}
+
+// ---- Symbolic links ----------------------------------------------------------
+
+TEST_F(Hostile, SymlinkNamedLikeTheSpliceTemporaryIsNeverWrittenThrough) {
+  mkdir("txt_i", 0700);
+  ASSERT_TRUE(write_file("txt_i/ibm.M", chart('D', {bar(19990104, 1), bar(19990111, 2)})));
+  const std::string victim = dir_.file("victim");
+  ASSERT_TRUE(write_text(victim, "precious"));
+  ASSERT_EQ(symlink(victim.c_str(), "txt_i/tmpmorva.gph"), 0);
+  ASSERT_TRUE(write_text("ibm.txt", "19990105,1,2,0.5,1.5,100,7\n"));
+  {
+    ScreenLog keys({"ibm.M\r", "d"});  // one line: the type of chart is asked
+    EXPECT_EQ(generalTR(open_source("ibm.txt"), exclambuf), 1);
+  }
+  EXPECT_EQ(read_text(victim), "precious");
+  EXPECT_EQ(dates_of(read_file("txt_i/ibm.M")), (std::vector<std::int32_t>{19990104, 19990105, 19990111}));
+  struct stat st;
+  EXPECT_NE(lstat("txt_i/tmpmorva.gph", &st), 0) << "no temporary file or link is left";
+}
+
+TEST_F(Hostile, ChartThatIsASymlinkStaysALink) {
+  mkdir("real", 0700);
+  mkdir("txt_i", 0700);
+  ASSERT_TRUE(write_file("real/ibm.M", chart('D', {bar(19990104, 1)})));
+  ASSERT_EQ(symlink((dir_.path() + "/real/ibm.M").c_str(), "txt_i/ibm.M"), 0);
+  ASSERT_TRUE(write_text("ibm.txt", "19990105,1,2,0.5,1.5,100,7\n"));
+  {
+    ScreenLog keys({"ibm.M\r", "d"});  // one line: the type of chart is asked
+    EXPECT_EQ(generalTR(open_source("ibm.txt"), exclambuf), 1);
+  }
+  struct stat st;
+  ASSERT_EQ(lstat("txt_i/ibm.M", &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dates_of(read_file("real/ibm.M")), (std::vector<std::int32_t>{19990104, 19990105}));
+}
+
+// ---- Folders that take no files -------------------------------------------------
+
+// Runs `body` in a child process without the power to write where the
+// permissions forbid it (as "nobody" when the tests run as root); the
+// child's exit status.
+int as_plain_user(const std::function<int()>& body) {
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+    }
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(Hostile, ReadOnlyDataDirectory) {
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  mkdir("txt_i", 0777);
+  const Bytes old = chart('D', {bar(19990104, 1), bar(19990111, 2)});
+  ASSERT_TRUE(write_file("txt_i/ibm.M", old));
+  chmod("txt_i/ibm.M", 0666);
+  ASSERT_TRUE(write_text("ibm.txt", "19990105,1,2,0.5,1.5,100,7\n"));
+  ASSERT_TRUE(write_file("src.M", old));
+  chmod(".", 0555);
+  chmod("txt_i", 0555);
+  const std::string seen = dir_.path() + "/../" + "mh-seen";
+  int code = as_plain_user([&] {
+    std::string log;
+    int r1, r2;
+    {
+      ScreenLog keys({"ibm.M\r", "d"});
+      r1 = generalTR(open_source("ibm.txt"), exclambuf);
+      if (!keys.saw("Disk full")) return 2;
+    }
+    {
+      ScreenLog keys({"w.M\r"});
+      r2 = DAYWK(open_source("src.M"), nullptr);
+      if (!keys.saw("Disk full")) return 3;
+    }
+    if (r1 != 0) return 4;
+    if (r2 == 1) return 5;
+    return 0;
+  });
+  chmod(".", 0777);
+  chmod("txt_i", 0777);
+  EXPECT_EQ(code, 0) << "2/3: no message; 4/5: a failure reported as success";
+  EXPECT_EQ(read_file("txt_i/ibm.M"), old);
+  EXPECT_FALSE(file_exists("w.M"));
+  EXPECT_EQ(list_dir("txt_i"), std::vector<std::string>{"ibm.M"});
+}
+
+TEST_F(Hostile, OldChartInAReadOnlyFolderIsWidenedWholeOrNotAtAll) {
+  // Where no temporary file can be made, the upgrade widens the dates in
+  // place; a write that fails part-way must not leave a chart that no
+  // longer looks old while later bars still hold yymmdd dates.
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  std::vector<BarRecord> bars;
+  for (int i = 0; i < 400; ++i) bars.push_back(bar(980105 + (i % 20) + 100 * (i / 20 % 12), 1));
+  const Bytes old = chart('D', bars);
+  for (int n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    chmod(".", 0777);
+    ASSERT_TRUE(write_file("old.M", old));
+    chmod("old.M", 0666);
+    chmod(".", 0555);
+    int code = as_plain_user([&] {
+      g_faults.fail_write = n;
+      Y2000_upgrade("old.M");
+      // Whatever happened, a second upgrade finishes the work.
+      g_faults = FaultPlan{};
+      return Y2000_upgrade("old.M") ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
+    std::vector<std::int32_t> want;
+    for (const BarRecord& b : bars) want.push_back(b.date + 19000000);
+    EXPECT_EQ(dates_of(read_file("old.M")), want);
+  }
+  chmod(".", 0777);
+}
+
+TEST_F(Hostile, UnwritableStartDirectory) {
+  // The setup file and the defaults file cannot be written: the start-up
+  // says so and the program goes on with its built-in settings.
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  mkdir("morva", 0555);
+  const std::string out = dir_.file("stdout");
+  int code = as_plain_user([&] {
+    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    dup2(fd, 1);
+    setenv("HOME", dir_.path().c_str(), 1);
+    get_setup(0);
+    std::fflush(stdout);
+    ScreenLog keys;
+    if (loadsave_defaults(0, 0) != 0) return 2;
+    if (!keys.saw("Unable to write to disk")) return 3;
+    return 0;
+  });
+  chmod("morva", 0777);
+  EXPECT_EQ(code, 0) << "2: defaults reported as written; 3: no message";
+  EXPECT_NE(read_text(out).find("Can't write:"), std::string::npos) << read_text(out);
+  EXPECT_EQ(list_dir("morva"), std::vector<std::string>{});
+}
+
+// ---- Help and listing -------------------------------------------------------------
+
+TEST_F(Hostile, MissingHelpFileIsToldAndLeftWithEsc) {
+  ScopedEnv home("HOME", dir_.path().c_str());
+  ScopedEnv path("PATH", dir_.path().c_str());
+  std::snprintf(startsubdir, sizeof startsubdir, "%s", "/nonexistent");
+  bool told;
+  {
+    ScreenLog keys({"\x1b"});
+    new_instructions(1, 1);
+    told = keys.saw("M.HLP is missing");
+  }
+  EXPECT_TRUE(told);
+}
+
+TEST_F(Hostile, FullListTableInTheDirectoryListing) {
+  // More names than the list table holds: the listing stops at its last
+  // row and can be paged and left.
+  for (int i = 0; i < 3300; ++i) ASSERT_TRUE(write_text("f" + std::to_string(100000 + i), ""));
+  ASSERT_EQ(dir("*", targopnX, 5, 3000), 1);
+  int rows = 0;
+  while (rows + 1 < kDirTableEntries && targopnX[rows + 1] && targopnX[rows + 1][0]) ++rows;
+  EXPECT_GT(rows, 500);
+  EXPECT_LT(rows, kDirTableEntries);
+  char pattern[48] = "*";
+  headless_start();
+  int r;
+  {
+    ScreenLog keys({std::string(40, static_cast<char>(203)), std::string(5, static_cast<char>(31)), "\x1b"});
+    r = openselected(pattern, "Directory", 5, 4, 22, 79, 0);
+  }
+  EXPECT_TRUE(r == 27 || r == 13);
+}
+
+}  // namespace
