@@ -1,0 +1,85 @@
+// TechTools files through the import core.
+//
+// Input: the TechTools file.  Promises checked against the file layout:
+// the chart is a daily chart whose bars are the whole records in file
+// order, each dated 30 December 1899 plus its serial, a record not later
+// than the bar before it dropped and counted; volumes and open interests
+// are the 24-bit fields; the header date is the last bar's date; a file
+// shorter than its header writes nothing; an existing chart is replaced
+// whole; no temporary file is left.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "converter/techtools.h"
+#include "fuzz_support.h"
+
+namespace fuzz_techtools {
+
+using namespace fuzzsup;
+
+// yyyymmdd of 30 December 1899 plus `serial` days.
+inline std::int32_t serial_date(unsigned serial) {
+  using namespace std::chrono;
+  const sys_days base = year{1899} / December / 30;
+  const year_month_day ymd{base + days{serial}};
+  return static_cast<int>(ymd.year()) * 10000 + static_cast<int>(unsigned(ymd.month())) * 100 +
+         static_cast<int>(unsigned(ymd.day()));
+}
+
+inline int run(const std::uint8_t* data, std::size_t size) {
+  const std::string dir = fresh_dir("tech");
+  const std::string src = dir + "/prices.dat";
+  const std::string target = dir + "/t.M";
+  write_bytes(src, data, size);
+  // An existing chart of that name: replaced whole, never merged.
+  static const unsigned char kOld[kHeaderSize + kBarSize] = {1, 2, 3};
+  write_bytes(target, kOld, sizeof kOld);
+
+  int fd = ::open(src.c_str(), O_RDONLY);
+  FUZZ_CHECK(fd >= 0);
+  TechToolsListener quiet;
+  const TechOutcome r = techtools_convert(fd, target, quiet);
+  ::close(fd);
+  const Bytes out = read_bytes(target);
+  FUZZ_CHECK(no_temp_left(dir));
+  if (size < kTechHeaderSize) {
+    FUZZ_CHECK(r.result == TechResult::kNotTechTools);
+    FUZZ_CHECK(out == Bytes(kOld, kOld + sizeof kOld));
+    return 0;
+  }
+  FUZZ_CHECK(r.result == TechResult::kStored);
+  FUZZ_CHECK(whole_chart(out));
+  FUZZ_CHECK(out[kHeaderTypeOffset] == 'D' && out[kHeaderTypeOffset + 1] == '\n');
+  const auto bars = bars_of(out);
+  FUZZ_CHECK(static_cast<long>(bars.size()) == r.bars);
+
+  std::size_t k = 0;
+  long dropped = 0;
+  std::int32_t previous = 0;
+  for (std::size_t at = kTechHeaderSize; at + kTechRecordSize <= size; at += kTechRecordSize) {
+    const std::uint8_t* rec = data + at;
+    const std::int32_t date = serial_date(rec[0] | rec[1] << 8);
+    if (k > 0 && date <= previous) {
+      ++dropped;
+      continue;
+    }
+    FUZZ_CHECK(k < bars.size());
+    FUZZ_CHECK(bars[k].date == date);
+    FUZZ_CHECK(bars[k].volume == (rec[10] | rec[11] << 8 | rec[12] << 16));
+    FUZZ_CHECK(bars[k].openint == (rec[13] | rec[14] << 8 | rec[15] << 16));
+    previous = date;
+    ++k;
+  }
+  FUZZ_CHECK(k == bars.size());
+  FUZZ_CHECK(dropped == r.out_of_order);
+  const std::int32_t header_date = static_cast<std::int32_t>(get_le32(out.data() + kHeaderDateOffset));
+  FUZZ_CHECK(header_date == (bars.empty() ? 0 : bars.back().date));
+  return 0;
+}
+
+}  // namespace fuzz_techtools
+
+MORVA_FUZZ_ENTRY(fuzz_techtools)
