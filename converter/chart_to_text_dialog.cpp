@@ -23,7 +23,7 @@
 namespace {
 
 const char* const kTextPrompt = "               Enter a TEXT filename (or ESCape):";
-const char* const kWriteErr = " Unable to write to disk. Disk full? The text file is left as it was.";
+const char* const kWriteErr = " Unable to write to disk. Disk full?";
 
 class ScreenChartTextReport : public ChartTextReport {
  public:

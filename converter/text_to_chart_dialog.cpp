@@ -153,7 +153,7 @@ int generalTR(int fd, char* textname) {
   }
   long written = 0;
   if (!sendto_morva(name, textname, &written)) {
-    msg(" Unable to write to disk. Disk full? The chart is left as it was.", title, 1);
+    msg(" Unable to write to disk. Disk full?", title, 1);
     return finish(fd, 0);
   }
   // savenm names a chart only when one was written.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/faults.h"
 #include "converter/commands.h"
 #include "converter/globals.h"
 #include "screen/headless.h"
@@ -73,12 +74,22 @@ class ChartToTextDialogue : public ::testing::Test {
   }
   void arm() {
     hooked_->on_empty_poll = [this] {
+      tops_.push_back(headless_row(0));
       if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
       arm();
     };
   }
 
+  // Row 0 each time the program looked for a key: the questions it asked.
+  bool asked(const std::string& question) const {
+    const std::string row = question + std::string(79 - question.size(), ' ');
+    for (const std::string& t : tops_)
+      if (t.substr(0, 79) == row) return true;
+    return false;
+  }
+
   std::vector<std::string> batches_;
+  std::vector<std::string> tops_;
   std::size_t next_ = 0;
   ScreenBackend* inner_ = nullptr;
   std::unique_ptr<HookedBackend> hooked_;
@@ -99,6 +110,19 @@ TEST_F(ChartToTextDialogue, TypedNameWithoutDisplayGivesTheSortedText) {
   EXPECT_FALSE(fd_open(fd));
   EXPECT_EQ(read_text(dir_.file("ibm.txt")), kText);
   EXPECT_EQ(headless_starved(), 0);
+}
+
+TEST_F(ChartToTextDialogue, FailedWriteShowsTheWriteError) {
+  write_text(dir_.file("ibm.txt"), "keep me\n");
+  const int fd = open_chart("ibm");
+  faults_reset();
+  g_faults.fail_write = 1;
+  type_when_waiting({"ibm.txt\r", "y", "n"});
+  EXPECT_EQ(generalRT(fd), 1);
+  faults_reset();
+  EXPECT_TRUE(asked(" Unable to write to disk. Disk full?"));
+  EXPECT_FALSE(fd_open(fd));
+  EXPECT_EQ(read_text(dir_.file("ibm.txt")), "keep me\n");
 }
 
 TEST_F(ChartToTextDialogue, DisplayShowsTheLinesAndWaitsForEnter) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/faults.h"
 #include "chartdata/globals.h"
 #include "converter/commands.h"
 #include "converter/globals.h"
@@ -75,12 +76,22 @@ class TextToChartDialogue : public ::testing::Test {
   }
   void arm() {
     hooked_->on_empty_poll = [this] {
+      tops_.push_back(headless_row(0));
       if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
       arm();
     };
   }
 
+  // Row 0 each time the program looked for a key: the questions it asked.
+  bool asked(const std::string& question) const {
+    const std::string row = question + std::string(79 - question.size(), ' ');
+    for (const std::string& t : tops_)
+      if (t.substr(0, 79) == row) return true;
+    return false;
+  }
+
   std::vector<std::string> batches_;
+  std::vector<std::string> tops_;
   std::size_t next_ = 0;
   ScreenBackend* inner_ = nullptr;
   std::unique_ptr<HookedBackend> hooked_;
@@ -218,6 +229,21 @@ TEST_F(TextToChartDialogue, RefusalsAndEmptyTexts) {
   char q[80] = "q.csv";
   EXPECT_EQ(generalTR(fd, q), 0);
   EXPECT_FALSE(fd_open(fd));
+}
+
+TEST_F(TextToChartDialogue, FailedStoreShowsTheWriteErrorAndStoresNothing) {
+  std::strcpy(savenm, "earlier");
+  const int fd = open_text("prices.txt", "19990104,1\n19990105,2\n");
+  faults_reset();
+  g_faults.fail_rename = 1;  // the new chart cannot take its name
+  type_when_waiting({"ibm\r"});
+  char name[80] = "prices.txt";
+  EXPECT_EQ(generalTR(fd, name), 0);
+  faults_reset();
+  EXPECT_TRUE(asked(" Unable to write to disk. Disk full?"));
+  EXPECT_FALSE(fd_open(fd));
+  EXPECT_FALSE(file_exists(dir_.file("txt_i/ibm")));
+  EXPECT_STREQ(savenm, "earlier");
 }
 
 TEST_F(TextToChartDialogue, NothingStoredLeavesSavenm) {
