@@ -209,10 +209,14 @@ int addsubmultdiv(int fd, FILE* idx) {
       close(fd);
       return 27;
     }
-    if (!name[0]) continue;  // no name typed: ask again
     if (not_differ(name, exclambuf)) continue;
     if (same_file_as(name, fd)) {
       msg(kSameName, title, 1);
+      continue;
+    }
+    // No name typed is a name that cannot be opened: the same message.
+    if (!name[0]) {
+      msg(kCannotOpen, title, 1);
       continue;
     }
     SafeReplace out(name);

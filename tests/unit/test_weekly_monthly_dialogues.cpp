@@ -237,11 +237,14 @@ TEST_F(ChartDialogue, AdjustConstantFieldHoldsSixCharacters) {
 }
 
 TEST_F(ChartDialogue, AdjustRefusesTheSourceAndUnwritableNames) {
-  type({"*2\rsrc.M\r", "nodir/x.M\r", "x.M\r"});
+  // The source, a folder that does not exist and an empty field: each is
+  // refused with a message that waits for a key, then the name is asked again.
+  type({"*2\rsrc.M\r", "nodir/x.M\r", "\r", "x.M\r"});
   EXPECT_EQ(addsubmultdiv(fd_, nullptr), 1);
   EXPECT_EQ(read_file(dir_.file("src.M")), source_bytes_);
   EXPECT_TRUE(file_exists(dir_.file("x.M")));
-  EXPECT_EQ(next_, 2u);
+  EXPECT_EQ(next_, 3u);
+  EXPECT_EQ(headless_starved(), 3);
 }
 
 }  // namespace
