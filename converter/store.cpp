@@ -80,15 +80,21 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
       put_le32(bytes.data() + kHeaderDateOffset, static_cast<std::uint32_t>(last));
     for (std::size_t i = 0; i < bars.size(); ++i)
       encode_bar(bars[i].bar, bytes.data() + kHeaderSize + i * kBarSize);
-    if (replace_file(path, bytes)) {
+    SafeReplace out(path);
+    const bool made = out.stream() != nullptr;
+    if (made && out.write(bytes.data(), bytes.size()) && out.commit()) {
       longedate = last;
       return 1;
     }
     // A chart that cannot be made under its name is stored as "_" in the
     // same directory, merged like any chart (an earlier "_" keeps its bars).
     // A failure of the disk (no temporary file, a short write, the rename)
-    // is no reason to divert the bars: the store fails.
-    if (name_can_be_made(path, dir_of(path))) return 0;
+    // is no reason to divert the bars: the store fails, with the disk-full
+    // line when not even the temporary file could be made.
+    if (name_can_be_made(path, dir_of(path))) {
+      if (!made) diskfull(nullptr);
+      return 0;
+    }
     path = home.empty() || home == "." ? std::string("_") : home + "/_";
   }
   SpliceOptions options;

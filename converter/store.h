@@ -75,8 +75,9 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
 // from its current position, the first chart being `name`; with a symbol
 // column every change of symbol starts the next chart.  Returns 1 when the
 // last chart was stored completely, else 0.  On return `name` holds the
-// last chart's path (directory, "/", name), or, when the caller stopped the
-// run between two charts, the next symbol, which was not stored.
+// last chart's path (directory, "/", name); also when the caller stopped
+// the run between two charts, so that it never names a chart that was not
+// stored.
 int store_text(TextSource& src, std::string& name, const TextStoreParams& params,
                StoreReport& report);
 

@@ -271,6 +271,7 @@ TEST_F(Store, FailedStoreLeavesTheChartByteForByte) {
   for (int which = 0; which < 3; ++which) {
     write_file(dir.file("i/ibm"), before);
     faults_reset();
+    diskfull_count = 0;
     if (which == 0) g_faults.fail_create = 1;
     if (which == 1) g_faults.fail_write = 2;
     if (which == 2) g_faults.fail_rename = 1;
@@ -278,11 +279,14 @@ TEST_F(Store, FailedStoreLeavesTheChartByteForByte) {
     EXPECT_EQ(run("19990105,0,0,0,5\n19990106,0,0,0,6\n", "prices", name, settings("DOHLC")), 0) << which;
     EXPECT_EQ(read_file(dir.file("i/ibm")), before) << which;
     EXPECT_FALSE(file_exists(dir.file("i/tmpmorva.gph"))) << which;
+    // Only a temporary file that cannot be made shows the disk-full line.
+    EXPECT_EQ(diskfull_count, which == 0 ? 1 : 0) << which;
   }
   // A new chart whose store fails is not left behind half made, nor
   // diverted into "_".
   for (int which = 0; which < 3; ++which) {
     faults_reset();
+    diskfull_count = 0;
     if (which == 0) g_faults.fail_create = 1;
     if (which == 1) g_faults.fail_write = 1;
     if (which == 2) g_faults.fail_rename = 1;
@@ -290,6 +294,7 @@ TEST_F(Store, FailedStoreLeavesTheChartByteForByte) {
     EXPECT_EQ(run("19990105,0,0,0,5\n", "prices", name, settings("DOHLC")), 0) << which;
     EXPECT_EQ(list_dir(dir.file("m")), std::vector<std::string>{}) << which;
     EXPECT_FALSE(file_exists(dir.file("_")));
+    EXPECT_EQ(diskfull_count, which == 0 ? 1 : 0) << which;
   }
 }
 
