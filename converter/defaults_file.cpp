@@ -56,7 +56,7 @@ void decode_defaults(std::span<const unsigned char> bytes, FormatSettings& out) 
     return;
   }
   std::size_t n = std::min<std::size_t>(bytes.size(), sizeof(FormatSettings));
-  std::memcpy(raw, bytes.data(), n);
+  if (n > 0) std::memcpy(raw, bytes.data(), n);  // an empty file has no data pointer
 }
 
 int defaults_file_open() { return defaults_fd >= 0 ? 1 : 0; }

@@ -291,7 +291,7 @@ int get_setup(int handoff) {
       std::memcpy(r2 + 1, prnname, 13);
       std::memcpy(r2 + 14, howmanyLFs, 4);
       r2[18] = static_cast<unsigned char>(justcloses);
-      std::memcpy(r2, b2.data(), b2.size());
+      if (!b2.empty()) std::memcpy(r2, b2.data(), b2.size());  // an empty file has no data pointer
       decode_setup2_record(r2);
       read2 = 1;
     }
