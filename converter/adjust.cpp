@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "chartdata/chartfile.h"
+#include "converter/chart_output.h"
 #include "converter/commands.h"
 #include "converter/globals.h"
 #include "converter/target_prompt.h"
@@ -146,22 +147,6 @@ constexpr const char* kOperatorQuestion =
 constexpr const char* kConstantQuestion =
     "Enter the size of constant with which you want to do this operation->";
 constexpr const char* kTargetText = "       Enter a target filename (or ESCape):";
-constexpr const char* kSameName = "Use a name which differs from the source name.";
-constexpr const char* kCannotOpen =
-    "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n";
-constexpr const char* kUnableToWrite = " Unable to write to disk. Disk full?";
-constexpr const char* kNotChart =
-    " The source is shorter than a MORVA chart header; nothing was stored.";
-
-struct ScreenAdjustProgress : ChartPassProgress {
-  void progress(float close) override {
-    int row = scr_srow(), col = scr_scol();
-    scr_rowcol(2, 0);
-    ftos(close, nullptr, 3, 3);
-    scr_rowcol(row, col);
-  }
-  bool stop_requested() override { return scr_csts() == 27; }
-};
 
 std::string working_dir() {
   char buf[4096];
@@ -210,42 +195,20 @@ int addsubmultdiv(int fd, FILE* idx) {
       return 27;
     }
     if (not_differ(name, exclambuf)) continue;
-    if (same_file_as(name, fd)) {
-      msg(kSameName, title, 1);
-      continue;
-    }
     // No name typed is a name that cannot be opened: the same message.
     if (!name[0]) {
-      msg(kCannotOpen, title, 1);
+      msg(kCannotOpenMessage, title, 1);
       continue;
     }
-    SafeReplace out(name);
-    if (!out.ok()) {
-      msg(kCannotOpen, title, 1);
-      continue;
-    }
-
-    scr_rowcol(2, 0);
-    scr_clrl();
-    scr_rowcol(6, 0);
-    std::FILE* src = fdopen(fd, "rb");
-    if (!src) {
-      close(fd);
-      msg(kNotChart, title, 1);
-      return 0;
-    }
-    IndexFile index = IndexFile::load(idx);
-    ScreenAdjustProgress screen;
-    AdjustResult res = adjust_stream(src, index, op, k, out, screen);
-    std::fclose(src);
-    if (res.status == kAdjustNotChart) {
-      msg(kNotChart, title, 1);
-      return 0;
-    }
-    if (res.status != kAdjustWritten || !out.commit()) {
-      msg(kUnableToWrite, title, 1);
-      return 0;
-    }
+    int r = write_new_chart(fd, name, [&](std::FILE* src, SafeReplace& out, ChartPassProgress& screen) {
+      IndexFile index = IndexFile::load(idx);
+      AdjustResult res = adjust_stream(src, index, op, k, out, screen);
+      return res.status == kAdjustWritten    ? kPassWritten
+             : res.status == kAdjustNotChart ? kPassNotChart
+                                             : kPassFailed;
+    });
+    if (r == kNewChartAskAgain) continue;
+    if (r != kNewChartStored) return 0;
     // The charting program opens charts relative to the data directory it
     // started in; a name that does not fit leaves nothing to hand over.
     std::string saved = name_from_data_dir(working_dir(), origdatasubdir, name);

@@ -7,6 +7,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
+#include "converter/chart_output.h"
 #include "converter/commands.h"
 #include "converter/globals.h"
 #include "converter/target_prompt.h"
@@ -133,22 +134,6 @@ namespace {
 constexpr const char* kCountQuestion =
     "How many calendar days should be compressed into each bar? ->";
 constexpr const char* kCompressPrompt = "       Enter a `compressed' filename (or ESCape):";
-constexpr const char* kSameName = "Use a name which differs from the source name.";
-constexpr const char* kCannotOpen =
-    "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n";
-constexpr const char* kUnableToWrite = " Unable to write to disk. Disk full?";
-constexpr const char* kNotChart =
-    " The source is shorter than a MORVA chart header; nothing was stored.";
-
-struct ScreenCompressProgress : ChartPassProgress {
-  void progress(float close) override {
-    int row = scr_srow(), col = scr_scol();
-    scr_rowcol(2, 0);
-    ftos(close, nullptr, 3, 3);
-    scr_rowcol(row, col);
-  }
-  bool stop_requested() override { return scr_csts() == 27; }
-};
 
 }  // namespace
 
@@ -178,36 +163,14 @@ int COMPRESSs(int fd) {
       return 27;
     }
     if (r == kTargetAgain) continue;
-    if (same_file_as(tp.name, fd)) {
-      msg(kSameName, title, 1);
-      continue;
-    }
-    SafeReplace out(tp.name);
-    if (!out.ok()) {
-      msg(kCannotOpen, title, 1);
-      continue;
-    }
-
-    scr_rowcol(2, 0);
-    scr_clrl();
-    scr_rowcol(6, 0);
-    std::FILE* src = fdopen(fd, "rb");
-    if (!src) {
-      close(fd);
-      msg(kNotChart, title, 1);
-      return 0;
-    }
-    ScreenCompressProgress screen;
-    CompressResult res = compress_stream(src, n, out, screen);
-    std::fclose(src);
-    if (res.status == kCompressNotChart) {
-      msg(kNotChart, title, 1);
-      return 0;
-    }
-    if (res.status != kCompressWritten || !out.commit()) {
-      msg(kUnableToWrite, title, 1);
-      return 0;
-    }
+    int w = write_new_chart(fd, tp.name, [&](std::FILE* src, SafeReplace& out, ChartPassProgress& screen) {
+      CompressResult res = compress_stream(src, n, out, screen);
+      return res.status == kCompressWritten    ? kPassWritten
+             : res.status == kCompressNotChart ? kPassNotChart
+                                               : kPassFailed;
+    });
+    if (w == kNewChartAskAgain) continue;
+    if (w != kNewChartStored) return 0;
     std::snprintf(savenm, sizeof savenm, "%s", tp.name);
     return 1;
   }

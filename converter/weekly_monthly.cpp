@@ -9,6 +9,7 @@
 #include "chartdata/encodings.h"
 #include "chartdata/globals.h"
 #include "chartdata/splice.h"
+#include "converter/chart_output.h"
 #include "converter/commands.h"
 #include "converter/globals.h"
 #include "converter/target_prompt.h"
@@ -239,21 +240,8 @@ namespace {
 
 constexpr const char* kWeeklyPrompt = "       Enter a MORVA WEEKLY filename (or ESCape):";
 constexpr const char* kMonthlyPrompt = "      Enter a MORVA MONTHLY filename (or ESCape):";
-constexpr const char* kSameName = "Use a name which differs from the source name.";
-constexpr const char* kUnableToWrite = " Unable to write to disk. Disk full?";
 constexpr const char* kUnsorted =
     " The source's dates go backwards; nothing was stored. Sort the chart first.";
-
-// Progress on row 2 (the close with three decimals) and ESC between groups.
-struct ScreenFoldProgress : ChartPassProgress {
-  void progress(float close) override {
-    int row = scr_srow(), col = scr_scol();
-    scr_rowcol(2, 0);
-    ftos(close, nullptr, 3, 3);
-    scr_rowcol(row, col);
-  }
-  bool stop_requested() override { return scr_csts() == 27; }
-};
 
 int fold_dialogue(int fd, FILE* idx, FoldKind kind) {
   TargetPrompt tp;
@@ -266,15 +254,10 @@ int fold_dialogue(int fd, FILE* idx, FoldKind kind) {
     }
     // Another spelling of the source ("./x", a link) would fold the chart
     // into itself.
-    if (!same_file_as(tp.name, fd)) break;
-    msg(kSameName, title, 1);
+    if (!refuse_source_as_target(tp.name, fd)) break;
   }
-  scr_rowcol(2, 0);
-  scr_clrl();
-  scr_rowcol(6, 0);
-
+  ScreenChartProgress screen;
   IndexFile index = IndexFile::load(idx);
-  ScreenFoldProgress screen;
   FoldResult r = fold_chart(fd, kind, index, tp.name, screen);
   switch (r.status) {
     case kFoldStored:
@@ -284,7 +267,7 @@ int fold_dialogue(int fd, FILE* idx, FoldKind kind) {
       msg(kUnsorted, title, 1);
       return 0;
     default:  // no usable bar, or the target could not be made or written
-      msg(kUnableToWrite, title, 1);
+      msg(kUnableToWriteMessage, title, 1);
       return 0;
   }
 }
