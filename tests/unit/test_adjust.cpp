@@ -8,33 +8,15 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
 #include "converter/adjust.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 
 namespace {
 
-BarRecord bar(std::int32_t date, float o, float h, float l, float c, std::int32_t v,
-              std::int32_t oi) {
-  BarRecord b;
-  b.date = date;
-  b.open = o;
-  b.high = h;
-  b.low = l;
-  b.close = c;
-  b.volume = v;
-  b.openint = oi;
-  return b;
-}
-
+// The source charts: header date 4242 and a marker byte that must be kept.
 Bytes chart_bytes(char type, const std::vector<BarRecord>& bars) {
-  Bytes out(kHeaderSize);
-  const char t[2] = {type, '\n'};
-  make_header(out.data(), t, 4242);
+  Bytes out = ::chart_bytes(type, 4242, bars);
   out[10] = 'h';
-  for (const BarRecord& b : bars) {
-    unsigned char rec[kBarSize];
-    encode_bar(b, rec);
-    out.insert(out.end(), rec, rec + kBarSize);
-  }
   return out;
 }
 

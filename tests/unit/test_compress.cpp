@@ -8,22 +8,10 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
 #include "converter/compress.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 
 namespace {
-
-BarRecord bar(std::int32_t date, float o, float h, float l, float c, std::int32_t v,
-              std::int32_t oi) {
-  BarRecord b;
-  b.date = date;
-  b.open = o;
-  b.high = h;
-  b.low = l;
-  b.close = c;
-  b.volume = v;
-  b.openint = oi;
-  return b;
-}
 
 // Twelve bars whose prices tell them apart: bar i (1-based) has open i,
 // high 10 + i (bar 3 the highest of all), low i - 1, close i + 0.5.
@@ -35,15 +23,10 @@ std::vector<BarRecord> twelve() {
   return bars;
 }
 
+// Header date 19990101; `marker` at byte 3 shows that the header is copied.
 Bytes chart_bytes(const char type[2], const std::vector<BarRecord>& bars, char marker = ' ') {
-  Bytes out(kHeaderSize);
-  make_header(out.data(), type, 19990101);
+  Bytes out = ::chart_bytes(type[0], 19990101, bars);
   out[3] = static_cast<unsigned char>(marker);
-  for (const BarRecord& b : bars) {
-    unsigned char rec[kBarSize];
-    encode_bar(b, rec);
-    out.insert(out.end(), rec, rec + kBarSize);
-  }
   return out;
 }
 
@@ -61,18 +44,7 @@ TEST(CompressBars, GroupsByCount) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto got = compress_bars(twelve(), c.n);
-    ASSERT_EQ(got.size(), c.want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_EQ(got[i].date, c.want[i].date);
-      EXPECT_EQ(got[i].open, c.want[i].open);
-      EXPECT_EQ(got[i].high, c.want[i].high);
-      EXPECT_EQ(got[i].low, c.want[i].low);
-      EXPECT_EQ(got[i].close, c.want[i].close);
-      EXPECT_EQ(got[i].volume, c.want[i].volume);
-      EXPECT_EQ(got[i].openint, c.want[i].openint);
-    }
+    expect_bars(compress_bars(twelve(), c.n), c.want);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "chartdata/faults.h"
 #include "chartdata/linereader.h"
 #include "converter/quickquote.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -49,43 +50,14 @@ const std::string kDashes(40, '-');
 
 // ---- Expected chart bytes -----------------------------------------------
 
-void le32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-void lef(Bytes& b, float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, 4);
-  le32(b, v);
-}
-Bytes header(std::int32_t date) {
-  Bytes h(128, ' ');
-  h[0] = 0;
-  h[77] = '/';
-  h[109] = 0;
-  h[116] = 'D';
-  h[117] = '\n';
-  Bytes d;
-  le32(d, static_cast<std::uint32_t>(date));
-  std::copy(d.begin(), d.end(), h.begin() + 118);
-  return h;
-}
-void bar(Bytes& b, std::int32_t date, float o, float h, float l, float c, std::int32_t v) {
-  le32(b, static_cast<std::uint32_t>(date));
-  lef(b, o);
-  lef(b, h);
-  lef(b, l);
-  lef(b, c);
-  le32(b, static_cast<std::uint32_t>(v));
-  le32(b, 0);
-}
 struct B {
   std::int32_t date;
   float o, h, l, c;
   std::int32_t v;
 };
 Bytes chart(std::int32_t hdate, std::initializer_list<B> bars) {
-  Bytes b = header(hdate);
-  for (const B& x : bars) bar(b, x.date, x.o, x.h, x.l, x.c, x.v);
+  Bytes b = chart_header(hdate);
+  for (const B& x : bars) put_bar(b, x.date, x.o, x.h, x.l, x.c, x.v);
   return b;
 }
 
@@ -107,12 +79,9 @@ class QuickQuoteCore : public ::testing::Test {
  protected:
   void SetUp() override {
     faults_reset();
-    old_reporter_ = diskfull_reporter;
-    diskfull_reporter = [](const char*) {};
   }
   void TearDown() override {
     faults_reset();
-    diskfull_reporter = old_reporter_;
   }
 
   // Writes the quote file into the current folder and imports it.
@@ -131,7 +100,7 @@ class QuickQuoteCore : public ::testing::Test {
   TempDir dir_{"morva-quickquote"};
   ScopedChdir cd_{dir_.path()};
   Recorder rec_;
-  DiskFullReporter old_reporter_ = nullptr;
+  QuietDiskFull quiet_;
 };
 
 const Quote kIbm{"IBM", "123.4/", "1500", "120", "124.1/", "119.5"};

@@ -12,8 +12,8 @@
 #include "converter/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
-#include "widgets/widget_fixture.h"  // HookedBackend: keys that arrive while the program waits
 
 namespace {
 
@@ -35,17 +35,6 @@ std::string record(const std::string& sym, const std::string& close, const std::
   return l1 + "\n\n" + l3 + "\n\n\n";
 }
 
-std::int32_t le32_at(const Bytes& b, std::size_t at) {
-  return static_cast<std::int32_t>(std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
-                                   std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24);
-}
-float f32_at(const Bytes& b, std::size_t at) {
-  const std::uint32_t v = static_cast<std::uint32_t>(le32_at(b, at));
-  float f;
-  std::memcpy(&f, &v, 4);
-  return f;
-}
-
 class QuickQuoteDialogue : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,38 +42,16 @@ class QuickQuoteDialogue : public ::testing::Test {
     set_builtin_format();
     savenm[0] = '\0';
     firstname[0] = '\0';
-    old_reporter_ = diskfull_reporter;
-    diskfull_reporter = [](const char*) {};
     const std::string text = std::string(30, '-') + "\n" + record("IBM", "123.4/", "1500", "120", "124", "119") +
                              record("DEC", "101/08", "2000", "100", "102", "99");
     ASSERT_TRUE(write_text(dir_.file("quotes.txt"), text));
   }
-  void TearDown() override {
-    diskfull_reporter = old_reporter_;
-    if (hooked_) screen_set_backend(inner_);
-  }
-
-  // Each batch of keys is typed only once the program waits for input (it
-  // sleeps while its cursor blinks), not ahead of time: type-ahead would be
-  // taken by the ESC polls between charts and list entries.
-  void type_when_waiting(std::vector<std::string> batches) {
-    batches_ = std::move(batches);
-    inner_ = screen_backend();
-    hooked_ = std::make_unique<HookedBackend>(inner_);
-    hooked_->on_sleep = [this] {
-      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-    };
-    screen_set_backend(hooked_.get());
-  }
-
-  std::vector<std::string> batches_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
+  void type_when_waiting(std::vector<std::string> batches) { keys_.type(std::move(batches)); }
 
   TempDir dir_{"morva-qqdlg"};
   ScopedChdir cd_{dir_.path()};
-  DiskFullReporter old_reporter_ = nullptr;
+  QuietDiskFull quiet_;
+  KeysWhenWaiting keys_;
 };
 
 }  // namespace
@@ -156,7 +123,7 @@ TEST_F(QuickQuoteDialogue, ListOfQuoteFilesAsksADateForEach) {
   type_when_waiting({"991230\r", "991231\r"});
   do_quickquote();
   EXPECT_EQ(headless_starved(), 0);
-  EXPECT_EQ(next_, 2u);
+  EXPECT_EQ(keys_.typed(), 2u);
   EXPECT_EQ(le32_at(read_file(dir_.file("ibm")), 128), 19991230);
   EXPECT_EQ(le32_at(read_file(dir_.file("hp")), 128), 19991231);
   EXPECT_STREQ(savenm, "hp");

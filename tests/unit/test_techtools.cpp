@@ -11,24 +11,12 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
 #include "converter/techtools.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 
 namespace {
 
 // ---- Expected bytes, built here by hand -------------------------------------
-
-void le16(Bytes& b, unsigned v) {
-  b.push_back(static_cast<unsigned char>(v));
-  b.push_back(static_cast<unsigned char>(v >> 8));
-}
-void le32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-void lef(Bytes& b, float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, 4);
-  le32(b, v);
-}
 
 struct TechRec {
   unsigned serial, open, high, low, close;
@@ -51,30 +39,6 @@ Bytes tech_file(int price_type, const std::vector<TechRec>& recs) {
   return b;
 }
 
-Bytes chart_header(std::int32_t date) {
-  Bytes h(128, ' ');
-  h[0] = 0;
-  h[77] = '/';
-  h[109] = 0;
-  h[116] = 'D';
-  h[117] = '\n';
-  Bytes d;
-  le32(d, static_cast<std::uint32_t>(date));
-  std::copy(d.begin(), d.end(), h.begin() + 118);
-  return h;
-}
-
-void bar(Bytes& b, std::int32_t date, float o, float h, float l, float c, std::int32_t v,
-         std::int32_t oi) {
-  le32(b, static_cast<std::uint32_t>(date));
-  lef(b, o);
-  lef(b, h);
-  lef(b, l);
-  lef(b, c);
-  le32(b, static_cast<std::uint32_t>(v));
-  le32(b, static_cast<std::uint32_t>(oi));
-}
-
 class StopAfter : public TechToolsListener {
  public:
   explicit StopAfter(long n) : n_(n) {}
@@ -90,12 +54,9 @@ class TechToolsCore : public ::testing::Test {
  protected:
   void SetUp() override {
     faults_reset();
-    old_reporter_ = diskfull_reporter;
-    diskfull_reporter = [](const char*) {};
   }
   void TearDown() override {
     faults_reset();
-    diskfull_reporter = old_reporter_;
   }
 
   // Converts `source` bytes into dir/chart.
@@ -115,7 +76,7 @@ class TechToolsCore : public ::testing::Test {
   std::string target() const { return dir_.file("chart"); }
 
   TempDir dir_{"morva-techtools"};
-  DiskFullReporter old_reporter_ = nullptr;
+  QuietDiskFull quiet_;
 };
 
 }  // namespace
@@ -182,9 +143,9 @@ TEST_F(TechToolsCore, ChartHoldsEveryRecordInOrderWithTheLastDateInItsHeader) {
   EXPECT_EQ(r.last_date, 20000104);
 
   Bytes want = chart_header(20000104);
-  bar(want, 19991231, 123.0f, 123.875f, 122.125f, 123.5f, 1000000, 12);
-  bar(want, 20000101, 123.5f, 124.0f, 123.0f, 123.875f, 500, 0);
-  bar(want, 20000104, 0.125f, 0.25f, 0.375f, 0.5f, 16777215, 0x010203);
+  put_bar(want, 19991231, 123.0f, 123.875f, 122.125f, 123.5f, 1000000, 12);
+  put_bar(want, 20000101, 123.5f, 124.0f, 123.0f, 123.875f, 500, 0);
+  put_bar(want, 20000104, 0.125f, 0.25f, 0.375f, 0.5f, 16777215, 0x010203);
   EXPECT_EQ(read_file(target()), want);
 }
 
@@ -224,19 +185,19 @@ TEST_F(TechToolsCore, RecordsOutOfDateOrderAreLeftOut) {
   EXPECT_EQ(r.bars, 2);
   EXPECT_EQ(r.out_of_order, 2);
   Bytes want = chart_header(20000106);
-  bar(want, 20000105, 1, 1, 1, 1, 0, 0);
-  bar(want, 20000106, 4, 4, 4, 4, 0, 0);
+  put_bar(want, 20000105, 1, 1, 1, 1, 0, 0);
+  put_bar(want, 20000106, 4, 4, 4, 4, 0, 0);
   EXPECT_EQ(read_file(target()), want);
 }
 
 TEST_F(TechToolsCore, ExistingChartIsReplacedNotMerged) {
   Bytes old = chart_header(19990101);
-  bar(old, 19990101, 5, 5, 5, 5, 5, 5);
-  bar(old, 20000101, 6, 6, 6, 6, 6, 6);
+  put_bar(old, 19990101, 5, 5, 5, 5, 5, 5);
+  put_bar(old, 20000101, 6, 6, 6, 6, 6, 6);
   ASSERT_TRUE(write_file(target(), old));
   ASSERT_EQ(convert(tech_file(0, {{36527, 7, 7, 7, 7, 7, 7}})).result, TechResult::kStored);
   Bytes want = chart_header(20000102);
-  bar(want, 20000102, 7, 7, 7, 7, 7, 7);
+  put_bar(want, 20000102, 7, 7, 7, 7, 7, 7);
   EXPECT_EQ(read_file(target()), want);
 }
 
@@ -251,14 +212,14 @@ TEST_F(TechToolsCore, StopRequestKeepsTheBarsSoFarAsTheChart) {
   EXPECT_EQ(r.result, TechResult::kStopped);
   EXPECT_TRUE(r.stored());
   Bytes want = chart_header(20000102);
-  bar(want, 20000101, 1, 1, 1, 1, 0, 0);
-  bar(want, 20000102, 2, 2, 2, 2, 0, 0);
+  put_bar(want, 20000101, 1, 1, 1, 1, 0, 0);
+  put_bar(want, 20000102, 2, 2, 2, 2, 0, 0);
   EXPECT_EQ(read_file(target()), want);
 }
 
 TEST_F(TechToolsCore, FailuresLeaveTheExistingChartByteForByte) {
   Bytes old = chart_header(19990101);
-  bar(old, 19990101, 5, 5, 5, 5, 5, 5);
+  put_bar(old, 19990101, 5, 5, 5, 5, 5, 5);
   const Bytes src = tech_file(0, {{36526, 1, 1, 1, 1, 0, 0}, {36527, 2, 2, 2, 2, 0, 0}});
   struct Case {
     const char* what;

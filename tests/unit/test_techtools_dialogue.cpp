@@ -14,8 +14,8 @@
 #include "converter/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
-#include "widgets/widget_fixture.h"  // HookedBackend: keys that arrive while the program waits
 
 namespace {
 
@@ -35,11 +35,6 @@ Bytes tech_file(const std::vector<unsigned>& serials) {
   return b;
 }
 
-std::int32_t le32_at(const Bytes& b, std::size_t at) {
-  return static_cast<std::int32_t>(std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
-                                   std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24);
-}
-
 class TechToolsDialogue : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,36 +42,19 @@ class TechToolsDialogue : public ::testing::Test {
     faults_reset();
     savenm[0] = '\0';
     firstname[0] = '\0';
-    old_reporter_ = diskfull_reporter;
-    diskfull_reporter = [](const char*) {};
     // 20000101 .. 20000107
     ASSERT_TRUE(write_file(dir_.file("prices.tt"), tech_file({36526, 36527, 36528, 36529, 36530, 36531, 36532})));
   }
   void TearDown() override {
     faults_reset();
-    diskfull_reporter = old_reporter_;
-    if (hooked_) screen_set_backend(inner_);
   }
 
-  // Each batch of keys is typed once the program waits for input (its
-  // cursor blinks), so that no key is taken by the ESC polls.
-  void type_when_waiting(std::vector<std::string> batches) {
-    batches_ = std::move(batches);
-    inner_ = screen_backend();
-    hooked_ = std::make_unique<HookedBackend>(inner_);
-    hooked_->on_sleep = [this] {
-      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-    };
-    screen_set_backend(hooked_.get());
-  }
+  void type_when_waiting(std::vector<std::string> batches) { keys_.type(std::move(batches)); }
 
   TempDir dir_{"morva-ttdlg"};
   ScopedChdir cd_{dir_.path()};
-  DiskFullReporter old_reporter_ = nullptr;
-  std::vector<std::string> batches_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
+  QuietDiskFull quiet_;
+  KeysWhenWaiting keys_;
 };
 
 }  // namespace
@@ -86,7 +64,7 @@ TEST_F(TechToolsDialogue, ConvertsIntoTheNamedChartAndShowsProgress) {
   type_when_waiting({"ibm\r"});
   EXPECT_EQ(do_techtools(), 1);
   EXPECT_EQ(headless_starved(), 0);
-  EXPECT_EQ(next_, 1u);
+  EXPECT_EQ(keys_.typed(), 1u);
 
   const Bytes chart = read_file(dir_.file("ibm"));
   ASSERT_EQ(chart.size(), 128u + 7u * 28u);
@@ -114,15 +92,13 @@ TEST_F(TechToolsDialogue, TargetNamingTheSourceIsRefusedAndAskedAgain) {
   const Bytes source = read_file(dir_.file("prices.tt"));
   for (const char* same : {"prices.tt\r", "./prices.tt\r"}) {
     headless_start();
-    next_ = 0;
     headless_push_keys("prices.tt\r");
     type_when_waiting({same, "other\r"});
     EXPECT_EQ(do_techtools(), 1) << same;
     EXPECT_EQ(headless_starved(), 1) << same;  // the refusal waited for a key
     EXPECT_EQ(read_file(dir_.file("prices.tt")), source) << same;
     EXPECT_EQ(read_file(dir_.file("other")).size(), 128u + 7u * 28u) << same;
-    screen_set_backend(inner_);
-    hooked_.reset();
+    keys_.stop();
   }
 }
 
@@ -132,14 +108,12 @@ TEST_F(TechToolsDialogue, AfterAListOnlyTheLastEntryCounts) {
   headless_push_keys("all!\r");
   type_when_waiting({"ca\r", "\x1b"});
   do_techtools();
-  EXPECT_EQ(next_, 2u);
+  EXPECT_EQ(keys_.typed(), 2u);
   EXPECT_TRUE(file_exists(dir_.file("ca")));
   EXPECT_STREQ(savenm, "");  // the last entry was not stored
 
-  next_ = 0;
   headless_start();
-  screen_set_backend(inner_);
-  hooked_.reset();
+  keys_.stop();
   headless_push_keys("all!\r");
   type_when_waiting({"ca\r", "cb\r"});
   do_techtools();

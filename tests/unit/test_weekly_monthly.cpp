@@ -11,6 +11,7 @@
 #include "chartdata/faults.h"
 #include "chartdata/globals.h"
 #include "converter/weekly_monthly.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -19,52 +20,8 @@ namespace {
 constexpr int kMon = 19990104, kTue = 19990105, kWed = 19990106, kThu = 19990107,
               kFri = 19990108, kSat = 19990109, kNextMon = 19990111, kNextTue = 19990112;
 
-BarRecord bar(std::int32_t date, float o, float h, float l, float c, std::int32_t v = 100,
-              std::int32_t oi = 10) {
-  BarRecord b;
-  b.date = date;
-  b.open = o;
-  b.high = h;
-  b.low = l;
-  b.close = c;
-  b.volume = v;
-  b.openint = oi;
-  return b;
-}
 BarRecord flat(std::int32_t date, float p = 10, std::int32_t v = 100, std::int32_t oi = 10) {
   return bar(date, p, p, p, p, v, oi);
-}
-
-Bytes chart_bytes(char type, std::int32_t hdr_date, const std::vector<BarRecord>& bars) {
-  Bytes out(kHeaderSize);
-  const char t[2] = {type, '\n'};
-  make_header(out.data(), t, hdr_date);
-  for (const BarRecord& b : bars) {
-    unsigned char rec[kBarSize];
-    encode_bar(b, rec);
-    out.insert(out.end(), rec, rec + kBarSize);
-  }
-  return out;
-}
-
-int open_chart(const TempDir& tmp, const std::string& name, const Bytes& bytes) {
-  std::string path = tmp.file(name);
-  EXPECT_TRUE(write_file(path, bytes));
-  return open(path.c_str(), O_RDONLY);
-}
-
-void expect_bars(const std::vector<BarRecord>& got, const std::vector<BarRecord>& want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(got[i].date, want[i].date);
-    EXPECT_EQ(got[i].open, want[i].open);
-    EXPECT_EQ(got[i].high, want[i].high);
-    EXPECT_EQ(got[i].low, want[i].low);
-    EXPECT_EQ(got[i].close, want[i].close);
-    EXPECT_EQ(got[i].volume, want[i].volume);
-    EXPECT_EQ(got[i].openint, want[i].openint);
-  }
 }
 
 TEST(FoldWeekly, Groups) {

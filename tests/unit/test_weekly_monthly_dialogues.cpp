@@ -17,8 +17,8 @@
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
-#include "widgets/widget_fixture.h"  // HookedBackend
 
 namespace {
 
@@ -32,18 +32,6 @@ BarRecord bar(std::int32_t date, float price, std::int32_t volume = 100) {
   b.volume = volume;
   b.openint = 3;
   return b;
-}
-
-Bytes chart_bytes(char type, std::int32_t hdr_date, const std::vector<BarRecord>& bars) {
-  Bytes out(kHeaderSize);
-  const char t[2] = {type, '\n'};
-  make_header(out.data(), t, hdr_date);
-  for (const BarRecord& b : bars) {
-    unsigned char rec[kBarSize];
-    encode_bar(b, rec);
-    out.insert(out.end(), rec, rec + kBarSize);
-  }
-  return out;
 }
 
 // Two weeks of daily bars, Monday 4 January 1999 to Friday 15 January.
@@ -64,8 +52,6 @@ class ChartDialogue : public ::testing::Test {
     headless_start();
     title = "TEST TITLE";
     savenm[0] = 0;
-    old_reporter_ = diskfull_reporter;
-    diskfull_reporter = [](const char*) {};
     source_bytes_ = chart_bytes('D', 19990104, daily());
     ASSERT_TRUE(write_file(dir_.file("src.M"), source_bytes_));
     std::snprintf(exclambuf, sizeof exclambuf, "src.M");
@@ -73,22 +59,12 @@ class ChartDialogue : public ::testing::Test {
     fd_ = open("src.M", O_RDONLY);
     ASSERT_GT(fd_, 0);
   }
-  void TearDown() override {
-    diskfull_reporter = old_reporter_;
-    if (hooked_) screen_set_backend(inner_);
-  }
   // The first batch is typed at once; each further batch only when the
   // program waits for input again (its cursor blinks), so that no poll for
   // ESC and no question's flush of waiting keys can take them.
   void type(std::vector<std::string> batches) {
     headless_push_keys(batches.front());
-    batches_.assign(batches.begin() + 1, batches.end());
-    inner_ = screen_backend();
-    hooked_ = std::make_unique<HookedBackend>(inner_);
-    hooked_->on_sleep = [this] {
-      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-    };
-    screen_set_backend(hooked_.get());
+    keys_.type(std::vector<std::string>(batches.begin() + 1, batches.end()));
   }
   bool source_closed() const { return fcntl(fd_, F_GETFD) == -1; }
   std::vector<std::string> files() const { return list_dir(dir_.path()); }
@@ -97,11 +73,8 @@ class ChartDialogue : public ::testing::Test {
   ScopedChdir cd_{dir_.path()};
   Bytes source_bytes_;
   int fd_ = -1;
-  std::vector<std::string> batches_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
-  DiskFullReporter old_reporter_ = nullptr;
+  QuietDiskFull quiet_;
+  KeysWhenWaiting keys_;
 };
 
 TEST_F(ChartDialogue, WeeklyStoresTheFoldAndShowsProgress) {
@@ -129,7 +102,7 @@ TEST_F(ChartDialogue, MonthlyPromptAndIndexFileApplied) {
 TEST_F(ChartDialogue, PromptTextAndSameNameRefused) {
   type({"src.M\r", "./src.M\r", "w.M\r"});
   EXPECT_EQ(DAYWK(fd_, nullptr), 1);
-  EXPECT_EQ(next_, 2u);                 // asked three times
+  EXPECT_EQ(keys_.typed(), 2u);                 // asked three times
   EXPECT_EQ(headless_starved(), 2);     // each refusal waited for a key
   EXPECT_EQ(read_file(dir_.file("src.M")), source_bytes_);
   EXPECT_TRUE(file_exists(dir_.file("w.M")));
@@ -243,7 +216,7 @@ TEST_F(ChartDialogue, AdjustRefusesTheSourceAndUnwritableNames) {
   EXPECT_EQ(addsubmultdiv(fd_, nullptr), 1);
   EXPECT_EQ(read_file(dir_.file("src.M")), source_bytes_);
   EXPECT_TRUE(file_exists(dir_.file("x.M")));
-  EXPECT_EQ(next_, 3u);
+  EXPECT_EQ(keys_.typed(), 3u);
   EXPECT_EQ(headless_starved(), 3);
 }
 
