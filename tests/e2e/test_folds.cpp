@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/x11_harness.h"
 
@@ -26,32 +27,10 @@ struct Bar {
   std::int32_t volume, openint;
 };
 
-void le32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-void lef(Bytes& b, float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, 4);
-  le32(b, v);
-}
 Bytes chart(char type, std::int32_t hdr_date, const std::vector<Bar>& bars) {
-  Bytes h(128, ' ');
-  h[0] = 0;
-  h[77] = '/';
-  h[109] = 0;
-  h[116] = static_cast<unsigned char>(type);
-  h[117] = '\n';
-  for (int i = 0; i < 4; ++i) h[118 + i] = static_cast<unsigned char>(std::uint32_t(hdr_date) >> (8 * i));
-  for (const Bar& b : bars) {
-    le32(h, static_cast<std::uint32_t>(b.date));
-    lef(h, b.open);
-    lef(h, b.high);
-    lef(h, b.low);
-    lef(h, b.close);
-    le32(h, static_cast<std::uint32_t>(b.volume));
-    le32(h, static_cast<std::uint32_t>(b.openint));
-  }
-  return h;
+  Bytes b = chart_header(hdr_date, type);
+  for (const Bar& x : bars) put_bar(b, x.date, x.open, x.high, x.low, x.close, x.volume, x.openint);
+  return b;
 }
 
 year_month_day ymd_of(std::int32_t d) {
@@ -162,13 +141,19 @@ class FoldsE2E : public ::testing::Test {
     ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files", 10000)) << app_.output();
     ASSERT_TRUE(drv_.find_window(app_.pid()));
   }
-  // The shadow text is written when the program blocks for a key; the line
-  // editor polls while its cursor blinks, so its prompts are not waited for
-  // by text: keys typed ahead queue up in the server in the meantime.
-  void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+  // Waits until the program shows `prompt` (the shadow text is written
+  // whenever the screen changed, also while the line editor polls).
+  void at_prompt(std::string_view prompt) { ASSERT_TRUE(app_.wait_for_text(prompt)) << app_.screen(); }
+  // Waits until `text` has left the screen.
+  void gone(std::string_view text) {
+    for (int waited = 0; app_.screen().find(text) != std::string::npos; waited += 20) {
+      ASSERT_LT(waited, 5000) << app_.screen();
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+  }
   void pick_source(int fkey) {
     drv_.fkey(fkey);
-    settle();
+    at_prompt("Enter a MORVA filename");
     drv_.type("d.M\r");
   }
   // Answers the hand-off question with y: the program ends and leaves the
@@ -207,7 +192,7 @@ TEST_F(FoldsE2E, F3WeeklyWithoutIndexFile) {
   pick_source(3);
   ASSERT_TRUE(app_.wait_for_text("To <W>eekly or <M>onthly? ->")) << app_.screen();
   drv_.type("w");
-  settle();
+  at_prompt("Enter a MORVA WEEKLY filename (or ESCape):");
   drv_.type("w.M\r");
   hand_over();
 
@@ -230,7 +215,7 @@ TEST_F(FoldsE2E, F3MonthlyWithIndexFile) {
   pick_source(3);
   ASSERT_TRUE(app_.wait_for_text("To <W>eekly or <M>onthly? ->")) << app_.screen();
   drv_.type("M");
-  settle();
+  at_prompt("Enter a MORVA MONTHLY filename (or ESCape):");
   drv_.type("m.M\r");
   hand_over();
 
@@ -245,9 +230,9 @@ TEST_F(FoldsE2E, F3MonthlyWithIndexFile) {
 TEST_F(FoldsE2E, F4NumberedChart) {
   start();
   pick_source(4);
-  settle();
+  at_prompt("How many calendar days should be compressed into each bar? ->");
   drv_.type("5\r");
-  settle();
+  at_prompt("Enter a `compressed' filename (or ESCape):");
   drv_.type("n.M\r");
   hand_over();
 
@@ -282,14 +267,14 @@ TEST_F(FoldsE2E, F5DivideWithIndexFile) {
   ASSERT_TRUE(app_.wait_for_text("Do you want to add + subtract - multiply * or divide / the file? ->"))
       << app_.screen();
   drv_.type("/");
-  settle();
+  at_prompt("Enter the size of constant with which you want to do this operation->");
   drv_.type("2\r");
-  settle();
+  at_prompt("Enter a target filename (or ESCape):");
   drv_.type("d.M\r");  // the source's own name is refused
   ASSERT_TRUE(app_.wait_for_text("Use a name which differs from the source name.")) << app_.screen();
   EXPECT_NE(app_.screen().find("       Enter a target filename (or ESCape):"), std::string::npos);
   drv_.enter();
-  settle();
+  gone("Use a name which differs from the source name.");
   drv_.type("half.M\r");
   hand_over();
 

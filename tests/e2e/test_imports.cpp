@@ -7,47 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/x11_harness.h"
 
 namespace {
-
-// ---- Bytes built by hand ------------------------------------------------------
-
-void le16(Bytes& b, unsigned v) {
-  b.push_back(static_cast<unsigned char>(v));
-  b.push_back(static_cast<unsigned char>(v >> 8));
-}
-void le32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-void lef(Bytes& b, float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, 4);
-  le32(b, v);
-}
-Bytes chart_header(std::int32_t date) {
-  Bytes h(128, ' ');
-  h[0] = 0;
-  h[77] = '/';
-  h[109] = 0;
-  h[116] = 'D';
-  h[117] = '\n';
-  Bytes d;
-  le32(d, static_cast<std::uint32_t>(date));
-  std::copy(d.begin(), d.end(), h.begin() + 118);
-  return h;
-}
-void bar(Bytes& b, std::int32_t date, float o, float h, float l, float c, std::int32_t v,
-         std::int32_t oi) {
-  le32(b, static_cast<std::uint32_t>(date));
-  lef(b, o);
-  lef(b, h);
-  lef(b, l);
-  lef(b, c);
-  le32(b, static_cast<std::uint32_t>(v));
-  le32(b, static_cast<std::uint32_t>(oi));
-}
 
 void put_at(std::string& line, std::size_t col, const std::string& text) {
   if (line.size() < col + text.size()) line.resize(col + text.size(), ' ');
@@ -85,16 +49,19 @@ class ImportsE2E : public ::testing::Test {
                             .dump_path = home_.file("shadow.txt"), .args = std::move(args)}));
     ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files", 10000)) << app_.output();
     ASSERT_TRUE(drv_.find_window(app_.pid()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
   }
   std::string file(const char* name) const { return work_ + "/" + name; }
-  // Waits until the program shows a name or date field.  The shadow text is
-  // dumped only when the program blocks for a key, and the line editor
-  // polls while its cursor blinks, so the text may not appear: then a fixed
-  // pause lets the program reach the field.  Keys must not be typed ahead,
-  // because the ESC polls between steps take a waiting key.
-  void at_prompt(std::string_view text) {
-    if (!app_.wait_for_text(text, 1500)) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  // Waits until the program shows a name or date field (the shadow text is
+  // written whenever the screen changed, also while the line editor polls).
+  // Keys must not be typed ahead, because the ESC polls between steps take
+  // a waiting key.
+  void at_prompt(std::string_view text) { ASSERT_TRUE(app_.wait_for_text(text)) << app_.screen(); }
+  // Waits until `text` has left the screen.
+  void gone(std::string_view text) {
+    for (int waited = 0; app_.screen().find(text) != std::string::npos; waited += 20) {
+      ASSERT_LT(waited, 5000) << app_.screen();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
 
   xh::Xvfb server_{1024};
@@ -119,9 +86,9 @@ TEST_F(ImportsE2E, F9ConvertsATechToolsFileAndHandsTheChartOver) {
   ASSERT_TRUE(write_file(file("prices.tt"), tt));
 
   Bytes want = chart_header(20000104);
-  bar(want, 19991231, 123.0f, 123.875f, 122.125f, 123.5f, 1000000, 7);
-  bar(want, 20000101, 123.5f, 124.0f, 123.0f, 123.875f, 1000000, 7);
-  bar(want, 20000104, 0.125f, 0.25f, 0.375f, 0.5f, 1000000, 7);
+  put_bar(want, 19991231, 123.0f, 123.875f, 122.125f, 123.5f, 1000000, 7);
+  put_bar(want, 20000101, 123.5f, 124.0f, 123.0f, 123.875f, 1000000, 7);
+  put_bar(want, 20000104, 0.125f, 0.25f, 0.375f, 0.5f, 1000000, 7);
 
   start({"charting"});
   drv_.fkey(9);
@@ -132,7 +99,7 @@ TEST_F(ImportsE2E, F9ConvertsATechToolsFileAndHandsTheChartOver) {
   drv_.type("prices.tt\r");
   ASSERT_TRUE(app_.wait_for_text("Use a name which differs from the source name.")) << app_.screen();
   drv_.enter();
-  at_prompt("Enter a target filename");
+  gone("Use a name which differs from the source name.");
   drv_.type("ibm\r");
   ASSERT_TRUE(app_.wait_for_text("Do you want to graph this new file now? (y/n)->", 10000)) << app_.screen();
   drv_.type("y");
@@ -146,20 +113,20 @@ TEST_F(ImportsE2E, F9ConvertsATechToolsFileAndHandsTheChartOver) {
 TEST_F(ImportsE2E, TImportsQuickQuotesIntoChartsByDate) {
   // ibm already holds 1999 bars and a bar of the update day, which is replaced.
   Bytes old = chart_header(20000105);
-  bar(old, 19991230, 1, 1, 1, 1, 1, 0);
-  bar(old, 20000105, 2, 2, 2, 2, 2, 0);
-  bar(old, 20000110, 3, 3, 3, 3, 3, 0);
+  put_bar(old, 19991230, 1, 1, 1, 1, 1, 0);
+  put_bar(old, 20000105, 2, 2, 2, 2, 2, 0);
+  put_bar(old, 20000110, 3, 3, 3, 3, 3, 0);
   ASSERT_TRUE(write_file(file("ibm"), old));
   const std::string text = std::string(40, '-') + "\r\n" + quote("IBM", "123.4/", "1500", "120", "124", "119.5") +
                            quote("DEC", "101/08", "2000", "100", "102", "99");
   ASSERT_TRUE(write_text(file("quotes.txt"), text));
 
   Bytes want_ibm = chart_header(20000105);
-  bar(want_ibm, 19991230, 1, 1, 1, 1, 1, 0);
-  bar(want_ibm, 20000105, 120.0f, 124.0f, 119.5f, 123.5f, 1500, 0);
-  bar(want_ibm, 20000110, 3, 3, 3, 3, 3, 0);
+  put_bar(want_ibm, 19991230, 1, 1, 1, 1, 1, 0);
+  put_bar(want_ibm, 20000105, 120.0f, 124.0f, 119.5f, 123.5f, 1500, 0);
+  put_bar(want_ibm, 20000110, 3, 3, 3, 3, 3, 0);
   Bytes want_dec = chart_header(20000105);
-  bar(want_dec, 20000105, 100.0f, 102.0f, 99.0f, 101.5f, 2000, 0);
+  put_bar(want_dec, 20000105, 100.0f, 102.0f, 99.0f, 101.5f, 2000, 0);
 
   start();
   drv_.type("t");
@@ -169,9 +136,9 @@ TEST_F(ImportsE2E, TImportsQuickQuotesIntoChartsByDate) {
   drv_.type("000105\r");
   ASSERT_TRUE(wait_for_size(file("dec"), want_dec.size(), 10000));
   // Without a command-line argument there is no hand-off question: back at
-  // the main menu, ESC ends the program.
-  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files", 10000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // the main menu (redrawn over the dialogue), ESC ends the program.
+  ASSERT_TRUE(app_.wait_for_text("<F2> = convert between TEXT (ASCII) and MORVA formats", 10000))
+      << app_.screen();
   drv_.esc();
   EXPECT_EQ(app_.wait_exit(10000), 0) << app_.output();
 
