@@ -279,7 +279,7 @@ int get_setup(int handoff) {
     unsigned char rec[kSetupRecordSize];
     encode_setup_record(rec);
     std::size_t n = std::min<std::size_t>(bytes.size(), kSetupRecordSize);
-    std::memcpy(rec, bytes.data(), n);
+    if (n > 0) std::memcpy(rec, bytes.data(), n);  // an empty file has no data pointer
     decode_setup_record(rec);
     if (bytes.size() > kSetupRecordSize)
       setup_tail.assign(bytes.begin() + kSetupRecordSize, bytes.end());

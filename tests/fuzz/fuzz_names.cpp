@@ -159,9 +159,11 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   }
   FUZZ_CHECK(chdir(dir.c_str()) == 0);
 
+  // Typed: printable names without '|' (which ends the field) that are no
+  // directory command.
   if (!lines.empty() && lines[0].size() <= 21 && lines[0].rfind("CD", 0) != 0 &&
       std::all_of(lines[0].begin(), lines[0].end(),
-                  [](char c) { return c > ' ' && c < 127; })) {
+                  [](char c) { return c > ' ' && c < 127 && c != '|'; })) {
     headless_start();
     headless_push_keys(lines[0] + "\r");
     char name[44] = "";
