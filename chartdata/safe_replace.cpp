@@ -73,7 +73,12 @@ SafeReplace::SafeReplace(std::string target) : target_(std::move(target)) {
     ::unlink(temp_.c_str());
     temp_.clear();
     failed_ = true;
+    return;
   }
+  // A whole chart of a few thousand bars goes out in one write.
+  constexpr std::size_t kBuffer = 64 * 1024;
+  buf_.reset(new char[kBuffer]);
+  std::setvbuf(f_, buf_.get(), _IOFBF, kBuffer);
 }
 
 SafeReplace::~SafeReplace() { discard(); }

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -45,6 +46,7 @@ class SafeReplace {
   std::string target_;   // name as given
   std::string real_;     // file actually replaced (link resolved)
   std::string temp_;
+  std::unique_ptr<char[]> buf_;  // the stream's buffer: large writes, few calls
   std::FILE* f_ = nullptr;
   bool failed_ = false;
   bool done_ = false;

@@ -18,6 +18,7 @@
 #include "converter/commands.h"
 #include "converter/globals.h"
 #include "converter/symbol_names.h"
+#include "converter/text_to_chart.h"
 #include "screen/screen.h"
 #include "widgets/filechooser.h"
 #include "widgets/prompt.h"
@@ -60,10 +61,26 @@ std::int32_t to_int32(const std::string& text) {
 struct ImportState {
   QuickQuoteListener* listener = nullptr;
   QuoteOutcome* outcome = nullptr;
+  // The quote file read in blocks while quickquote_import runs (mygts asks
+  // the kernel for the position and the file's identity on every line).
+  TextSource* source = nullptr;
 };
 QuickQuoteListener g_quiet;
 QuoteOutcome g_scratch;
 ImportState g_state{&g_quiet, &g_scratch};
+
+// The next line of the quote file into `buf` (kQuoteLineSize bytes), with
+// the line rules of mygts; false at the end of the file.
+bool next_quote_line(char* buf) {
+  if (TextSource* src = g_state.source) {
+    std::string_view line;
+    if (!src->next(line)) return false;
+    std::memcpy(buf, line.data(), line.size());  // at most 254 characters
+    buf[line.size()] = '\0';
+    return true;
+  }
+  return mygts(buf, kQuoteLineSize - 1, fptextsrc) != nullptr;
+}
 
 // True when writing the chart `name` would replace the quote file itself or
 // clash with the splice's temporary file.
@@ -140,8 +157,8 @@ int save_qq_28(std::FILE* tmp, const char* name) {
   long count = 0;
   BarRecord bar;
   for (;;) {
-    const off_t start = linereader_tell(fptextsrc);
-    if (!mygts(line1, kQuoteLineSize - 1, fptextsrc)) {
+    const off_t start = s.source ? 0 : linereader_tell(fptextsrc);
+    if (!next_quote_line(line1)) {
       get_the_symbol[0] = '\0';
       break;
     }
@@ -150,14 +167,17 @@ int save_qq_28(std::FILE* tmp, const char* name) {
     if (!sym.empty() && sym != name) {
       // The next chart starts here; its first record is read again.
       std::snprintf(get_the_symbol, sizeof get_the_symbol, "%s", sym.c_str());
-      linereader_seek(fptextsrc, start);
+      if (s.source)
+        s.source->unread();
+      else
+        linereader_seek(fptextsrc, start);
       break;
     }
     // Lines 2 to 5; a record cut short by the end of the file keeps 0 in
     // the fields it lacks.
-    const bool has2 = mygts(other, kQuoteLineSize - 1, fptextsrc) != nullptr;
-    const bool has3 = has2 && mygts(line3, kQuoteLineSize - 1, fptextsrc) != nullptr;
-    if (has3 && mygts(other, kQuoteLineSize - 1, fptextsrc)) mygts(other, kQuoteLineSize - 1, fptextsrc);
+    const bool has2 = next_quote_line(other);
+    const bool has3 = has2 && next_quote_line(line3);
+    if (has3 && next_quote_line(other)) next_quote_line(other);
     ++s.outcome->records;
     // A symbol that makes no usable name ("7", "72") gives no bar.
     if (sym.empty()) continue;
@@ -238,7 +258,8 @@ QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::stri
                                QuickQuoteListener& listener) {
   QuoteOutcome out;
   const ImportState saved = g_state;
-  g_state = ImportState{&listener, &out};
+  TextSource source(fd);
+  g_state = ImportState{&listener, &out, &source};
   fptextsrc = fd;
   longsdate = update_date;
   longedate = update_date;

@@ -77,7 +77,8 @@ int first_quote_name(int fd, std::string* name);
 // The import: every record from the reading position of `fd` on is merged
 // into its chart with the date `update_date` (yyyymmdd).  `first_name` is
 // the chart name of the first record (first_quote_name).  New charts are
-// daily charts whose header carries the update date.  Does not close fd.
+// daily charts whose header carries the update date.  Does not close fd;
+// reads it in blocks and leaves it after the last line read.
 QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::string& first_name,
                                QuickQuoteListener& listener);
 

@@ -29,31 +29,24 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_numeric(char c) { return is_digit(c) || c == '+' || c == '-' || c == '.'; }
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The value of a plain decimal (digits, an optional point, digits) of at
-// most 15 significant digits and 22 decimals: the digits as a whole number
-// and a power of ten are both exact doubles, so one division rounds exactly
-// as strtod does.  False (nothing set) for any other form, an exponent
-// among them.
+// The value of a plain decimal (digits, an optional point, digits) whose
+// digits make a whole number up to 2^53 with at most 22 decimals: that
+// number and the power of ten are both exact doubles, so one division
+// rounds exactly as strtod does.  False (nothing set) for any other form,
+// an exponent among them.
 bool short_decimal(const char* q, double* v) {
   static const double kTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  std::uint64_t m = 0;
-  int significant = 0, decimals = 0, digits = 0;
+  std::uint64_t m = 0;  // 19 digits at most are kept exact
+  int digits = 0, decimals = 0;
   const char* p = q;
-  for (; is_digit(*p); ++p, ++digits) {
-    if (m != 0 || *p != '0') ++significant;
-    m = m * 10 + static_cast<unsigned>(*p - '0');
-    if (significant > 15) return false;
-  }
-  if (*p == '.') {
-    for (++p; is_digit(*p); ++p, ++digits, ++decimals) {
-      if (m != 0 || *p != '0') ++significant;
-      m = m * 10 + static_cast<unsigned>(*p - '0');
-      if (significant > 15 || decimals > 22) return false;
-    }
-  }
-  if (digits == 0 || *p == 'e' || *p == 'E') return false;
+  for (; is_digit(*p); ++p, ++digits) m = m * 10 + static_cast<unsigned>(*p - '0');
+  if (*p == '.')
+    for (++p; is_digit(*p); ++p, ++digits, ++decimals) m = m * 10 + static_cast<unsigned>(*p - '0');
+  if (digits == 0 || digits > 19 || decimals > 22 || m > (std::uint64_t(1) << 53) || *p == 'e' ||
+      *p == 'E')
+    return false;
   *v = static_cast<double>(m) / kTen[decimals];
   return true;
 }
@@ -97,6 +90,19 @@ std::int64_t read_int(const char* p) {
   return neg ? -v : v;
 }
 
+// read_int of a field of `n` characters as the field walk cuts it (atoi's
+// digits after an optional sign).
+std::int64_t read_plain_int(const char* p, std::size_t n) {
+  const char* const end = p + n;
+  bool neg = false;
+  if (p < end && (*p == '+' || *p == '-')) neg = *p++ == '-';
+  std::int64_t v = 0;
+  const std::int64_t cap = std::int64_t(1) << 40;
+  for (; p < end && is_digit(*p); ++p)
+    if (v < cap) v = v * 10 + (*p - '0');
+  return neg ? -v : v;
+}
+
 std::int32_t clamp32(std::int64_t v) {
   if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
   if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
@@ -124,13 +130,14 @@ void split_number(double v, long* year, long* month, long* day) {
   *day = static_cast<long>(rest - static_cast<double>(*month) * 100);
 }
 
-int date_code0(const char* text, std::int32_t* date) {
-  double v = read_double(text);
+int date_code0_value(double v, std::int32_t* date) {
   if (!(v >= 10000000.0) || !(v < 30000000.0)) return 0;  // below the range, or a year past 2999
   long y, m, d;
   split_number(v, &y, &m, &d);
   return finish_date(y, m, d, date);
 }
+
+int date_code0(const char* text, std::int32_t* date) { return date_code0_value(read_double(text), date); }
 
 int date_code1(char* text, std::int32_t* date) {
   long day = static_cast<long>(read_int(text));
@@ -268,15 +275,34 @@ int slot_of(char letter, int place) {
 
 // ---- The field walk -----------------------------------------------------------
 
+namespace {
+
+// Character classes of the field walk, one table lookup per character.
+struct WalkClasses {
+  bool starts[256] = {};  // a digit, sign, point or line feed: where a field starts
+  bool inside[256] = {};  // a digit, sign, point or ':': what a field holds
+  WalkClasses() {
+    for (int c = 0; c < 256; ++c) {
+      const bool numeric = is_numeric(static_cast<char>(c));
+      starts[c] = numeric || c == '\n';
+      inside[c] = numeric || c == ':';
+    }
+  }
+};
+const WalkClasses kWalk;
+
+}  // namespace
+
 int walk_fields(std::string_view line, const FormatSettings& f, const std::string* cursym,
                 FieldSlots& out, std::size_t* symbol_end) {
   for (auto& s : out.slot) s[0] = '\0';
   out.symbol.clear();
   const char sep = f.sep;
   const std::size_t n = line.size();
+  const unsigned char* text = reinterpret_cast<const unsigned char*>(line.data());
   std::size_t pos = 0;
   auto next_numeric = [&](std::size_t from) {
-    while (from < n && !is_numeric(line[from]) && line[from] != '\n') ++from;
+    while (from < n && !kWalk.starts[text[from]]) ++from;
     return from;
   };
   for (int place = 0; place < 12; ++place) {
@@ -294,8 +320,8 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
         out.have_last = true;
       }
       out.symbol = out.last_name;
-      std::size_t k = 0;
-      for (; k < out.symbol.size() && k < kFieldMax; ++k) out.slot[0][k] = out.symbol[k];
+      const std::size_t k = std::min<std::size_t>(out.symbol.size(), kFieldMax);
+      std::memcpy(out.slot[0], out.symbol.data(), k);
       out.slot[0][k] = '\0';
       if (symbol_end) *symbol_end = end;
       if (cursym && out.symbol != *cursym) return 1;
@@ -307,7 +333,7 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
     if (pos >= n) return 0;
     std::size_t end = pos;
     if (letter == 'D' && f.datecode != 0) end = std::min(n, pos + 6);
-    while (end < n && (is_numeric(line[end]) || line[end] == ':')) ++end;
+    while (end < n && kWalk.inside[text[end]]) ++end;
     if (end < n && line[end] != sep)
       while (end < n && line[end] != sep) ++end;
     const std::size_t len = std::min<std::size_t>(end - pos, kFieldMax);
@@ -327,8 +353,86 @@ LineParser::LineParser(const FormatSettings& f, std::string textname, int volume
   for (int i = 0; i < 12; ++i) {
     if (f_.order[i] == 'S') has_s_ = true;
     if (f_.order[i] == 'D') has_d_ = true;
+    place_slot_[i] = static_cast<signed char>(slot_of(f_.order[i], i));
   }
   start_ = start_date_of(f_);
+  plain_ok_ = has_d_ && f_.datecode == 0;
+}
+
+bool LineParser::parse_plain(std::string_view line, const std::string& cursym, std::int32_t* date,
+                             BarRecord& bar) const {
+  static const double kTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+  const char sep = f_.sep;
+  const std::size_t n = line.size();
+  const unsigned char* const text = reinterpret_cast<const unsigned char*>(line.data());
+  const unsigned char* const stop = text + n;
+  double number[9] = {};         // slots 4 to 8: date and prices; 0 when absent
+  std::int64_t integer[2] = {};  // slots 9 and 10: volume and open interest
+  bool have_date = false;
+  std::size_t pos = 0;
+  auto next_numeric = [&](std::size_t from) {
+    while (from < n && !kWalk.starts[text[from]]) ++from;
+    return from;
+  };
+  for (int place = 0; place < 12; ++place) {
+    const int slot = place_slot_[place];
+    if (slot < 0) continue;
+    if (slot == 0) {
+      // The symbol: the name the walk made last, and the chart's own.
+      std::size_t end = pos;
+      while (end < n && line[end] != sep) ++end;
+      if (!slots_.have_last || slots_.last_sep != sep ||
+          line.substr(pos, end - pos) != slots_.last_field || slots_.last_name != cursym)
+        return false;
+      pos = next_numeric(end);
+      if (pos >= n) return false;
+      continue;
+    }
+    pos = next_numeric(pos);
+    if (pos >= n) return false;
+    // One pass over the field: its digits as read_double and read_int take
+    // them from the slot, then the rest of its run.
+    const unsigned char* p = text + pos;
+    bool neg = false;
+    if (*p == '+' || *p == '-') neg = *p++ == '-';
+    const unsigned char* const first = p;
+    std::uint64_t m = 0;
+    for (; p < stop && is_digit(static_cast<char>(*p)); ++p) m = m * 10 + (*p - '0');
+    const std::size_t whole = static_cast<std::size_t>(p - first);
+    const std::uint64_t whole_value = m;
+    std::size_t decimals = 0;
+    if (p < stop && *p == '.') {
+      const unsigned char* const frac = ++p;
+      for (; p < stop && is_digit(static_cast<char>(*p)); ++p) m = m * 10 + (*p - '0');
+      decimals = static_cast<std::size_t>(p - frac);
+    }
+    while (p < stop && kWalk.inside[*p]) ++p;
+    const std::size_t end = static_cast<std::size_t>(p - text);
+    if ((end < n && line[end] != sep) || end - pos > static_cast<std::size_t>(kFieldMax)) return false;
+    if (slot >= 4 && slot <= 8) {
+      // A plain decimal of at most 19 characters: exact digits and an exact
+      // power of ten, so one division rounds as strtod does.
+      if (whole + decimals == 0 || m > (std::uint64_t(1) << 53)) return false;
+      const double x = static_cast<double>(m) / kTen[decimals];
+      number[slot] = neg ? -x : x;
+      if (slot == 4) have_date = true;
+    } else if (slot == 9 || slot == 10) {
+      const std::int64_t v = whole <= 12 ? static_cast<std::int64_t>(whole_value)
+                                         : read_plain_int(reinterpret_cast<const char*>(first), whole);
+      integer[slot - 9] = neg ? -v : v;
+    }
+    pos = end;
+    if (pos < n && line[pos] == sep) ++pos;
+  }
+  if (!have_date || !date_code0_value(number[4], date)) return false;
+  bar.open = static_cast<float>(number[5]);
+  bar.high = static_cast<float>(number[6]);
+  bar.low = static_cast<float>(number[7]);
+  bar.close = static_cast<float>(number[8]);
+  bar.volume = clamp32(integer[0] * factor_);
+  bar.openint = clamp32(integer[1]);
+  return true;
 }
 
 bool LineParser::date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic) {
@@ -348,16 +452,25 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     out.kind = LineKind::kIgnored;
     return;
   }
-  if (walk_fields(line, f_, has_s_ ? &cursym : nullptr, slots_) == 1) {
-    out.kind = LineKind::kSymbolChange;
-    out.symbol = slots_.symbol;
-    return;
-  }
   std::int32_t date = 0;
   bool synthetic = false;
-  if (!date_of(slots_, &date, &synthetic)) {
-    out.kind = LineKind::kBadDate;
-    return;
+  BarRecord b;
+  if (!plain_ok_ || !parse_plain(line, cursym, &date, b)) {
+    if (walk_fields(line, f_, has_s_ ? &cursym : nullptr, slots_) == 1) {
+      out.kind = LineKind::kSymbolChange;
+      out.symbol = slots_.symbol;
+      return;
+    }
+    if (!date_of(slots_, &date, &synthetic)) {
+      out.kind = LineKind::kBadDate;
+      return;
+    }
+    b.open = read_price(slots_.slot[5]);
+    b.high = read_price(slots_.slot[6]);
+    b.low = read_price(slots_.slot[7]);
+    b.close = read_price(slots_.slot[8]);
+    b.volume = clamp32(read_int(slots_.slot[9]) * factor_);
+    b.openint = clamp32(read_int(slots_.slot[10]));
   }
   if (date < start_) {
     skipping_ = true;
@@ -369,14 +482,8 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     skipping_ = false;
     report_.early_dates_done();
   }
-  BarRecord& b = out.bar;
   b.date = date;
-  b.open = read_price(slots_.slot[5]);
-  b.high = read_price(slots_.slot[6]);
-  b.low = read_price(slots_.slot[7]);
-  b.close = read_price(slots_.slot[8]);
-  b.volume = clamp32(read_int(slots_.slot[9]) * factor_);
-  b.openint = clamp32(read_int(slots_.slot[10]));
+  out.bar = b;
   out.synthetic = synthetic;
   out.kind = LineKind::kBar;
 }

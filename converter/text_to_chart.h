@@ -131,7 +131,15 @@ class LineParser {
 
  private:
   bool date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic);
+  // The common line in one pass without the slots: fields of plain
+  // decimals of at most kFieldMax characters, each ended by the separator
+  // or the line's end, the chart's own symbol, a yyyymmdd date.  False
+  // (nothing changed) for any other line, which then takes the field walk.
+  bool parse_plain(std::string_view line, const std::string& cursym, std::int32_t* date,
+                   BarRecord& bar) const;
   FormatSettings f_;
+  signed char place_slot_[12] = {};  // slot_of for each place of the order
+  bool plain_ok_ = false;            // the order and date code allow parse_plain
   std::string textname_;
   int factor_;
   TextReport& report_;

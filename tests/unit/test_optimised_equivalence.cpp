@@ -3,6 +3,7 @@
 // on varied data (ties in rounding, signs, zero, huge and non-finite
 // values, every date code, lines out of order) the bytes must be the same.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,9 +21,11 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
 #include "chartdata/globals.h"
+#include "chartdata/linereader.h"
 #include "chartdata/splice.h"
 #include "converter/chart_to_text.h"
 #include "converter/globals.h"
+#include "converter/quickquote.h"
 #include "converter/symbol_names.h"
 #include "converter/text_to_chart.h"
 #include "support/tempdir.h"
@@ -415,6 +418,110 @@ TEST(TextEquivalence, PricesReadAsStrtodReadsThem) {
   }
 }
 
+// One line the straightforward way: the field walk into slots, then each
+// slot read on its own.
+ParsedLine ref_parse(std::string_view line, const std::string& cursym, const FormatSettings& f,
+                     const char* textname, int factor) {
+  ParsedLine out;
+  if (line.size() <= 6) return out;
+  bool has_s = false, has_d = false;
+  for (char c : f.order) {
+    has_s = has_s || c == 'S';
+    has_d = has_d || c == 'D';
+  }
+  FieldSlots s;
+  if (walk_fields(line, f, has_s ? &cursym : nullptr, s) == 1) {
+    out.kind = LineKind::kSymbolChange;
+    out.symbol = s.symbol;
+    return out;
+  }
+  std::int32_t date = 0;
+  if (!(has_d && parse_date(s.slot[4], f.datecode, &date)) && !parse_date(textname, f.datecode, &date)) {
+    out.kind = LineKind::kBadDate;
+    return out;
+  }
+  if (date < start_date_of(f)) {
+    out.kind = LineKind::kEarly;
+    return out;
+  }
+  out.kind = LineKind::kBar;
+  out.bar.date = date;
+  out.bar.open = read_price(s.slot[5]);
+  out.bar.high = read_price(s.slot[6]);
+  out.bar.low = read_price(s.slot[7]);
+  out.bar.close = read_price(s.slot[8]);
+  const std::int64_t v = read_integer(s.slot[9]) * factor;
+  out.bar.volume = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+  out.bar.openint = static_cast<std::int32_t>(read_integer(s.slot[10]));
+  return out;
+}
+
+std::string field_text(std::mt19937& rng, int kind) {
+  static const char* const junk[] = {"", " ", "x", "1e5", "12abc", "--3", "+.", "5:30", "1.2.3", "-0",
+                                     "12345678901234567890", "0000000000000000001.5", "\t7", "9-9",
+                                     "3.25 ", "+4", "1,", ".", "99999999999999999"};
+  if (rng() % 6 == 0) return junk[rng() % (sizeof junk / sizeof junk[0])];
+  char buf[40];
+  switch (kind) {
+    case 0:  // a date
+      std::snprintf(buf, sizeof buf, "%d", 19590101 + static_cast<int>(rng() % 600000));
+      return buf;
+    case 1:  // a price
+      return number_text(rng);
+    default:  // a count
+      std::snprintf(buf, sizeof buf, "%s%u", rng() % 9 == 0 ? "-" : "", static_cast<unsigned>(rng() % 4000000000u));
+      return buf;
+  }
+}
+
+TEST(TextEquivalence, LinesParsedAsTheFieldWalkReadsThem) {
+  struct Layout {
+    FormatSettings f;
+    int factor;
+  };
+  const Layout layouts[] = {
+      {settings("SDOHLCVI", 0, ',', "19600101"), 1}, {settings("DOHLCVI", 0, ' ', "19800101"), 100},
+      {settings("SDOHLCVIM", 0, ';', "00000000"), 1}, {settings("SDCCV", 0, ',', "19600101"), 1},
+      {settings("MSDOHLC", 0, ',', "19600101"), 1},  {settings("SDOHLCVI", 3, ',', "19600101"), 1},
+      {settings("SOHLCVI", 0, ',', "19600101"), 1},
+  };
+  const char* const symbols[] = {"IBM", "ibm", "MSFT", "8XYZ", "IBM "};
+  std::mt19937 rng(21);
+  for (const Layout& l : layouts) {
+    TextReport quiet;
+    LineParser parser(l.f, "prices.csv", l.factor, quiet);
+    std::string cursym = "ibm";
+    for (int i = 0; i < 30000; ++i) {
+      std::string line;
+      for (int place = 0; place < 12 && l.f.order[place] != ' '; ++place) {
+        const char c = l.f.order[place];
+        std::string field = c == 'S'   ? std::string(symbols[rng() % 8 < 6 ? 0 : rng() % 5])
+                            : c == 'D' ? field_text(rng, 0)
+                            : c == 'V' || c == 'I' || c == 'M' ? field_text(rng, 2)
+                                                               : field_text(rng, 1);
+        if (rng() % 50 == 0) field.clear();  // an empty column
+        line += field;
+        if (rng() % 40 != 0) line += l.f.sep;  // sometimes a missing separator
+      }
+      if (rng() % 30 == 0) line.resize(rng() % (line.size() + 1));  // a short line
+      ParsedLine got;
+      parser.parse(line, cursym, got);
+      const ParsedLine want = ref_parse(line, cursym, l.f, "prices.csv", l.factor);
+      ASSERT_EQ(static_cast<int>(got.kind), static_cast<int>(want.kind)) << line;
+      if (want.kind == LineKind::kSymbolChange) {
+        ASSERT_EQ(got.symbol, want.symbol) << line;
+        if (rng() % 2) cursym = got.symbol;  // the next chart begins
+      }
+      if (want.kind == LineKind::kBar) {
+        unsigned char a[kBarSize], b[kBarSize];
+        encode_bar(got.bar, a);
+        encode_bar(want.bar, b);
+        ASSERT_EQ(0, std::memcmp(a, b, kBarSize)) << line;
+      }
+    }
+  }
+}
+
 TEST(TextEquivalence, SymbolOfEveryLineAsIfMadeAfresh) {
   const FormatSettings f = settings("SDOHLCVI", 0);
   const FormatSettings g = settings("SDC", 0, ';');
@@ -431,6 +538,85 @@ TEST(TextEquivalence, SymbolOfEveryLineAsIfMadeAfresh) {
       EXPECT_EQ(kept.symbol, fresh.symbol) << line;
       EXPECT_EQ(kept.symbol, symbol_to_name(line, fs.sep)) << line;
     }
+}
+
+// ---- Quick quotes ------------------------------------------------------------
+
+// A quote file with the odd lines real ones have: carriage returns, lines
+// longer than the line buffer, NULs, blank and dash lines, unusable
+// symbols, runs of one symbol, a record cut short at the end.
+std::string varied_quotes(unsigned seed) {
+  std::mt19937 rng(seed);
+  const char* const symbols[] = {"IBM", "MSFT", "72", "8ABC", "IBM", "T", "GE"};
+  std::string text = std::string(30, '-') + "\n\n";
+  for (int r = 0; r < 400; ++r) {
+    std::string l1 = symbols[rng() % 7], l3;
+    l1.resize(22, ' ');
+    l1 += std::to_string(rng() % 200) + "." + std::to_string(rng() % 8) + "/";
+    l1.resize(66, ' ');
+    l1 += std::to_string(rng() % 100000);
+    l3.resize(42, ' ');
+    l3 += std::to_string(rng() % 200) + "/" + std::to_string(rng() % 16);
+    l3.resize(54, ' ');
+    l3 += std::to_string(rng() % 300);
+    l3.resize(66, ' ');
+    l3 += std::to_string(rng() % 100);
+    std::string l2 = "  x";
+    switch (rng() % 8) {
+      case 0: l2.assign(300 + rng() % 200, 'y'); break;  // split into two lines
+      case 1: l1 += "\r"; l3 += "\r"; break;
+      case 2: l3[10] = '\0'; break;
+      case 3: text += std::string(25, '-') + "\n"; break;
+      case 4: text += "\n"; break;
+      default: break;
+    }
+    text += l1 + "\n" + l2 + "\n" + l3 + "\n  4\n  5\n";
+  }
+  text += "IBM                   12.5/\n  cut short\n";
+  return text;
+}
+
+TEST(QuoteEquivalence, BlockReaderAndLineReaderStoreTheSameCharts) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    const std::string quotes = varied_quotes(seed);
+    std::vector<Bytes> results;
+    for (int way = 0; way < 2; ++way) {
+      TempDir dir;
+      ScopedChdir here(dir.path());
+      ASSERT_TRUE(write_text("q.txt", quotes));
+      const char daily[2] = {'D', '\n'};
+      Bytes ibm(kHeaderSize);
+      make_header(ibm.data(), daily, 19990104);
+      ASSERT_TRUE(write_file("ibm", ibm));  // one chart exists already
+      const int fd = ::open("q.txt", O_RDONLY);
+      ASSERT_GE(fd, 0);
+      std::string first;
+      ASSERT_EQ(first_quote_name(fd, &first), 1);
+      if (way == 0) {
+        QuickQuoteListener quiet;
+        quickquote_import(fd, 19990105, first, quiet);
+      } else {
+        // The loop over charts on its own reads through mygts.
+        fptextsrc = fd;
+        longsdate = longedate = 19990105;
+        get_the_symbol[0] = '\0';
+        char name[kMaxSymbol + 1];
+        std::snprintf(name, sizeof name, "%s", first.c_str());
+        send_quickq_tomorva(name);
+      }
+      linereader_close(fd);
+      Bytes all;
+      for (const std::string& f : list_dir(dir.path())) {
+        const Bytes b = read_file(dir.file(f));
+        all.insert(all.end(), f.begin(), f.end());
+        all.push_back(0);
+        all.insert(all.end(), b.begin(), b.end());
+      }
+      results.push_back(all);
+    }
+    EXPECT_TRUE(results[0] == results[1]) << "seed " << seed;
+    EXPECT_GT(results[0].size(), 6 * kHeaderSize);
+  }
 }
 
 }  // namespace
