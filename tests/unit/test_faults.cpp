@@ -533,6 +533,19 @@ TEST_F(FaultSweep, ExeHandOffFile) {
   sweep(s);
 }
 
+TEST_F(FaultSweep, AsciiTextReplacedByItsChart) {
+  // In an "ASCII" list each text is replaced by the chart stored from it;
+  // the main loop tells when the text stays.
+  Scenario s{"ASCII text replaced by its chart", [] {
+               write_text("ibm.txt", "19990104,1,2,0.5,1.5,100,7\n");
+               write_file("ibm.M", daily_chart(19980105, 300));
+             },
+             {}, nullptr};
+  s.silent_ok = true;
+  s.run = [] { return ascii_replace("ibm.txt", "ibm.M"); };
+  sweep(s);
+}
+
 TEST_F(FaultSweep, OldChartUpgradedWhenChosen) {
   // The chooser widens the dates of an old chart before opening it; a
   // failed upgrade leaves the old chart whole (readers widen it on the fly).
