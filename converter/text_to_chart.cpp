@@ -359,14 +359,30 @@ LineParser::LineParser(const FormatSettings& f, std::string textname, int volume
   plain_ok_ = has_d_ && f_.datecode == 0;
 }
 
+namespace {
+
+// Equal byte strings, for the few characters of a symbol.
+bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+}  // namespace
+
 bool LineParser::parse_plain(std::string_view line, const std::string& cursym, std::int32_t* date,
                              BarRecord& bar) const {
   static const double kTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
                                 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
   const char sep = f_.sep;
   const std::size_t n = line.size();
-  const unsigned char* const text = reinterpret_cast<const unsigned char*>(line.data());
-  const unsigned char* const stop = text + n;
+  if (n >= kLineBudget) return false;
+  // The line with a NUL after it, which ends every run of digits or field
+  // characters (a line itself holds no NUL: the reader ends it there).
+  unsigned char text[kLineBudget + 1];
+  std::memcpy(text, line.data(), n);
+  text[n] = 0;
   double number[9] = {};         // slots 4 to 8: date and prices; 0 when absent
   std::int64_t integer[2] = {};  // slots 9 and 10: volume and open interest
   bool have_date = false;
@@ -383,7 +399,8 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       std::size_t end = pos;
       while (end < n && line[end] != sep) ++end;
       if (!slots_.have_last || slots_.last_sep != sep ||
-          line.substr(pos, end - pos) != slots_.last_field || slots_.last_name != cursym)
+          !same_text(line.substr(pos, end - pos), slots_.last_field) ||
+          !same_text(slots_.last_name, cursym))
         return false;
       pos = next_numeric(end);
       if (pos >= n) return false;
@@ -398,18 +415,20 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
     if (*p == '+' || *p == '-') neg = *p++ == '-';
     const unsigned char* const first = p;
     std::uint64_t m = 0;
-    for (; p < stop && is_digit(static_cast<char>(*p)); ++p) m = m * 10 + (*p - '0');
+    for (unsigned d; (d = *p - unsigned('0')) <= 9; ++p) m = m * 10 + d;
     const std::size_t whole = static_cast<std::size_t>(p - first);
     const std::uint64_t whole_value = m;
     std::size_t decimals = 0;
-    if (p < stop && *p == '.') {
+    if (*p == '.') {
       const unsigned char* const frac = ++p;
-      for (; p < stop && is_digit(static_cast<char>(*p)); ++p) m = m * 10 + (*p - '0');
+      for (unsigned d; (d = *p - unsigned('0')) <= 9; ++p) m = m * 10 + d;
       decimals = static_cast<std::size_t>(p - frac);
     }
-    while (p < stop && kWalk.inside[*p]) ++p;
+    while (kWalk.inside[*p]) ++p;  // the NUL after the line ends it
     const std::size_t end = static_cast<std::size_t>(p - text);
-    if ((end < n && line[end] != sep) || end - pos > static_cast<std::size_t>(kFieldMax)) return false;
+    if ((end < n && text[end] != static_cast<unsigned char>(sep)) ||
+        end - pos > static_cast<std::size_t>(kFieldMax))
+      return false;
     if (slot >= 4 && slot <= 8) {
       // A plain decimal of at most 19 characters: exact digits and an exact
       // power of ten, so one division rounds as strtod does.
@@ -423,7 +442,7 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       integer[slot - 9] = neg ? -v : v;
     }
     pos = end;
-    if (pos < n && line[pos] == sep) ++pos;
+    if (pos < n) ++pos;  // the separator
   }
   if (!have_date || !date_code0_value(number[4], date)) return false;
   bar.open = static_cast<float>(number[5]);
