@@ -74,3 +74,11 @@ int checked_rename(const char* from, const char* to) {
   }
   return std::rename(from, to) == 0 ? 1 : 0;
 }
+
+int checked_link(const char* from, const char* to) {
+  if (hit(g_faults.renames, g_faults.fail_rename)) {
+    errno = EIO;
+    return 0;
+  }
+  return ::linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0 ? 1 : 0;
+}

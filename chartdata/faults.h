@@ -38,3 +38,6 @@ int checked_write_fd(int fd, const void* p, std::size_t n);
 int checked_create(const char* path, int flags, mode_t mode);
 // rename(from, to); 1 on success, else 0 (errno set).
 int checked_rename(const char* from, const char* to);
+// linkat(from -> to, following a link in `from`), counted as a rename: it
+// is the step that puts a finished file in place.  1 on success, else 0.
+int checked_link(const char* from, const char* to);

@@ -49,28 +49,52 @@ int create_unique(const std::string& dir, std::string& name) {
     std::string suffix;
     for (int i = 0; i < 8; ++i) suffix += kChars[rng() % (sizeof kChars - 1)];
     name = dir + "/.morva-" + suffix + ".tmp";
-    int fd = checked_create(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            0600);
+    int fd = checked_create(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
 }
 
+// A file without a name can be linked into place through /proc/self/fd.
+bool unnamed_files_usable() {
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+// The file system offers no O_TMPFILE (as opposed to a failed creation).
+bool unnamed_unsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
 }  // namespace
 
 SafeReplace::SafeReplace(std::string target) : target_(std::move(target)) {
   real_ = resolve_target(target_);
-  int fd = create_unique(dir_of(real_), temp_);
-  if (fd < 0) {
-    temp_.clear();
-    failed_ = true;
-    return;
+  int fd = -1;
+  // A new file: written without a name, so that creating it costs no
+  // name of its own in the directory, and linked under its name at commit
+  // (with the mode any new file gets, 0666 less the umask).
+  struct stat st;
+  if (::lstat(real_.c_str(), &st) != 0 && errno == ENOENT && unnamed_files_usable()) {
+    fd = checked_create(dir_of(real_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      unnamed_ = true;
+    } else if (!unnamed_unsupported(errno)) {
+      failed_ = true;
+      return;
+    }
   }
-  copy_mode(fd, real_);
+  if (fd < 0) {
+    fd = create_unique(dir_of(real_), temp_);
+    if (fd < 0) {
+      temp_.clear();
+      failed_ = true;
+      return;
+    }
+    copy_mode(fd, real_);
+  }
   f_ = fdopen(fd, "wb");
   if (f_ == nullptr) {
     ::close(fd);
-    ::unlink(temp_.c_str());
+    if (!temp_.empty()) ::unlink(temp_.c_str());
     temp_.clear();
     failed_ = true;
     return;
@@ -102,6 +126,21 @@ int SafeReplace::commit() {
     return 0;
   }
   bool good = std::fflush(f_) == 0 && !std::ferror(f_);
+  if (unnamed_) {
+    // Everything written has reached the system: the file gets its name.
+    // A name that appeared meanwhile is not replaced: the commit fails.
+    const std::string self = "/proc/self/fd/" + std::to_string(fileno(f_));
+    good = good && checked_link(self.c_str(), real_.c_str());
+    std::fclose(f_);
+    f_ = nullptr;
+    if (!good) {
+      failed_ = true;
+      discard();
+      return 0;
+    }
+    done_ = true;
+    return 1;
+  }
   good = (std::fclose(f_) == 0) && good;
   f_ = nullptr;
   if (!good || !checked_rename(temp_.c_str(), real_.c_str())) {

@@ -7,7 +7,10 @@
 //   is byte for byte as it was and no temporary file is left behind.
 //
 // The temporary file is created exclusively (never through an existing
-// symbolic link).  A target that is a symbolic link keeps the link: the
+// symbolic link).  For a target that does not exist yet it has no name at
+// all (O_TMPFILE where the file system offers it) and is linked under the
+// target's name at commit: nothing else is created or renamed, and nothing
+// is left behind when the program stops half-way.  A target that is a symbolic link keeps the link: the
 // file it names is replaced.  An existing target's permission bits are
 // carried over to the new file; a new file gets 0666 less the umask.
 #pragma once
@@ -40,6 +43,7 @@ class SafeReplace {
   void discard();
 
   const std::string& target() const { return target_; }
+  // Name of the temporary file; "" while it has none (a new file).
   const std::string& temp_path() const { return temp_; }
 
  private:
@@ -50,6 +54,7 @@ class SafeReplace {
   std::FILE* f_ = nullptr;
   bool failed_ = false;
   bool done_ = false;
+  bool unnamed_ = false;  // O_TMPFILE: linked under the target's name at commit
 };
 
 // Replaces `path` by `bytes` through SafeReplace; 1 on success.

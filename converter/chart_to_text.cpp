@@ -1,7 +1,6 @@
 // Chart-to-text core: field texts, lines, the whole text file.  No screen.
 #include "converter/chart_to_text.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -275,8 +274,9 @@ class LineBlocks {
 };
 
 // Puts the records of the finished text (their lengths in `sizes`, from
-// the start of the file) into byte order: the temporary file is read back,
-// sorted in memory and written again over itself.  Only needed when the
+// the start of the file) into byte order: the temporary file (open for
+// reading and writing) is read back, sorted in memory and written again
+// over itself.  Only needed when the
 // chart's lines were not already in order.
 bool sort_written(SafeReplace& out, const std::vector<std::uint32_t>& sizes) {
   std::FILE* s = out.stream();
@@ -284,16 +284,14 @@ bool sort_written(SafeReplace& out, const std::vector<std::uint32_t>& sizes) {
   std::size_t total = 0;
   for (std::uint32_t n : sizes) total += n;
   std::string text(total, '\0');
-  const int fd = ::open(out.temp_path().c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const int fd = fileno(s);  // open for reading too
   std::size_t got = 0;
   while (got < total) {
-    const ssize_t r = ::read(fd, text.data() + got, total - got);
+    const ssize_t r = ::pread(fd, text.data() + got, total - got, static_cast<off_t>(got));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     got += static_cast<std::size_t>(r);
   }
-  ::close(fd);
   if (got != total) return false;
   std::vector<std::string_view> records;
   records.reserve(sizes.size());
