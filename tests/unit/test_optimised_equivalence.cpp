@@ -26,6 +26,7 @@
 #include "converter/chart_to_text.h"
 #include "converter/globals.h"
 #include "converter/quickquote.h"
+#include "converter/store.h"
 #include "converter/symbol_names.h"
 #include "converter/text_to_chart.h"
 #include "support/tempdir.h"
@@ -538,6 +539,83 @@ TEST(TextEquivalence, SymbolOfEveryLineAsIfMadeAfresh) {
       EXPECT_EQ(kept.symbol, fresh.symbol) << line;
       EXPECT_EQ(kept.symbol, symbol_to_name(line, fs.sep)) << line;
     }
+}
+
+// ---- A whole text into new charts ------------------------------------------------
+
+TEST(StoreEquivalence, MultiSymbolTextIntoNewChartsAsLineByLineReadingGives) {
+  // Several symbols, most lines plain, some that only the field walk reads,
+  // some bad, dates out of order and repeated.
+  std::mt19937 rng(33);
+  const FormatSettings f = settings("SDOHLCVI", 0, ',', "19600101");
+  std::string text;
+  const char* const names[] = {"AAA", "BBB", "CCC", "DDD"};
+  for (const char* sym : names) {
+    for (int i = 0; i < 700; ++i) {
+      std::string line = std::string(sym) + "," + std::to_string(19900101 + static_cast<int>(rng() % 400));
+      for (int k = 0; k < 4; ++k) line += "," + (rng() % 10 ? std::to_string(rng() % 9000) + "." + std::to_string(rng() % 1000) : field_text(rng, 1));
+      line += "," + field_text(rng, 2) + "," + field_text(rng, 2);
+      text += line + (rng() % 20 ? "\n" : "\r\n");
+    }
+  }
+  TempDir dir;
+  ScopedChdir here(dir.path());
+  ASSERT_TRUE(write_text("prices.csv", text));
+  const int fd = ::open("prices.csv", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  std::string name;
+  ASSERT_EQ(first_symbol(fd, f, name), 1);
+  TextStoreParams params;
+  params.format = f;
+  params.textname = "prices.csv";
+  StoreReport quiet;
+  int ok;
+  {
+    TextSource src(fd);
+    ok = store_text(src, name, params, quiet);
+  }
+  ::close(fd);
+  ASSERT_EQ(ok, 1);
+
+  // The same charts line by line: the walk, every bar kept in date order,
+  // the last line of a date winning.
+  std::size_t at = 0;
+  for (const char* sym : names) {
+    std::vector<BarRecord> bars;
+    std::string lower(sym);
+    for (char& c : lower) c = static_cast<char>(c - 'A' + 'a');
+    while (at < text.size()) {
+      const std::size_t nl = text.find('\n', at);
+      std::string line = text.substr(at, nl - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const ParsedLine p = ref_parse(line, lower, f, "prices.csv", 1);
+      if (p.kind == LineKind::kSymbolChange) break;
+      at = nl + 1;
+      if (p.kind == LineKind::kBar) bars.push_back(p.bar);
+    }
+    std::stable_sort(bars.begin(), bars.end(), [](const BarRecord& a, const BarRecord& b) { return a.date < b.date; });
+    std::vector<BarRecord> kept;
+    for (const BarRecord& b : bars) {
+      if (!kept.empty() && kept.back().date == b.date)
+        kept.back() = b;
+      else
+        kept.push_back(b);
+    }
+    ASSERT_FALSE(kept.empty());
+    const char daily[2] = {'D', '\n'};
+    Bytes want(kHeaderSize);
+    make_header(want.data(), daily, kept.front().date);
+    const std::int32_t last = kept.back().date;
+    std::memcpy(want.data() + kHeaderDateOffset, &last, 4);
+    for (const BarRecord& b : kept) {
+      unsigned char rec[kBarSize];
+      encode_bar(b, rec);
+      want.insert(want.end(), rec, rec + kBarSize);
+    }
+    const std::string path = dir.file(std::string("csv_") + lower[0] + "/" + lower);
+    EXPECT_TRUE(read_file(path) == want) << path;
+  }
+  EXPECT_EQ(list_dir(dir.file("csv_a")), std::vector<std::string>{"aaa"});  // nothing else left
 }
 
 // ---- Quick quotes ------------------------------------------------------------
