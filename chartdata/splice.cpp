@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <algorithm>
+#include <vector>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
@@ -62,11 +63,26 @@ bool default_header_date(std::int32_t last, std::int32_t* date) {
 
 // Everything the splice opened or created, undone unless it succeeded.
 struct SpliceState {
-  // Stream buffers of the old chart and the temporary file: a chart is
-  // read and written in a few large blocks rather than thousands of 4 KB
-  // ones.  Released after the streams (the destructor closes them first).
-  static constexpr std::size_t kBuffer = 64 * 1024;
-  std::unique_ptr<char[]> old_buf, tmp_buf;
+  // Stream buffers of the old chart and the temporary file, each large
+  // enough for a whole chart of usual size (up to 1 MB): it is read in one
+  // call and written in one.  Kept from one splice to the next, so no
+  // splice allocates them again.
+  static constexpr std::size_t kMinBuffer = 64 * 1024, kMaxBuffer = 1024 * 1024;
+  static std::vector<char>& buffer(int which, std::size_t want) {
+    static std::vector<char> buffers[2];
+    std::vector<char>& b = buffers[which];
+    want = std::clamp(want, kMinBuffer, kMaxBuffer);
+    if (b.size() < want) b.resize(want);
+    return b;
+  }
+  // A splice started by a step of another (none does so today) leaves the
+  // buffers to the outer one and its streams get buffers of their own.
+  static int& depth() {
+    static int d = 0;
+    return d;
+  }
+  SpliceState() { ++depth(); }
+  bool shares_buffers() const { return depth() == 1; }
   std::FILE* old = nullptr;
   std::FILE* tmp = nullptr;
   std::string tmp_name;
@@ -74,6 +90,7 @@ struct SpliceState {
   bool replaced = false;
 
   ~SpliceState() {
+    --depth();
     if (old != nullptr) std::fclose(old);
     if (tmp != nullptr) std::fclose(tmp);
     if (!replaced) {
@@ -96,6 +113,7 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
 
   // The chart to read from; `fresh` when the old content is not to be kept.
   bool fresh = false;
+  std::size_t old_size = 0;
   if (!exist(target.c_str())) {
     if (creatmorva(target.c_str())) {
       s.created = resolve_target(target);
@@ -116,8 +134,12 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
       diskfull(target.c_str());
       return 0;
     }
-    s.old_buf.reset(new char[SpliceState::kBuffer]);
-    std::setvbuf(s.old, s.old_buf.get(), _IOFBF, SpliceState::kBuffer);
+    // One byte more than the chart, so that one read also finds its end.
+    old_size = static_cast<std::size_t>(st.st_size);
+    if (s.shares_buffers()) {
+      std::vector<char>& ob = SpliceState::buffer(0, old_size + 1);
+      std::setvbuf(s.old, ob.data(), _IOFBF, ob.size());
+    }
     if (options.upgrade_target && is_old_chart(s.old)) {
       // Read the old chart through a copy with widened dates: the stored
       // result has eight-digit dates throughout, and the target itself is
@@ -151,8 +173,10 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
     ::close(fd);
     return 0;
   }
-  s.tmp_buf.reset(new char[SpliceState::kBuffer]);
-  std::setvbuf(s.tmp, s.tmp_buf.get(), _IOFBF, SpliceState::kBuffer);
+  if (s.shares_buffers()) {
+    std::vector<char>& tb = SpliceState::buffer(1, old_size + SpliceState::kMinBuffer);
+    std::setvbuf(s.tmp, tb.data(), _IOFBF, tb.size());
+  }
 
   int r = s.old != nullptr ? cpyoldtmpstart(s.old, s.tmp) : -1;
   if (r < 0) {
