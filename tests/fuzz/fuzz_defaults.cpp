@@ -52,7 +52,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
     want[23] = 0;
     want[24] = data[22];
   } else {
-    std::memcpy(want.data(), data, std::min<std::size_t>(size, 25));
+    if (size > 0) std::memcpy(want.data(), data, std::min<std::size_t>(size, 25));
   }
   FUZZ_CHECK(loadsave_defaults(0, 0) == 1);
   FUZZ_CHECK(settings_bytes(ff) == want);

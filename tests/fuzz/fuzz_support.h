@@ -60,14 +60,16 @@ inline void remove_below(const std::string& path, bool keep_top) {
 }
 
 // The process's private folder under /tmp, made on first use, removed at
-// exit.
-inline const std::string& workdir() {
-  static std::string dir = [] {
+// exit.  The name lives in a plain array: the exit handler runs after the
+// destructors of statics made before it was registered.
+inline std::string workdir() {
+  static char dir[32] = "";
+  if (!dir[0]) {
     char tmpl[] = "/tmp/morva-fuzz-XXXXXX";
     if (!mkdtemp(tmpl)) std::abort();
-    std::atexit([] { remove_below(workdir(), false); });
-    return std::string(tmpl);
-  }();
+    std::memcpy(dir, tmpl, sizeof tmpl);
+    std::atexit([] { remove_below(dir, false); });
+  }
   return dir;
 }
 
