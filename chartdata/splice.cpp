@@ -127,9 +127,9 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
   }
 
   const std::string real = resolve_target(target);
+  struct stat st;  // of the old chart, when there is one
   if (!fresh) {
     s.old = std::fopen(real.c_str(), "rb");
-    struct stat st;
     if (s.old == nullptr || fstat(fileno(s.old), &st) != 0 || !S_ISREG(st.st_mode)) {
       diskfull(target.c_str());
       return 0;
@@ -159,15 +159,23 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
   // (even a symbolic link) is removed, never written through.
   const std::string dir = dir_of(real);
   s.tmp_name = dir == "." ? std::string(kSpliceTempName) : dir + "/" + kSpliceTempName;
-  ::unlink(s.tmp_name.c_str());
-  int fd = checked_create(s.tmp_name.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = checked_create(s.tmp_name.c_str(), kCreate, 0666);
+  if (fd < 0 && errno == EEXIST) {  // left over from an earlier run
+    ::unlink(s.tmp_name.c_str());
+    fd = checked_create(s.tmp_name.c_str(), kCreate, 0666);
+  }
   if (fd < 0) {
     s.tmp_name.clear();  // nothing of ours to remove
     diskfull(nullptr);
     return 0;
   }
-  copy_mode(fd, real);
+  // The chart's own permission bits (known from the open chart), or those
+  // of a new file.
+  if (!fresh)
+    (void)fchmod(fd, st.st_mode & 07777);
+  else
+    copy_mode(fd, real);
   s.tmp = fdopen(fd, "wb");
   if (s.tmp == nullptr) {
     ::close(fd);

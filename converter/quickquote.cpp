@@ -13,6 +13,7 @@
 #include "chartdata/encodings.h"
 #include "chartdata/globals.h"
 #include "chartdata/linereader.h"
+#include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
 #include "chartdata/splice.h"
 #include "converter/commands.h"
@@ -64,6 +65,10 @@ struct ImportState {
   // The quote file read in blocks while quickquote_import runs (mygts asks
   // the kernel for the position and the file's identity on every line).
   TextSource* source = nullptr;
+  // The quote file's identity, taken once per import.
+  bool have_source_id = false;
+  dev_t source_dev = 0;
+  ino_t source_ino = 0;
 };
 QuickQuoteListener g_quiet;
 QuoteOutcome g_scratch;
@@ -86,9 +91,21 @@ bool next_quote_line(char* buf) {
 // clash with the splice's temporary file.
 bool refused_name(const std::string& name) {
   if (name == kSpliceTempName) return true;
-  struct stat a, b;
-  if (::stat(name.c_str(), &a) != 0 || ::fstat(fptextsrc, &b) != 0) return false;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  struct stat a;
+  if (::stat(name.c_str(), &a) != 0) return false;
+  ImportState& s = g_state;
+  if (!s.have_source_id) {
+    struct stat b;
+    if (::fstat(fptextsrc, &b) != 0) return false;
+    // Kept for the import's other charts (the descriptor stays the same).
+    if (s.source) {
+      s.have_source_id = true;
+      s.source_dev = b.st_dev;
+      s.source_ino = b.st_ino;
+    }
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  }
+  return a.st_dev == s.source_dev && a.st_ino == s.source_ino;
 }
 
 // The chart's name itself can be made: its folder exists and takes new
@@ -220,7 +237,8 @@ int send_quickq_tomorva(char* name) {
       // fails and is reported; "_" stands in only for a name that cannot be
       // made.
       SpliceOptions options;
-      options.fallback_name = !name_can_be_made(target);
+      // (Only a chart that does not exist yet may need it.)
+      options.fallback_name = !exist(target.c_str()) && !name_can_be_made(target);
       const int stored = store_splice(
           target,
           [&](std::FILE* tmp) {
