@@ -491,14 +491,20 @@ TEST_F(Hostile, SourceChartsOfOddSizes) {
 
     CompressResult cr = compress_chart(::open("src.M", O_RDONLY), 1, "n.M", quiet);
     EXPECT_EQ(cr.status, c.is_chart ? kCompressWritten : kCompressNotChart);
-    if (c.is_chart) EXPECT_EQ(bars_of(read_file("n.M")).size(), c.bars);
-    else EXPECT_FALSE(file_exists("n.M"));
+    if (c.is_chart) {
+      EXPECT_EQ(bars_of(read_file("n.M")).size(), c.bars);
+    } else {
+      EXPECT_FALSE(file_exists("n.M"));
+    }
     unlink("n.M");
 
     AdjustResult ar = adjust_chart(::open("src.M", O_RDONLY), IndexFile(), '*', 2, "a.M", quiet);
     EXPECT_EQ(ar.status, c.is_chart ? kAdjustWritten : kAdjustNotChart);
-    if (c.is_chart) EXPECT_EQ(read_file("a.M").size(), kHeaderSize + c.bars * kBarSize);
-    else EXPECT_FALSE(file_exists("a.M"));
+    if (c.is_chart) {
+      EXPECT_EQ(read_file("a.M").size(), kHeaderSize + c.bars * kBarSize);
+    } else {
+      EXPECT_FALSE(file_exists("a.M"));
+    }
     unlink("a.M");
 
     FoldResult fr = fold_chart(::open("src.M", O_RDONLY), FoldKind::kWeekly, IndexFile(), "w.M", quiet);
