@@ -10,7 +10,8 @@
 //                                round by round so that a change in the
 //                                machine's load touches all cases alike, and
 //                                prints the table; exits 1 when a target is
-//                                missed
+//                                missed.  BENCH_VERBOSE=1 prints every
+//                                round's times too.
 //
 // Every case runs in a process of its own (this program again), so its peak
 // resident memory is its own.  bench/run builds this in release mode, makes
@@ -359,9 +360,14 @@ struct Measure {
   double items = 0, bytes = 0;
 };
 
+// Writes out what earlier cases left dirty in the page cache, so that no
+// case pays for the write-back of the one before it.
+void settle() { ::sync(); }
+
 // Runs `body` timed between an untimed preparation and an untimed check.
 Measure timed(const std::function<void(Measure&)>& body) {
   Measure m;
+  settle();
   const double c0 = cpu_seconds(), t0 = now();
   body(m);
   m.seconds = now() - t0;
@@ -774,6 +780,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       std::string out;
       Sample s;
       if (row.name == "R") {
+        settle();
         const std::vector<std::string> args = {
             "mawk", "-F,", "{o+=$3;h+=$4;l+=$5;c+=$6;v+=$7;i+=$8} END{print o,h,l,c,v,i}", text};
         if (!spawn(args, out, s) || out.empty()) die("mawk failed");
@@ -794,6 +801,11 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       row.samples.push_back(s);
     }
     std::fprintf(stderr, "\n");
+    if (std::getenv("BENCH_VERBOSE") != nullptr) {
+      for (const Row& row : rows)
+        std::fprintf(stderr, "  %-4s wall %.3f cpu %.3f peak %.1f MB\n", row.name.c_str(), row.samples.back().seconds,
+                     row.samples.back().cpu, double(row.samples.back().peak_kb) / 1024.0);
+    }
   }
 
   std::map<std::string, Sample> med;
