@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -869,11 +870,13 @@ std::string self_path(const char* argv0) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "gen" && argc == 3) return gen(argv[2]);
-  if (mode == "case" && argc == 4) return run_case(argv[2], argv[3]);
+  // The cases change directory: the folder is used by its absolute name.
+  auto folder = [&](int i) { return std::filesystem::absolute(argv[i]).lexically_normal().string(); };
+  if (mode == "gen" && argc == 3) return gen(folder(2));
+  if (mode == "case" && argc == 4) return run_case(argv[2], folder(3));
   if (mode == "run" && (argc == 3 || argc == 4)) {
     const int runs = argc == 4 ? std::atoi(argv[3]) : 5;
-    return run_all(self_path(argv[0]), argv[2], runs > 0 ? runs : 5);
+    return run_all(self_path(argv[0]), folder(2), runs > 0 ? runs : 5);
   }
   std::fprintf(stderr,
                "usage: %s gen DIR | case NAME DIR | run DIR [RUNS]\n"

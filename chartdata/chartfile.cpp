@@ -228,6 +228,15 @@ int write_bar(std::FILE* out, const BarRecord& b) {
   return checked_write(out, rec, sizeof rec);
 }
 
+bool BarBlocks::fill() {
+  if (end_) return false;
+  const std::size_t got = std::fread(block_, 1, sizeof block_, in_);
+  if (got < sizeof block_) end_ = true;  // the end, or a read error (ferror tells)
+  pos_ = 0;
+  len_ = got / kBarSize * kBarSize;
+  return len_ > 0;
+}
+
 int read_bar(std::FILE* in, BarRecord* b) {
   unsigned char rec[kBarSize];
   if (std::fread(rec, 1, sizeof rec, in) != sizeof rec) return 0;

@@ -66,3 +66,25 @@ void Y2000_add_century(std::FILE* stream);
 // end of file or a partial record.
 int write_bar(std::FILE* out, const BarRecord& b);
 int read_bar(std::FILE* in, BarRecord* b);
+
+// The bars of a stream read a block at a time: the same bars, in the same
+// order, as read_bar gives them one call each (a partial last record ends
+// the bars).  The stream is read ahead by up to one block.
+class BarBlocks {
+ public:
+  explicit BarBlocks(std::FILE* in) : in_(in) {}
+  bool next(BarRecord* b) {
+    if (pos_ == len_ && !fill()) return false;
+    *b = decode_bar(block_ + pos_);
+    pos_ += kBarSize;
+    return true;
+  }
+
+ private:
+  bool fill();
+  static constexpr std::size_t kRecords = 512;
+  std::FILE* in_;
+  std::size_t pos_ = 0, len_ = 0;
+  bool end_ = false;
+  unsigned char block_[kRecords * kBarSize];
+};

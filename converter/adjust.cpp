@@ -98,7 +98,8 @@ AdjustResult adjust_stream(std::FILE* source, const IndexFile& idx, char op, flo
   }
   if (!out.write(header, kHeaderSize)) return result;
   BarRecord b;
-  while (read_bar(source, &b) == 1) {
+  BarBlocks bars(source);
+  while (bars.next(&b)) {
     idx.apply(b);
     unsigned char rec[kBarSize];
     encode_bar(adjust_bar(b, op, k), rec);

@@ -88,8 +88,9 @@ CompressResult compress_stream(std::FILE* source, int n, SafeReplace& out,
   header[kHeaderTypeOffset] = 'N';
   header[kHeaderTypeOffset + 1] = '\n';
   if (!out.write(header, kHeaderSize)) return result;
+  BarBlocks bars(source);
   bool written = compress_pass(
-      [&](BarRecord& b) { return read_bar(source, &b) == 1; }, n,
+      [&](BarRecord& b) { return bars.next(&b); }, n,
       [&](const BarRecord& g) {
         unsigned char rec[kBarSize];
         encode_bar(g, rec);

@@ -180,7 +180,8 @@ FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
   FoldOutcome pass;
   if (whole_header) {
     bool already_weekly = kind == FoldKind::kWeekly && header[kHeaderTypeOffset] == 'W';
-    auto next = [&](BarRecord& b) { return read_bar(src, &b) == 1; };
+    BarBlocks bars(src);
+    auto next = [&](BarRecord& b) { return bars.next(&b); };
     pass = fold_pass(next, kind, already_weekly, idx, &progress);
   }
   bool read_error = std::ferror(src) != 0;

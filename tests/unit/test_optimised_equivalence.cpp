@@ -618,6 +618,41 @@ TEST(StoreEquivalence, MultiSymbolTextIntoNewChartsAsLineByLineReadingGives) {
   EXPECT_EQ(list_dir(dir.file("csv_a")), std::vector<std::string>{"aaa"});  // nothing else left
 }
 
+// ---- Bars read a block at a time -----------------------------------------------
+
+TEST(BarBlockEquivalence, SameBarsAsOneReadPerBar) {
+  std::mt19937 rng(8);
+  for (std::size_t bytes : {std::size_t(0), std::size_t(27), std::size_t(28), std::size_t(29),
+                            std::size_t(512 * 28), std::size_t(512 * 28 + 5), std::size_t(1500 * 28 + 27)}) {
+    Bytes data(bytes);
+    for (unsigned char& c : data) c = static_cast<unsigned char>(rng());
+    std::FILE* a = std::tmpfile();
+    std::FILE* b = std::tmpfile();
+    ASSERT_TRUE(a && b);
+    std::fwrite(data.data(), 1, data.size(), a);
+    std::fwrite(data.data(), 1, data.size(), b);
+    std::rewind(a);
+    std::rewind(b);
+    BarBlocks blocks(a);
+    std::size_t count = 0;
+    for (;;) {
+      BarRecord x, y;
+      const bool got = blocks.next(&x);
+      const bool want = read_bar(b, &y) == 1;
+      ASSERT_EQ(got, want) << bytes << " bytes, bar " << count;
+      if (!want) break;
+      unsigned char ex[kBarSize], ey[kBarSize];
+      encode_bar(x, ex);
+      encode_bar(y, ey);
+      ASSERT_EQ(0, std::memcmp(ex, ey, kBarSize));
+      ++count;
+    }
+    EXPECT_EQ(count, bytes / kBarSize);
+    std::fclose(a);
+    std::fclose(b);
+  }
+}
+
 // ---- Quick quotes ------------------------------------------------------------
 
 // A quote file with the odd lines real ones have: carriage returns, lines
