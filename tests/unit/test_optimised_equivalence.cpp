@@ -629,8 +629,10 @@ TEST(BarBlockEquivalence, SameBarsAsOneReadPerBar) {
     std::FILE* a = std::tmpfile();
     std::FILE* b = std::tmpfile();
     ASSERT_TRUE(a && b);
-    std::fwrite(data.data(), 1, data.size(), a);
-    std::fwrite(data.data(), 1, data.size(), b);
+    if (!data.empty()) {  // no null data pointer into fwrite
+      std::fwrite(data.data(), 1, data.size(), a);
+      std::fwrite(data.data(), 1, data.size(), b);
+    }
     std::rewind(a);
     std::rewind(b);
     BarBlocks blocks(a);
