@@ -58,6 +58,9 @@ std::string symbol_to_name(std::string_view field, char sep) {
   fix_hypermart_names(buf.data());
   buf.resize(std::strlen(buf.c_str()));
   if (buf.size() > kMaxSymbol) buf.resize(kMaxSymbol);
+  // A leading '.' would hide the chart and could make it look like one of
+  // the store's temporary files (".morva-..."), which are cleared away.
+  if (!buf.empty() && buf[0] == '.') buf[0] = '_';
   return buf;
 }
 

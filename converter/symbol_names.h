@@ -28,8 +28,10 @@ void fix_hypermart_names(char* name);
 
 // The chart name of a symbol field: the text up to `sep` (or its end),
 // lower-cased, then illegal_dos and fix_hypermart_names, cut to kMaxSymbol
-// characters.  Used for every symbol of a text, so that the first symbol
-// and the symbols of later lines compare equal when they are the same.
+// characters.  A leading '.' becomes '_', so that no chart is hidden or can
+// be taken for a temporary file (".DJI" gives "_dji").  Used for every
+// symbol of a text, so that the first symbol and the symbols of later lines
+// compare equal when they are the same.
 std::string symbol_to_name(std::string_view field, char sep);
 
 // The storage directory of a chart, from the text file's name and the

@@ -128,9 +128,11 @@ inline std::vector<std::string> names_in(const std::string& dir) {
   return names;
 }
 
-// True when a file of that name is left behind by a temporary-file path.
+// True when a file of that name is a temporary file left behind, or a
+// hidden file, which no conversion may make: every temporary name begins
+// with '.' (or is the splice's "tmpmorva.gph"), and no chart name does.
 inline bool is_temp_name(const std::string& name) {
-  return name == "tmpmorva.gph" || name.rfind(".morva-", 0) == 0;
+  return name == "tmpmorva.gph" || (!name.empty() && name[0] == '.');
 }
 
 // No temporary file left anywhere below `dir`.

@@ -125,7 +125,8 @@ TEST(SymbolNames, MadeUsableAsFileNames) {
   const NameCase cases[] = {
       {"IBM", "ibm"},       {"BRK/A", "brk-a"}, {"PRN", "prn_"},   {"A.B.C", "a`b.c"},
       {"MSFT US", "msft"},  {"8xyz12", "xyz"},  {"72", ""},        {"7", ""},
-      {" IBM", "`ibm"},     {"CON", "con"},     {"a.b", "a.b"},
+      {" IBM", "`ibm"},     {"CON", "con"},     {"a.b", "a.b"},    {".DJI", "_dji"},
+      {".morva-ab12cd34.tmp", "`morva-ab12cd34.tmp"}, {".", "_"},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZABCD", "abcdefghijklmnopqrstu"},
   };
   for (const NameCase& c : cases) EXPECT_EQ(symbol_to_name(c.symbol, ','), c.name) << c.symbol;
