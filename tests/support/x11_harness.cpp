@@ -10,7 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +24,6 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
 
 namespace xh {
 
@@ -60,6 +59,69 @@ std::string read_file(const std::string& path) {
   return ss.str();
 }
 
+// How a child of the test is started: its folder, where its output goes,
+// and a descriptor it keeps open (the others are closed on exec).
+struct SpawnSetup {
+  const char* cwd = nullptr;       // null: this process's folder
+  const char* out_path = nullptr;  // standard output and error; null: /dev/null
+  int keep_fd = -1;
+};
+
+// Starts argv with envp (null: this environment, PATH searched) as a child
+// that dies with the thread that started it: a test that fails, is
+// stopped by alarm or a signal, or forgets a destructor never leaves its
+// server or program running.  -1 when it could not be started.
+pid_t spawn_owned(const std::vector<std::string>& args, const std::vector<std::string>* env,
+                  const SpawnSetup& setup) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  if (env) {
+    for (const auto& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+  }
+  // Everything the child needs is made before fork: after it, only
+  // async-signal-safe calls.
+  const pid_t parent = getpid();
+  int err[2];
+  if (pipe2(err, O_CLOEXEC) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(err[0]);
+    close(err[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    close(err[0]);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
+    setpgid(0, 0);  // its own group: a terminal's Ctrl+C goes to the test alone
+    const int out = setup.out_path ? open(setup.out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)
+                                   : open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(127);
+    if (setup.cwd && chdir(setup.cwd) != 0) _exit(127);
+    if (setup.keep_fd >= 0) fcntl(setup.keep_fd, F_SETFD, 0);
+    if (env)
+      execve(argv[0], argv.data(), envp.data());
+    else
+      execvp(argv[0], argv.data());
+    const int e = errno;
+    (void)!write(err[1], &e, sizeof e);
+    _exit(127);
+  }
+  close(err[1]);
+  int e = 0;
+  ssize_t n;
+  while ((n = read(err[0], &e, sizeof e)) < 0 && errno == EINTR) {
+  }
+  close(err[0]);
+  if (n > 0) {  // exec failed
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
 }  // namespace
 
 int decode_status(int st) {
@@ -93,27 +155,22 @@ std::vector<std::string> default_font_path() {
 Xvfb::Xvfb(int width, int height, std::vector<std::string> font_path) : width_(width) {
   if (height <= 0) height = screen_height_for(width);
   int fds[2];
-  if (pipe(fds) != 0) return;
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
   std::string fp;
   for (const auto& f : font_path) fp += (fp.empty() ? "" : ",") + f;
   const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
   const std::string fd = std::to_string(fds[1]);
-  std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", geometry,
-                                   "-nolisten", "tcp", "-fp", fp};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addclose(&fa, fds[0]);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, "Xvfb", &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
+  const std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", geometry,
+                                         "-nolisten", "tcp", "-fp", fp};
+  // The owner's process id in the server's environment lets the suite's
+  // final check find servers whose test has ended.
+  setenv("MORVA_TEST_XVFB_OWNER", std::to_string(getpid()).c_str(), 1);
+  SpawnSetup setup;
+  setup.keep_fd = fds[1];
+  const pid_t pid = spawn_owned(args, nullptr, setup);
+  unsetenv("MORVA_TEST_XVFB_OWNER");
   close(fds[1]);
-  if (rc != 0) {
+  if (pid < 0) {
     close(fds[0]);
     return;
   }
@@ -426,12 +483,12 @@ InProcessScreen::InProcessScreen(int width, const char* title) : server_(width) 
   HPXC = static_cast<unsigned>(pixelspercol);
   VPXC = static_cast<unsigned>(pixelsperrow);
   mousereset();
-  driver_ = new XDriver(server_.display());
+  driver_ = std::make_unique<XDriver>(server_.display());
   ok_ = driver_->ok() && driver_->find_window(getpid());
 }
 
 InProcessScreen::~InProcessScreen() {
-  delete driver_;
+  driver_.reset();
   if (server_.ok()) Xclosedis();
 }
 
@@ -562,25 +619,13 @@ bool MorvaProcess::start(const MorvaOptions& o) {
 #endif
   std::vector<std::string> args = {binary};
   args.insert(args.end(), o.args.begin(), o.args.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
   std::vector<std::string> env = {"HOME=" + o.home, "MORVA_SHADOW_DUMP=" + dump_,
                                   "PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")};
   if (!o.display.empty()) env.push_back("DISPLAY=" + o.display);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
-  const int rc = posix_spawn(&pid_, binary.c_str(), &fa, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) pid_ = -1;
+  SpawnSetup setup;
+  setup.cwd = cwd.c_str();
+  setup.out_path = out_path_.c_str();
+  pid_ = spawn_owned(args, &env, setup);
   status_ = -1;
   return pid_ > 0;
 }

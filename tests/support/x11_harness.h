@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,9 @@ int screen_height_for(int width);
 std::string font_dir(std::string_view name);
 std::vector<std::string> default_font_path();
 
-// A private Xvfb on a free display number, stopped on destruction.
+// A private Xvfb on a free display number, stopped on destruction.  The
+// server and the program of MorvaProcess are started so that they die with
+// the test process however it ends (a failed assertion, alarm, a signal).
 class Xvfb {
  public:
   explicit Xvfb(int width = 1024, int height = 0,
@@ -143,7 +146,7 @@ class InProcessScreen {
 
  private:
   Xvfb server_;
-  XDriver* driver_ = nullptr;
+  std::unique_ptr<XDriver> driver_;
   bool ok_ = false;
 };
 

@@ -14,13 +14,15 @@
 
 namespace {
 
-xh::InProcessScreen* g_screen = nullptr;
+// Owned for the suite: its server and window end with TearDownTestSuite.
+std::unique_ptr<xh::InProcessScreen> g_screen;
 
 class Drawing : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!g_screen) g_screen = new xh::InProcessScreen(1024, "drawing test");
+    if (!g_screen) g_screen = std::make_unique<xh::InProcessScreen>(1024, "drawing test");
   }
+  static void TearDownTestSuite() { g_screen.reset(); }
   void SetUp() override {
     ASSERT_TRUE(g_screen && g_screen->ok());
     colour(7);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "screen/screen.h"
@@ -10,13 +11,15 @@
 
 namespace {
 
-xh::InProcessScreen* g_screen = nullptr;
+// Owned for the suite: its server and window end with TearDownTestSuite.
+std::unique_ptr<xh::InProcessScreen> g_screen;
 
 class Keys : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!g_screen) g_screen = new xh::InProcessScreen(1024, "key test");
+    if (!g_screen) g_screen = std::make_unique<xh::InProcessScreen>(1024, "key test");
   }
+  static void TearDownTestSuite() { g_screen.reset(); }
   void SetUp() override {
     ASSERT_TRUE(g_screen && g_screen->ok());
     alarm(60);  // a lost event must not hang the run

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -61,15 +62,17 @@ TEST(Program, FallbackFontRunsTheMenuAndEscEnds) {
 
 // ---- The screen library of this process -------------------------------------
 
-xh::InProcessScreen* g_screen = nullptr;
+// Owned for the suite: its server and window end with TearDownTestSuite.
+std::unique_ptr<xh::InProcessScreen> g_screen;
 std::string g_reported;
 void reporter(const char* m) { g_reported = m; }
 
 class Placement : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!g_screen) g_screen = new xh::InProcessScreen(1024, "placement test");
+    if (!g_screen) g_screen = std::make_unique<xh::InProcessScreen>(1024, "placement test");
   }
+  static void TearDownTestSuite() { g_screen.reset(); }
   void SetUp() override {
     ASSERT_TRUE(g_screen && g_screen->ok());
     alarm(60);

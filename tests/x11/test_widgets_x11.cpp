@@ -6,6 +6,8 @@
 // pictures while they wait.  Pictures go to the build folder and, when
 // MORVA_SCREENSHOT_DIR is set, there as well.
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,7 +30,8 @@
 
 namespace {
 
-xh::InProcessScreen* g_screen = nullptr;
+// Owned for the suite: its server and window end with TearDownTestSuite.
+std::unique_ptr<xh::InProcessScreen> g_screen;
 
 void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -45,12 +48,11 @@ class Script {
 class WidgetsX11 : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!g_screen) g_screen = new xh::InProcessScreen(1024, "widget test");
+    if (!g_screen) g_screen = std::make_unique<xh::InProcessScreen>(1024, "widget test");
   }
   // Closes the window and stops the private server.
   static void TearDownTestSuite() {
-    delete g_screen;
-    g_screen = nullptr;
+    g_screen.reset();
   }
   void SetUp() override {
     ASSERT_TRUE(g_screen && g_screen->ok());
