@@ -88,7 +88,9 @@ bool extent(const BarRecord& b, double& lo, double& hi) {
   return any;
 }
 
-void draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
+// Draws the bars and their volumes; returns the volume at the top of the
+// volume pane.
+double draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
   const auto y = [&](double v) { return price_y(l, v); };
   const std::size_t n = l.shown.size();
   const double vtop = l.volume.y, vh = l.volume.h;
@@ -97,9 +99,9 @@ void draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
 
   if (l.style == Style::kLine) {
     // One column per pixel: the range of its bars, their last close and
-    // their largest volume.
+    // their mean volume.
     const std::size_t columns = std::max<std::size_t>(1, static_cast<std::size_t>(l.price.w));
-    std::vector<double> lo(columns, NAN), hi(columns, NAN), close(columns, NAN), vol(columns, 0);
+    std::vector<double> lo(columns, NAN), hi(columns, NAN), close(columns, NAN), vol(columns, 0), count(columns, 0);
     for (std::size_t p = 0; p < n; ++p) {
       const BarRecord& b = chart.bars[l.shown[p]];
       const std::size_t c = std::min(columns - 1, p * columns / n);
@@ -109,7 +111,13 @@ void draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
         hi[c] = std::isnan(hi[c]) ? bhi : std::max(hi[c], bhi);
       }
       if (std::isfinite(b.close)) close[c] = b.close;
-      vol[c] = std::max(vol[c], double(b.volume));
+      vol[c] += std::max(0.0, double(b.volume));
+      ++count[c];
+    }
+    vmax = 0;
+    for (std::size_t c = 0; c < columns; ++c) {
+      if (count[c] > 0) vol[c] /= count[c];
+      vmax = std::max(vmax, vol[c]);
     }
     if (vmax > 0 && vh > 0) {
       colour(cr, kVolume);
@@ -135,7 +143,7 @@ void draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
     }
     cairo_stroke(cr);
     cairo_restore(cr);
-    return;
+    return vmax;
   }
 
   const double body = std::max(1.0, std::floor(l.slot * 0.6));
@@ -161,6 +169,7 @@ void draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
       box(cr, x + 1, std::floor(yc), tick, 1);
     }
   }
+  return vmax;
 }
 
 void draw_picture(cairo_t* cr, const Chart& chart, const Layout& l, const Options& o) {
@@ -196,7 +205,7 @@ void draw_picture(cairo_t* cr, const Chart& chart, const Layout& l, const Option
   const double band = std::max(3.0, std::floor(l.slot));
   for (double x : marks) box(cr, std::floor(x) - std::floor(band / 2), l.price.y, band, bottom - l.price.y);
 
-  if (!l.shown.empty()) draw_bars(cr, chart, l);
+  const double vmax = l.shown.empty() ? 0 : draw_bars(cr, chart, l);
 
   colour(cr, kBad);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
@@ -226,9 +235,7 @@ void draw_picture(cairo_t* cr, const Chart& chart, const Layout& l, const Option
   for (const Tick& t : l.price_ticks) text(cr, t.label, right, t.at + 4, 0);
   for (const Tick& t : l.time_ticks)
     if (t.at - l.price.x >= 12 && l.price.x + l.price.w - t.at >= 12) text(cr, t.label, t.at, bottom + 16, 0.5);
-  if (l.volume.h > 0 && !l.shown.empty()) {
-    double vmax = 0;
-    for (std::size_t i : l.shown) vmax = std::max(vmax, double(chart.bars[i].volume));
+  if (l.volume.h > 0 && vmax > 0) {
     text(cr, volume_label(vmax), right, l.volume.y + 9, 0);
     text(cr, "volume", right, l.volume.y + 23, 0);
   }

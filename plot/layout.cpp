@@ -301,7 +301,9 @@ Layout lay_out(const Chart& chart, const Options& o) {
     l.title += "bars " + std::to_string(bar_number(a.date)) + " to " + std::to_string(bar_number(z.date));
   else
     l.title += iso_date(a.date) + " to " + iso_date(z.date);
-  l.title += " (" + std::to_string(l.shown.size()) + (l.shown.size() == 1 ? " bar)" : " bars)");
+  std::string count = std::to_string(l.shown.size());
+  for (int at = static_cast<int>(count.size()) - 3; at > 0; at -= 3) count.insert(static_cast<std::size_t>(at), ",");
+  l.title += " (" + count + (l.shown.size() == 1 ? " bar)" : " bars)");
   return l;
 }
 
