@@ -129,7 +129,8 @@ class Plot : public Command {
       }
       for (const std::string& note : layout.notes) complain(s.name + ": " + note);
       if (!layout.bad.empty()) {
-        complain(s.name + ": " + std::to_string(layout.bad.size()) + " bad bars, marked where shown: " +
+        complain(s.name + ": " + std::to_string(layout.bad.size()) +
+                 (layout.bad.size() == 1 ? " bad bar" : " bad bars") + ", marked where shown: " +
                  list_bad_bars(chart, layout.bad));
         run.skipped();
       }
