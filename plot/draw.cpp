@@ -202,7 +202,7 @@ void draw_picture(cairo_t* cr, const Chart& chart, const Layout& l, const Option
   for (const Tick& t : l.time_ticks) box(cr, std::floor(t.at), l.price.y, 1, bottom - l.price.y);
   // A band behind each bad bar, a triangle above it.
   colour(cr, kBad, 0.3);
-  const double band = std::max(3.0, std::floor(l.slot));
+  const double band = std::min(std::max(3.0, std::floor(l.slot)), std::floor(l.slot * 0.6) + 8);
   for (double x : marks) box(cr, std::floor(x) - std::floor(band / 2), l.price.y, band, bottom - l.price.y);
 
   const double vmax = l.shown.empty() ? 0 : draw_bars(cr, chart, l);

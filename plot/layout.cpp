@@ -66,6 +66,11 @@ double nice_step(double x) {
 }
 
 std::string price_label(double v, double step) {
+  if (std::fabs(step) >= 1e6 || std::fabs(v) >= 1e9) {  // too wide for the axis: 2.5e+09
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.3g", v);
+    return buf;
+  }
   int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
   decimals = std::clamp(decimals, 0, 6);
   char buf[48];
@@ -184,12 +189,19 @@ std::vector<Tick> price_ticks(const Layout& l) {
             ticks.push_back({price_y(l, m * p), price_label(m * p, m * p)});
       if (ticks.size() <= target + 1) break;
     }
-    if (ticks.size() >= 2) return ticks;
+    if (ticks.size() >= 2) {
+      // Over very many decades the powers alone are still too close.
+      std::vector<Tick> kept;
+      for (Tick& t : ticks)
+        if (kept.empty() || kept.back().at - t.at >= 16) kept.push_back(std::move(t));
+      return kept;
+    }
     ticks.clear();
   }
   const double step = nice_step((l.hi - l.lo) / target);
-  for (double v = std::ceil(l.lo / step - 1e-9) * step; v <= l.hi + step * 1e-9; v += step)
-    ticks.push_back({price_y(l, v), price_label(v, step)});
+  // Each tick a whole multiple of the step, so that 0 is 0.
+  for (double k = std::ceil(l.lo / step - 1e-9); k * step <= l.hi + step * 1e-9; ++k)
+    ticks.push_back({price_y(l, k * step), price_label(k * step, step)});
   return ticks;
 }
 

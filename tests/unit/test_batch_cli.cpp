@@ -315,6 +315,17 @@ TEST_F(BatchCli, PlotDrawsEachChartAndListsItsBadBars) {
   EXPECT_EQ(r.out, "adir/ibm.svg: 3 bars of ibm\nadir/bad.svg: 3 bars of bad\n");
   for (const char* picture : {"adir/ibm.svg", "adir/bad.svg"})
     EXPECT_EQ(read_text(data_.file(picture)).rfind("<?xml", 0), 0u) << picture;
+  // A picture never replaces a chart nor another picture of the same run.
+  write_file(data_.file("c.png"), chart('D', {bar(19990105, 1)}));
+  data_.mkdirs("other");
+  write_file(data_.file("other/ibm"), chart('D', {bar(19990105, 1)}));
+  for (const auto& args : {std::vector<std::string>{"plot", "c.png", "-o", "c.png"},
+                           std::vector<std::string>{"plot", "ibm", "other/ibm", "-o", "adir"}}) {
+    r = run(args);
+    EXPECT_EQ(r.status, 2) << args[1];
+    EXPECT_NE(r.err.find("would"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(read_file(data_.file("c.png")), chart('D', {bar(19990105, 1)}));
   r = run({"plot", "ibm", "-o", "ibm.png", "--from", "19990201"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ibm: no bars in the range asked; nothing drawn"), std::string::npos) << r.err;

@@ -17,6 +17,12 @@ bool is_dir(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 // "WxH", each side 100 to 10000.
 bool parse_size(const std::string& s, int* w, int* h) {
   const std::size_t x = s.find_first_of("xX");
@@ -100,15 +106,24 @@ class Plot : public Command {
         throw UsageError{"--format " + format_ + " does not match -o " + output_};
     }
     const std::vector<Source> sources = expand_sources(charts_, false);
+    const plot::Format format = into_dir ? (has_format ? named : plot::Format::kPng) : single;
+    std::vector<std::string> targets;
     for (const Source& s : sources) {
+      const std::string target =
+          into_dir ? (output_.back() == '/' ? output_ : output_ + "/") + base_name(s.name) + "." +
+                         plot::extension_of(format)
+                   : output_;
+      // A picture never replaces a chart, nor another picture of this run.
+      for (const Source& other : sources)
+        if (same_file(target, other.name)) throw UsageError{target + " would replace the chart " + other.name};
+      for (const std::string& t : targets)
+        if (t == target) throw UsageError{"two charts would both be drawn to " + target};
+      targets.push_back(target);
+    }
+    for (std::size_t i = 0; i < sources.size(); ++i) {
       if (interrupted()) break;
-      std::string target = output_;
-      plot::Format format = single;
-      if (into_dir) {
-        format = has_format ? named : plot::Format::kPng;
-        target = (output_.back() == '/' ? output_ : output_ + "/") + base_name(s.name) + "." +
-                 plot::extension_of(format);
-      }
+      const Source& s = sources[i];
+      const std::string& target = targets[i];
       plot::Chart chart;
       chart.name = base_name(s.name);
       const std::string why = plot::read_chart(s.name, chart);
@@ -134,7 +149,8 @@ class Plot : public Command {
                  list_bad_bars(chart, layout.bad));
         run.skipped();
       }
-      run.note(target + ": " + std::to_string(layout.shown.size()) + " bars of " + s.name);
+      run.note(target + ": " + std::to_string(layout.shown.size()) + (layout.shown.size() == 1 ? " bar of " : " bars of ") +
+               s.name);
     }
     return run.status();
   }
