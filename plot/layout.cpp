@@ -132,27 +132,28 @@ std::vector<Tick> date_ticks(const Chart& chart, const Layout& l) {
   char buf[32];
   for (std::size_t i = 0; i < n; ++i) {
     const std::int32_t d = date(i);
-    bool tick = false;
+    bool tick;
     if (pick->kind == kBar) {
       tick = i % static_cast<std::size_t>(pick->step) == 0;
-      std::snprintf(buf, sizeof buf, "%d %s", day_of(d), month_name(d));
-    } else if (i > 0) {
+    } else if (i == 0) {
+      tick = false;
+    } else {
       const std::int32_t p = date(i - 1);
-      if (pick->kind == kWeek) {
+      if (pick->kind == kWeek)
         tick = week(d) != week(p) && week(d) % pick->step == 0;
-        std::snprintf(buf, sizeof buf, "%d %s", day_of(d), month_name(d));
-      } else if (pick->kind == kMonth) {
+      else if (pick->kind == kMonth)
         tick = (year_of(d) != year_of(p) || month_of(d) != month_of(p)) && (month_of(d) - 1) % pick->step == 0;
-        if (month_of(d) == 1)
-          std::snprintf(buf, sizeof buf, "%d", year_of(d));
-        else
-          std::snprintf(buf, sizeof buf, "%s", month_name(d));
-      } else {
+      else
         tick = year_of(d) != year_of(p) && year_of(d) % pick->step == 0;
-        std::snprintf(buf, sizeof buf, "%d", year_of(d));
-      }
     }
-    if (tick) ticks.push_back({at(i), buf});
+    if (!tick) continue;
+    if (pick->kind == kBar || pick->kind == kWeek)
+      std::snprintf(buf, sizeof buf, "%d %s", day_of(d), month_name(d));
+    else if (pick->kind == kMonth && month_of(d) != 1)
+      std::snprintf(buf, sizeof buf, "%s", month_name(d));
+    else
+      std::snprintf(buf, sizeof buf, "%d", year_of(d));
+    ticks.push_back({at(i), buf});
   }
   thin(ticks, room);
   return ticks;
