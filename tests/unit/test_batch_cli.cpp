@@ -114,6 +114,7 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"plot", "ibm", "-o", "i.png", "--format", "pdf"}, 2, "does not match"},
       {{"plot", "ibm", "-o", "i.png", "--size", "1200x50"}, 2, "--size"},
       {{"plot", "ibm", "-o", "i.png", "--from", "20000101", "--to", "19990101"}, 2, "after --to"},
+      {{"plot", "ibm", "-o", "i.png", "--from", "1999"}, 2, "give a date yyyymmdd"},
       {{"plot", "missing", "-o", "i.png"}, 3, "cannot read missing"},
       {{"plot", "short", "-o", "i.png"}, 3, "not a chart"},
   };

@@ -2,6 +2,7 @@
 // replaces its file only once it is complete.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +22,15 @@ bool same_file(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+}
+
+// The chart type letter of a chart's header (0 when it has none).
+int type_letter(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  const int c = std::fseek(f, static_cast<long>(kHeaderTypeOffset), SEEK_SET) == 0 ? std::fgetc(f) : 0;
+  std::fclose(f);
+  return c == EOF ? 0 : c;
 }
 
 // "WxH", each side 100 to 10000.
@@ -84,8 +94,10 @@ class Plot : public Command {
     plot::Options o;
     if (!size_.empty() && !parse_size(size_, &o.width, &o.height))
       throw UsageError{"--size '" + size_ + "': give width x height in pixels, e.g. 1200x700, each 100 to 10000"};
-    if (!parse_bound(from_, &o.from)) throw UsageError{"--from '" + from_ + "': give a date yyyymmdd"};
-    if (!parse_bound(to_, &o.to)) throw UsageError{"--to '" + to_ + "': give a date yyyymmdd"};
+    if (!parse_bound(from_, &o.from))
+      throw UsageError{"--from '" + from_ + "': give a date yyyymmdd (a bar number for a numbered chart)"};
+    if (!parse_bound(to_, &o.to))
+      throw UsageError{"--to '" + to_ + "': give a date yyyymmdd (a bar number for a numbered chart)"};
     if (o.from && o.to && o.from > o.to) throw UsageError{"--from " + from_ + " is after --to " + to_};
     o.log = log_;
     plot::Format named{};
@@ -119,6 +131,12 @@ class Plot : public Command {
       for (const std::string& t : targets)
         if (t == target) throw UsageError{"two charts would both be drawn to " + target};
       targets.push_back(target);
+      // A calendar chart is cut by dates of eight digits; a numbered one by bar numbers.
+      if (type_letter(s.name) != 'N')
+        for (const std::string* bound : {&from_, &to_})
+          if (!bound->empty() && bound->size() != 8)
+            throw UsageError{(bound == &from_ ? "--from " : "--to ") + *bound + ": " + s.name +
+                             " is dated: give a date yyyymmdd"};
     }
     for (std::size_t i = 0; i < sources.size(); ++i) {
       if (interrupted()) break;
