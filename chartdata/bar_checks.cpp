@@ -21,8 +21,9 @@ std::vector<BadBar> find_bad_bars(std::span<const BarRecord> bars) {
 
 std::string bar_fault_text(unsigned faults) {
   std::string out;
-  for (auto [bit, text] : {std::pair{kBarBackwards, "out of order"}, std::pair{kBarRepeated, "same date as the bar before"},
-                           std::pair{kBarNotNumber, "price not a number"}, std::pair{kBarHighBelowLow, "high below low"}})
+  for (auto [bit, text] :
+       {std::pair{kBarBackwards, "out of order"}, std::pair{kBarRepeated, "same date as the bar before"},
+        std::pair{kBarNotNumber, "price not a number"}, std::pair{kBarHighBelowLow, "high below low"}})
     if (faults & bit) out += (out.empty() ? "" : ", ") + std::string(text);
   return out;
 }

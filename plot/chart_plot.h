@@ -58,10 +58,10 @@ struct Tick {
 };
 
 struct Layout {
-  Rect price;           // the price pane: `hi` at its top edge, `lo` at its bottom edge
-  Rect volume;          // the volume pane; h == 0 when the bars hold no volume
+  Rect price;   // the price pane: `hi` at its top edge, `lo` at its bottom edge
+  Rect volume;  // the volume pane; h == 0 when the bars hold no volume
   double hi = 0, lo = 0;
-  bool log = false;     // the price axis is logarithmic
+  bool log = false;  // the price axis is logarithmic
   Style style = Style::kLine;
   std::vector<std::size_t> shown;  // indexes of the bars drawn, left to right
   double slot = 0;                 // pixels per bar

@@ -22,15 +22,15 @@ struct Rgb {
 };
 // Colours that read on screen and on paper, in colour or in grey: rising
 // and falling bars differ in lightness as well as in hue.
-constexpr Rgb kInk{0.13, 0.13, 0.13};         // text
-constexpr Rgb kFrame{0.69, 0.69, 0.69};       // pane borders
-constexpr Rgb kGrid{0.92, 0.92, 0.92};        // grid lines
-constexpr Rgb kUp{0.11, 0.50, 0.23};          // close at or above open
-constexpr Rgb kDown{0.78, 0.16, 0.16};        // close below open
-constexpr Rgb kRange{0.62, 0.70, 0.82};       // range of a pixel column
-constexpr Rgb kClose{0.12, 0.23, 0.45};       // close line
-constexpr Rgb kVolume{0.56, 0.64, 0.68};      // volume bars
-constexpr Rgb kBad{0.85, 0.26, 0.08};         // bad-bar marks
+constexpr Rgb kInk{0.13, 0.13, 0.13};     // text
+constexpr Rgb kFrame{0.69, 0.69, 0.69};   // pane borders
+constexpr Rgb kGrid{0.92, 0.92, 0.92};    // grid lines
+constexpr Rgb kUp{0.11, 0.50, 0.23};      // close at or above open
+constexpr Rgb kDown{0.78, 0.16, 0.16};    // close below open
+constexpr Rgb kRange{0.62, 0.70, 0.82};   // range of a pixel column
+constexpr Rgb kClose{0.12, 0.23, 0.45};   // close line
+constexpr Rgb kVolume{0.56, 0.64, 0.68};  // volume bars
+constexpr Rgb kBad{0.85, 0.26, 0.08};     // bad-bar marks
 
 struct SurfaceFree {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
@@ -101,7 +101,8 @@ double draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
     // One column per pixel: the range of its bars, their last close and
     // their mean volume.
     const std::size_t columns = std::max<std::size_t>(1, static_cast<std::size_t>(l.price.w));
-    std::vector<double> lo(columns, NAN), hi(columns, NAN), close(columns, NAN), vol(columns, 0), count(columns, 0);
+    std::vector<double> lo(columns, NAN), hi(columns, NAN), close(columns, NAN), vol(columns, 0),
+        count(columns, 0);
     for (std::size_t p = 0; p < n; ++p) {
       const BarRecord& b = chart.bars[l.shown[p]];
       const std::size_t c = std::min(columns - 1, p * columns / n);
@@ -234,13 +235,15 @@ void draw_picture(cairo_t* cr, const Chart& chart, const Layout& l, const Option
   const double right = l.price.x + l.price.w + 6;
   for (const Tick& t : l.price_ticks) text(cr, t.label, right, t.at + 4, 0);
   for (const Tick& t : l.time_ticks)
-    if (t.at - l.price.x >= 12 && l.price.x + l.price.w - t.at >= 12) text(cr, t.label, t.at, bottom + 16, 0.5);
+    if (t.at - l.price.x >= 12 && l.price.x + l.price.w - t.at >= 12)
+      text(cr, t.label, t.at, bottom + 16, 0.5);
   if (l.volume.h > 0 && vmax > 0) {
     text(cr, volume_label(vmax), right, l.volume.y + 9, 0);
     text(cr, "volume", right, l.volume.y + 23, 0);
   }
   if (l.log) text(cr, "log", right, l.price.y + l.price.h + 4 + 0.0, 0);
-  if (l.shown.empty()) text(cr, "no bars in this range", l.price.x + l.price.w / 2, l.price.y + l.price.h / 2, 0.5);
+  if (l.shown.empty())
+    text(cr, "no bars in this range", l.price.x + l.price.w / 2, l.price.y + l.price.h / 2, 0.5);
 }
 
 }  // namespace

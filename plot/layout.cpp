@@ -97,7 +97,8 @@ std::vector<Tick> date_ticks(const Chart& chart, const Layout& l) {
   const auto date = [&](std::size_t i) { return chart.bars[l.shown[i]].date; };
   const auto at = [&](std::size_t i) { return l.price.x + (static_cast<double>(i) + 0.5) * l.slot; };
   const std::int32_t first = date(0), last = date(n - 1);
-  const double months = std::abs((year_of(last) * 12.0 + month_of(last)) - (year_of(first) * 12.0 + month_of(first)));
+  const double months =
+      std::abs((year_of(last) * 12.0 + month_of(last)) - (year_of(first) * 12.0 + month_of(first)));
   const double years = std::abs(year_of(last) - year_of(first));
   const double days = std::abs(dton(last) - dton(first));
   // Weeks from Monday: day numbers modulo 7 are 3 on Mondays.
@@ -111,9 +112,9 @@ std::vector<Tick> date_ticks(const Chart& chart, const Layout& l) {
     double label_chars;
   };
   static const Level levels[] = {
-      {kBar, 1, 6},   {kBar, 2, 6},   {kWeek, 1, 6},  {kWeek, 2, 6},  {kMonth, 1, 4},
-      {kMonth, 2, 4}, {kMonth, 3, 4}, {kMonth, 6, 4}, {kYear, 1, 4},  {kYear, 2, 4},   {kYear, 5, 4},
-      {kYear, 10, 4}, {kYear, 20, 4}, {kYear, 50, 4}, {kYear, 100, 4}, {kYear, 1000, 4},
+      {kBar, 1, 6},   {kBar, 2, 6},   {kWeek, 1, 6},   {kWeek, 2, 6},    {kMonth, 1, 4}, {kMonth, 2, 4},
+      {kMonth, 3, 4}, {kMonth, 6, 4}, {kYear, 1, 4},   {kYear, 2, 4},    {kYear, 5, 4},  {kYear, 10, 4},
+      {kYear, 20, 4}, {kYear, 50, 4}, {kYear, 100, 4}, {kYear, 1000, 4},
   };
   const Level* pick = &levels[std::size(levels) - 1];
   for (const Level& lv : levels) {
@@ -142,7 +143,8 @@ std::vector<Tick> date_ticks(const Chart& chart, const Layout& l) {
       if (pick->kind == kWeek)
         tick = week(d) != week(p) && week(d) % pick->step == 0;
       else if (pick->kind == kMonth)
-        tick = (year_of(d) != year_of(p) || month_of(d) != month_of(p)) && (month_of(d) - 1) % pick->step == 0;
+        tick =
+            (year_of(d) != year_of(p) || month_of(d) != month_of(p)) && (month_of(d) - 1) % pick->step == 0;
       else
         tick = year_of(d) != year_of(p) && year_of(d) % pick->step == 0;
     }
@@ -170,7 +172,8 @@ std::vector<Tick> number_ticks(const Chart& chart, const Layout& l) {
   std::vector<Tick> ticks;
   for (std::size_t i = 0; i < n; ++i) {
     const long k = bar_number(chart.bars[l.shown[i]].date);
-    if (k % step == 0) ticks.push_back({l.price.x + (static_cast<double>(i) + 0.5) * l.slot, std::to_string(k)});
+    if (k % step == 0)
+      ticks.push_back({l.price.x + (static_cast<double>(i) + 0.5) * l.slot, std::to_string(k)});
   }
   thin(ticks, room);
   return ticks;
@@ -213,10 +216,14 @@ bool format_of_name(const std::string& name, Format* format) {
   if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
   std::string ext = name.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == "png") *format = Format::kPng;
-  else if (ext == "svg") *format = Format::kSvg;
-  else if (ext == "pdf") *format = Format::kPdf;
-  else return false;
+  if (ext == "png")
+    *format = Format::kPng;
+  else if (ext == "svg")
+    *format = Format::kSvg;
+  else if (ext == "pdf")
+    *format = Format::kPdf;
+  else
+    return false;
   return true;
 }
 
@@ -258,7 +265,8 @@ std::string read_chart(const std::string& path, Chart& chart) {
 }
 
 double price_y(const Layout& l, double v) {
-  if (l.log) return l.price.y + (std::log(l.hi) - std::log(v)) / (std::log(l.hi) - std::log(l.lo)) * l.price.h;
+  if (l.log)
+    return l.price.y + (std::log(l.hi) - std::log(v)) / (std::log(l.hi) - std::log(l.lo)) * l.price.h;
   return l.price.y + (l.hi - v) / (l.hi - l.lo) * l.price.h;
 }
 
@@ -275,7 +283,8 @@ Layout lay_out(const Chart& chart, const Options& o) {
   const double inner = std::max(20.0, o.height - kTop - kBottom);
   bool volume = false;
   for (std::size_t i : l.shown) volume = volume || chart.bars[i].volume > 0;
-  l.price = {kLeft, kTop, std::max(20.0, o.width - kLeft - kRight), volume ? std::floor((inner - kGap) * 0.78) : inner};
+  l.price = {kLeft, kTop, std::max(20.0, o.width - kLeft - kRight),
+             volume ? std::floor((inner - kGap) * 0.78) : inner};
   if (volume) l.volume = {l.price.x, l.price.y + l.price.h + kGap, l.price.w, inner - kGap - l.price.h};
   if (l.shown.empty()) return l;
 
@@ -315,7 +324,8 @@ Layout lay_out(const Chart& chart, const Options& o) {
   else
     l.title += iso_date(a.date) + " to " + iso_date(z.date);
   std::string count = std::to_string(l.shown.size());
-  for (int at = static_cast<int>(count.size()) - 3; at > 0; at -= 3) count.insert(static_cast<std::size_t>(at), ",");
+  for (int at = static_cast<int>(count.size()) - 3; at > 0; at -= 3)
+    count.insert(static_cast<std::size_t>(at), ",");
   l.title += " (" + count + (l.shown.size() == 1 ? " bar)" : " bars)");
   return l;
 }

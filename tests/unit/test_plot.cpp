@@ -148,15 +148,24 @@ TEST(Plot, DateAxisIsLabelledByTheSpanShown) {
   };
   const Case cases[] = {
       // Thirty years: every second year.
-      {19960102, 20251231, 'y', {"1998", "2000", "2002", "2004", "2006", "2008", "2010", "2012", "2014", "2016",
-                                 "2018", "2020", "2022", "2024"}},
+      {19960102,
+       20251231,
+       'y',
+       {"1998", "2000", "2002", "2004", "2006", "2008", "2010", "2012", "2014", "2016", "2018", "2020",
+        "2022", "2024"}},
       // One year: the months.
-      {20250101, 20251231, 'm', {"Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"}},
+      {20250101,
+       20251231,
+       'm',
+       {"Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"}},
       // Two weeks: every day.
-      {20260302, 20260313, 'd',
+      {20260302,
+       20260313,
+       'd',
        {"2 Mar", "3 Mar", "4 Mar", "5 Mar", "6 Mar", "9 Mar", "10 Mar", "11 Mar", "12 Mar", "13 Mar"}},
   };
-  const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first);
     const plot::Chart chart{"ibm", 'D', weekday_bars(c.first, c.last)};

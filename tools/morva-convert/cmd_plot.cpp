@@ -19,7 +19,8 @@ bool is_dir(const std::string& path) {
 }
 
 bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
@@ -93,7 +94,8 @@ class Plot : public Command {
     if (!run.prepare(false)) return run.status();
     plot::Options o;
     if (!size_.empty() && !parse_size(size_, &o.width, &o.height))
-      throw UsageError{"--size '" + size_ + "': give width x height in pixels, e.g. 1200x700, each 100 to 10000"};
+      throw UsageError{"--size '" + size_ +
+                       "': give width x height in pixels, e.g. 1200x700, each 100 to 10000"};
     if (!parse_bound(from_, &o.from))
       throw UsageError{"--from '" + from_ + "': give a date yyyymmdd (a bar number for a numbered chart)"};
     if (!parse_bound(to_, &o.to))
@@ -113,7 +115,8 @@ class Plot : public Command {
     plot::Format single{};
     if (!into_dir) {
       if (!plot::format_of_name(output_, &single))
-        throw UsageError{"-o " + output_ + ": give a name ending in .png, .svg or .pdf, or an existing directory"};
+        throw UsageError{"-o " + output_ +
+                         ": give a name ending in .png, .svg or .pdf, or an existing directory"};
       if (has_format && single != named)
         throw UsageError{"--format " + format_ + " does not match -o " + output_};
     }
@@ -121,13 +124,13 @@ class Plot : public Command {
     const plot::Format format = into_dir ? (has_format ? named : plot::Format::kPng) : single;
     std::vector<std::string> targets;
     for (const Source& s : sources) {
-      const std::string target =
-          into_dir ? (output_.back() == '/' ? output_ : output_ + "/") + base_name(s.name) + "." +
-                         plot::extension_of(format)
-                   : output_;
+      const std::string target = into_dir ? (output_.back() == '/' ? output_ : output_ + "/") +
+                                                base_name(s.name) + "." + plot::extension_of(format)
+                                          : output_;
       // A picture never replaces a chart, nor another picture of this run.
       for (const Source& other : sources)
-        if (same_file(target, other.name)) throw UsageError{target + " would replace the chart " + other.name};
+        if (same_file(target, other.name))
+          throw UsageError{target + " would replace the chart " + other.name};
       for (const std::string& t : targets)
         if (t == target) throw UsageError{"two charts would both be drawn to " + target};
       targets.push_back(target);
@@ -163,12 +166,12 @@ class Plot : public Command {
       for (const std::string& note : layout.notes) complain(s.name + ": " + note);
       if (!layout.bad.empty()) {
         complain(s.name + ": " + std::to_string(layout.bad.size()) +
-                 (layout.bad.size() == 1 ? " bad bar" : " bad bars") + ", marked where shown: " +
-                 list_bad_bars(chart, layout.bad));
+                 (layout.bad.size() == 1 ? " bad bar" : " bad bars") +
+                 ", marked where shown: " + list_bad_bars(chart, layout.bad));
         run.skipped();
       }
-      run.note(target + ": " + std::to_string(layout.shown.size()) + (layout.shown.size() == 1 ? " bar of " : " bars of ") +
-               s.name);
+      run.note(target + ": " + std::to_string(layout.shown.size()) +
+               (layout.shown.size() == 1 ? " bar of " : " bars of ") + s.name);
     }
     return run.status();
   }

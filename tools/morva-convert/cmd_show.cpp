@@ -49,8 +49,9 @@ std::vector<std::string> problems_of(const unsigned char* header, const std::vec
       ++backwards;
       if (shown < 5) {
         ++shown;
-        out.push_back("bar " + std::to_string(i + 1) + " (" + std::to_string(bars[i].date) + ") is not after bar " +
-                      std::to_string(i) + " (" + std::to_string(bars[i - 1].date) + ")");
+        out.push_back("bar " + std::to_string(i + 1) + " (" + std::to_string(bars[i].date) +
+                      ") is not after bar " + std::to_string(i) + " (" + std::to_string(bars[i - 1].date) +
+                      ")");
       }
     }
     if (bad.faults & kBarNotNumber) ++bad_prices;
