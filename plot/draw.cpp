@@ -241,7 +241,6 @@ void draw_picture(cairo_t* cr, const Chart& chart, const Layout& l, const Option
     text(cr, volume_label(vmax), right, l.volume.y + 9, 0);
     text(cr, "volume", right, l.volume.y + 23, 0);
   }
-  if (l.log) text(cr, "log", right, l.price.y + l.price.h + 4 + 0.0, 0);
   if (l.shown.empty())
     text(cr, "no bars in this range", l.price.x + l.price.w / 2, l.price.y + l.price.h / 2, 0.5);
 }

@@ -327,6 +327,7 @@ Layout lay_out(const Chart& chart, const Options& o) {
   for (int at = static_cast<int>(count.size()) - 3; at > 0; at -= 3)
     count.insert(static_cast<std::size_t>(at), ",");
   l.title += " (" + count + (l.shown.size() == 1 ? " bar)" : " bars)");
+  if (l.log) l.title += " \u2014 log scale";
   return l;
 }
 
