@@ -4,6 +4,7 @@
 //   bench_suite gen DIR          writes every input into DIR (the same bytes
 //                                every time: prices come from a fixed
 //                                linear congruential sequence)
+//   bench_suite gen DIR big      writes only the long chart of B3-B5 and B7
 //   bench_suite case NAME DIR    prepares one case (untimed), runs it once
 //                                (timed) and prints "seconds cpu items bytes"
 //   bench_suite run DIR [RUNS]   runs every case RUNS times (default 5),
@@ -52,6 +53,7 @@
 #include "converter/techtools.h"
 #include "converter/text_to_chart.h"
 #include "converter/weekly_monthly.h"
+#include "plot/chart_plot.h"
 
 extern char** environ;
 
@@ -641,6 +643,30 @@ Measure case_techtools(const std::string& dir) {
   return m;
 }
 
+// B7: the long chart drawn as a 1200x700 PNG: read, checked for bad bars,
+// reduced to one min/max column per pixel, drawn and written.
+Measure case_plot(const std::string& dir) {
+  const std::string work = dir + "/b7";
+  make_dir(work);
+  const std::string target = work + "/big.png";
+  ::unlink(target.c_str());
+  Measure m = timed([&](Measure&) {
+    plot::Chart chart;
+    chart.name = "big.M";
+    if (!plot::read_chart(dir + "/big.M", chart).empty()) fail("plot: cannot read big.M");
+    const plot::Options o;
+    const plot::Layout l = plot::lay_out(chart, o);
+    if (l.shown.size() != static_cast<std::size_t>(kBigBars) || l.style != plot::Style::kLine)
+      fail("plot: layout of " + std::to_string(l.shown.size()) + " bars");
+    if (const std::string err = plot::draw(chart, l, o, plot::Format::kPng, target); !err.empty())
+      fail("plot: " + err);
+  });
+  m.items = kBigBars;
+  m.bytes = double(chart_bytes(kBigBars));
+  if (file_size(target) <= 0) fail("plot: no picture");
+  return m;
+}
+
 const std::map<std::string, std::function<Measure(const std::string&)>>& case_table() {
   static const std::map<std::string, std::function<Measure(const std::string&)>> table = {
       {"F1", case_f1},
@@ -654,6 +680,7 @@ const std::map<std::string, std::function<Measure(const std::string&)>>& case_ta
       {"B5a", case_adjust},
       {"B6t", case_techtools},
       {"B6q", case_quotes},
+      {"B7", case_plot},
   };
   return table;
 }
@@ -770,6 +797,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       {"B5c", "compression N=5", "bars"},
       {"B5a", "adjustment * 1.5", "bars"},
       {"B6t", "TechTools import, 700,000 records", "records"},
+      {"B7", "plot 700,000 bars to a 1200x700 PNG", "bars"},
   };
   std::vector<Row> rows;
   for (const Spec& sp : specs) rows.push_back(Row{sp.name, sp.what, sp.unit, {}});
@@ -812,6 +840,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
   std::map<std::string, Sample> med;
   for (const Row& row : rows) med[row.name] = row.median();
   const double R = med["R"].seconds, F1 = med["F1"].seconds, F2 = med["F2"].seconds;
+  med["s"].seconds = 1;  // an absolute target: one second
 
   struct Target {
     const char* ref;
@@ -821,6 +850,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       {"B1", {{"R", 0.8}, {"F1", 2.0}}}, {"B2", {{"F2", 1.3}}},  {"B6q", {{"F2", 1.3}}},
       {"B3", {{"R", 0.6}}},              {"B4w", {{"R", 0.2}}},  {"B4m", {{"R", 0.2}}},
       {"B5c", {{"R", 0.2}}},             {"B5a", {{"R", 0.2}}},  {"B6t", {{"R", 0.2}}},
+      {"B7", {{"s", 1.0}}},
   };
   constexpr double kPeakLimitMb = 100;
 
@@ -873,14 +903,19 @@ int main(int argc, char** argv) {
   // The cases change directory: the folder is used by its absolute name.
   auto folder = [&](int i) { return std::filesystem::absolute(argv[i]).lexically_normal().string(); };
   if (mode == "gen" && argc == 3) return gen(folder(2));
+  if (mode == "gen" && argc == 4 && std::strcmp(argv[3], "big") == 0) {  // the long chart alone
+    make_dir(folder(2));
+    gen_big_chart(folder(2));
+    return 0;
+  }
   if (mode == "case" && argc == 4) return run_case(argv[2], folder(3));
   if (mode == "run" && (argc == 3 || argc == 4)) {
     const int runs = argc == 4 ? std::atoi(argv[3]) : 5;
     return run_all(self_path(argv[0]), folder(2), runs > 0 ? runs : 5);
   }
   std::fprintf(stderr,
-               "usage: %s gen DIR | case NAME DIR | run DIR [RUNS]\n"
-               "  cases: F1 F2 B1 B2 B3 B4w B4m B5c B5a B6t B6q (R is mawk, run by `run`)\n",
+               "usage: %s gen DIR [big] | case NAME DIR | run DIR [RUNS]\n"
+               "  cases: F1 F2 B1 B2 B3 B4w B4m B5c B5a B6t B6q B7 (R is mawk, run by `run`)\n",
                argv[0]);
   return 2;
 }

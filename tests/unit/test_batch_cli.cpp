@@ -109,6 +109,14 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"quickquote", "noquotes.txt", "--date", "991231"}, 3, "no quotes"},
       {{"show", "missing"}, 3, "cannot read missing"},
       {{"text-to-chart", "dashes.txt", "--order", "SDOHLC"}, 3, "no line holds a symbol"},
+      {{"plot", "ibm", "-o", "ibm.jpg"}, 2, ".png, .svg or .pdf"},
+      {{"plot", "ibm", "ibm", "-o", "two.png"}, 2, "existing directory"},
+      {{"plot", "ibm", "-o", "i.png", "--format", "pdf"}, 2, "does not match"},
+      {{"plot", "ibm", "-o", "i.png", "--size", "1200x50"}, 2, "--size"},
+      {{"plot", "ibm", "-o", "i.png", "--from", "20000101", "--to", "19990101"}, 2, "after --to"},
+      {{"plot", "ibm", "-o", "i.png", "--from", "1999"}, 2, "give a date yyyymmdd"},
+      {{"plot", "missing", "-o", "i.png"}, 3, "cannot read missing"},
+      {{"plot", "short", "-o", "i.png"}, 3, "not a chart"},
   };
   const auto before = batch_test::tree(data_.path());
   for (const Refusal& c : cases) {
@@ -296,6 +304,37 @@ TEST_F(BatchCli, ShowPrintsTheBarsAndWhatLooksWrong) {
   for (const char* says : {"not D, W, M or N", "3 bytes after the last whole bar",
                            "bar 2 (19990104) is not after bar 1", "bar 3 (19990104) is not after bar 2"})
     EXPECT_NE(r.out.find(says), std::string::npos) << says << "\n" << r.out;
+}
+
+TEST_F(BatchCli, PlotDrawsEachChartAndListsItsBadBars) {
+  write_file(data_.file("bad"), chart('D', {bar(19990105, 1), bar(19990104, 2), bar(19990104, 3)}));
+  auto r = run({"plot", "ibm", "bad", "-o", "adir", "--format", "svg"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err,
+            "morva-convert: bad: 2 bad bars, marked where shown: bar 2 (19990104) out of order; "
+            "bar 3 (19990104) same date as the bar before\n");
+  EXPECT_EQ(r.out, "adir/ibm.svg: 3 bars of ibm\nadir/bad.svg: 3 bars of bad\n");
+  for (const char* picture : {"adir/ibm.svg", "adir/bad.svg"})
+    EXPECT_EQ(read_text(data_.file(picture)).rfind("<?xml", 0), 0u) << picture;
+  // A picture never replaces a chart nor another picture of the same run.
+  write_file(data_.file("c.png"), chart('D', {bar(19990105, 1)}));
+  data_.mkdirs("other");
+  write_file(data_.file("other/ibm"), chart('D', {bar(19990105, 1)}));
+  for (const auto& args : {std::vector<std::string>{"plot", "c.png", "-o", "c.png"},
+                           std::vector<std::string>{"plot", "ibm", "other/ibm", "-o", "adir"}}) {
+    r = run(args);
+    EXPECT_EQ(r.status, 2) << args[1];
+    EXPECT_NE(r.err.find("would"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(read_file(data_.file("c.png")), chart('D', {bar(19990105, 1)}));
+  r = run({"plot", "ibm", "-o", "ibm.png", "--from", "19990201"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ibm: no bars in the range asked; nothing drawn"), std::string::npos) << r.err;
+  EXPECT_FALSE(file_exists(data_.file("ibm.png")));
+  r = run({"plot", "ibm", "-o", "ibm.png", "--size", "300x200", "--log", "-q"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_GT(read_file(data_.file("ibm.png")).size(), 8u);
 }
 
 TEST_F(BatchCli, ListsWorkAsInTheWindow) {

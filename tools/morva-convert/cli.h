@@ -52,6 +52,7 @@ std::unique_ptr<Command> add_adjust(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_techtools(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_quickquote(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_show(CLI::App& app, CommonOptions& common);
+std::unique_ptr<Command> add_plot(CLI::App& app, CommonOptions& common);
 
 // Option groups for a subcommand.
 void add_location_options(CLI::App* sub, CommonOptions& common);  // --data-dir, --start-dir

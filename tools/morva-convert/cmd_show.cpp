@@ -1,11 +1,11 @@
 // show: a chart's header and bars as text, with the faults a conversion
 // would trip over.  Reads only; an old chart is shown as it is stored.
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <cstdio>
 #include <iostream>
 
+#include "chartdata/bar_checks.h"
 #include "cli.h"
 
 namespace mc {
@@ -43,20 +43,19 @@ std::vector<std::string> problems_of(const unsigned char* header, const std::vec
         "dates of two-digit years (yymmdd): the chart is widened to yyyymmdd when a "
         "conversion next opens it");
   long backwards = 0, shown = 0, bad_prices = 0, high_low = 0;
-  for (std::size_t i = 0; i < bars.size(); ++i) {
-    const BarRecord& b = bars[i];
-    if (i > 0 && b.date <= bars[i - 1].date) {
+  for (const BadBar& bad : find_bad_bars(bars)) {
+    const std::size_t i = bad.index;
+    if (bad.faults & (kBarBackwards | kBarRepeated)) {
       ++backwards;
       if (shown < 5) {
         ++shown;
-        out.push_back("bar " + std::to_string(i + 1) + " (" + std::to_string(b.date) + ") is not after bar " +
-                      std::to_string(i) + " (" + std::to_string(bars[i - 1].date) + ")");
+        out.push_back("bar " + std::to_string(i + 1) + " (" + std::to_string(bars[i].date) +
+                      ") is not after bar " + std::to_string(i) + " (" + std::to_string(bars[i - 1].date) +
+                      ")");
       }
     }
-    if (!std::isfinite(b.open) || !std::isfinite(b.high) || !std::isfinite(b.low) || !std::isfinite(b.close))
-      ++bad_prices;
-    else if (b.high < b.low)
-      ++high_low;
+    if (bad.faults & kBarNotNumber) ++bad_prices;
+    if (bad.faults & kBarHighBelowLow) ++high_low;
   }
   if (backwards > shown)
     out.push_back(std::to_string(backwards - shown) + " more bars are not after the bar before them");
