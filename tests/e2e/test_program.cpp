@@ -3,12 +3,16 @@
 // byte for byte, the settings menu reaching the defaults file, the file
 // chooser, and the hand-off of a stored chart.  Files are checked against
 // bytes spelled out here.  Pictures of the main menu and the settings menu
-// are left in the build folder (screenshots/).
+// are left in the build folder (screenshots/).  The window as a user
+// meets it: stray keys in the main menu, each command on a cleared screen,
+// a closed listing gone, Home and End, a highlighted field still readable.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -61,6 +65,25 @@ class ProgramE2E : public ::testing::Test {
   void end_with_esc() {
     drv_.esc();
     ASSERT_EQ(app_.wait_exit(10000), 0) << app_.output();
+  }
+
+  // A data directory named in the setup file, holding `names`.
+  std::string data_dir_with(const std::vector<std::string>& names) {
+    root_.mkdirs("h/morva");
+    const std::string data = root_.mkdirs("d");
+    Bytes rec = builtin_setup('A');
+    std::memcpy(rec.data() + 26, data.data(), data.size());
+    EXPECT_TRUE(write_file(start_ + "/setup.mrv", rec));
+    for (const std::string& n : names) EXPECT_TRUE(write_text(data + "/" + n, "not prices\n"));
+    return data;
+  }
+  // The shadow text's row `r` (empty when there is none).
+  std::string row(int r) const {
+    std::istringstream in(app_.screen());
+    std::string line;
+    for (int i = 0; i <= r; ++i)
+      if (!std::getline(in, line)) return {};
+    return line;
   }
 
   xh::Xvfb server_{1024};
@@ -259,6 +282,33 @@ TEST_F(ProgramE2E, FileChooserWalksFiltersAndOpensOddNamesAsFiles) {
   EXPECT_FALSE(file_exists(data + "/P"));
   EXPECT_FALSE(file_exists(work_ + "/P"));
   EXPECT_FALSE(file_exists(start_ + "/P"));
+}
+
+// Keys without a line in the main menu do nothing: after each, F2 still
+// opens the settings (a key that started a command, showed a message or
+// ended the program would not get there); after the last, one ESC ends
+// the program.
+TEST_F(ProgramE2E, StrayKeysInTheMainMenuDoNothing) {
+  struct Stray {
+    unsigned keysym, mods;
+    const char* name;
+  };
+  const Stray strays[] = {
+      {xh::kTab, 0, "Tab"},        {xh::kBackSpace, 0, "BackSpace"}, {'k', xh::kControl, "Ctrl+K"},
+      {'j', xh::kControl, "Ctrl+J"}, {'a', xh::kControl, "Ctrl+A"}, {xh::kHome, 0, "Home"},
+      {xh::kEnd, 0, "End"},        {xh::kDelete, 0, "Delete"},       {xh::kF1, 0, "F1"},
+      {xh::kF1 + 9, 0, "F10"},     {'x', 0, "x"},                    {'1', 0, "1"},
+  };
+  start();
+  for (const auto& k : strays) {
+    drv_.key(k.keysym, k.mods);
+    drv_.fkey(2);
+    ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << k.name << "\n" << app_.screen();
+    drv_.esc();
+    ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << k.name << "\n" << app_.screen();
+  }
+  drv_.key(xh::kTab);  // it started the quick-quote import
+  end_with_esc();
 }
 
 TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
