@@ -111,6 +111,18 @@ void show_finished() {
   putss(kFinished);
 }
 
+// Each command starts on a cleared screen under a title bar that names it
+// (the menu's line); its own prompts then come below.
+void start_command(int g) {
+  colour(color[0]);
+  to_menu_mode(true);
+  title = xmenu[g - 10];
+  putsn(title, 0, 0, -1);
+  scr_clrl();
+  highlight_title_row();
+  scr_rowcol(1, 0);
+}
+
 // Text <-> chart (F2): loops on the settings menu until ESC.
 void text_chart_loop() {
   mouse_show(1);
@@ -379,10 +391,9 @@ void main_loop(int handoff) {
       if (!handoff_mode) to_menu_mode(false);
       endmorvautl(0, savenm, defaults_changed);
     }
-    to_menu_mode(false);
+    start_command(g);
     mouse_area(3, 2, 16, 77);
     mouse_cursor(16, 2);
-    colour(color[0]);
     switch (g) {
       case kChoiceTextChart:
         text_chart_loop();

@@ -311,6 +311,34 @@ TEST_F(ProgramE2E, StrayKeysInTheMainMenuDoNothing) {
   end_with_esc();
 }
 
+// Each command starts on a cleared screen below its title bar: no line of
+// the main menu is left on it.
+TEST_F(ProgramE2E, EachCommandStartsOnAClearedScreen) {
+  struct Command {
+    unsigned keysym;
+    const char* shows;  // the command's own text
+    const char* title;  // row 0
+  };
+  const Command commands[] = {
+      {xh::kF1 + 2, "Enter a MORVA filename", "<F3> = convert a MORVA DAILY"},
+      {'t', "QUICK-QUOTE filename", "   QUICK-QUOTE TO MORVA"},
+      {xh::kF1 + 8, "TECHTOOL filename", "   TECHTOOLS TO MORVA"},
+      {'b', "execute MORVABL.EXE", " <B> = access BLOOMBERG"},
+  };
+  start();
+  for (const auto& c : commands) {
+    drv_.key(c.keysym);
+    ASSERT_TRUE(app_.wait_for_text(c.shows)) << c.shows << "\n" << app_.screen();
+    const std::string screen = app_.screen();
+    for (const char* menu_line : {"STARQUOTE", "COMPRESS a MORVA", " ESC = Exit", "+ - x or /"})
+      EXPECT_EQ(screen.find(menu_line), std::string::npos) << c.shows << "\n" << screen;
+    EXPECT_EQ(row(0).find(c.title), 0u) << row(0);
+    drv_.esc();
+    ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  }
+  end_with_esc();
+}
+
 TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
   root_.mkdirs("h/morva");
   const std::string text = read_text(std::string(MORVA_SOURCE_DIR) + "/samples/ibm.txt");
