@@ -38,6 +38,7 @@ int cur_columns = 1;
 int cur_count = 0;
 bool cur_standalone = false;
 
+constexpr int kKeyHome = 204, kKeyEnd = 205;
 constexpr int kUpMark = 1;
 constexpr int kDownMark = 2;
 
@@ -172,6 +173,19 @@ void redraw() {
 }
 
 int scroll_step() { return std::max(cur_shown - 2, 1); }
+
+// The last cell of line `idx` that is not blank (0 for a one-cell line).
+int last_filled_cell(int idx) {
+  if (cur_columns <= 1 || !cur_lines || idx < 0 || idx >= cur_count) return 0;
+  const char* text = cur_lines[idx + 1];
+  const int step = barlgth + 1;
+  const int len = static_cast<int>(std::strlen(text));
+  int last = 0;
+  for (int cell = 0; cell < cur_columns && step > 0 && cell * step < len; ++cell)
+    for (int k = cell * step; k < std::min(len, (cell + 1) * step); ++k)
+      if (text[k] != ' ') last = cell;
+  return last;
+}
 
 }  // namespace
 
@@ -511,6 +525,22 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
         voffset = std::max(std::min(voffset + scroll_step(), maxvoffset), 0);
         redraw();
         if (voffset == maxvoffset) popline = shown - 1;
+        continue;
+      }
+      if (key == kKeyHome) {
+        // The first entry: first line, first cell.
+        voffset = 0;
+        popline = 0;
+        startofhighlite = left + 2;
+        redraw();
+        continue;
+      }
+      if (key == kKeyEnd) {
+        // The last entry: last line, its last cell that holds a name.
+        voffset = std::max(maxvoffset, 0);
+        popline = shown - 1;
+        startofhighlite = left + 2 + (barlgth + 1) * last_filled_cell(n - 1);
+        redraw();
         continue;
       }
       if (key == 28) {
