@@ -17,7 +17,7 @@ namespace {
 int currentrow = 0, currentcol = 0;
 int currentrow16 = 0, currentcol16 = 0;
 
-ScreenImage* FULLimage = nullptr;   // the one saved window image
+ScreenSnapshot FULLimage;           // the one image of Xsave
 ScreenImage* image_full = nullptr;  // pixel-reading cache of full_getpixeg_rect
 
 void set_position(int row, int col) {
@@ -96,8 +96,7 @@ void blank_cells(int row, int col, int count, unsigned long bg) {
 void screen_reset_position() { set_position(0, 0); }
 
 void screen_reset_images() {
-  delete FULLimage;
-  FULLimage = nullptr;
+  FULLimage = {};
   delete image_full;
   image_full = nullptr;
 }
@@ -423,20 +422,29 @@ void scr_ch_atr(int row, int col, int count, int colournumber) {
   scr_inverse_atr(row, col, count, colournumber);
 }
 
-void Xsave() {
-  ScreenBackend* b = screen_backend();
-  delete FULLimage;
-  FULLimage = nullptr;
-  if (!b) return;
-  FULLimage = imageRect(0, 0, scrheight - 1, scrwidth - 1);
+ScreenSnapshot save_screen() {
+  ScreenSnapshot s;
+  if (screen_backend()) s.image.reset(imageRect(0, 0, scrheight - 1, scrwidth - 1));
+  if (VirtualChars)
+    s.text.assign(VirtualChars, VirtualChars + static_cast<std::size_t>(maxrow) * maxcol);
+  return s;
 }
 
-void Xfetch() {
+void restore_screen(const ScreenSnapshot& saved) {
   ScreenBackend* b = screen_backend();
-  if (!b || !FULLimage) return;
-  b->write_pixels(0, 0, FULLimage->width, FULLimage->height, FULLimage->pixels);
-  b->flush();
+  if (b && saved.image) {
+    b->write_pixels(saved.image->left, saved.image->top, saved.image->width, saved.image->height,
+                    saved.image->pixels);
+    b->flush();
+  }
+  // The text only when the grid kept its size.
+  if (VirtualChars && saved.text.size() == static_cast<std::size_t>(maxrow) * maxcol)
+    std::memcpy(VirtualChars, saved.text.data(), saved.text.size());
 }
+
+void Xsave() { FULLimage = save_screen(); }
+
+void Xfetch() { restore_screen(FULLimage); }
 
 // ---- Test seam: the shadow text in a file ---------------------------------------
 

@@ -339,6 +339,50 @@ TEST_F(ProgramE2E, EachCommandStartsOnAClearedScreen) {
   end_with_esc();
 }
 
+// The F9 listing closes without a trace, End and Home reach the last and
+// the first entry, and Home and End move inside the name field.
+TEST_F(ProgramE2E, ListingClosesCleanlyAndHomeEndMove) {
+  data_dir_with({"apple.txt", "kiwi.txt", "melon.txt", "xbc.txt"});
+  start();
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Enter a TEXT filename")) << app_.screen();
+  const std::string hint = "(Press <F9> for a directory listing)";
+  struct Pick {
+    std::vector<unsigned> keys;
+    const char* picked;
+  };
+  const Pick picks[] = {{{xh::kEnd}, "xbc.txt"}, {{xh::kEnd, xh::kHome, xh::kRight}, "apple.txt"}};
+  for (const auto& p : picks) {
+    drv_.fkey(9);
+    ASSERT_TRUE(app_.wait_for_text("kiwi.txt")) << app_.screen();
+    for (unsigned k : p.keys) drv_.key(k);
+    drv_.enter();
+    // The hint the listing covered is back, the listing's names are gone.
+    ASSERT_TRUE(app_.wait_for_text(hint)) << app_.screen();
+    EXPECT_NE(row(4).find(p.picked), std::string::npos) << app_.screen();
+    EXPECT_EQ(app_.screen().find("kiwi.txt"), std::string::npos) << app_.screen();
+  }
+  // In the field: "abc.tx", Home, "x", End, "t" is the name xbc.txt.
+  drv_.type("abc.tx");
+  drv_.key(xh::kHome);
+  drv_.type("x");
+  drv_.key(xh::kEnd);
+  drv_.type("t\r");
+  ASSERT_TRUE(app_.wait_for_text("Source: xbc.txt")) << app_.screen();
+  EXPECT_EQ(app_.screen().find("kiwi.txt"), std::string::npos) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("File is missing.1")) << app_.screen();
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Finished.")) << app_.screen();
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
 TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
   root_.mkdirs("h/morva");
   const std::string text = read_text(std::string(MORVA_SOURCE_DIR) + "/samples/ibm.txt");
