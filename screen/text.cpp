@@ -366,6 +366,7 @@ void inverseit80(int row, int col, int count, int c) {
   if (!img) return;
 
   int fg, bg;
+  int glyph = 0;  // colour number of the glyphs of a highlight below 256
   if (c >= 256) {
     fg = c & 15;
     bg = c & 7;
@@ -380,6 +381,15 @@ void inverseit80(int row, int col, int count, int c) {
   // lookup would confuse it with an equal pixel earlier in the table (DARK
   // black is the BRIGHT black pixel), and the highlight would not undo.
   const unsigned long dark_bg = dark(bg);
+  if (c < 256) {
+    // Inverse video: the cells take the text colour, the glyphs the dark
+    // shade of the background, so a text colour equal to the background
+    // index (every colour below 8) never gives a solid block.  Where even
+    // that is the same pixel (black), the glyphs are white, or black on
+    // white.
+    glyph = DARK * 256 + bg;
+    if (dark_bg == bright(fg)) glyph = bright(fg) == bright(15) ? BRIGHT * 256 : BRIGHT * 256 + 15;
+  }
   const int pc = pixelspercol;
   std::vector<char> setA(static_cast<std::size_t>(pc) + 1), setB(setA.size()), setC(setA.size());
   for (int i = 0; i < pixelsperrow - 1; ++i) {
@@ -392,7 +402,9 @@ void inverseit80(int row, int col, int count, int c) {
         if (c >= 256) {
           (px == dark_bg ? setB : setA)[k + 1] = 1;
         } else {
-          (srchcolour(px, nullptr) == bg ? setC : setA)[k + 1] = 1;
+          // The exact background pixel: a glyph in the bright shade of
+          // the background's colour index is not background.
+          (px == dark_bg ? setC : setA)[k + 1] = 1;
         }
       }
       const int x = x0 + cell * pc;
@@ -403,7 +415,7 @@ void inverseit80(int row, int col, int count, int c) {
         setpixeg_array(setA.data(), len, x, y, static_cast<short>(DARK * 256 + bg));
       } else {
         setpixeg_array(setC.data(), len, x, y, static_cast<short>(fg));
-        setpixeg_array(setA.data(), len, x, y, static_cast<short>(bg));
+        setpixeg_array(setA.data(), len, x, y, static_cast<short>(glyph));
       }
     }
   }

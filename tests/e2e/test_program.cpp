@@ -383,6 +383,32 @@ TEST_F(ProgramE2E, ListingClosesCleanlyAndHomeEndMove) {
   end_with_esc();
 }
 
+// A click in a name field highlights it; the letters stay readable in the
+// menu colour of the built-in setup (7, below 8: text and background of one
+// colour index).
+TEST_F(ProgramE2E, ClickedNameFieldStaysReadable) {
+  start();
+  drv_.fkey(3);
+  ASSERT_TRUE(app_.wait_for_text("Enter a MORVA filename")) << app_.screen();
+  drv_.type("WWW");
+  settle();
+  drv_.click(4, 53);
+  drv_.type("d");
+  ASSERT_TRUE(app_.wait_for_text("WWWd")) << app_.screen();
+  drv_.sync();
+  int w = 0, h = 0;
+  const auto px = drv_.capture(&w, &h);
+  ASSERT_FALSE(px.empty());
+  const int cw = drv_.cell_width(), ch = drv_.cell_height();
+  std::set<std::uint32_t> colours;
+  for (int y = 4 * ch + 1; y < 5 * ch - 2; ++y)
+    for (int x = 52 * cw; x < 55 * cw; ++x) colours.insert(px[static_cast<std::size_t>(y) * w + x]);
+  EXPECT_GE(colours.size(), 2u);  // letters on a highlight, not a solid block
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
 TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
   root_.mkdirs("h/morva");
   const std::string text = read_text(std::string(MORVA_SOURCE_DIR) + "/samples/ibm.txt");

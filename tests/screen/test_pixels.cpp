@@ -154,12 +154,21 @@ TEST_F(Pixels, HighlightSwapsTextAndBackground) {
   EXPECT_EQ(headless_pixel(bx, y), colour_seg[BRIGHT * 256 + 14]);
 }
 
-TEST_F(Pixels, HighlightWithEqualColoursIsASolidBlock) {
-  colour(2);  // foreground 2 on DARK 2, background index 2
-  putsn("abc", 5, 5, -1);
-  scr_inverse_atr(5, 5, 3, 2);
-  const auto px = region(5 * pixelspercol, 5 * pixelsperrow, 3 * pixelspercol, pixelsperrow - 1);
-  for (unsigned long p : px) EXPECT_EQ(p, colour_seg[BRIGHT * 256 + 2]);
+TEST_F(Pixels, HighlightStaysReadableInEveryColour) {
+  // A field highlighted in the colour it was drawn in (text c on DARK
+  // c & 7): the cells turn to the text colour and the glyphs keep a colour
+  // of their own, also where text and background share a colour index.
+  // (Colour 0 is black on black before any highlight.)
+  for (int c = 1; c < 16; ++c) {
+    colour(static_cast<unsigned>(c));
+    putsn("WWW", 5, 5, -1);
+    scr_inverse_atr(5, 5, 3, c);
+    const auto px = region(5 * pixelspercol, 5 * pixelsperrow, 3 * pixelspercol, pixelsperrow - 1);
+    std::size_t cells = 0;
+    for (unsigned long p : px) cells += p == colour_seg[BRIGHT * 256 + c];
+    EXPECT_GT(cells, px.size() / 2) << "colour " << c;  // the highlight is there
+    EXPECT_LT(cells, px.size()) << "colour " << c;      // and the letters too
+  }
 }
 
 TEST_F(Pixels, HighlightIsClippedToTheWindow) {
