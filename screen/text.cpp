@@ -32,6 +32,15 @@ void set_column(int col) {
   currentcol16 = 16 * col;
 }
 
+// Cells from column `col` to the window's right edge.  The grid has maxcol
+// columns, but a window 80 cells wide has one more: clearing paints it too,
+// so no unpainted strip stays at the right edge.
+int cells_to_edge(int col) {
+  if (pixelspercol <= 0) return maxcol - col;
+  const int px = scrwidth - col * pixelspercol;
+  return std::max((px + pixelspercol - 1) / pixelspercol, maxcol - col);
+}
+
 unsigned long bright(int c) { return colour_seg[BRIGHT * 256 + (c & 15)]; }
 unsigned long dark(int c) { return colour_seg[DARK * 256 + (c & 7)]; }
 
@@ -83,8 +92,9 @@ void blank_cells(int row, int col, int count, unsigned long bg) {
   ScreenBackend* b = screen_backend();
   if (count <= 0) return;
   if (b) {
-    std::string spaces(static_cast<std::size_t>(count), ' ');
-    b->draw_text(col * pixelspercol, row * pixelsperrow, baseline_of_row(row), spaces.data(), count,
+    const int paint = col + count >= maxcol ? std::max(count, cells_to_edge(col)) : count;
+    std::string spaces(static_cast<std::size_t>(paint), ' ');
+    b->draw_text(col * pixelspercol, row * pixelsperrow, baseline_of_row(row), spaces.data(), paint,
                  text_fg(), bg);
   }
   for (int c = std::max(col, 0); c < col + count && c < maxcol; ++c)
@@ -191,9 +201,9 @@ void scr_clrl() {
   if (currentcol >= maxcol) return;
   screen_service_errors();
   const int from = std::max(currentcol, 0);
-  const int count = maxcol - from;
   ScreenBackend* b = screen_backend();
   if (b) {
+    const int count = cells_to_edge(from);
     std::string spaces(static_cast<std::size_t>(count), ' ');
     b->draw_text(from * pixelspercol, currentrow * pixelsperrow, baseline_of_row(currentrow),
                  spaces.data(), count, text_fg(), text_bg());
@@ -220,9 +230,10 @@ void scr_clr() {
   if (VirtualChars) std::memset(VirtualChars, ' ', static_cast<std::size_t>(maxrow) * maxcol);
   set_position(0, 0);
   if (b) {
-    std::string spaces(static_cast<std::size_t>(maxcol), ' ');
+    const int cols = cells_to_edge(0);
+    std::string spaces(static_cast<std::size_t>(cols), ' ');
     for (int r = 0; r < maxrow; ++r)
-      b->draw_text(0, r * pixelsperrow, baseline_of_row(r), spaces.data(), maxcol, text_fg(),
+      b->draw_text(0, r * pixelsperrow, baseline_of_row(r), spaces.data(), cols, text_fg(),
                    text_bg());
     b->flush();
   }
@@ -242,7 +253,8 @@ void scroll_region(int n, bool up, int top, int left, int bottom, int right) {
   }
   ScreenBackend* b = screen_backend();
   const int x = left * pixelspercol;
-  const int w = std::min((right - left + 1) * pixelspercol, scrwidth - x);
+  const int w = right >= maxcol - 1 ? scrwidth - x
+                                    : std::min((right - left + 1) * pixelspercol, scrwidth - x);
   const int keep = rows - n;
   const int src_top = up ? top + n : top;
   const int dst_top = up ? top : top + n;

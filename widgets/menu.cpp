@@ -635,6 +635,11 @@ int windows(MenuWindow* w) {
     raised_frame(x0, y0, x1, y1, light_of(colour), dull_of(colour), 2, 0);
     raised_frame(x0 + 2, y0 + 2, x1, y1, dull_of(colour), dull_of(colour), 0, 2);
     raised_frame(x0 + 3, y0 + 3, x1 - 3, y1 - 3, dull_of(colour), light_of(colour), 1, 1);
+    // The top lines run in the title row's pixels: the title is drawn
+    // again over them, so they stop at its cells and no line crosses the
+    // letters at any font size.
+    const int shown = std::min(tlen, width - toff);
+    if (shown > 0) putsn(t, w->top, w->left + toff, shown);
   }
   const int cw = cell_w();
   const int ch = cell_h();

@@ -192,6 +192,27 @@ TEST_F(Pixels, NoHighlightOutsideThePixelMode) {
   EXPECT_EQ(region(0, 0, 100, 40), before);
 }
 
+TEST_F(Pixels, ClearsAndTheTitleBarReachTheRightEdge) {
+  // 1280 wide: 79 cells of 14 pixels and a 14-pixel strip, the 80th cell.
+  headless_start(1280);
+  ASSERT_GT(scrwidth, maxcol * pixelspercol);
+  const int x = scrwidth - 1;
+  colour(3);
+  scr_clr();
+  EXPECT_EQ(headless_pixel(x, 2 * pixelsperrow + 3), colour_seg[DARK * 256 + 3]);
+  colour(5);
+  scr_rowcol(2, 10);
+  scr_clrl();
+  EXPECT_EQ(headless_pixel(x, 2 * pixelsperrow + 3), colour_seg[DARK * 256 + 5]);
+  scr_scrup(0, 4, 0, 6, 79);
+  EXPECT_EQ(headless_pixel(x, 5 * pixelsperrow + 3), colour_seg[DARK * 256 + 5]);
+  // The title row highlighted over 80 cells: the last one too.
+  scr_rowcol(0, 0);
+  scr_clrl();
+  scr_inverse_atr(0, 0, 80, 0x105);
+  EXPECT_EQ(headless_pixel(x, 3), colour_seg[BRIGHT * 256 + 5]);
+}
+
 TEST_F(Pixels, SavedImageComesBackWithItsText) {
   Xfetch();  // nothing saved: nothing happens
   colour(4);
