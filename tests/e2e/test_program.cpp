@@ -434,4 +434,67 @@ TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
   EXPECT_EQ(chart.size(), 128u + 60u * 28u);
 }
 
+// Pictures for docs/screenshots at two window widths: the main menu, the
+// settings, the file chooser with its listing, a help page and a finished
+// conversion.  Written to the build folder's screenshots/ and, when
+// MORVA_SCREENSHOT_DIR is set, there too.
+TEST(Screenshots, MainScreensAt1024And1280) {
+  for (int width : {1024, 1280}) {
+    xh::Xvfb server(width);
+    ASSERT_TRUE(server.ok());
+    TempDir root("s");
+    const std::string home = root.mkdirs("h"), start = root.mkdirs("h/morva");
+    const std::string data = root.mkdirs("d");
+    Bytes rec = builtin_setup('A');
+    std::memcpy(rec.data() + 26, data.data(), data.size());
+    ASSERT_TRUE(write_file(start + "/setup.mrv", rec));
+    ASSERT_TRUE(write_text(start + "/m.hlp",
+                           read_text(std::string(MORVA_SOURCE_DIR) + "/docs/m.hlp")));
+    for (const char* n : {"ibm.txt", "aapl.txt", "gold_dj.txt", "msft_yahoo.csv"})
+      ASSERT_TRUE(write_text(data + "/" + n,
+                             read_text(std::string(MORVA_SOURCE_DIR) + "/samples/" + n)));
+    xh::MorvaProcess app;
+    ASSERT_TRUE(app.start({.cwd = data, .home = home, .display = server.display(),
+                           .dump_path = root.file("shadow.txt"), .args = {}, .binary = {}}));
+    xh::XDriver drv(server.display());
+    ASSERT_TRUE(app.wait_for_text("convert TECHTOOLS files", 10000)) << app.output();
+    ASSERT_TRUE(drv.find_window(app.pid()));
+    auto shot = [&](const std::string& name) {
+      drv.sync();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a picture, not a check
+      const std::string file = name + "_" + std::to_string(width) + ".png";
+      EXPECT_TRUE(drv.save_png(shots_dir() + "/" + file));
+      if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv.save_png(std::string(dir) + "/" + file);
+    };
+    auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    shot("main_menu");
+    drv.fkey(2);
+    ASSERT_TRUE(app.wait_for_text("Choose a date format")) << app.screen();
+    shot("format_settings");
+    drv.fkey(2);
+    ASSERT_TRUE(app.wait_for_text("Enter a TEXT filename")) << app.screen();
+    drv.fkey(9);
+    ASSERT_TRUE(app.wait_for_text("gold_dj.txt")) << app.screen();
+    shot("file_chooser");
+    drv.fkey(1);
+    ASSERT_TRUE(app.wait_for_text("Press a key to continue")) << app.screen();
+    shot("help_page");
+    drv.esc();
+    ASSERT_TRUE(app.wait_for_text("gold_dj.txt")) << app.screen();
+    drv.esc();
+    settle();
+    drv.type("ibm.txt\r");
+    settle();
+    drv.type("ibm\r");
+    ASSERT_TRUE(app.wait_for_text("Finished.", 10000)) << app.screen();
+    shot("conversion");
+    drv.type(" ");
+    ASSERT_TRUE(app.wait_for_text("Choose a date format")) << app.screen();
+    drv.esc();
+    ASSERT_TRUE(app.wait_for_text("convert TECHTOOLS files")) << app.screen();
+    drv.esc();
+    ASSERT_EQ(app.wait_exit(10000), 0) << app.output();
+  }
+}
+
 }  // namespace
