@@ -48,6 +48,7 @@ std::string shots_dir() {
 
 class ProgramE2E : public ::testing::Test {
  protected:
+  explicit ProgramE2E(int width = 1024) : server_(width) {}
   void SetUp() override { ASSERT_TRUE(server_.ok()); }
 
   // Starts the program in `cwd` with HOME `home` (defaults: the fixture's).
@@ -86,7 +87,7 @@ class ProgramE2E : public ::testing::Test {
     return line;
   }
 
-  xh::Xvfb server_{1024};
+  xh::Xvfb server_;
   TempDir root_{"m"};  // short: a home of at most 17 characters keeps <home>/morva
   std::string home_ = root_.mkdirs("h");
   std::string start_ = home_ + "/morva";
@@ -211,15 +212,8 @@ TEST_F(ProgramE2E, OldDefaultsFileLoadsWithAFourDigitYear) {
 }
 
 TEST_F(ProgramE2E, FileChooserWalksFiltersAndOpensOddNamesAsFiles) {
-  // A data directory named in the setup file, holding a few files.
-  root_.mkdirs("h/morva");
-  const std::string data = root_.mkdirs("d");
-  Bytes rec = builtin_setup('A');
-  std::memcpy(rec.data() + 26, data.data(), data.size());
-  ASSERT_TRUE(write_file(start_ + "/setup.mrv", rec));
   const std::string odd = "a b;$(touch P).txt";
-  for (const std::string& n : {odd, std::string("apple.txt"), std::string("melon.txt")})
-    ASSERT_TRUE(write_text(data + "/" + n, "not prices\n"));
+  const std::string data = data_dir_with({odd, "apple.txt", "melon.txt"});
   ASSERT_TRUE(write_text(root_.mkdirs("d/sub") + "/inner.txt", "x\n"));
 
   start();
@@ -438,63 +432,52 @@ TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
 // settings, the file chooser with its listing, a help page and a finished
 // conversion.  Written to the build folder's screenshots/ and, when
 // MORVA_SCREENSHOT_DIR is set, there too.
-TEST(Screenshots, MainScreensAt1024And1280) {
-  for (int width : {1024, 1280}) {
-    xh::Xvfb server(width);
-    ASSERT_TRUE(server.ok());
-    TempDir root("s");
-    const std::string home = root.mkdirs("h"), start = root.mkdirs("h/morva");
-    const std::string data = root.mkdirs("d");
-    Bytes rec = builtin_setup('A');
-    std::memcpy(rec.data() + 26, data.data(), data.size());
-    ASSERT_TRUE(write_file(start + "/setup.mrv", rec));
-    ASSERT_TRUE(write_text(start + "/m.hlp",
-                           read_text(std::string(MORVA_SOURCE_DIR) + "/docs/m.hlp")));
-    for (const char* n : {"ibm.txt", "aapl.txt", "gold_dj.txt", "msft_yahoo.csv"})
-      ASSERT_TRUE(write_text(data + "/" + n,
-                             read_text(std::string(MORVA_SOURCE_DIR) + "/samples/" + n)));
-    xh::MorvaProcess app;
-    ASSERT_TRUE(app.start({.cwd = data, .home = home, .display = server.display(),
-                           .dump_path = root.file("shadow.txt"), .args = {}, .binary = {}}));
-    xh::XDriver drv(server.display());
-    ASSERT_TRUE(app.wait_for_text("convert TECHTOOLS files", 10000)) << app.output();
-    ASSERT_TRUE(drv.find_window(app.pid()));
-    auto shot = [&](const std::string& name) {
-      drv.sync();
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a picture, not a check
-      const std::string file = name + "_" + std::to_string(width) + ".png";
-      EXPECT_TRUE(drv.save_png(shots_dir() + "/" + file));
-      if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv.save_png(std::string(dir) + "/" + file);
-    };
-    auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
-    shot("main_menu");
-    drv.fkey(2);
-    ASSERT_TRUE(app.wait_for_text("Choose a date format")) << app.screen();
-    shot("format_settings");
-    drv.fkey(2);
-    ASSERT_TRUE(app.wait_for_text("Enter a TEXT filename")) << app.screen();
-    drv.fkey(9);
-    ASSERT_TRUE(app.wait_for_text("gold_dj.txt")) << app.screen();
-    shot("file_chooser");
-    drv.fkey(1);
-    ASSERT_TRUE(app.wait_for_text("Press a key to continue")) << app.screen();
-    shot("help_page");
-    drv.esc();
-    ASSERT_TRUE(app.wait_for_text("gold_dj.txt")) << app.screen();
-    drv.esc();
-    settle();
-    drv.type("ibm.txt\r");
-    settle();
-    drv.type("ibm\r");
-    ASSERT_TRUE(app.wait_for_text("Finished.", 10000)) << app.screen();
-    shot("conversion");
-    drv.type(" ");
-    ASSERT_TRUE(app.wait_for_text("Choose a date format")) << app.screen();
-    drv.esc();
-    ASSERT_TRUE(app.wait_for_text("convert TECHTOOLS files")) << app.screen();
-    drv.esc();
-    ASSERT_EQ(app.wait_exit(10000), 0) << app.output();
+class Screenshots : public ProgramE2E, public ::testing::WithParamInterface<int> {
+ protected:
+  Screenshots() : ProgramE2E(GetParam()) {}
+  void shot(const std::string& name) {
+    drv_.sync();
+    settle();  // a picture, not a check
+    const std::string file = name + "_" + std::to_string(GetParam()) + ".png";
+    EXPECT_TRUE(drv_.save_png(shots_dir() + "/" + file));
+    if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv_.save_png(std::string(dir) + "/" + file);
   }
+};
+
+TEST_P(Screenshots, MainScreens) {
+  const std::string data = data_dir_with({"aapl.txt", "gold_dj.txt", "msft_yahoo.csv"});
+  const std::string src = MORVA_SOURCE_DIR;
+  ASSERT_TRUE(write_text(data + "/ibm.txt", read_text(src + "/samples/ibm.txt")));
+  ASSERT_TRUE(write_text(start_ + "/m.hlp", read_text(src + "/docs/m.hlp")));
+  start();
+  shot("main_menu");
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  shot("format_settings");
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Enter a TEXT filename")) << app_.screen();
+  drv_.fkey(9);
+  ASSERT_TRUE(app_.wait_for_text("gold_dj.txt")) << app_.screen();
+  shot("file_chooser");
+  drv_.fkey(1);
+  ASSERT_TRUE(app_.wait_for_text("Press a key to continue")) << app_.screen();
+  shot("help_page");
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("gold_dj.txt")) << app_.screen();
+  drv_.esc();
+  settle();
+  drv_.type("ibm.txt\r");
+  settle();
+  drv_.type("ibm\r");
+  ASSERT_TRUE(app_.wait_for_text("Finished.", 10000)) << app_.screen();
+  shot("conversion");
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
 }
+
+INSTANTIATE_TEST_SUITE_P(Widths, Screenshots, ::testing::Values(1024, 1280));
 
 }  // namespace
