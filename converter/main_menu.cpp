@@ -111,6 +111,18 @@ void show_finished() {
   putss(kFinished);
 }
 
+// Each command starts on a cleared screen under a title bar that names it
+// (the menu's line); its own prompts then come below.
+void start_command(int g) {
+  colour(color[0]);
+  to_menu_mode(true);
+  title = xmenu[g - 10];
+  putsn(title, 0, 0, -1);
+  scr_clrl();
+  highlight_title_row();
+  scr_rowcol(1, 0);
+}
+
 // Text <-> chart (F2): loops on the settings menu until ESC.
 void text_chart_loop() {
   mouse_show(1);
@@ -243,9 +255,11 @@ bool complete_chart_size(std::size_t size) {
 
 }  // namespace
 
-int choice_code(unsigned char f) {
+int choice_code(unsigned char f, bool on_line) {
+  // A line index and a key code can be the same number (Tab is 9, the
+  // line of <T>): which one it is comes from how the menu was left.
+  if (on_line) return f <= 11 ? f + 11 : kChoiceNone;
   if (f >= 211 && f <= 218) return f - 200;  // F2..F9
-  if (f <= 11) return f + 11;                // a line of the list
   switch (f) {
     case 'b': case 'B': return kChoiceBloomberg;
     case 't': case 'T': return kChoiceQuickquote;
@@ -255,7 +269,7 @@ int choice_code(unsigned char f) {
   }
 }
 
-unsigned char firstmenu() {
+unsigned char firstmenu(bool* on_line) {
   popline = 0;
   to_menu_mode(true);
   colour(color[0]);
@@ -272,7 +286,11 @@ unsigned char firstmenu() {
   mainwin.words[1] = nullptr;
   mainwin.result[kResultCloseCode] = static_cast<char>(kMenuCloseCode);
   mainwin.result[kResultSaveFlag] = 0;
-  return static_cast<unsigned char>(windows(&mainwin));
+  const auto f = static_cast<unsigned char>(windows(&mainwin));
+  // Enter or a click on a line copies the line's text into the result;
+  // a key leaves it empty.
+  if (on_line) *on_line = mainwin.result[0] != '\0' && f <= 11;
+  return f;
 }
 
 int do_all(char* namebuf, char* listflag, int fd) {
@@ -365,17 +383,17 @@ void endmorvautl(int handoff, const char* name, int changed) {
 void main_loop(int handoff) {
   handoff_mode = handoff;
   for (;;) {
-    unsigned char f = firstmenu();
-    int g = choice_code(f);
+    bool on_line = false;
+    unsigned char f = firstmenu(&on_line);
+    int g = choice_code(f, on_line);
     if (g == kChoiceNone) continue;
     if (g == kChoiceExit) {
       if (!handoff_mode) to_menu_mode(false);
       endmorvautl(0, savenm, defaults_changed);
     }
-    to_menu_mode(false);
+    start_command(g);
     mouse_area(3, 2, 16, 77);
     mouse_cursor(16, 2);
-    colour(color[0]);
     switch (g) {
       case kChoiceTextChart:
         text_chart_loop();

@@ -17,12 +17,15 @@ enum ChoiceCode : int {
   kChoiceNone = 0,
 };
 
-// Maps the main menu's result (line index, lower-case letter or key code)
-// to a choice code; kChoiceNone for anything without a meaning.
-int choice_code(unsigned char f);
+// Maps the main menu's result to a choice code.  `on_line`: f is the index
+// of the line chosen with Enter or the mouse; otherwise f is a key (lower-
+// case letter or key code), and only the menu's own keys (F2-F9, B, T, I,
+// ESC) choose.  kChoiceNone for anything without a meaning.
+int choice_code(unsigned char f, bool on_line);
 
-// Shows the main menu and returns the widget's result.
-unsigned char firstmenu();
+// Shows the main menu and returns the widget's result; *on_line (when
+// given) tells whether it is a chosen line rather than a key.
+unsigned char firstmenu(bool* on_line = nullptr);
 
 // Runs the main loop until the program ends.  `handoff` is 1 when the
 // program was started with an argument.

@@ -23,7 +23,8 @@ constexpr KeyPair keytable[] = {
     {keysym::Escape, 27},        {keysym::BackSpace, 8},   {keysym::Return, 13},
     {keysym::Right, 28},         {keysym::Left, 29},       {keysym::Up, 30},
     {keysym::Down, 31},          {keysym::KP_Subtract, 45}, {keysym::KP_Add, 43},
-    {keysym::Prior, 202},        {keysym::Next, 203},      {keysym::Insert, 206},
+    {keysym::Prior, 202},        {keysym::Next, 203},      {keysym::Home, 204},
+    {keysym::End, 205},          {keysym::Insert, 206},
     {keysym::Delete, 207},       {keysym::KP_Enter, 13},   {keysym::F1 + 0, 210},
     {keysym::F1 + 1, 211},       {keysym::F1 + 2, 212},    {keysym::F1 + 3, 213},
     {keysym::F1 + 4, 214},       {keysym::F1 + 5, 215},    {keysym::F1 + 6, 216},
@@ -75,6 +76,9 @@ const KeyPair* find_key(const KeyPair (&table)[N], unsigned ks) {
 unsigned char decode_key(const ScreenEvent& ev) {
   int code = 0;
   if (pcio_lookup(static_cast<int>(ev.keysym), &code)) return static_cast<unsigned char>(code);
+  // The keypad's Home and End (Num Lock off) are Home and End.
+  if (ev.lookup_keysym == keysym::KP_Home) return 204;
+  if (ev.lookup_keysym == keysym::KP_End) return 205;
   const unsigned char byte = static_cast<unsigned char>(ev.lookup_keysym & 0xff);
   if (ctrl_held()) {
     if (byte >= 'a' && byte <= 'z') return static_cast<unsigned char>(byte - 'a' + 1);

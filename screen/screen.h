@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // ---- Geometry and mode -------------------------------------------------
@@ -74,8 +75,18 @@ void freeImage(ScreenImage* image);
 unsigned short full_getpixeg_rect(int top, int left, int bottom, int right, int x, int y);
 void scr_inverse_atr(int row, int col, int count, int colournumber);
 void scr_ch_atr(int row, int col, int count, int colournumber);
+// Xsave keeps one copy of the whole window (pixels and shadow text);
+// Xfetch puts it back.
 void Xsave();
 void Xfetch();
+// A copy of the whole window that its owner keeps: a pop-up that closes
+// puts back what was under it, pixels and shadow text alike.
+struct ScreenSnapshot {
+  std::unique_ptr<ScreenImage> image;
+  std::vector<char> text;
+};
+ScreenSnapshot save_screen();
+void restore_screen(const ScreenSnapshot& saved);
 
 // Read-back of the shadow text: copies `count` characters from (row, col)
 // into buf and NUL-terminates it (cells outside the grid read as nothing).

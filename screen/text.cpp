@@ -17,7 +17,7 @@ namespace {
 int currentrow = 0, currentcol = 0;
 int currentrow16 = 0, currentcol16 = 0;
 
-ScreenImage* FULLimage = nullptr;   // the one saved window image
+ScreenSnapshot FULLimage;           // the one image of Xsave
 ScreenImage* image_full = nullptr;  // pixel-reading cache of full_getpixeg_rect
 
 void set_position(int row, int col) {
@@ -30,6 +30,15 @@ void set_position(int row, int col) {
 void set_column(int col) {
   currentcol = col;
   currentcol16 = 16 * col;
+}
+
+// Cells from column `col` to the window's right edge.  The grid has maxcol
+// columns, but a window 80 cells wide has one more: clearing paints it too,
+// so no unpainted strip stays at the right edge.
+int cells_to_edge(int col) {
+  if (pixelspercol <= 0) return maxcol - col;
+  const int px = scrwidth - col * pixelspercol;
+  return std::max((px + pixelspercol - 1) / pixelspercol, maxcol - col);
 }
 
 unsigned long bright(int c) { return colour_seg[BRIGHT * 256 + (c & 15)]; }
@@ -83,8 +92,9 @@ void blank_cells(int row, int col, int count, unsigned long bg) {
   ScreenBackend* b = screen_backend();
   if (count <= 0) return;
   if (b) {
-    std::string spaces(static_cast<std::size_t>(count), ' ');
-    b->draw_text(col * pixelspercol, row * pixelsperrow, baseline_of_row(row), spaces.data(), count,
+    const int paint = col + count >= maxcol ? std::max(count, cells_to_edge(col)) : count;
+    std::string spaces(static_cast<std::size_t>(paint), ' ');
+    b->draw_text(col * pixelspercol, row * pixelsperrow, baseline_of_row(row), spaces.data(), paint,
                  text_fg(), bg);
   }
   for (int c = std::max(col, 0); c < col + count && c < maxcol; ++c)
@@ -96,8 +106,7 @@ void blank_cells(int row, int col, int count, unsigned long bg) {
 void screen_reset_position() { set_position(0, 0); }
 
 void screen_reset_images() {
-  delete FULLimage;
-  FULLimage = nullptr;
+  FULLimage = {};
   delete image_full;
   image_full = nullptr;
 }
@@ -192,9 +201,9 @@ void scr_clrl() {
   if (currentcol >= maxcol) return;
   screen_service_errors();
   const int from = std::max(currentcol, 0);
-  const int count = maxcol - from;
   ScreenBackend* b = screen_backend();
   if (b) {
+    const int count = cells_to_edge(from);
     std::string spaces(static_cast<std::size_t>(count), ' ');
     b->draw_text(from * pixelspercol, currentrow * pixelsperrow, baseline_of_row(currentrow),
                  spaces.data(), count, text_fg(), text_bg());
@@ -221,9 +230,10 @@ void scr_clr() {
   if (VirtualChars) std::memset(VirtualChars, ' ', static_cast<std::size_t>(maxrow) * maxcol);
   set_position(0, 0);
   if (b) {
-    std::string spaces(static_cast<std::size_t>(maxcol), ' ');
+    const int cols = cells_to_edge(0);
+    std::string spaces(static_cast<std::size_t>(cols), ' ');
     for (int r = 0; r < maxrow; ++r)
-      b->draw_text(0, r * pixelsperrow, baseline_of_row(r), spaces.data(), maxcol, text_fg(),
+      b->draw_text(0, r * pixelsperrow, baseline_of_row(r), spaces.data(), cols, text_fg(),
                    text_bg());
     b->flush();
   }
@@ -243,7 +253,8 @@ void scroll_region(int n, bool up, int top, int left, int bottom, int right) {
   }
   ScreenBackend* b = screen_backend();
   const int x = left * pixelspercol;
-  const int w = std::min((right - left + 1) * pixelspercol, scrwidth - x);
+  const int w = right >= maxcol - 1 ? scrwidth - x
+                                    : std::min((right - left + 1) * pixelspercol, scrwidth - x);
   const int keep = rows - n;
   const int src_top = up ? top + n : top;
   const int dst_top = up ? top : top + n;
@@ -367,6 +378,7 @@ void inverseit80(int row, int col, int count, int c) {
   if (!img) return;
 
   int fg, bg;
+  int glyph = 0;  // colour number of the glyphs of a highlight below 256
   if (c >= 256) {
     fg = c & 15;
     bg = c & 7;
@@ -381,6 +393,15 @@ void inverseit80(int row, int col, int count, int c) {
   // lookup would confuse it with an equal pixel earlier in the table (DARK
   // black is the BRIGHT black pixel), and the highlight would not undo.
   const unsigned long dark_bg = dark(bg);
+  if (c < 256) {
+    // Inverse video: the cells take the text colour, the glyphs the dark
+    // shade of the background, so a text colour equal to the background
+    // index (every colour below 8) never gives a solid block.  Where even
+    // that is the same pixel (black), the glyphs are white, or black on
+    // white.
+    glyph = DARK * 256 + bg;
+    if (dark_bg == bright(fg)) glyph = bright(fg) == bright(15) ? BRIGHT * 256 : BRIGHT * 256 + 15;
+  }
   const int pc = pixelspercol;
   std::vector<char> setA(static_cast<std::size_t>(pc) + 1), setB(setA.size()), setC(setA.size());
   for (int i = 0; i < pixelsperrow - 1; ++i) {
@@ -393,7 +414,9 @@ void inverseit80(int row, int col, int count, int c) {
         if (c >= 256) {
           (px == dark_bg ? setB : setA)[k + 1] = 1;
         } else {
-          (srchcolour(px, nullptr) == bg ? setC : setA)[k + 1] = 1;
+          // The exact background pixel: a glyph in the bright shade of
+          // the background's colour index is not background.
+          (px == dark_bg ? setC : setA)[k + 1] = 1;
         }
       }
       const int x = x0 + cell * pc;
@@ -404,7 +427,7 @@ void inverseit80(int row, int col, int count, int c) {
         setpixeg_array(setA.data(), len, x, y, static_cast<short>(DARK * 256 + bg));
       } else {
         setpixeg_array(setC.data(), len, x, y, static_cast<short>(fg));
-        setpixeg_array(setA.data(), len, x, y, static_cast<short>(bg));
+        setpixeg_array(setA.data(), len, x, y, static_cast<short>(glyph));
       }
     }
   }
@@ -423,20 +446,29 @@ void scr_ch_atr(int row, int col, int count, int colournumber) {
   scr_inverse_atr(row, col, count, colournumber);
 }
 
-void Xsave() {
-  ScreenBackend* b = screen_backend();
-  delete FULLimage;
-  FULLimage = nullptr;
-  if (!b) return;
-  FULLimage = imageRect(0, 0, scrheight - 1, scrwidth - 1);
+ScreenSnapshot save_screen() {
+  ScreenSnapshot s;
+  if (screen_backend()) s.image.reset(imageRect(0, 0, scrheight - 1, scrwidth - 1));
+  if (VirtualChars)
+    s.text.assign(VirtualChars, VirtualChars + static_cast<std::size_t>(maxrow) * maxcol);
+  return s;
 }
 
-void Xfetch() {
+void restore_screen(const ScreenSnapshot& saved) {
   ScreenBackend* b = screen_backend();
-  if (!b || !FULLimage) return;
-  b->write_pixels(0, 0, FULLimage->width, FULLimage->height, FULLimage->pixels);
-  b->flush();
+  if (b && saved.image) {
+    b->write_pixels(saved.image->left, saved.image->top, saved.image->width, saved.image->height,
+                    saved.image->pixels);
+    b->flush();
+  }
+  // The text only when the grid kept its size.
+  if (VirtualChars && saved.text.size() == static_cast<std::size_t>(maxrow) * maxcol)
+    std::memcpy(VirtualChars, saved.text.data(), saved.text.size());
 }
+
+void Xsave() { FULLimage = save_screen(); }
+
+void Xfetch() { restore_screen(FULLimage); }
 
 // ---- Test seam: the shadow text in a file ---------------------------------------
 

@@ -37,6 +37,19 @@ const char* const kHint = "(Press <F9> for a directory listing)";
 
 MenuWindow winparam;
 
+// Puts the window back as it was when the listing opened, however the
+// listing ends: its frame and names never stay over the rows below.
+class RestoreOnClose {
+ public:
+  RestoreOnClose() : saved_(save_screen()) {}
+  ~RestoreOnClose() { restore_screen(saved_); }
+  RestoreOnClose(const RestoreOnClose&) = delete;
+  RestoreOnClose& operator=(const RestoreOnClose&) = delete;
+
+ private:
+  ScreenSnapshot saved_;
+};
+
 std::string current_dir() {
   char buf[4096];
   if (!::getcwd(buf, sizeof buf)) return {};
@@ -153,6 +166,7 @@ int chdrive(int /*key*/, char* name) {
 
 int openselected(char* pattern, const char* caption, int top, int left, int bottom, int right,
                  int save) {
+  const RestoreOnClose restore;
   char kept[kPatternSize];
   std::snprintf(kept, sizeof kept, "%s", pattern);
 

@@ -36,7 +36,9 @@ void fill_window() {
   inswin.left = 0;
   inswin.right = 79;
   const int rows = (VPX > 0 && VPXC > 0) ? VPX / static_cast<int>(VPXC) : maxrow;
-  inswin.bottom = static_cast<short>(rows - 2);
+  // To the last row, so that the prompt on the row above it stays clear
+  // of the frame's bottom lines.
+  inswin.bottom = static_cast<short>(rows - 1);
   inswin.title = "";
   inswin.curword = 0;
   inswin.columns = 1;

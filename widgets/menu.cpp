@@ -38,6 +38,7 @@ int cur_columns = 1;
 int cur_count = 0;
 bool cur_standalone = false;
 
+constexpr int kKeyHome = 204, kKeyEnd = 205;
 constexpr int kUpMark = 1;
 constexpr int kDownMark = 2;
 
@@ -172,6 +173,19 @@ void redraw() {
 }
 
 int scroll_step() { return std::max(cur_shown - 2, 1); }
+
+// The last cell of line `idx` that is not blank (0 for a one-cell line).
+int last_filled_cell(int idx) {
+  if (cur_columns <= 1 || !cur_lines || idx < 0 || idx >= cur_count) return 0;
+  const char* text = cur_lines[idx + 1];
+  const int step = barlgth + 1;
+  const int len = static_cast<int>(std::strlen(text));
+  int last = 0;
+  for (int cell = 0; cell < cur_columns && step > 0 && cell * step < len; ++cell)
+    for (int k = cell * step; k < std::min(len, (cell + 1) * step); ++k)
+      if (text[k] != ' ') last = cell;
+  return last;
+}
 
 }  // namespace
 
@@ -513,6 +527,22 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
         if (voffset == maxvoffset) popline = shown - 1;
         continue;
       }
+      if (key == kKeyHome) {
+        // The first entry: first line, first cell.
+        voffset = 0;
+        popline = 0;
+        startofhighlite = left + 2;
+        redraw();
+        continue;
+      }
+      if (key == kKeyEnd) {
+        // The last entry: last line, its last cell that holds a name.
+        voffset = std::max(maxvoffset, 0);
+        popline = shown - 1;
+        startofhighlite = left + 2 + (barlgth + 1) * last_filled_cell(n - 1);
+        redraw();
+        continue;
+      }
       if (key == 28) {
         if (columns == 1) break;
         if (startofhighlite + (barlgth + 1) <= left + 2 + (columns - 1) * (barlgth + 1))
@@ -605,6 +635,11 @@ int windows(MenuWindow* w) {
     raised_frame(x0, y0, x1, y1, light_of(colour), dull_of(colour), 2, 0);
     raised_frame(x0 + 2, y0 + 2, x1, y1, dull_of(colour), dull_of(colour), 0, 2);
     raised_frame(x0 + 3, y0 + 3, x1 - 3, y1 - 3, dull_of(colour), light_of(colour), 1, 1);
+    // The top lines run in the title row's pixels: the title is drawn
+    // again over them, so they stop at its cells and no line crosses the
+    // letters at any font size.
+    const int shown = std::min(tlen, width - toff);
+    if (shown > 0) putsn(t, w->top, w->left + toff, shown);
   }
   const int cw = cell_w();
   const int ch = cell_h();

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr int kKeyHome = 204, kKeyEnd = 205;
+
 int cell_w() { return HPXC ? static_cast<int>(HPXC) : (pixelspercol > 0 ? pixelspercol : 8); }
 int cell_h() { return VPXC ? static_cast<int>(VPXC) : (pixelsperrow > 0 ? pixelsperrow : 15); }
 
@@ -101,6 +103,12 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
   mouse_cursor(row + 1, col);
   mouse_show(1);
   int idx = 0;
+  // Where the field's text ends: a field kept as it is (no NUL) starts
+  // with its text; a field cut at the end starts empty.
+  int text_end = 0;
+  if (terminate != 'y')
+    for (int i = 0; i < len; ++i)
+      if (buf[i] != ' ' && buf[i] != '\0') text_end = i + 1;
   int key = 0;
   for (;;) {
     scr_rowcol(row, col + idx);
@@ -130,6 +138,7 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
         buf[idx] = ch;
         putsn(&ch, row, col + idx, 1);
         ++idx;
+        if (idx > text_end) text_end = idx;
       }
       continue;
     }
@@ -139,6 +148,7 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
         buf[idx] = ch;
         putsn(&ch, row, col + idx, 1);
         ++idx;
+        if (idx > text_end) text_end = idx;
       } else {
         toner(640, 2);
       }
@@ -149,7 +159,16 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
         --idx;
         buf[idx] = ' ';
         putsn(" ", row, col + idx, 1);
+        if (idx + 1 == text_end) text_end = idx;
       }
+      continue;
+    }
+    if (key == kKeyHome) {
+      idx = 0;
+      continue;
+    }
+    if (key == kKeyEnd) {
+      idx = text_end < len ? text_end : len;
       continue;
     }
     if (key == 29 && arrows == 'y' && idx > 0) {
@@ -166,7 +185,8 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
   scr_cursoff();
   putsn(" ", row, col + len, 1);
   scr_rowcol(row, col);
-  if (terminate == 'y') buf[idx] = '\0';
+  // The text typed stays whole when the cursor was moved back into it.
+  if (terminate == 'y') buf[idx > text_end ? idx : text_end] = '\0';
   return key;
 }
 

@@ -1,7 +1,8 @@
 // The one-line editor, the top-row question and a few one-line helpers.
 //
 // Key codes are the DOS-style codes of screen/screen.h (13 Enter, 27 Esc,
-// 28 Right, 29 Left, 8 Backspace, 202 PgUp, 203 PgDn, 210..219 F1..F10,
+// 28 Right, 29 Left, 8 Backspace, 202 PgUp, 203 PgDn, 204 Home, 205 End,
+// 210..219 F1..F10,
 // 255 a click on an active screen area other than 2..5).
 //
 // Types: fgts returns int (the key code, 0..255).  msg returns char: the
@@ -18,7 +19,10 @@
 //             anything else ('n'): digits, '.', '-', '+' and blank only
 //   arrows    'y': Left/Right move inside the field; otherwise they end
 //             the edit (29 Left at index 0, for example)
-//   terminate 'y': a NUL is stored at the cursor index when the edit ends
+//   Home and End move to the first cell and after the field's text, in
+//   every field.
+//   terminate 'y': a NUL is stored after the text when the edit ends (at
+//             the cursor index when that lies further right)
 // Returns the key that ended the edit.  A "<" marks the cell after the
 // field while editing.
 int fgts(FILE* source, char cls, int row, int col, int len, char* buf, char arrows,

@@ -3,12 +3,16 @@
 // byte for byte, the settings menu reaching the defaults file, the file
 // chooser, and the hand-off of a stored chart.  Files are checked against
 // bytes spelled out here.  Pictures of the main menu and the settings menu
-// are left in the build folder (screenshots/).
+// are left in the build folder (screenshots/).  The window as a user
+// meets it: stray keys in the main menu, each command on a cleared screen,
+// a closed listing gone, Home and End, a highlighted field still readable.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -44,6 +48,7 @@ std::string shots_dir() {
 
 class ProgramE2E : public ::testing::Test {
  protected:
+  explicit ProgramE2E(int width = 1024) : server_(width) {}
   void SetUp() override { ASSERT_TRUE(server_.ok()); }
 
   // Starts the program in `cwd` with HOME `home` (defaults: the fixture's).
@@ -63,7 +68,26 @@ class ProgramE2E : public ::testing::Test {
     ASSERT_EQ(app_.wait_exit(10000), 0) << app_.output();
   }
 
-  xh::Xvfb server_{1024};
+  // A data directory named in the setup file, holding `names`.
+  std::string data_dir_with(const std::vector<std::string>& names) {
+    root_.mkdirs("h/morva");
+    const std::string data = root_.mkdirs("d");
+    Bytes rec = builtin_setup('A');
+    std::memcpy(rec.data() + 26, data.data(), data.size());
+    EXPECT_TRUE(write_file(start_ + "/setup.mrv", rec));
+    for (const std::string& n : names) EXPECT_TRUE(write_text(data + "/" + n, "not prices\n"));
+    return data;
+  }
+  // The shadow text's row `r` (empty when there is none).
+  std::string row(int r) const {
+    std::istringstream in(app_.screen());
+    std::string line;
+    for (int i = 0; i <= r; ++i)
+      if (!std::getline(in, line)) return {};
+    return line;
+  }
+
+  xh::Xvfb server_;
   TempDir root_{"m"};  // short: a home of at most 17 characters keeps <home>/morva
   std::string home_ = root_.mkdirs("h");
   std::string start_ = home_ + "/morva";
@@ -188,15 +212,8 @@ TEST_F(ProgramE2E, OldDefaultsFileLoadsWithAFourDigitYear) {
 }
 
 TEST_F(ProgramE2E, FileChooserWalksFiltersAndOpensOddNamesAsFiles) {
-  // A data directory named in the setup file, holding a few files.
-  root_.mkdirs("h/morva");
-  const std::string data = root_.mkdirs("d");
-  Bytes rec = builtin_setup('A');
-  std::memcpy(rec.data() + 26, data.data(), data.size());
-  ASSERT_TRUE(write_file(start_ + "/setup.mrv", rec));
   const std::string odd = "a b;$(touch P).txt";
-  for (const std::string& n : {odd, std::string("apple.txt"), std::string("melon.txt")})
-    ASSERT_TRUE(write_text(data + "/" + n, "not prices\n"));
+  const std::string data = data_dir_with({odd, "apple.txt", "melon.txt"});
   ASSERT_TRUE(write_text(root_.mkdirs("d/sub") + "/inner.txt", "x\n"));
 
   start();
@@ -261,6 +278,131 @@ TEST_F(ProgramE2E, FileChooserWalksFiltersAndOpensOddNamesAsFiles) {
   EXPECT_FALSE(file_exists(start_ + "/P"));
 }
 
+// Keys without a line in the main menu do nothing: after each, F2 still
+// opens the settings (a key that started a command, showed a message or
+// ended the program would not get there); after the last, one ESC ends
+// the program.
+TEST_F(ProgramE2E, StrayKeysInTheMainMenuDoNothing) {
+  struct Stray {
+    unsigned keysym, mods;
+    const char* name;
+  };
+  const Stray strays[] = {
+      {xh::kTab, 0, "Tab"},        {xh::kBackSpace, 0, "BackSpace"}, {'k', xh::kControl, "Ctrl+K"},
+      {'j', xh::kControl, "Ctrl+J"}, {'a', xh::kControl, "Ctrl+A"}, {xh::kHome, 0, "Home"},
+      {xh::kEnd, 0, "End"},        {xh::kDelete, 0, "Delete"},       {xh::kF1, 0, "F1"},
+      {xh::kF1 + 9, 0, "F10"},     {'x', 0, "x"},                    {'1', 0, "1"},
+  };
+  start();
+  for (const auto& k : strays) {
+    drv_.key(k.keysym, k.mods);
+    drv_.fkey(2);
+    ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << k.name << "\n" << app_.screen();
+    drv_.esc();
+    ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << k.name << "\n" << app_.screen();
+  }
+  drv_.key(xh::kTab);  // it started the quick-quote import
+  end_with_esc();
+}
+
+// Each command starts on a cleared screen below its title bar: no line of
+// the main menu is left on it.
+TEST_F(ProgramE2E, EachCommandStartsOnAClearedScreen) {
+  struct Command {
+    unsigned keysym;
+    const char* shows;  // the command's own text
+    const char* title;  // row 0
+  };
+  const Command commands[] = {
+      {xh::kF1 + 2, "Enter a MORVA filename", "<F3> = convert a MORVA DAILY"},
+      {'t', "QUICK-QUOTE filename", "   QUICK-QUOTE TO MORVA"},
+      {xh::kF1 + 8, "TECHTOOL filename", "   TECHTOOLS TO MORVA"},
+      {'b', "execute MORVABL.EXE", " <B> = access BLOOMBERG"},
+  };
+  start();
+  for (const auto& c : commands) {
+    drv_.key(c.keysym);
+    ASSERT_TRUE(app_.wait_for_text(c.shows)) << c.shows << "\n" << app_.screen();
+    const std::string screen = app_.screen();
+    for (const char* menu_line : {"STARQUOTE", "COMPRESS a MORVA", " ESC = Exit", "+ - x or /"})
+      EXPECT_EQ(screen.find(menu_line), std::string::npos) << c.shows << "\n" << screen;
+    EXPECT_EQ(row(0).find(c.title), 0u) << row(0);
+    drv_.esc();
+    ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  }
+  end_with_esc();
+}
+
+// The F9 listing closes without a trace, End and Home reach the last and
+// the first entry, and Home and End move inside the name field.
+TEST_F(ProgramE2E, ListingClosesCleanlyAndHomeEndMove) {
+  data_dir_with({"apple.txt", "kiwi.txt", "melon.txt", "xbc.txt"});
+  start();
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Enter a TEXT filename")) << app_.screen();
+  const std::string hint = "(Press <F9> for a directory listing)";
+  struct Pick {
+    std::vector<unsigned> keys;
+    const char* picked;
+  };
+  const Pick picks[] = {{{xh::kEnd}, "xbc.txt"}, {{xh::kEnd, xh::kHome, xh::kRight}, "apple.txt"}};
+  for (const auto& p : picks) {
+    drv_.fkey(9);
+    ASSERT_TRUE(app_.wait_for_text("kiwi.txt")) << app_.screen();
+    for (unsigned k : p.keys) drv_.key(k);
+    drv_.enter();
+    // The hint the listing covered is back, the listing's names are gone.
+    ASSERT_TRUE(app_.wait_for_text(hint)) << app_.screen();
+    EXPECT_NE(row(4).find(p.picked), std::string::npos) << app_.screen();
+    EXPECT_EQ(app_.screen().find("kiwi.txt"), std::string::npos) << app_.screen();
+  }
+  // In the field: "abc.tx", Home, "x", End, "t" is the name xbc.txt.
+  drv_.type("abc.tx");
+  drv_.key(xh::kHome);
+  drv_.type("x");
+  drv_.key(xh::kEnd);
+  drv_.type("t\r");
+  ASSERT_TRUE(app_.wait_for_text("Source: xbc.txt")) << app_.screen();
+  EXPECT_EQ(app_.screen().find("kiwi.txt"), std::string::npos) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("File is missing.1")) << app_.screen();
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Finished.")) << app_.screen();
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
+// A click in a name field highlights it; the letters stay readable in the
+// menu colour of the built-in setup (7, below 8: text and background of one
+// colour index).
+TEST_F(ProgramE2E, ClickedNameFieldStaysReadable) {
+  start();
+  drv_.fkey(3);
+  ASSERT_TRUE(app_.wait_for_text("Enter a MORVA filename")) << app_.screen();
+  drv_.type("WWW");
+  settle();
+  drv_.click(4, 53);
+  drv_.type("d");
+  ASSERT_TRUE(app_.wait_for_text("WWWd")) << app_.screen();
+  drv_.sync();
+  int w = 0, h = 0;
+  const auto px = drv_.capture(&w, &h);
+  ASSERT_FALSE(px.empty());
+  const int cw = drv_.cell_width(), ch = drv_.cell_height();
+  std::set<std::uint32_t> colours;
+  for (int y = 4 * ch + 1; y < 5 * ch - 2; ++y)
+    for (int x = 52 * cw; x < 55 * cw; ++x) colours.insert(px[static_cast<std::size_t>(y) * w + x]);
+  EXPECT_GE(colours.size(), 2u);  // letters on a highlight, not a solid block
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
 TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
   root_.mkdirs("h/morva");
   const std::string text = read_text(std::string(MORVA_SOURCE_DIR) + "/samples/ibm.txt");
@@ -285,5 +427,57 @@ TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
   const Bytes chart = read_file(start_ + "/txt_i/ibm");
   EXPECT_EQ(chart.size(), 128u + 60u * 28u);
 }
+
+// Pictures for docs/screenshots at two window widths: the main menu, the
+// settings, the file chooser with its listing, a help page and a finished
+// conversion.  Written to the build folder's screenshots/ and, when
+// MORVA_SCREENSHOT_DIR is set, there too.
+class Screenshots : public ProgramE2E, public ::testing::WithParamInterface<int> {
+ protected:
+  Screenshots() : ProgramE2E(GetParam()) {}
+  void shot(const std::string& name) {
+    drv_.sync();
+    settle();  // a picture, not a check
+    const std::string file = name + "_" + std::to_string(GetParam()) + ".png";
+    EXPECT_TRUE(drv_.save_png(shots_dir() + "/" + file));
+    if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv_.save_png(std::string(dir) + "/" + file);
+  }
+};
+
+TEST_P(Screenshots, MainScreens) {
+  const std::string data = data_dir_with({"aapl.txt", "gold_dj.txt", "msft_yahoo.csv"});
+  const std::string src = MORVA_SOURCE_DIR;
+  ASSERT_TRUE(write_text(data + "/ibm.txt", read_text(src + "/samples/ibm.txt")));
+  ASSERT_TRUE(write_text(start_ + "/m.hlp", read_text(src + "/docs/m.hlp")));
+  start();
+  shot("main_menu");
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  shot("format_settings");
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Enter a TEXT filename")) << app_.screen();
+  drv_.fkey(9);
+  ASSERT_TRUE(app_.wait_for_text("gold_dj.txt")) << app_.screen();
+  shot("file_chooser");
+  drv_.fkey(1);
+  ASSERT_TRUE(app_.wait_for_text("Press a key to continue")) << app_.screen();
+  shot("help_page");
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("gold_dj.txt")) << app_.screen();
+  drv_.esc();
+  settle();
+  drv_.type("ibm.txt\r");
+  settle();
+  drv_.type("ibm\r");
+  ASSERT_TRUE(app_.wait_for_text("Finished.", 10000)) << app_.screen();
+  shot("conversion");
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, Screenshots, ::testing::Values(1024, 1280));
 
 }  // namespace

@@ -30,19 +30,27 @@ constexpr unsigned char kF2 = 211, kF6 = 215, kF9 = 218, kF10 = 219, kEsc = 27;
 
 struct ChoiceCase {
   unsigned char key;
+  bool line;  // a line chosen with Enter or the mouse, not a key
   int code;
 };
 
 TEST(ChoiceCodes, KeysAndLinesMapToTheirCommands) {
+  constexpr bool L = true, K = false;
   const ChoiceCase cases[] = {
-      {211, 11}, {212, 12}, {213, 13}, {214, 14}, {215, 15}, {216, 16}, {217, 17}, {218, 18},
-      {0, 11},   {1, 12},   {7, 18},   {8, 19},   {9, 20},   {10, 21},  {11, 22},
-      {'b', 19}, {'B', 19}, {'t', 20}, {'T', 20}, {'i', 21}, {'I', 21}, {27, 22},
+      {211, K, 11}, {212, K, 12}, {213, K, 13}, {214, K, 14}, {215, K, 15}, {216, K, 16},
+      {217, K, 17}, {218, K, 18},
+      {0, L, 11},   {1, L, 12},   {7, L, 18},   {8, L, 19},   {9, L, 20},   {10, L, 21},
+      {11, L, 22},
+      {'b', K, 19}, {'B', K, 19}, {'t', K, 20}, {'T', K, 20}, {'i', K, 21}, {'I', K, 21},
+      {27, K, 22},
       // Nothing: F1, F10, the menu's close code (clicks outside the list),
-      // other letters and keys.
-      {210, 0},  {219, 0},  {0xFE, 0}, {'x', 0},  {12, 0},   {13, 0},   {255, 0},
+      // other letters and keys; key codes that equal line indices
+      // (BackSpace 8, Tab 9, Ctrl+J 10, Ctrl+K 11, Ctrl+A 1).
+      {210, K, 0},  {219, K, 0},  {0xFE, K, 0}, {'x', K, 0},  {12, K, 0},   {13, K, 0},
+      {255, K, 0},  {8, K, 0},    {9, K, 0},    {10, K, 0},   {11, K, 0},   {1, K, 0},
+      {0, K, 0},    {12, L, 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(choice_code(c.key), c.code) << int(c.key);
+  for (const auto& c : cases) EXPECT_EQ(choice_code(c.key, c.line), c.code) << int(c.key);
 }
 
 class ProgramMenuTest : public ::testing::Test {

@@ -42,12 +42,12 @@ std::vector<KeyCase> decode_cases() {
       {Escape, 0, 27},   {BackSpace, 0, 8},  {Return, 0, 13},   {KP_Enter, 0, 13},  {Right, 0, 28},
       {Left, 0, 29},     {Up, 0, 30},        {Down, 0, 31},     {KP_Subtract, 0, 45}, {KP_Add, 0, 43},
       {Prior, 0, 202},   {Next, 0, 203},     {Insert, 0, 206},  {Delete, 0, 207},   {Tab, 0, 9},
-      {Home, 0, 80},     {End, 0, 87},       {F11, 0, 200},     {F12, 0, 201},
+      {Home, 0, 204},    {End, 0, 205},      {F11, 0, 200},     {F12, 0, 201},
       {F1 + 4, MOD_CONTROL, 194}, {F1 + 4, MOD_ALT, 184}, {F1 + 4, MOD_CONTROL | MOD_ALT, 194},
       {'s', MOD_ALT, 248}, {'q', MOD_ALT, 113}, {'s', MOD_CONTROL | MOD_ALT, 248},
       {'a', MOD_SHIFT, 65}, {'a', MOD_CONTROL, 1}, {'a', MOD_CONTROL | MOD_SHIFT, 1},
       {'z', MOD_CONTROL, 26}, {'7', MOD_SHIFT, '&'}, {'x', 0, 'x'},
-      {KP_Home, MOD_NUMLOCK, 183}, {KP_Insert, MOD_NUMLOCK, 176}, {KP_Home, 0, 0x95},
+      {KP_Home, MOD_NUMLOCK, 183}, {KP_Insert, MOD_NUMLOCK, 176}, {KP_Home, 0, 204}, {KP_End, 0, 205},
       // Keys that only shift others give nothing by themselves.
       {Super_L, 0, 0},   {ISO_Level3_Shift, 0, 0},
   };

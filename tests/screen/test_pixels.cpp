@@ -154,12 +154,21 @@ TEST_F(Pixels, HighlightSwapsTextAndBackground) {
   EXPECT_EQ(headless_pixel(bx, y), colour_seg[BRIGHT * 256 + 14]);
 }
 
-TEST_F(Pixels, HighlightWithEqualColoursIsASolidBlock) {
-  colour(2);  // foreground 2 on DARK 2, background index 2
-  putsn("abc", 5, 5, -1);
-  scr_inverse_atr(5, 5, 3, 2);
-  const auto px = region(5 * pixelspercol, 5 * pixelsperrow, 3 * pixelspercol, pixelsperrow - 1);
-  for (unsigned long p : px) EXPECT_EQ(p, colour_seg[BRIGHT * 256 + 2]);
+TEST_F(Pixels, HighlightStaysReadableInEveryColour) {
+  // A field highlighted in the colour it was drawn in (text c on DARK
+  // c & 7): the cells turn to the text colour and the glyphs keep a colour
+  // of their own, also where text and background share a colour index.
+  // (Colour 0 is black on black before any highlight.)
+  for (int c = 1; c < 16; ++c) {
+    colour(static_cast<unsigned>(c));
+    putsn("WWW", 5, 5, -1);
+    scr_inverse_atr(5, 5, 3, c);
+    const auto px = region(5 * pixelspercol, 5 * pixelsperrow, 3 * pixelspercol, pixelsperrow - 1);
+    std::size_t cells = 0;
+    for (unsigned long p : px) cells += p == colour_seg[BRIGHT * 256 + c];
+    EXPECT_GT(cells, px.size() / 2) << "colour " << c;  // the highlight is there
+    EXPECT_LT(cells, px.size()) << "colour " << c;      // and the letters too
+  }
 }
 
 TEST_F(Pixels, HighlightIsClippedToTheWindow) {
@@ -183,7 +192,28 @@ TEST_F(Pixels, NoHighlightOutsideThePixelMode) {
   EXPECT_EQ(region(0, 0, 100, 40), before);
 }
 
-TEST_F(Pixels, SavedImageComesBackAndLeavesTextAlone) {
+TEST_F(Pixels, ClearsAndTheTitleBarReachTheRightEdge) {
+  // 1280 wide: 79 cells of 14 pixels and a 14-pixel strip, the 80th cell.
+  headless_start(1280);
+  ASSERT_GT(scrwidth, maxcol * pixelspercol);
+  const int x = scrwidth - 1;
+  colour(3);
+  scr_clr();
+  EXPECT_EQ(headless_pixel(x, 2 * pixelsperrow + 3), colour_seg[DARK * 256 + 3]);
+  colour(5);
+  scr_rowcol(2, 10);
+  scr_clrl();
+  EXPECT_EQ(headless_pixel(x, 2 * pixelsperrow + 3), colour_seg[DARK * 256 + 5]);
+  scr_scrup(0, 4, 0, 6, 79);
+  EXPECT_EQ(headless_pixel(x, 5 * pixelsperrow + 3), colour_seg[DARK * 256 + 5]);
+  // The title row highlighted over 80 cells: the last one too.
+  scr_rowcol(0, 0);
+  scr_clrl();
+  scr_inverse_atr(0, 0, 80, 0x105);
+  EXPECT_EQ(headless_pixel(x, 3), colour_seg[BRIGHT * 256 + 5]);
+}
+
+TEST_F(Pixels, SavedImageComesBackWithItsText) {
   Xfetch();  // nothing saved: nothing happens
   colour(4);
   putsn("under the pop-up", 6, 6, -1);
@@ -194,7 +224,7 @@ TEST_F(Pixels, SavedImageComesBackAndLeavesTextAlone) {
   scr_rowcol(1, 2);
   Xfetch();
   EXPECT_EQ(region(0, 0, scrwidth, scrheight), before);
-  EXPECT_EQ(headless_row(6).substr(6, 16), std::string(16, ' '));
+  EXPECT_EQ(headless_row(6).substr(6, 16), "under the pop-up");
   EXPECT_EQ(scr_srow(), 1);
   EXPECT_EQ(scr_scol(), 2);
 }

@@ -7,6 +7,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <png.h>
+#include <setjmp.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -510,88 +512,65 @@ unsigned char poll_getc(int mode, int timeout_ms) {
   return 0;
 }
 
-// ---- PNG (stored deflate blocks: no compression library needed) -----------------
+// ---- PNG (libpng, compressed) ------------------------------------------------------
 
 namespace {
 
-std::uint32_t crc32(const unsigned char* p, std::size_t n, std::uint32_t crc = 0) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  crc = ~crc;
-  for (std::size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xff] ^ (crc >> 8);
-  return ~crc;
-}
+// The file and libpng's write state, released on every path.
+struct PngFile {
+  FILE* file = nullptr;
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~PngFile() {
+    if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
+    if (file) std::fclose(file);
+  }
+};
 
-void put32(std::string& s, std::uint32_t v) {
-  s.push_back(static_cast<char>(v >> 24));
-  s.push_back(static_cast<char>(v >> 16));
-  s.push_back(static_cast<char>(v >> 8));
-  s.push_back(static_cast<char>(v));
-}
-
-void chunk(std::string& out, const char* type, const std::string& data) {
-  put32(out, static_cast<std::uint32_t>(data.size()));
-  std::string body(type, 4);
-  body += data;
-  out += body;
-  put32(out, crc32(reinterpret_cast<const unsigned char*>(body.data()), body.size()));
+// libpng reports a failure by a jump back here; nothing with a destructor
+// lives in this frame.
+bool encode_png(PngFile& f, int width, int height, png_bytep* rows) {
+  if (setjmp(png_jmpbuf(f.png)) != 0) return false;
+  png_init_io(f.png, f.file);
+  png_set_compression_level(f.png, 9);
+  png_set_IHDR(f.png, f.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(f.png, f.info);
+  png_write_image(f.png, rows);
+  png_write_end(f.png, nullptr);
+  return true;
 }
 
 }  // namespace
 
 bool write_png(const std::string& path, int width, int height, const std::vector<std::uint32_t>& rgb) {
   if (width <= 0 || height <= 0 || rgb.size() < static_cast<std::size_t>(width) * height) return false;
-  std::string raw;
-  raw.reserve(static_cast<std::size_t>(height) * (1 + 3 * width));
-  for (int y = 0; y < height; ++y) {
-    raw.push_back(0);  // no filter
-    for (int x = 0; x < width; ++x) {
-      const std::uint32_t p = rgb[static_cast<std::size_t>(y) * width + x];
-      raw.push_back(static_cast<char>(p >> 16));
-      raw.push_back(static_cast<char>(p >> 8));
-      raw.push_back(static_cast<char>(p));
+  std::vector<png_byte> rows(static_cast<std::size_t>(height) * width * 3);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i) {
+    rows[3 * i] = static_cast<png_byte>(rgb[i] >> 16);
+    rows[3 * i + 1] = static_cast<png_byte>(rgb[i] >> 8);
+    rows[3 * i + 2] = static_cast<png_byte>(rgb[i]);
+  }
+  std::vector<png_bytep> row_ptrs(static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y) row_ptrs[y] = rows.data() + static_cast<std::size_t>(y) * width * 3;
+
+  // Written to a temporary name and renamed: a reader never sees half a file.
+  const std::string tmp = path + ".tmp";
+  bool written = false;
+  {
+    PngFile f;
+    f.file = std::fopen(tmp.c_str(), "wb");
+    if (f.file) f.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (f.png) f.info = png_create_info_struct(f.png);
+    written = f.info && encode_png(f, width, height, row_ptrs.data());
+    if (f.file) {
+      written = std::fflush(f.file) == 0 && written;
+      written = std::fclose(f.file) == 0 && written;
+      f.file = nullptr;
     }
   }
-  std::string z = "\x78\x01";
-  std::uint32_t a = 1, b = 0;
-  for (unsigned char c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  for (std::size_t pos = 0; pos < raw.size() || pos == 0;) {
-    const std::size_t n = std::min<std::size_t>(65535, raw.size() - pos);
-    const bool last = pos + n >= raw.size();
-    z.push_back(last ? 1 : 0);
-    z.push_back(static_cast<char>(n & 0xff));
-    z.push_back(static_cast<char>(n >> 8));
-    z.push_back(static_cast<char>(~n & 0xff));
-    z.push_back(static_cast<char>((~n >> 8) & 0xff));
-    z.append(raw, pos, n);
-    pos += n;
-    if (last) break;
-  }
-  put32(z, (b << 16) | a);
-
-  std::string png("\x89PNG\r\n\x1a\n", 8);
-  std::string ihdr;
-  put32(ihdr, static_cast<std::uint32_t>(width));
-  put32(ihdr, static_cast<std::uint32_t>(height));
-  ihdr += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
-  chunk(png, "IHDR", ihdr);
-  chunk(png, "IDAT", z);
-  chunk(png, "IEND", "");
-  const std::string tmp = path + ".tmp";
-  std::ofstream out(tmp, std::ios::binary);
-  out.write(png.data(), static_cast<std::streamsize>(png.size()));
-  out.close();
-  if (!out) {
+  if (!written) {
     std::remove(tmp.c_str());
     return false;
   }
