@@ -295,11 +295,12 @@ TEST(FirstLines, FirstTwoDates) {
   Recorder r;
   std::int32_t d[2];
   int n = 0;
-  TextFile daily("bad line here\n19990104,1\n19990105,2\n");
+  // A header line of words is passed over without a message.
+  TextFile daily("Date,Close\nbad line 7 here\n19990104,1\n2000-01-05,2\n");
   first_two_dates(daily.fd(), settings(0, "DC"), false, d, &n, r);
   EXPECT_EQ(n, 2);
   EXPECT_EQ(d[0], 19990104);
-  EXPECT_EQ(d[1], 19990105);
+  EXPECT_EQ(d[1], 20000105);
   EXPECT_EQ(r.bad, 1);
 
   // With a symbol, code 0 and ',' the first date is read from the digits
