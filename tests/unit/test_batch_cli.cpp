@@ -64,9 +64,12 @@ class BatchCli : public ::testing::Test {
     write_text(data_.file("list!"), "prices.txt\nmissing.txt\n");
     data_.mkdirs("adir");
   }
-  batch_test::Outcome run(std::vector<std::string> args) {
+  // Started in the data directory, where the texts are; run_from starts
+  // elsewhere.
+  batch_test::Outcome run(std::vector<std::string> args) { return run_from(data_.path(), std::move(args)); }
+  batch_test::Outcome run_from(const std::string& cwd, std::vector<std::string> args) {
     args.insert(args.end(), {"--data-dir", data_.path(), "--start-dir", start_.path()});
-    return batch_test::run(args, start_.path(), elsewhere_.path());
+    return batch_test::run(args, start_.path(), cwd);
   }
 
   TempDir data_{"mcv-data"}, start_{"mcv-start"}, elsewhere_{"mcv-cwd"};
@@ -102,7 +105,7 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"weekly", "ibm", "--to", "ibm"}, 2, "source itself"},
       {{"weekly", "ibm", "ibm", "--to", "notadir"}, 2, "existing directory"},
       {{"techtools", "ibm", "--to", "./ibm"}, 2, "source itself"},
-      {{"weekly", "missing", "--to", "w"}, 3, "cannot read missing"},
+      {{"weekly", "missing", "--to", "w"}, 3, "/missing: No such file"},
       {{"weekly", "adir", "--to", "w"}, 3, "directory"},
       {{"text-to-chart", "list!"}, 3, "missing.txt"},
       {{"chart-to-text", "short", "--to", "s.txt"}, 3, "not a chart"},
@@ -149,7 +152,7 @@ TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
       run({"text-to-chart", "bad.txt", "--chart", "ibm", "--type", "d", "--errors", "skipped.log"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(read_text(elsewhere_.file("skipped.log")),
+  EXPECT_EQ(read_text(data_.file("skipped.log")),
             "bad.txt:2: bad date, and no date in the file name: 1999x105,11,12,10,11.5,200,2\n"
             "bad.txt:5: bad date, and no date in the file name: xx,12,13,11,12.5,300,3\n");
   EXPECT_EQ(dates_of(read_file(data_.file("txt_i/ibm"))), (std::vector<std::int32_t>{19990104, 19990106}));
@@ -157,7 +160,7 @@ TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
   // A clean run empties the log and ends with 0.
   const auto clean = run({"text-to-chart", "prices.txt", "--chart", "ibm", "--errors", "skipped.log"});
   EXPECT_EQ(clean.status, 0) << clean.err;
-  EXPECT_EQ(read_text(elsewhere_.file("skipped.log")), "");
+  EXPECT_EQ(read_text(data_.file("skipped.log")), "");
 }
 
 TEST_F(BatchCli, EveryLineBeforeTheStartDateIsReported) {
@@ -257,8 +260,8 @@ TEST_F(BatchCli, WindowSetupAndDefaultsChooseTheDirectoryAndLayout) {
   write_text(data.file("q.prn"), "IBM 19990104 1 2 0.5 1.5 10 0\nIBM 19990105 1 2 0.5 1.5 10 0\n");
   const Bytes setup_before = read_file(start_.file("setup.mrv"));
 
-  const auto r = batch_test::run({"text-to-chart", "q.prn", "--start-dir", start_.path()}, start_.path(),
-                                 elsewhere_.path());
+  const auto r = batch_test::run({"text-to-chart", data.file("q.prn"), "--start-dir", start_.path()},
+                                 start_.path(), elsewhere_.path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(dates_of(read_file(data.file("stk_i/ibm"))), (std::vector<std::int32_t>{19990104, 19990105}));
   // The window's files are only read.
@@ -325,7 +328,7 @@ TEST_F(BatchCli, SignalStopsBetweenChartsAndLeavesOnlyWholeCharts) {
   write_text(data_.file("many.txt"), text);
   TempDir capture("mcv-sig");
   std::vector<std::string> args_s = {
-      batch_test::program(), "text-to-chart", "many.txt",    "--order",    "SDOHLCVI", "--type", "d", "-q",
+      batch_test::program(), "text-to-chart", data_.file("many.txt"), "--order", "SDOHLCVI", "--type", "d", "-q",
       "--data-dir",          data_.path(),    "--start-dir", start_.path()};
   std::vector<char*> argv;
   for (std::string& a : args_s) argv.push_back(a.data());
@@ -401,7 +404,7 @@ TEST(BatchReadme, SampleCommandsConvertTheShippedSamples) {
     }
     std::vector<std::string> args = words(line.substr(7));
     args.insert(args.begin(), {"--data-dir", data.path(), "--start-dir", start.path()});
-    const auto r = batch_test::run(args, start.path());
+    const auto r = batch_test::run(args, start.path(), data.path());
     EXPECT_EQ(r.status, 0) << line << "\n" << r.err;
     ++commands;
   }

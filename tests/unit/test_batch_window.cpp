@@ -165,7 +165,7 @@ class BatchVersusWindow : public ::testing::Test {
 
   batch_test::Outcome batch(std::vector<std::string> args) {
     args.insert(args.end(), {"--data-dir", cli_.path(), "--start-dir", start_.path()});
-    return batch_test::run(args, start_.path());
+    return batch_test::run(args, start_.path(), cli_.path());  // started where the texts are
   }
 
   void expect_same_folders() {

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   commands.push_back(mc::add_quickquote(app, common));
   commands.push_back(mc::add_investorlink(app, common));
   commands.push_back(mc::add_show(app, common));
+  commands.push_back(mc::add_detect(app, common));
 
   try {
     app.parse(argc, argv);
