@@ -56,6 +56,9 @@ std::string date_text(std::int32_t date, int code) {
       return two(month, true) + "/" + two(day, true) + "/" + two(year % 100, true);
     case 3:
       return two(year % 100, true) + two(month, true) + two(day, true);
+    case 4:  // the batch tool's day-first dates
+      std::snprintf(buf, sizeof buf, "%4d", year);
+      return two(day, true) + "." + two(month, true) + "." + buf;
     default:
       return "";
   }
