@@ -561,14 +561,15 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     for (std::size_t i = 0; i < line.size(); ++i) fixed[i] = line[i] == ',' ? '.' : line[i];
     line = std::string_view(fixed, line.size());
   }
-  if (!dated_ && is_header_line(line, f_.sep)) {
-    out.kind = LineKind::kIgnored;
-    return;
-  }
   std::int32_t date = 0;
   bool synthetic = false;
   BarRecord b;
   if (!plain_ok_ || !parse_plain(line, cursym, &date, b)) {
+    // A header never passes parse_plain: it holds no digit.
+    if (!dated_ && is_header_line(line, f_.sep)) {
+      out.kind = LineKind::kIgnored;
+      return;
+    }
     if (walk_fields(line, f_, has_s_ ? &cursym : nullptr, slots_) == 1) {
       out.kind = LineKind::kSymbolChange;
       out.symbol = slots_.symbol;
