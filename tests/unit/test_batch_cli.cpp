@@ -112,7 +112,7 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"text-to-chart", "list!"}, 3, "missing.txt"},
       {{"chart-to-text", "short", "--to", "s.txt"}, 3, "not a chart"},
       {{"quickquote", "noquotes.txt", "--date", "991231"}, 3, "no quotes"},
-      {{"show", "missing"}, 3, "cannot read missing"},
+      {{"show", "missing"}, 3, "/missing: No such file"},
       {{"text-to-chart", "dashes.txt", "--order", "SDOHLC"}, 3, "no line holds a symbol"},
       {{"text-to-chart", "exists.txt", "--chart", "x"}, 2, "no line holds a date"},
       {{"text-to-chart", "dayormonth.csv", "--auto", "--chart", "x"}, 2, "--date-format mm/dd/yy"},

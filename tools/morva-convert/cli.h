@@ -161,6 +161,10 @@ struct FileProblem {
 std::vector<Source> expand_sources(const std::vector<std::string>& args, bool lists,
                                    bool from_cwd = false);
 
+// A name relative to the current directory (the data directory once the
+// run is prepared) made absolute, for messages.
+std::string absolute_here(const std::string& path);
+
 // Opens a source as the window's file chooser does: an old chart is first
 // brought to four-digit years (not in a dry run).  -1 when it cannot be
 // opened.

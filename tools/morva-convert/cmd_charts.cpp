@@ -161,7 +161,7 @@ class Fold : public ChartCommand {
       }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + j.source.name);
+        run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
       const IndexFile index = load_index(j.source.name, false);
@@ -240,7 +240,7 @@ class Compress : public ChartCommand {
       }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + j.source.name);
+        run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
       if (!run.keep(j.target)) {
@@ -329,7 +329,7 @@ class Adjust : public ChartCommand {
       }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + j.source.name);
+        run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
       const IndexFile index = load_index(j.source.name, false);
@@ -452,7 +452,7 @@ class ChartToText : public Command {
       }
       const int fd = open_source(s.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + s.name);
+        run.failed("cannot open " + absolute_here(s.name));
         continue;
       }
       ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);

@@ -41,14 +41,6 @@ std::string absolute(const std::string& path) {
   return dir + "/" + path;
 }
 
-// A name relative to the current directory (the data directory once the
-// run is prepared), made absolute for messages.
-std::string absolute_here(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
-  const std::string dir = current_dir();
-  return dir.empty() ? path : dir + "/" + path;
-}
-
 std::string dir_part(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
@@ -64,6 +56,12 @@ std::string unreadable(const std::string& name) {
 }
 
 }  // namespace
+
+std::string absolute_here(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  const std::string dir = current_dir();
+  return dir.empty() ? path : dir + "/" + path;
+}
 
 namespace {
 volatile std::sig_atomic_t g_signal = 0;
