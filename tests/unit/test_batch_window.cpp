@@ -215,34 +215,39 @@ TEST_F(BatchVersusWindow, TextWithSymbolsMergesIntoChartsAsF2Does) {
 }
 
 // Today's files the window's settings can describe (ISO dates, a header,
-// CRLF, Adj Close skipped by M, a time after the date): F2 with those
+// CRLF, Adj Close skipped by M, a tab, a time after the date): F2 with those
 // settings and --auto store the same charts.
 TEST_F(BatchVersusWindow, TodaysFilesByTheSettingsAndByAuto) {
   struct Shape {
     const char* file;
     const char* text;
     const char* order;
+    char sep;
     std::vector<std::string> keys;   // the window's questions answered
     std::vector<std::string> extra;  // the same answers as options
   } shapes[] = {
       {"web.csv",
        "Date,Open,High,Low,Close,Adj Close,Volume\r\n2024-01-02,187.15,188.44,183.89,185.64,184.73,82488700\r\n"
        "2024-01-03,184.22,185.88,183.43,184.25,183.35,58414500\r\n",
-       "DOHLCMV", {"web\r"}, {"--chart", "web"}},
+       "DOHLCMV", ',', {"web\r"}, {"--chart", "web"}},
       {"eod.csv",
        "Ticker,Date,Open,High,Low,Close,Volume\nAAPL,2024-01-02,187.15,188.44,183.89,185.64,82488700\n"
        "AAPL,2024-01-03,184.22,185.88,183.43,184.25,58414500\nMSFT,2024-01-02,373.86,375.9,366.77,370.87,25258600\n",
-       "SDOHLCV", {}, {}},
+       "SDOHLCV", ',', {}, {}},
+      {"tab.txt", "Date\tOpen\tHigh\tLow\tClose\tVolume\n20240102\t10.5\t11\t10\t10.75\t100\n"
+                  "20240103\t10.75\t11.5\t10.5\t11.25\t200\n",
+       "DOHLCV", '\t', {"tab\r"}, {"--chart", "tab"}},
       {"intra.csv",
        "Date,Open,High,Low,Close,Volume\n2024-01-02 09:30,10,11,9,10.5,100\n2024-01-02 09:31,10.5,11,10,10.75,50\n"
        "2024-01-03 09:30,11,12,10,11.5,70\n",
-       "DOHLCV", {"intra\r", "d"}, {"--chart", "intra", "--type", "daily"}},
+       "DOHLCV", ',', {"intra\r", "d"}, {"--chart", "intra", "--type", "daily"}},
   };
   for (const Shape& s : shapes) {
     SCOPED_TRACE(s.file);
     both(s.file, s.text);
     std::memset(ff.order, ' ', sizeof ff.order);
     std::memcpy(ff.order, s.order, std::strlen(s.order));
+    ff.sep = s.sep;
     const int fd = choose(s.file);
     type_when_waiting(s.keys);
     char name[80];
