@@ -137,6 +137,7 @@ struct DateSeen {
   DateKind kind = DateKind::kNone;
   long first = 0, second = 0;  // kThreeParts: the first two numbers
   char sep = 0;                // kThreeParts: the character between them
+  std::size_t year_digits = 0;  // kThreeParts: 2 or 4
   bool time = false;           // a time of day follows
 };
 
@@ -183,6 +184,7 @@ DateSeen classify_date(std::string_view v) {
           d.first = number_at(v, 0, a);
           d.second = number_at(v, a + 1, b);
           d.sep = sep;
+          d.year_digits = c;
           d.time = rest_has_time(a + 2 + b + c);
         }
         return d;
@@ -300,6 +302,7 @@ TextLayout detect_layout(std::string_view head, const LayoutHints& hints) {
   DateKind kind = DateKind::kNone;
   long max_first = 0, max_second = 0;
   char three_sep = 0;
+  std::string year = "yyyy";
   std::string example;
   for (std::size_t l = first_data; l < lines.size() && date_col != static_cast<std::size_t>(-1); ++l) {
     const std::vector<std::string_view> fields = split(lines[l], out.sep);
@@ -316,6 +319,7 @@ TextLayout detect_layout(std::string_view head, const LayoutHints& hints) {
       max_first = std::max(max_first, d.first);
       max_second = std::max(max_second, d.second);
       three_sep = d.sep;
+      if (d.year_digits == 2) year = "yy";
     }
     // Decimal comma: a number with a comma in a column other than the date.
     if (out.sep != ',' && !out.decimal_comma)
@@ -364,10 +368,10 @@ TextLayout detect_layout(std::string_view head, const LayoutHints& hints) {
         }
         if (day_first) {
           out.datecode = 4;
-          out.date_name = std::string("dd") + three_sep + "mm" + three_sep + "yyyy";
+          out.date_name = std::string("dd") + three_sep + "mm" + three_sep + year;
         } else if (three_sep == '/') {
           out.datecode = 2;
-          out.date_name = "mm/dd/yyyy";
+          out.date_name = "mm/dd/" + year;
         } else {
           out.problem = "dates such as " + example + " are month first with '" + three_sep +
                         "', which no date format reads";

@@ -283,6 +283,7 @@ TEST(Layout, FoundFromTheHeaderAndTheFirstLines) {
       {"date,close\n2024-01-02 09:30,1\n2024-01-02 09:31,2\n",
        "date=ISO order=DC sep=, header=yes time=ignored", "DC", 0},
       {"12/31/2023|1|2\n01/02/2024|1|2\n", "date=mm/dd/yyyy sep=| header=no", "", 2},
+      {"Date Close\n31/12/19 1\n02/01/20 2\n", "date=dd/mm/yy order=DC sep=space header=yes", "DC", 4},
       {"02-Jan-24 1 2 3 4\n03-Jan-24 1 2 3 4\n", "date=dd-Mon-yy sep=space header=no", "", 1},
       {"Date,Close\n01/02/2024,1\n02/03/2024,2\n", "--date-format mm/dd/yy or --date-format dd.mm.yyyy", "",
        -1},
