@@ -304,6 +304,9 @@ class TextToChart : public Command {
       telerate_date = saved_date;
       linereader_close(fd);
       if (st == BatchTextStatus::kStored) continue;
+      if (st == BatchTextStatus::kNeedType && shown[i].find("time=") != std::string::npos)
+        throw UsageError{refusal(s.name, st, formats[i], auto_) +
+                         " (its lines carry times of day: give --type daily to store the last line of each day)"};
       if (usage_refusal(st)) throw UsageError{refusal(s.name, st, formats[i], auto_)};
       throw FileProblem{refusal(s.name, st, formats[i], auto_)};
     }
