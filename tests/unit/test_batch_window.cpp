@@ -260,6 +260,7 @@ TEST_F(BatchVersusWindow, TodaysFilesByTheSettingsAndByAuto) {
   }
   expect_same_folders();
   EXPECT_EQ(read_file(cli_.file("csv_i/intra")).size(), kHeaderSize + 2 * kBarSize);
+  EXPECT_FALSE(file_exists(cli_.file("csv_t/ticker")));  // the header names no chart
 }
 
 TEST_F(BatchVersusWindow, NamedChartWithTheTypeAnsweredAndAStartDate) {
