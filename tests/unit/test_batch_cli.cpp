@@ -172,6 +172,10 @@ TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
   const auto refused = run({"text-to-chart", "far.txt", "--chart", "x", "--errors", "skipped.log"});
   EXPECT_EQ(refused.status, 2) << refused.err;
   EXPECT_EQ(read_text(data_.file("skipped.log")), "");
+  write_text(data_.file("skipped.log"), "stale\n");
+  const auto bad = run({"text-to-chart", "prices.txt", "--errors", "skipped.log", "--bogus"});
+  EXPECT_EQ(bad.status, 2) << bad.err;
+  EXPECT_EQ(read_text(data_.file("skipped.log")), "");
 }
 
 TEST_F(BatchCli, TextsAreNamedFromTheCurrentDirectoryAndChartsFromTheDataDirectory) {
