@@ -126,9 +126,13 @@ int parse_separator_option(const std::string& text, char* sep) {
 }
 
 int parse_date_format_option(const std::string& text, char* code) {
-  static const char* const names[4] = {"yyyymmdd", "ddmonyy", "mm/dd/yy", "yymmdd"};
+  static const char* const names[5] = {"yyyymmdd", "ddmonyy", "mm/dd/yy", "yymmdd", "dd.mm.yyyy"};
   const std::string t = lower(text);
-  for (int i = 0; i < 4; ++i) {
+  if (t == "iso" || t == "yyyy-mm-dd") {
+    *code = 0;
+    return 1;
+  }
+  for (int i = 0; i < 5; ++i) {
     if (t == names[i] || (t.size() == 1 && t[0] == '0' + i)) {
       *code = static_cast<char>(i);
       return 1;

@@ -35,7 +35,8 @@ int batch_load_defaults(const std::string& start_dir, FormatSettings& f);
 //          upper case and blank padded.
 //   separator: one character ("space", "tab" and "comma" name the blank,
 //          the tab and ','); a digit becomes a blank, as in the menu.
-//   date format: 0-3 or yyyymmdd, ddmonyy, mm/dd/yy, yymmdd.
+//   date format: 0-4 or yyyymmdd (also iso, yyyy-mm-dd), ddmonyy, mm/dd/yy,
+//          yymmdd, dd.mm.yyyy.
 //   start date: eight digits yyyymmdd.
 int parse_order_option(const std::string& text, char order[12]);
 int parse_separator_option(const std::string& text, char* sep);

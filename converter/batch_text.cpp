@@ -70,13 +70,14 @@ BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan
     plan.type = job.type;
   }
   linereader_seek(fd, 0);
+  // No date at all is told before the chart type: the type question would
+  // only hide that the settings do not fit the text.
+  std::int32_t name_date = 0;
+  if (count == 0 && !parse_date(job.textname.c_str(), f.datecode, &name_date))
+    return BatchTextStatus::kNoDate;
   if (!plan.type) return BatchTextStatus::kNeedType;
   typechart[0] = plan.type;
-  if (count >= 1) {
-    longsdate = dates[0];
-  } else if (!parse_date(job.textname.c_str(), f.datecode, &longsdate)) {
-    return BatchTextStatus::kNoDate;
-  }
+  longsdate = count >= 1 ? dates[0] : name_date;
 
   const std::string& firstname_now = in_list ? job.listname : job.textname;
   if (name == firstname_now) return BatchTextStatus::kSameName;
@@ -99,6 +100,7 @@ BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport
   params.textname = job.textname;
   params.volume_factor = volume_factor(!job.listname.empty(), job.listname.c_str());
   params.chart_type = plan.type;
+  params.decimal_comma = job.decimal_comma;
   std::string name = plan.name;
   TextSource src(fd);
   const long written_before = report.charts_written;
@@ -115,7 +117,7 @@ void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan,
   const BarRecord saved_bb = bb;
   TextReport quiet;
   LineParser parser(job.format, job.textname, volume_factor(!job.listname.empty(), job.listname.c_str()),
-                    quiet);
+                    quiet, job.decimal_comma);
   linereader_seek(fd, 0);
   {
     TextSource src(fd);

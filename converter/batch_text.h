@@ -22,6 +22,7 @@ struct BatchTextJob {
   std::string listname;  // name of the list being worked through ("" outside a list)
   std::string chart;     // chart name when the order has no S column, outside a list
   char type = 0;         // chart type when the dates do not decide it; 0: none given
+  bool decimal_comma = false;  // ',' in a line is a decimal point
 };
 
 enum class BatchTextStatus {

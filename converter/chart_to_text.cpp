@@ -56,6 +56,9 @@ std::string date_text(std::int32_t date, int code) {
       return two(month, true) + "/" + two(day, true) + "/" + two(year % 100, true);
     case 3:
       return two(year % 100, true) + two(month, true) + two(day, true);
+    case 4:  // the batch tool's day-first dates
+      std::snprintf(buf, sizeof buf, "%4d", year);
+      return two(day, true) + "." + two(month, true) + "." + buf;
     default:
       return "";
   }
@@ -378,6 +381,101 @@ int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::
     r.sorted = true;
   }
   if (!out.commit()) {
+    r.write_failed = true;
+    return 0;
+  }
+  return 1;
+}
+
+// ---- CSV for other tools -------------------------------------------------------------
+
+namespace {
+
+// The shortest decimal that reads back (as the text reader does: a double,
+// then rounded to float) as exactly `v`; nine significant digits when the
+// shortest form would not.  The infinities and NaN keep a sign, so that the
+// field reader takes them as a field and not as text between fields.
+void csv_price(std::string& out, float v) {
+  char buf[48];
+  if (std::isnan(v)) {
+    out += std::signbit(v) ? "-nan" : "+nan";
+    return;
+  }
+  if (std::isinf(v)) {
+    out += v < 0 ? "-inf" : "+inf";
+    return;
+  }
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  *r.ptr = '\0';
+  if (static_cast<float>(std::strtod(buf, nullptr)) != v) {
+    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+    out += buf;
+    return;
+  }
+  out.append(buf, r.ptr);
+}
+
+void csv_int(std::string& out, std::int32_t v) {
+  char buf[16];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+}  // namespace
+
+const char* const kCsvHeader = "Date,Open,High,Low,Close,Volume,OpenInterest\n";
+
+void csv_line(const BarRecord& bar, std::string& line) {
+  line.clear();
+  const std::int32_t d = bar.date;
+  const int year = d / 10000, month = d / 100 % 100, day = d % 100;
+  if (d > 0 && year >= 1000 && year <= 2999 && month >= 1 && day >= 1 && day <= 31) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
+    line += buf;
+  } else {
+    csv_int(line, d);  // not a calendar date: the number itself
+  }
+  for (float v : {bar.open, bar.high, bar.low, bar.close}) {
+    line += ',';
+    csv_price(line, v);
+  }
+  line += ',';
+  csv_int(line, bar.volume);
+  line += ',';
+  csv_int(line, bar.openint);
+  line += '\n';
+}
+
+int chart_to_csv(int fd, SafeReplace& out, std::int32_t start, ChartTextReport& report,
+                 ChartTextResult* result) {
+  ChartTextResult local;
+  ChartTextResult& r = result ? *result : local;
+  r = ChartTextResult{};
+  if (!out.ok()) {
+    r.write_failed = true;
+    return 0;
+  }
+  LineBlocks blocks(out);
+  std::string line = kCsvHeader;
+  if (!blocks.add(line)) r.write_failed = true;
+  BarRecord bar;
+  BarReader bars(fd);
+  while (!r.write_failed && bars.next(bar)) {
+    ++r.bars;
+    report.bar_read(r.bars, bar);
+    if (bar.date >= start) {
+      csv_line(bar, line);
+      if (!blocks.add(line)) {
+        r.write_failed = true;
+        break;
+      }
+      ++r.lines;
+      report.line(line);
+    }
+    if (report.stop()) break;
+  }
+  if (r.write_failed || !blocks.flush() || !out.commit()) {
     r.write_failed = true;
     return 0;
   }

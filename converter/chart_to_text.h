@@ -66,6 +66,17 @@ class SafeReplace;
 int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::string& chartname,
                   ChartTextReport& report, ChartTextResult* result = nullptr);
 
+// CSV for spreadsheets and data-frame libraries: the header line
+// kCsvHeader, then one line a bar: an ISO date (the number itself when it
+// is no calendar date), the prices as the shortest decimals that read back
+// as the stored floats, volume and open interest, separated by ',' and
+// ended by a line feed.  Bars dated before `start` are left out.  1 when
+// the file was written; 0 as chart_to_text.
+extern const char* const kCsvHeader;
+void csv_line(const BarRecord& bar, std::string& line);
+int chart_to_csv(int fd, SafeReplace& out, std::int32_t start, ChartTextReport& report,
+                 ChartTextResult* result = nullptr);
+
 // The text name of a chart in a list: its first 21 characters, the last '.'
 // of the file-name part made '_', then ".T" ("ibm.M" gives "ibm_M.T").
 std::string list_text_name(const char* chartname);

@@ -132,7 +132,7 @@ std::string file_part(const std::string& path) {
 
 int store_text(TextSource& src, std::string& name, const TextStoreParams& params,
                StoreReport& report) {
-  LineParser parser(params.format, params.textname, params.volume_factor, report);
+  LineParser parser(params.format, params.textname, params.volume_factor, report, params.decimal_comma);
   DirectoryCache dirs;
   std::vector<RunBar> bars;
   std::string next;

@@ -25,6 +25,7 @@ struct TextStoreParams {
   std::string textname;      // text file's name: extension -> directory, fallback date
   int volume_factor = 1;     // 100 for "ASCII" lists
   char chart_type = 'D';     // type letter of charts created here
+  bool decimal_comma = false;  // ',' in a line is a decimal point
 };
 
 // What the store tells its caller, beyond the line messages of TextReport.

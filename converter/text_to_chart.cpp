@@ -137,7 +137,60 @@ int date_code0_value(double v, std::int32_t* date) {
   return finish_date(y, m, d, date);
 }
 
-int date_code0(const char* text, std::int32_t* date) { return date_code0_value(read_double(text), date); }
+// An ISO date, yyyy-mm-dd or yyyy/mm/dd (month and day of one or two
+// digits), after leading blanks; what follows it (a time such as
+// "T16:00:00" or " 16:00") is not read, a further digit makes it bad.
+// The same validation as the number form.
+int date_iso(const char* text, std::int32_t* date) {
+  const char* p = text;
+  while (is_space(*p)) ++p;
+  for (int i = 0; i < 4; ++i)
+    if (!is_digit(p[i])) return 0;
+  const char sep = p[4];
+  if (sep != '-' && sep != '/') return 0;
+  const long year = (p[0] - '0') * 1000L + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
+  p += 5;
+  long part[2] = {0, 0};
+  for (int k = 0; k < 2; ++k) {
+    if (!is_digit(*p)) return 0;
+    part[k] = *p++ - '0';
+    if (is_digit(*p)) part[k] = part[k] * 10 + (*p++ - '0');
+    if (k == 0 && *p++ != sep) return 0;
+  }
+  if (is_digit(*p)) return 0;
+  return finish_date(year, part[0], part[1], date);
+}
+
+// Code 0: a yyyymmdd number; a text that is not one may be an ISO date.
+int date_code0(const char* text, std::int32_t* date) {
+  return date_code0_value(read_double(text), date) || date_iso(text, date);
+}
+
+// Code 4: day first, dd.mm.yyyy with '.', '/' or '-' between the parts (the
+// same one twice), day and month of one or two digits, a year of four
+// digits or two (widened); what follows (a time) is not read.
+int date_code4(const char* text, std::int32_t* date) {
+  const char* p = text;
+  while (*p && !is_digit(*p)) ++p;
+  long part[3] = {0, 0, 0};
+  char sep = 0;
+  for (int k = 0; k < 3; ++k) {
+    int digits = 0;
+    for (; is_digit(*p) && digits < 4; ++p, ++digits) part[k] = part[k] * 10 + (*p - '0');
+    if (is_digit(*p)) return 0;
+    if (k < 2) {
+      if (digits == 0 || digits > 2) return 0;
+      if (k == 0) sep = *p;
+      if ((sep != '.' && sep != '/' && sep != '-') || *p != sep) return 0;
+      ++p;
+    } else if (digits != 2 && digits != 4) {
+      return 0;
+    }
+  }
+  const long year = part[2] < 100 ? Y2000_99to1999(static_cast<int>(part[2])) : part[2];
+  if (part[1] > 12) return 0;
+  return finish_date(year, part[1], part[0], date);
+}
 
 int date_code1(char* text, std::int32_t* date) {
   long day = static_cast<long>(read_int(text));
@@ -235,9 +288,33 @@ int parse_date(const char* text, int code, std::int32_t* date, bool* synthetic) 
       return date_code2(text, date, synthetic);
     case 3:
       return date_code3(text, date);
+    case 4:
+      return date_code4(text, date);
     default:
       return 0;
   }
+}
+
+bool is_header_line(std::string_view line, char sep) {
+  bool any = false;
+  std::size_t i = 0;
+  const std::size_t n = line.size();
+  while (i < n) {
+    std::size_t end = i;
+    while (end < n && line[end] != sep) ++end;
+    // The field's first character after blanks, quotes and '<'.
+    std::size_t k = i;
+    while (k < end && (is_space(line[k]) || line[k] == '"' || line[k] == '\'' || line[k] == '<')) ++k;
+    if (k < end) {
+      const char c = lower(line[k]);
+      if (c < 'a' || c > 'z') return false;
+      any = true;
+    }
+    for (std::size_t j = k; j < end; ++j)
+      if (is_digit(line[j])) return false;
+    i = end + 1;
+  }
+  return any;
 }
 
 float read_price(const char* text) { return static_cast<float>(read_double(text)); }
@@ -348,8 +425,9 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
 // ---- Lines into bars ------------------------------------------------------------
 
 LineParser::LineParser(const FormatSettings& f, std::string textname, int volume_factor,
-                       TextReport& report)
-    : f_(f), textname_(std::move(textname)), factor_(volume_factor), report_(report) {
+                       TextReport& report, bool decimal_comma)
+    : f_(f), textname_(std::move(textname)), factor_(volume_factor), report_(report),
+      decimal_comma_(decimal_comma && f.sep != ',') {
   for (int i = 0; i < 12; ++i) {
     if (f_.order[i] == 'S') has_s_ = true;
     if (f_.order[i] == 'D') has_d_ = true;
@@ -423,6 +501,13 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       const unsigned char* const frac = ++p;
       for (unsigned d; (d = *p - unsigned('0')) <= 9; ++p) m = m * 10 + d;
       decimals = static_cast<std::size_t>(p - frac);
+    } else if (*p == '-' && slot == 4 && whole == 4 && first == text + pos) {
+      // An ISO date yyyy-mm-dd: the number yyyymmdd, which the date check
+      // below splits and validates as the field walk's reading does.
+      std::int32_t iso = 0;
+      if (!date_iso(reinterpret_cast<const char*>(first), &iso)) return false;
+      m = static_cast<std::uint64_t>(iso);
+      while (*p == '-' || is_digit(static_cast<char>(*p))) ++p;
     }
     while (kWalk.inside[*p]) ++p;  // the NUL after the line ends it
     const std::size_t end = static_cast<std::size_t>(p - text);
@@ -471,10 +556,20 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     out.kind = LineKind::kIgnored;
     return;
   }
+  char fixed[kLineBudget];
+  if (decimal_comma_ && line.size() < sizeof fixed) {
+    for (std::size_t i = 0; i < line.size(); ++i) fixed[i] = line[i] == ',' ? '.' : line[i];
+    line = std::string_view(fixed, line.size());
+  }
   std::int32_t date = 0;
   bool synthetic = false;
   BarRecord b;
   if (!plain_ok_ || !parse_plain(line, cursym, &date, b)) {
+    // A header never passes parse_plain: it holds no digit.
+    if (!dated_ && is_header_line(line, f_.sep)) {
+      out.kind = LineKind::kIgnored;
+      return;
+    }
     if (walk_fields(line, f_, has_s_ ? &cursym : nullptr, slots_) == 1) {
       out.kind = LineKind::kSymbolChange;
       out.symbol = slots_.symbol;
@@ -491,6 +586,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     b.volume = clamp32(read_int(slots_.slot[9]) * factor_);
     b.openint = clamp32(read_int(slots_.slot[10]));
   }
+  dated_ = true;
   if (date < start_) {
     skipping_ = true;
     report_.early_date();
@@ -620,6 +716,7 @@ int first_symbol(int fd, const FormatSettings& f, std::string& name) {
     }
   char buf[kLineBudget];
   while (mygts(buf, kLineBudget, fd)) {
+    if (is_header_line(buf, f.sep)) continue;
     std::string sym = symbol_to_name(piece(buf, f.sep, field), f.sep);
     if (sym.compare(0, 20, "--------------------") == 0) continue;
     go_back_a_line(fd);
@@ -650,6 +747,7 @@ void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::i
     }
     if (!has_d) return;
     if (parse_date(from, f.datecode, &dates[0])) break;
+    if (is_header_line(buf, f.sep)) continue;  // a header: no message
     report.bad_date();
   }
   *count = 1;

@@ -40,10 +40,19 @@ const char* finddigit(const char* text);
 int search(char* text);
 
 // Parses a date written in date-format `code` (0 yyyymmdd, 1 31dec92,
-// 2 12/31/92 or hh:mm:ss, 3 yymmdd) into yyyymmdd.  Returns 1 when valid;
+// 2 12/31/92 or hh:mm:ss, 3 yymmdd, 4 31.12.2024) into yyyymmdd.  Code 0
+// also reads ISO dates, yyyy-mm-dd and yyyy/mm/dd, with any time after
+// them ignored; code 4 is day first with '.', '/' or '-' and is only
+// chosen in the batch tool (the window's menu has codes 0-3).  Returns 1 when valid;
 // *synthetic is set when the text was a time of day and the date is the
 // next synthetic one (tentimes / telerate_date).  No message.
 int parse_date(const char* text, int code, std::int32_t* date, bool* synthetic = nullptr);
+
+// A header line: no digit, and every non-empty field (split at `sep`)
+// begins with a letter, after blanks, quotes and '<' ("Date,Open,High,Low,
+// Close,Adj Close,Volume").  Before the first date such a line is skipped
+// silently.
+bool is_header_line(std::string_view line, char sep);
 
 // Reads a number as the C library's strtod does (leading white space, sign,
 // decimal or hexadecimal, inf/nan), then rounds it to float: the value a
@@ -106,7 +115,7 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
                 FieldSlots& out, std::size_t* symbol_end = nullptr);
 
 enum class LineKind {
-  kIgnored,       // 6 characters or fewer
+  kIgnored,       // 6 characters or fewer, or a header line before the first date
   kBar,           // a bar in `bar`
   kSymbolChange,  // a new symbol in `symbol`; the line belongs to the next chart
   kBadDate,       // no date in the line nor in the file name
@@ -123,8 +132,10 @@ struct ParsedLine {
 // Turns lines into bars for one conversion.
 class LineParser {
  public:
+  // With `decimal_comma` every ',' of a line is read as a decimal point
+  // (the separator is then not ',').
   LineParser(const FormatSettings& f, std::string textname, int volume_factor,
-             TextReport& report);
+             TextReport& report, bool decimal_comma = false);
   // Parses one line (as mygts returned it).  `cursym` is the chart's
   // symbol when the order has a symbol column.
   void parse(std::string_view line, const std::string& cursym, ParsedLine& out);
@@ -144,6 +155,8 @@ class LineParser {
   int factor_;
   TextReport& report_;
   bool has_s_ = false, has_d_ = false;
+  bool decimal_comma_ = false;
+  bool dated_ = false;  // a line gave a date: header lines are behind
   std::int32_t start_ = 0;
   bool skipping_ = false;
   FieldSlots slots_;

@@ -69,7 +69,8 @@ TEST_F(BatchE2E, SettingsSavedByTheWindowGiveTheSameCharts) {
 
   // No layout options: the field order comes from the window's saved settings.
   const auto r = batch_test::run(
-      {"text-to-chart", "quotes.txt", "--start-dir", work_, "--data-dir", other_.path()}, home_.path());
+      {"text-to-chart", "quotes.txt", "--start-dir", work_, "--data-dir", other_.path()}, home_.path(),
+      other_.path());
   EXPECT_EQ(r.status, 1) << r.err;  // the line with the bad date was skipped
   for (const char* chart : {"txt_i/ibm", "txt_m/msft", "txt_b/brk-a"}) {
     EXPECT_TRUE(read_file(work_ + "/" + chart) == read_file(other_.file(chart))) << chart;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -62,11 +63,15 @@ class BatchCli : public ::testing::Test {
     write_text(data_.file("short"), "0123456789");
     write_text(data_.file("dashes.txt"), "--------------------,19990104,1\n");
     write_text(data_.file("list!"), "prices.txt\nmissing.txt\n");
+    write_text(data_.file("dayormonth.csv"), "Date,Close\n01/02/2024,1\n02/03/2024,2\n");
     data_.mkdirs("adir");
   }
-  batch_test::Outcome run(std::vector<std::string> args) {
+  // Started in the data directory, where the texts are; run_from starts
+  // elsewhere.
+  batch_test::Outcome run(std::vector<std::string> args) { return run_from(data_.path(), std::move(args)); }
+  batch_test::Outcome run_from(const std::string& cwd, std::vector<std::string> args) {
     args.insert(args.end(), {"--data-dir", data_.path(), "--start-dir", start_.path()});
-    return batch_test::run(args, start_.path(), elsewhere_.path());
+    return batch_test::run(args, start_.path(), cwd);
   }
 
   TempDir data_{"mcv-data"}, start_{"mcv-start"}, elsewhere_{"mcv-cwd"};
@@ -102,12 +107,12 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"weekly", "ibm", "--to", "ibm"}, 2, "source itself"},
       {{"weekly", "ibm", "ibm", "--to", "notadir"}, 2, "existing directory"},
       {{"techtools", "ibm", "--to", "./ibm"}, 2, "source itself"},
-      {{"weekly", "missing", "--to", "w"}, 3, "cannot read missing"},
+      {{"weekly", "missing", "--to", "w"}, 3, "/missing: No such file"},
       {{"weekly", "adir", "--to", "w"}, 3, "directory"},
       {{"text-to-chart", "list!"}, 3, "missing.txt"},
       {{"chart-to-text", "short", "--to", "s.txt"}, 3, "not a chart"},
       {{"quickquote", "noquotes.txt", "--date", "991231"}, 3, "no quotes"},
-      {{"show", "missing"}, 3, "cannot read missing"},
+      {{"show", "missing"}, 3, "/missing: No such file"},
       {{"text-to-chart", "dashes.txt", "--order", "SDOHLC"}, 3, "no line holds a symbol"},
       {{"plot", "ibm", "-o", "ibm.jpg"}, 2, ".png, .svg or .pdf"},
       {{"plot", "ibm", "ibm", "-o", "two.png"}, 2, "existing directory"},
@@ -117,6 +122,10 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"plot", "ibm", "-o", "i.png", "--from", "1999"}, 2, "give a date yyyymmdd"},
       {{"plot", "missing", "-o", "i.png"}, 3, "cannot read missing"},
       {{"plot", "short", "-o", "i.png"}, 3, "not a chart"},
+      {{"text-to-chart", "exists.txt", "--chart", "x"}, 2, "no line holds a date"},
+      {{"text-to-chart", "dayormonth.csv", "--auto", "--chart", "x"}, 2, "--date-format mm/dd/yy"},
+      {{"text-to-chart", "exists.txt", "--auto", "--chart", "x"}, 2, "no line of prices"},
+      {{"detect", "missing.csv"}, 3, "/missing.csv: No such file"},
   };
   const auto before = batch_test::tree(data_.path());
   for (const Refusal& c : cases) {
@@ -157,7 +166,7 @@ TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
       run({"text-to-chart", "bad.txt", "--chart", "ibm", "--type", "d", "--errors", "skipped.log"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(read_text(elsewhere_.file("skipped.log")),
+  EXPECT_EQ(read_text(data_.file("skipped.log")),
             "bad.txt:2: bad date, and no date in the file name: 1999x105,11,12,10,11.5,200,2\n"
             "bad.txt:5: bad date, and no date in the file name: xx,12,13,11,12.5,300,3\n");
   EXPECT_EQ(dates_of(read_file(data_.file("txt_i/ibm"))), (std::vector<std::int32_t>{19990104, 19990106}));
@@ -165,7 +174,186 @@ TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
   // A clean run empties the log and ends with 0.
   const auto clean = run({"text-to-chart", "prices.txt", "--chart", "ibm", "--errors", "skipped.log"});
   EXPECT_EQ(clean.status, 0) << clean.err;
-  EXPECT_EQ(read_text(elsewhere_.file("skipped.log")), "");
+  EXPECT_EQ(read_text(data_.file("skipped.log")), "");
+  // So does a refused one.
+  write_text(data_.file("skipped.log"), "stale\n");
+  const auto refused = run({"text-to-chart", "far.txt", "--chart", "x", "--errors", "skipped.log"});
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_EQ(read_text(data_.file("skipped.log")), "");
+  write_text(data_.file("skipped.log"), "stale\n");
+  const auto bad = run({"text-to-chart", "prices.txt", "--errors", "skipped.log", "--bogus"});
+  EXPECT_EQ(bad.status, 2) << bad.err;
+  EXPECT_EQ(read_text(data_.file("skipped.log")), "");
+}
+
+TEST_F(BatchCli, TextsAreNamedFromTheCurrentDirectoryAndChartsFromTheDataDirectory) {
+  write_text(elsewhere_.file("here.txt"), "19990104,1,2,0.5,1.5,10,0\n19990105,1,2,0.5,1.5,10,0\n");
+  const auto r = run_from(elsewhere_.path(), {"text-to-chart", "here.txt", "--chart", "h"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(file_exists(data_.file("txt_h/h")));
+  // A text only the data directory holds: the full path tried, and a hint.
+  const auto missing = run_from(elsewhere_.path(), {"text-to-chart", "prices.txt", "--chart", "p"});
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_NE(missing.err.find("cannot read " + elsewhere_.file("prices.txt") + ": No such file"),
+            std::string::npos)
+      << missing.err;
+  EXPECT_NE(missing.err.find("the data directory holds prices.txt"), std::string::npos) << missing.err;
+  // A start directory that does not exist is a usage error.
+  const auto start = batch_test::run({"show", "ibm", "--data-dir", data_.path(), "--start-dir",
+                                      data_.file("nowhere")},
+                                     start_.path(), data_.path());
+  EXPECT_EQ(start.status, 2);
+  EXPECT_NE(start.err.find("--start-dir " + data_.file("nowhere") + " is not a directory"), std::string::npos)
+      << start.err;
+}
+
+std::vector<std::string> words(const std::string& line);
+
+std::string bar_text_of(const BarRecord& b) {
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "%d %.9g %.9g %.9g %.9g %d %d", b.date, b.open, b.high, b.low, b.close, b.volume,
+                b.openint);
+  return buf;
+}
+
+BarRecord bar_at(const Bytes& chart, std::size_t i) { return decode_bar(&chart[kHeaderSize + i * kBarSize]); }
+
+TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
+  struct Shape {
+    const char* file;
+    const char* text;
+    std::vector<std::string> extra;  // options besides --auto
+    const char* shown;               // the layout line
+    const char* chart;
+    std::vector<std::int32_t> dates;
+    float close0;  // close of the first bar
+    std::int32_t volume0;
+  } shapes[] = {
+      {"AAPL.csv",
+       "Date,Open,High,Low,Close,Adj Close,Volume\r\n"
+       "2024-01-02,187.15,188.44,183.89,185.64,184.73,82488700\r\n"
+       "2024-01-03,184.22,185.88,183.43,184.25,183.35,58414500\r\n",
+       {"--chart", "aapl"}, "date=ISO order=DOHLC-V sep=, header=yes", "csv_a/aapl", {20240102, 20240103},
+       185.64f, 82488700},
+      {"eod.csv",
+       "Ticker,Date,Open,High,Low,Close,Volume\n"
+       "AAPL,2024-01-02,187.15,188.44,183.89,185.64,82488700\n"
+       "AAPL,2024-01-03,184.22,185.88,183.43,184.25,58414500\n"
+       "MSFT,2024-01-02,373.86,375.90,366.77,370.87,25258600\n"
+       "MSFT,2024-01-03,369.01,373.26,368.51,370.60,23083500\n",
+       {}, "date=ISO order=SDOHLCV sep=, header=yes", "csv_m/msft", {20240102, 20240103}, 370.87f, 25258600},
+      {"dax.csv",
+       "Datum;Er\xc3\xb6" "ffnung;Hoch;Tief;Schluss;Volumen\n"
+       "15.01.2024;16,50;16,80;16,40;16,75;1.200\n"
+       "16.01.2024;16,75;17,00;16,60;16,90;1500\n",
+       {"--chart", "dax"}, "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma", "csv_d/dax",
+       {20240115, 20240116}, 16.75f, 1},
+      {"tab.txt", "Date\tOpen\tHigh\tLow\tClose\tVolume\n20240102\t10.5\t11\t10\t10.75\t100\n"
+                  "20240103\t10.75\t11.5\t10.5\t11.25\t200\n",
+       {"--chart", "tab"}, "date=yyyymmdd order=DOHLCV sep=tab header=yes", "txt_t/tab", {20240102, 20240103},
+       10.75f, 100},
+      {"intra.csv",
+       "Date,Open,High,Low,Close,Volume\n2024-01-02 09:30,10,11,9,10.5,100\n"
+       "2024-01-02 09:31,10.5,11,10,10.75,50\n2024-01-03 09:30,11,12,10,11.5,70\n",
+       {"--chart", "intra", "--type", "daily"}, "date=ISO order=DOHLCV sep=, header=yes time=ignored",
+       "csv_i/intra", {20240102, 20240103}, 10.75f, 50},  // the day's last line
+  };
+  for (const Shape& s : shapes) {
+    SCOPED_TRACE(s.file);
+    write_text(data_.file(s.file), s.text);
+    std::vector<std::string> args = {"text-to-chart", "--auto", s.file};
+    args.insert(args.end(), s.extra.begin(), s.extra.end());
+    const auto r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind(std::string(s.file) + ": " + s.shown + "\n", 0), 0u) << r.out;
+    const Bytes chart = read_file(data_.file(s.chart));
+    EXPECT_EQ(dates_of(chart), s.dates);
+    ASSERT_FALSE(chart.size() < kHeaderSize + kBarSize);
+    EXPECT_EQ(bar_at(chart, 0).close, s.close0);
+    EXPECT_EQ(bar_at(chart, 0).volume, s.volume0);  // "1.200" is read as 1 (no thousands separator)
+    // detect prints the options that give the same charts without --auto.
+    const auto d = run({"detect", s.file});
+    ASSERT_EQ(d.status, 0) << d.err;
+    const std::string options = d.out.substr(d.out.find(": ") + 2, d.out.find("   #") - d.out.find(": ") - 2);
+    std::vector<std::string> pinned = {"text-to-chart", s.file};
+    for (const std::string& w : words(options)) pinned.push_back(w);
+    pinned.insert(pinned.end(), s.extra.begin(), s.extra.end());
+    TempDir again("mcv-pinned");
+    const auto p = batch_test::run(
+        [&] {
+          pinned.insert(pinned.end(), {"--data-dir", again.path(), "--start-dir", start_.path()});
+          return pinned;
+        }(),
+        start_.path(), data_.path());
+    EXPECT_EQ(p.status, 0) << options << "\n" << p.err;
+    EXPECT_TRUE(read_file(again.file(s.chart)) == chart) << options;
+  }
+  // Options given win over what is found: the date column read as yymmdd
+  // finds no date.
+  const auto r = run({"text-to-chart", "--auto", "tab.txt", "--chart", "t2", "--date-format", "yymmdd"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dates_of(read_file(data_.file("txt_t/t2"))), (std::vector<std::int32_t>{20240102, 20240103}));
+}
+
+// chart -> chart-to-text --csv -> text-to-chart --auto gives the chart back
+// byte for byte: the samples, and a long chart of awkward numbers.
+TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
+  const std::string samples = std::string(MORVA_SOURCE_DIR) + "/samples/";
+  for (const char* f : {"ibm.txt", "msft_yahoo.csv", "gold_dj.txt"})
+    write_file(data_.file(f), read_file(samples + f));
+  ASSERT_EQ(run({"text-to-chart", "ibm.txt", "--chart", "s1"}).status, 0);
+  ASSERT_EQ(run({"text-to-chart", "msft_yahoo.csv", "--chart", "s2", "--date-format", "ddmonyy", "--order",
+                 "DOHLCV"})
+                .status,
+            0);
+  ASSERT_EQ(run({"text-to-chart", "gold_dj.txt", "--chart", "s3", "--date-format", "mm/dd/yy", "--separator",
+                 "space", "--order", "DHLCV"})
+                .status,
+            0);
+  std::vector<BarRecord> bars;
+  std::mt19937 rng(17);
+  for (int y = 1100; bars.size() < 700000; ++y)
+    for (int m = 1; m <= 12; ++m)
+      for (int d = 1; d <= 31 && bars.size() < 700000; ++d) {
+        float v[4];
+        for (float& x : v) {
+          std::uint32_t bits;
+          do bits = static_cast<std::uint32_t>(rng());
+          while (((bits >> 23) & 0xff) == 0xff);  // finite values
+          std::memcpy(&x, &bits, 4);
+          if (rng() % 2) x = static_cast<float>(rng() % 10000000) / 1000.0f;
+        }
+        BarRecord b;
+        b.date = y * 10000 + m * 100 + d;
+        b.open = v[0];
+        b.high = v[1];
+        b.low = v[2];
+        b.close = v[3];
+        b.volume = static_cast<std::int32_t>(rng());
+        b.openint = static_cast<std::int32_t>(rng());
+        bars.push_back(b);
+      }
+  write_file(data_.file("long"), chart('D', bars));
+  for (const char* c : {"txt_s/s1", "csv_s/s2", "txt_s/s3", "long"}) {
+    SCOPED_TRACE(c);
+    const auto out = run({"chart-to-text", "--csv", c, "--to", "back.csv", "--overwrite"});
+    ASSERT_EQ(out.status, 0) << out.err;
+    const std::string text = read_text(data_.file("back.csv"));
+    EXPECT_EQ(text.rfind("Date,Open,High,Low,Close,Volume,OpenInterest\n", 0), 0u);
+    EXPECT_EQ(text.find(' '), std::string::npos);  // no padding
+    ::unlink(data_.file("csv_r/rt").c_str());
+    const auto in = run({"text-to-chart", "--auto", "back.csv", "--chart", "rt", "--start", "10000101"});
+    ASSERT_EQ(in.status, 0) << in.err;
+    const Bytes got = read_file(data_.file("csv_r/rt")), want = read_file(data_.file(c));
+    EXPECT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i)
+      if (got[i] != want[i]) {
+        const std::size_t b = i < kHeaderSize ? 0 : (i - kHeaderSize) / kBarSize;
+        ADD_FAILURE() << "byte " << i << " bar " << b << ": " << bar_text_of(bar_at(got, b)) << " vs "
+                      << bar_text_of(bar_at(want, b));
+        break;
+      }
+  }
 }
 
 TEST_F(BatchCli, EveryLineBeforeTheStartDateIsReported) {
@@ -265,8 +453,8 @@ TEST_F(BatchCli, WindowSetupAndDefaultsChooseTheDirectoryAndLayout) {
   write_text(data.file("q.prn"), "IBM 19990104 1 2 0.5 1.5 10 0\nIBM 19990105 1 2 0.5 1.5 10 0\n");
   const Bytes setup_before = read_file(start_.file("setup.mrv"));
 
-  const auto r = batch_test::run({"text-to-chart", "q.prn", "--start-dir", start_.path()}, start_.path(),
-                                 elsewhere_.path());
+  const auto r = batch_test::run({"text-to-chart", data.file("q.prn"), "--start-dir", start_.path()},
+                                 start_.path(), elsewhere_.path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(dates_of(read_file(data.file("stk_i/ibm"))), (std::vector<std::int32_t>{19990104, 19990105}));
   // The window's files are only read.
@@ -364,7 +552,7 @@ TEST_F(BatchCli, SignalStopsBetweenChartsAndLeavesOnlyWholeCharts) {
   write_text(data_.file("many.txt"), text);
   TempDir capture("mcv-sig");
   std::vector<std::string> args_s = {
-      batch_test::program(), "text-to-chart", "many.txt",    "--order",    "SDOHLCVI", "--type", "d", "-q",
+      batch_test::program(), "text-to-chart", data_.file("many.txt"), "--order", "SDOHLCVI", "--type", "d", "-q",
       "--data-dir",          data_.path(),    "--start-dir", start_.path()};
   std::vector<char*> argv;
   for (std::string& a : args_s) argv.push_back(a.data());
@@ -440,7 +628,7 @@ TEST(BatchReadme, SampleCommandsConvertTheShippedSamples) {
     }
     std::vector<std::string> args = words(line.substr(7));
     args.insert(args.begin(), {"--data-dir", data.path(), "--start-dir", start.path()});
-    const auto r = batch_test::run(args, start.path());
+    const auto r = batch_test::run(args, start.path(), data.path());
     EXPECT_EQ(r.status, 0) << line << "\n" << r.err;
     ++commands;
   }

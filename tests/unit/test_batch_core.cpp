@@ -63,7 +63,7 @@ TEST(BatchOptions, TextsOfTheFormatOptions) {
     const char* text;
     int code;  // -1: refused
   } codes[] = {{"yyyymmdd", 0}, {"0", 0},  {"DDMONYY", 1}, {"mm/dd/yy", 2}, {"3", 3},
-               {"yymmdd", 3},   {"4", -1}, {"ddmmyy", -1}, {"", -1}};
+               {"yymmdd", 3},   {"4", 4}, {"dd.mm.yyyy", 4}, {"ISO", 0}, {"5", -1}, {"ddmmyy", -1}, {"", -1}};
   for (const Code& c : codes) {
     char code = 9;
     EXPECT_EQ(parse_date_format_option(c.text, &code), c.code >= 0 ? 1 : 0) << c.text;

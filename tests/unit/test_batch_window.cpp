@@ -165,7 +165,7 @@ class BatchVersusWindow : public ::testing::Test {
 
   batch_test::Outcome batch(std::vector<std::string> args) {
     args.insert(args.end(), {"--data-dir", cli_.path(), "--start-dir", start_.path()});
-    return batch_test::run(args, start_.path());
+    return batch_test::run(args, start_.path(), cli_.path());  // started where the texts are
   }
 
   void expect_same_folders() {
@@ -212,6 +212,55 @@ TEST_F(BatchVersusWindow, TextWithSymbolsMergesIntoChartsAsF2Does) {
   EXPECT_EQ(r.status, 1) << r.err;  // one line skipped
   EXPECT_EQ(r.err, "");
   expect_same_folders();
+}
+
+// Today's files the window's settings can describe (ISO dates, a header,
+// CRLF, Adj Close skipped by M, a tab, a time after the date): F2 with those
+// settings and --auto store the same charts.
+TEST_F(BatchVersusWindow, TodaysFilesByTheSettingsAndByAuto) {
+  struct Shape {
+    const char* file;
+    const char* text;
+    const char* order;
+    char sep;
+    std::vector<std::string> keys;   // the window's questions answered
+    std::vector<std::string> extra;  // the same answers as options
+  } shapes[] = {
+      {"web.csv",
+       "Date,Open,High,Low,Close,Adj Close,Volume\r\n2024-01-02,187.15,188.44,183.89,185.64,184.73,82488700\r\n"
+       "2024-01-03,184.22,185.88,183.43,184.25,183.35,58414500\r\n",
+       "DOHLCMV", ',', {"web\r"}, {"--chart", "web"}},
+      {"eod.csv",
+       "Ticker,Date,Open,High,Low,Close,Volume\nAAPL,2024-01-02,187.15,188.44,183.89,185.64,82488700\n"
+       "AAPL,2024-01-03,184.22,185.88,183.43,184.25,58414500\nMSFT,2024-01-02,373.86,375.9,366.77,370.87,25258600\n",
+       "SDOHLCV", ',', {}, {}},
+      {"tab.txt", "Date\tOpen\tHigh\tLow\tClose\tVolume\n20240102\t10.5\t11\t10\t10.75\t100\n"
+                  "20240103\t10.75\t11.5\t10.5\t11.25\t200\n",
+       "DOHLCV", '\t', {"tab\r"}, {"--chart", "tab"}},
+      {"intra.csv",
+       "Date,Open,High,Low,Close,Volume\n2024-01-02 09:30,10,11,9,10.5,100\n2024-01-02 09:31,10.5,11,10,10.75,50\n"
+       "2024-01-03 09:30,11,12,10,11.5,70\n",
+       "DOHLCV", ',', {"intra\r", "d"}, {"--chart", "intra", "--type", "daily"}},
+  };
+  for (const Shape& s : shapes) {
+    SCOPED_TRACE(s.file);
+    both(s.file, s.text);
+    std::memset(ff.order, ' ', sizeof ff.order);
+    std::memcpy(ff.order, s.order, std::strlen(s.order));
+    ff.sep = s.sep;
+    const int fd = choose(s.file);
+    type_when_waiting(s.keys);
+    char name[80];
+    std::snprintf(name, sizeof name, "%s", s.file);
+    ASSERT_EQ(generalTR(fd, name), 1);
+    std::vector<std::string> args = {"text-to-chart", "--auto", s.file};
+    args.insert(args.end(), s.extra.begin(), s.extra.end());
+    const auto r = batch(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  expect_same_folders();
+  EXPECT_EQ(read_file(cli_.file("csv_i/intra")).size(), kHeaderSize + 2 * kBarSize);
+  EXPECT_FALSE(file_exists(cli_.file("csv_t/ticker")));  // the header names no chart
 }
 
 TEST_F(BatchVersusWindow, NamedChartWithTheTypeAnsweredAndAStartDate) {

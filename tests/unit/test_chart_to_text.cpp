@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -80,9 +81,27 @@ TEST(FieldTexts, DatesOfEveryCode) {
       {0, 20000105, "20000105"}, {1, 20000105, " 5jan 0"}, {2, 20000105, "01/05/00"},
       {3, 20000105, "000105"},   {0, 19991231, "19991231"}, {1, 19921231, "31dec92"},
       {2, 19921231, "12/31/92"}, {3, 19991231, "991231"},   {7, 19991231, ""},
-      {1, 101, " 1jan 0"},       {1, 0, " 0??? 0"},
+      {1, 101, " 1jan 0"},       {1, 0, " 0??? 0"},        {4, 20240105, "05.01.2024"},
   };
   for (const DateOut& c : cases) EXPECT_EQ(date_text(c.date, c.code), c.text) << c.code << " " << c.date;
+}
+
+TEST(FieldTexts, CsvLinesShortestAndUnpadded) {
+  struct CsvCase {
+    BarRecord bar;
+    const char* line;
+  } cases[] = {
+      {{20240102, 187.15f, 0.1f, -0.0f, 100.0f, 82488700, 0}, "2024-01-02,187.15,0.1,-0,100,82488700,0\n"},
+      {{101, 3.4e38f, 1e-45f, 16777217.0f, 0.3f, -1, 7}, "101,3.4e+38,1e-45,16777216,0.3,-1,7\n"},
+      {{20001301, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+        std::numeric_limits<float>::quiet_NaN(), 1.5f, 0, 0},
+       "2000-13-01,+inf,-inf,+nan,1.5,0,0\n"},
+  };
+  std::string line;
+  for (const CsvCase& c : cases) {
+    csv_line(c.bar, line);
+    EXPECT_EQ(line, c.line);
+  }
 }
 
 TEST(Lines, DefaultSettingsExample) {

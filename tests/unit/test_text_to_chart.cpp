@@ -12,6 +12,7 @@
 
 #include "converter/globals.h"
 #include "converter/symbol_names.h"
+#include "converter/text_layout.h"
 #include "converter/text_to_chart.h"
 #include "chartdata/linereader.h"
 #include "support/tempdir.h"
@@ -65,7 +66,14 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{3, "991231", 19991231}, DateCase{3, "000101", 20000101},
         DateCase{3, "000100", 0}, DateCase{3, "991231.STK", 19991231},
         DateCase{3, "STK", 0}, DateCase{3, "19991231", 19991231},
-        DateCase{4, "19991231", 0}, DateCase{-1, "19991231", 0}));
+        DateCase{0, "2024-01-02", 20240102}, DateCase{0, "2024/1/2", 20240102},
+        DateCase{0, " 2024-01-02T16:00:00", 20240102}, DateCase{0, "2024-01-02 16:00", 20240102},
+        DateCase{0, "2024-01-021", 0}, DateCase{0, "2024-01", 0}, DateCase{0, "2024-01/02", 0},
+        DateCase{0, "2024-00-10", 0}, DateCase{0, "+2024-01-02", 0},
+        DateCase{4, "31.12.2019", 20191231}, DateCase{4, "1/2/2024 16:00", 20240201},
+        DateCase{4, "31.12.19", 20191231}, DateCase{4, "31.13.2024", 0}, DateCase{4, "31.12-2024", 0},
+        DateCase{4, "32.01.2024", 0}, DateCase{4, "31.12.202", 0},
+        DateCase{4, "19991231", 0}, DateCase{5, "19991231", 0}, DateCase{-1, "19991231", 0}));
 
 TEST(TimeOfDay, ThirtyLinesShareASyntheticDay) {
   tentimes = 0;
@@ -230,6 +238,82 @@ TEST(LineParser, LinesIntoBars) {
   EXPECT_EQ(r.bad_name, 1);
 }
 
+TEST(LineParser, HeaderLinesBeforeTheFirstDateAndDecimalComma) {
+  Recorder r;
+  LineParser p(settings(0, "DOHLCMV"), "prices.csv", 1, r);
+  ParsedLine out;
+  p.parse("Date,Open,High,Low,Close,Adj Close,Volume", "", out);
+  EXPECT_EQ(out.kind, LineKind::kIgnored);
+  EXPECT_EQ(r.bad, 0);
+  p.parse("2024-01-02,1.5,2,1,1.75,1.7,100", "", out);
+  ASSERT_EQ(out.kind, LineKind::kBar);
+  EXPECT_EQ(out.bar.date, 20240102);
+  EXPECT_EQ(out.bar.close, 1.75f);
+  EXPECT_EQ(out.bar.volume, 100);  // Adj Close passed over by M
+  p.parse("Date,Open,High,Low,Close", "", out);  // after a date: a bad line
+  EXPECT_EQ(out.kind, LineKind::kBadDate);
+
+  LineParser q(settings(4, "DOHLCV", ';'), "x", 1, r, true);
+  q.parse("\"Datum\";\"Eroffnung\"", "", out);
+  EXPECT_EQ(out.kind, LineKind::kIgnored);
+  q.parse("02.01.2024;16,50;16,8;16,40;16,75;1200", "", out);
+  ASSERT_EQ(out.kind, LineKind::kBar);
+  EXPECT_EQ(out.bar.date, 20240102);
+  EXPECT_EQ(out.bar.open, 16.5f);
+  EXPECT_EQ(out.bar.high, 16.8f);
+  EXPECT_EQ(out.bar.volume, 1200);
+}
+
+struct LayoutCase {
+  const char* text;
+  const char* summary;  // or a piece of the problem when refused
+  const char* order;
+  int datecode;
+};
+
+TEST(Layout, FoundFromTheHeaderAndTheFirstLines) {
+  const LayoutCase cases[] = {
+      {"Date,Open,High,Low,Close,Adj Close,Volume\r\n2024-01-02,1,2,0.5,1.5,1.4,100\r\n",
+       "date=ISO order=DOHLC-V sep=, header=yes", "DOHLCMV", 0},
+      {"Ticker,Date,Open,High,Low,Close,Volume\nAAPL,20240102,1,2,0.5,1.5,100\n",
+       "date=yyyymmdd order=SDOHLCV sep=, header=yes", "SDOHLCV", 0},
+      {"Datum;Open;High;Low;Close;Volume\n02.01.2024;16,5;17;16;16,75;1200\n15.01.2024;1;2;1;2;3\n",
+       "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma", "DOHLCV", 4},
+      {"<DATE>\t<TIME>\t<OPEN>\t<CLOSE>\tName\tOI\n20240131\t09:30\t1\t2\tACME Corp\t5\n",
+       "date=yyyymmdd order=D-OCI sep=tab header=yes time=ignored", "DMOCI", 0},
+      {"date,close\n2024-01-02 09:30,1\n2024-01-02 09:31,2\n",
+       "date=ISO order=DC sep=, header=yes time=ignored", "DC", 0},
+      {"12/31/2023|1|2\n01/02/2024|1|2\n", "date=mm/dd/yyyy sep=| header=no", "", 2},
+      {"Date Close\n31/12/19 1\n02/01/20 2\n", "date=dd/mm/yy order=DC sep=space header=yes", "DC", 4},
+      {"02-Jan-24 1 2 3 4\n03-Jan-24 1 2 3 4\n", "date=dd-Mon-yy sep=space header=no", "", 1},
+      {"Date,Close\n01/02/2024,1\n02/03/2024,2\n", "--date-format mm/dd/yy or --date-format dd.mm.yyyy", "",
+       -1},
+      {"Open,Close\n1,2\n", "no Date column", "", -1},
+      {"Date,Close\n", "no line of prices", "", -1},
+      {"1,2,3\n4,5,6\n", "no date", "", -1},
+  };
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const TextLayout l = detect_layout(c.text, LayoutHints{});
+    if (c.datecode < 0) {
+      EXPECT_FALSE(l.ok);
+      EXPECT_NE(l.problem.find(c.summary), std::string::npos) << l.problem;
+      continue;
+    }
+    ASSERT_TRUE(l.ok) << l.problem;
+    EXPECT_EQ(l.summary(), c.summary);
+    EXPECT_EQ(l.order, c.order);
+    EXPECT_EQ(l.datecode, c.datecode);
+  }
+  // What the caller gives is taken: no refusal for the ambiguous dates.
+  LayoutHints given;
+  given.datecode = 2;
+  given.sep = ',';
+  const TextLayout l = detect_layout("Date,Close\n01/02/2024,1\n", given);
+  ASSERT_TRUE(l.ok);
+  EXPECT_EQ(l.datecode, 2);
+}
+
 TEST(LineParser, VolumeFactorAndFileNameDate) {
   Recorder r;
   LineParser p(settings(3, "SOHLCVI"), "991231.STK", 100, r);
@@ -296,11 +380,12 @@ TEST(FirstLines, FirstTwoDates) {
   Recorder r;
   std::int32_t d[2];
   int n = 0;
-  TextFile daily("bad line here\n19990104,1\n19990105,2\n");
+  // A header line of words is passed over without a message.
+  TextFile daily("Date,Close\nbad line 7 here\n19990104,1\n2000-01-05,2\n");
   first_two_dates(daily.fd(), settings(0, "DC"), false, d, &n, r);
   EXPECT_EQ(n, 2);
   EXPECT_EQ(d[0], 19990104);
-  EXPECT_EQ(d[1], 19990105);
+  EXPECT_EQ(d[1], 20000105);
   EXPECT_EQ(r.bad, 1);
 
   // With a symbol, code 0 and ',' the first date is read from the digits

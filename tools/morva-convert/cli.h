@@ -17,6 +17,7 @@
 #include "chartdata/bar.h"
 #include "converter/batch_backup.h"
 #include "converter/globals.h"
+#include "converter/text_layout.h"
 
 namespace mc {
 
@@ -33,6 +34,7 @@ struct CommonOptions {
   bool quiet = false;     // --quiet
   // Format settings; empty = from the converter defaults file.
   std::string order, separator, date_format, start;
+  bool decimal_comma = false;  // --decimal-comma
 };
 
 // What a subcommand adds: its own options and the function that runs it.
@@ -53,12 +55,20 @@ std::unique_ptr<Command> add_techtools(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_quickquote(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_show(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_plot(CLI::App& app, CommonOptions& common);
+std::unique_ptr<Command> add_detect(CLI::App& app, CommonOptions& common);
 
 // Option groups for a subcommand.
 void add_location_options(CLI::App* sub, CommonOptions& common);  // --data-dir, --start-dir
 void add_writing_options(CLI::App* sub, CommonOptions& common);   // --dry-run, --backup, --quiet
 void add_errors_option(CLI::App* sub, CommonOptions& common);     // --errors
 void add_format_options(CLI::App* sub, CommonOptions& common);    // --order ... --start
+
+void add_decimal_comma_option(CLI::App* sub, CommonOptions& common);  // --decimal-comma
+
+// Layout detection under the options given: they are what detection takes
+// as known, and they win over what it finds.
+LayoutHints layout_hints(const CommonOptions& common, const FormatSettings& f);
+void apply_layout(const TextLayout& layout, const CommonOptions& common, FormatSettings& f);
 
 // A usage error found after the options were parsed: one line, status 2.
 struct UsageError {
@@ -134,7 +144,9 @@ class Run {
 struct Source {
   std::string name;
   std::string list;
+  std::string path;  // where it is opened: `name` made absolute for text sources
   const std::string& firstname() const { return list.empty() ? name : list; }
+  const std::string& where() const { return path.empty() ? name : path; }
 };
 
 // Expands the source arguments: a name holding '!' is a list of names, read
@@ -144,7 +156,15 @@ struct Source {
 struct FileProblem {
   std::string message;
 };
-std::vector<Source> expand_sources(const std::vector<std::string>& args, bool lists);
+// With `from_cwd` (text sources) a relative name is taken from the
+// directory the program was started in, and a list's entries from the
+// list's own directory; otherwise (charts) from the data directory.
+std::vector<Source> expand_sources(const std::vector<std::string>& args, bool lists,
+                                   bool from_cwd = false);
+
+// A name relative to the current directory (the data directory once the
+// run is prepared) made absolute, for messages.
+std::string absolute_here(const std::string& path);
 
 // Opens a source as the window's file chooser does: an old chart is first
 // brought to four-digit years (not in a dry run).  -1 when it cannot be

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "converter/chart_to_text.h"
 #include "converter/compress.h"
 #include "converter/index_file.h"
+#include "converter/text_to_chart.h"
 #include "converter/weekly_monthly.h"
 
 namespace mc {
@@ -159,7 +161,7 @@ class Fold : public ChartCommand {
       }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + j.source.name);
+        run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
       const IndexFile index = load_index(j.source.name, false);
@@ -238,7 +240,7 @@ class Compress : public ChartCommand {
       }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + j.source.name);
+        run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
       if (!run.keep(j.target)) {
@@ -327,7 +329,7 @@ class Adjust : public ChartCommand {
       }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + j.source.name);
+        run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
       const IndexFile index = load_index(j.source.name, false);
@@ -391,6 +393,9 @@ class ChartToText : public Command {
                     "ibm.M gives ibm_M.T")
         ->type_name("NAME");
     app->add_flag("--overwrite", overwrite_, "Replace a text file that exists (the window asks)");
+    app->add_flag("--csv", csv_,
+                  "Write CSV for other tools: a header line, ISO dates, the stored numbers "
+                  "unpadded (ibm.M gives ibm_M.csv); only --start of the layout options applies");
     add_format_options(app, common);
     add_writing_options(app, common);
     add_location_options(app, common);
@@ -404,7 +409,8 @@ class ChartToText : public Command {
       throw UsageError{"--to names one text file: give one chart, not several or a list"};
     std::vector<std::string> names;
     for (const Source& s : sources) {
-      const std::string name = to_.empty() ? list_text_name(s.name.c_str()) : to_;
+      std::string name = to_.empty() ? list_text_name(s.name.c_str()) : to_;
+      if (csv_ && to_.empty()) name.replace(name.size() - 2, 2, ".csv");
       if (name == s.firstname() || name == s.name || same_file(name, s.name))
         throw UsageError{"the text " + name + " would be the source itself; give another --to"};
       if (exists(name) && !overwrite_ && !run.dry_run())
@@ -430,8 +436,10 @@ class ChartToText : public Command {
         std::vector<std::string> lines;
         long count = 0;
         std::string line;
+        if (csv_) lines.push_back(std::string(kCsvHeader, std::strlen(kCsvHeader) - 1));
         for (std::size_t b = 0; b < bars.size(); ++b)
-          if (bar_line(bars[b], static_cast<long>(b) + 1, run.format(), s.name, line)) {
+          if (csv_ ? bars[b].date >= csv_start(run) && (csv_line(bars[b], line), line.pop_back(), true)
+                   : bar_line(bars[b], static_cast<long>(b) + 1, run.format(), s.name, line)) {
             ++count;
             if (lines.size() < kDryRunBars) lines.push_back(line);
           }
@@ -444,7 +452,7 @@ class ChartToText : public Command {
       }
       const int fd = open_source(s.name, false);
       if (fd < 0) {
-        run.failed("cannot open " + s.name);
+        run.failed("cannot open " + absolute_here(s.name));
         continue;
       }
       ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);
@@ -464,7 +472,8 @@ class ChartToText : public Command {
       Progress bar(base_name(s.name), common_.quiet);
       ChartReport report(bar, total);
       ChartTextResult result;
-      const int ok = chart_to_text(fd, out, run.format(), s.name, report, &result);
+      const int ok = csv_ ? chart_to_csv(fd, out, csv_start(run), report, &result)
+                          : chart_to_text(fd, out, run.format(), s.name, report, &result);
       ::close(fd);
       bar.done();
       run.kept(name, ok != 0);
@@ -480,8 +489,15 @@ class ChartToText : public Command {
  private:
   CommonOptions& common_;
   std::vector<std::string> sources_;
+  // CSV leaves out early bars only when --start is given: the saved
+  // settings' start date is the window's, for its own layout.
+  std::int32_t csv_start(const Run& run) const {
+    return common_.start.empty() ? INT32_MIN : start_date_of(run.format());
+  }
+
   std::string to_;
   bool overwrite_ = false;
+  bool csv_ = false;
 };
 
 }  // namespace

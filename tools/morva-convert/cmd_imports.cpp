@@ -91,7 +91,7 @@ class TechTools : public Command {
   int run() override {
     Run run(common_);
     if (!run.prepare(false)) return run.status();
-    const std::vector<Source> sources = expand_sources(sources_, true);
+    const std::vector<Source> sources = expand_sources(sources_, true, true);
     bool several = sources.size() > 1;
     for (const Source& s : sources) several = several || !s.list.empty();
     std::vector<std::string> targets;
@@ -99,7 +99,7 @@ class TechTools : public Command {
       std::string file = base_name(s.name);
       file = file.substr(0, file.find('.'));
       const std::string target = target_for(to_, file, several);
-      if (target == s.name || target == s.firstname() || same_file(target, s.name))
+      if (target == s.name || target == s.firstname() || same_file(target, s.where()))
         throw UsageError{"the chart " + target + " would be the source itself; give another --to"};
       targets.push_back(target);
     }
@@ -110,7 +110,7 @@ class TechTools : public Command {
       const Source& s = sources[i];
       const std::string& target = targets[i];
       set_source_globals(s);
-      const TechRead read = read_techtools(s.name);
+      const TechRead read = read_techtools(s.where());
       if (run.logging())
         for (const auto& [n, b] : read.dropped)
           run.log(s.name, n, "record left out: its date is not after the previous bar's",
@@ -131,9 +131,9 @@ class TechTools : public Command {
         run.skipped(static_cast<long>(read.dropped.size()));
         continue;
       }
-      const int fd = open_source(s.name, false);
+      const int fd = open_source(s.where(), false);
       if (fd < 0) {
-        run.failed("cannot open " + s.name);
+        run.failed("cannot open " + s.where());
         continue;
       }
       if (!run.keep(target)) {
@@ -161,7 +161,7 @@ class TechTools : public Command {
           run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
           break;
         case TechResult::kReadError:
-          run.failed("cannot read " + s.name + "; nothing stored");
+          run.failed("cannot read " + s.where() + "; nothing stored");
           break;
         case TechResult::kCreateFailed:
           run.failed("cannot create " + target);
@@ -234,15 +234,15 @@ class QuickQuote : public Command {
     if (!run.prepare(false)) return run.status();
     const std::int32_t date = parse_update_date(date_);
     if (date == 0) throw UsageError{"--date '" + date_ + "': give the date as YYMMDD, e.g. 991231"};
-    const std::vector<Source> sources = expand_sources(sources_, true);
+    const std::vector<Source> sources = expand_sources(sources_, true, true);
     for (const Source& s : sources) {
-      const int fd = ::open(s.name.c_str(), O_RDONLY);
-      if (fd < 0) throw FileProblem{"cannot read " + s.name};
+      const int fd = ::open(s.where().c_str(), O_RDONLY);
+      if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
       std::string first;
       const int found = first_quote_name(fd, &first);
       linereader_close(fd);
       if (!found) throw FileProblem{s.name + ": no quotes in it"};
-      if (first == s.name)
+      if (first == s.name || same_file(first, s.where()))
         throw UsageError{s.name + ": its first chart " + first + " would be the quote file itself"};
     }
     if (!run.open_log()) return run.status();
@@ -250,9 +250,9 @@ class QuickQuote : public Command {
     for (const Source& s : sources) {
       if (interrupted()) break;
       set_source_globals(s);
-      const int fd = open_source(s.name, run.dry_run());
+      const int fd = open_source(s.where(), run.dry_run());
       if (fd < 0) {
-        run.failed("cannot open " + s.name);
+        run.failed("cannot open " + s.where());
         continue;
       }
       const QuoteScan scan = scan_quotes(fd, date);

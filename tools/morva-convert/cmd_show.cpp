@@ -83,7 +83,7 @@ class Show : public Command {
     std::vector<BarRecord> bars;
     std::size_t trailing = 0;
     std::FILE* probe = std::fopen(chart_.c_str(), "rb");
-    if (!probe) throw FileProblem{"cannot read " + chart_ + ": " + std::strerror(errno)};
+    if (!probe) throw FileProblem{"cannot read " + absolute_here(chart_) + ": " + std::strerror(errno)};
     std::fclose(probe);
     if (!read_chart(chart_, header, bars, &trailing))
       throw FileProblem{chart_ + " is not a chart: it is shorter than a chart header"};

@@ -13,6 +13,7 @@
 #include "converter/batch_text.h"
 #include "converter/investorlink.h"
 #include "converter/main_menu.h"
+#include "converter/text_layout.h"
 #include "converter/text_to_chart.h"
 
 namespace mc {
@@ -126,7 +127,7 @@ class Look : public BatchTextScan {
 };
 
 // One line for a text that cannot be converted at all.
-std::string refusal(const std::string& name, BatchTextStatus s, const FormatSettings& f) {
+std::string refusal(const std::string& name, BatchTextStatus s, const FormatSettings& f, bool detected = false) {
   switch (s) {
     case BatchTextStatus::kExecutable:
       return name + ": a .EXE file is a program, not prices; unpack it first";
@@ -139,7 +140,9 @@ std::string refusal(const std::string& name, BatchTextStatus s, const FormatSett
              ": its first two dates do not show a daily chart; give --type daily, weekly, "
              "monthly or numbered";
     case BatchTextStatus::kNoDate:
-      return name + ": no date in its first lines and none in its name";
+      return name + ": no line holds a date in the date format " + date_format_option_text(f.datecode) +
+             (f.datecode == 0 ? " (or yyyy-mm-dd)" : "") + " with the order " + order_text(f) +
+             ", nor does its name; give --date-format and --order" + (detected ? "" : ", or --auto");
     case BatchTextStatus::kSameName:
       return name + ": the chart would have the source's own name; give another --chart";
     default:
@@ -149,7 +152,7 @@ std::string refusal(const std::string& name, BatchTextStatus s, const FormatSett
 
 bool usage_refusal(BatchTextStatus s) {
   return s == BatchTextStatus::kNoChartName || s == BatchTextStatus::kNeedType ||
-         s == BatchTextStatus::kSameName;
+         s == BatchTextStatus::kSameName || s == BatchTextStatus::kNoDate;
 }
 
 // Converts one text open as fd; returns false when a chart could not be
@@ -182,7 +185,7 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
     const BatchTextStatus s = batch_text_to_chart(fd, job, hooks, result);
     progress.done();
     if (s != BatchTextStatus::kStored && s != BatchTextStatus::kStoreFailed) {
-      run.failed(refusal(shown_name, s, job.format));
+      run.failed(refusal(shown_name, s, job.format, true));
       return false;
     }
     ok = s == BatchTextStatus::kStored && hooks.failed == 0;
@@ -235,7 +238,11 @@ class TextToChart : public Command {
                      "Chart type for new charts when the first two dates are not 1-4 days "
                      "apart: daily, weekly, monthly or numbered")
         ->type_name("TYPE");
+    this->app->add_flag("--auto,-a", auto_,
+                        "Find the separator, the columns (from a header line), the date layout and a "
+                        "decimal comma from the start of each file; options given win");
     add_format_options(this->app, common);
+    add_decimal_comma_option(this->app, common);
     add_errors_option(this->app, common);
     add_writing_options(this->app, common);
     add_location_options(this->app, common);
@@ -247,53 +254,79 @@ class TextToChart : public Command {
     char type = 0;
     if (!type_.empty() && !(type = parse_chart_type(type_)))
       throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
-    const FormatSettings& f = run.format();
-    const bool has_s = has_symbol_column(f);
-    if (has_s && !chart_.empty())
-      throw UsageError{"--chart cannot be used with the order " + order_text(f) +
+    if (has_symbol_column(run.format()) && !chart_.empty() && !(auto_ && common_.order.empty()))
+      throw UsageError{"--chart cannot be used with the order " + order_text(run.format()) +
                        ": charts are named after the symbols of the S column"};
-    const std::vector<Source> sources = expand_sources(sources_, true);
+    const std::vector<Source> sources = expand_sources(sources_, true, true);
 
-    auto job_for = [&](const Source& s) {
+    // The layout of each text: the settings, or what --auto finds under the
+    // options given.
+    std::vector<FormatSettings> formats(sources.size(), run.format());
+    std::vector<bool> commas(sources.size(), common_.decimal_comma);
+    std::vector<std::string> shown(sources.size());
+    for (std::size_t i = 0; i < sources.size() && auto_; ++i) {
+      const Source& s = sources[i];
+      const int fd = ::open(s.where().c_str(), O_RDONLY);
+      if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
+      const TextLayout layout = detect_layout(fd, layout_hints(common_, run.format()));
+      ::close(fd);
+      if (!layout.ok) throw UsageError{s.name + ": " + layout.problem};
+      apply_layout(layout, common_, formats[i]);
+      commas[i] = commas[i] || layout.decimal_comma;
+      shown[i] = layout.summary();
+      if (has_symbol_column(formats[i]) && !chart_.empty())
+        throw UsageError{s.name + ": --chart cannot be used: its charts are named after the symbols of its " +
+                         "S column (order " + order_text(formats[i]) + ")"};
+    }
+
+    auto job_for = [&](std::size_t i) {
+      const Source& s = sources[i];
       BatchTextJob job;
-      job.format = f;
+      job.format = formats[i];
       job.textname = s.name;
       job.listname = s.list;
       job.chart = chart_;
       job.type = type;
+      job.decimal_comma = commas[i];
       return job;
     };
 
     // Every text is looked at before anything is written, so that a missing
     // answer stops the command with nothing changed.
-    for (const Source& s : sources) {
-      const int fd = ::open(s.name.c_str(), O_RDONLY);
-      if (fd < 0) throw FileProblem{"cannot read " + s.name};
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      const Source& s = sources[i];
+      const int fd = ::open(s.where().c_str(), O_RDONLY);
+      if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
       const int saved_tentimes = tentimes, saved_date = telerate_date;
       BatchTextPlan plan;
-      const BatchTextStatus st = batch_text_decide(fd, job_for(s), plan);
+      const BatchTextStatus st = batch_text_decide(fd, job_for(i), plan);
       tentimes = saved_tentimes;
       telerate_date = saved_date;
       linereader_close(fd);
       if (st == BatchTextStatus::kStored) continue;
-      if (usage_refusal(st)) throw UsageError{refusal(s.name, st, f)};
-      throw FileProblem{refusal(s.name, st, f)};
+      if (st == BatchTextStatus::kNeedType && shown[i].find("time=") != std::string::npos)
+        throw UsageError{refusal(s.name, st, formats[i], auto_) +
+                         " (its lines carry times of day: give --type daily to store the last line of each day)"};
+      if (usage_refusal(st)) throw UsageError{refusal(s.name, st, formats[i], auto_)};
+      throw FileProblem{refusal(s.name, st, formats[i], auto_)};
     }
 
     if (!run.open_log()) return run.status();
     std::string abandoned_list;
-    for (const Source& s : sources) {
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      const Source& s = sources[i];
       if (interrupted()) break;
       if (!s.list.empty() && s.list == abandoned_list) continue;
+      if (!shown[i].empty()) run.note(s.name + ": " + shown[i]);
       set_source_globals(s);
-      const int fd = open_source(s.name, run.dry_run());
+      const int fd = open_source(s.where(), run.dry_run());
       if (fd < 0) {
-        run.failed("cannot open " + s.name);
+        run.failed("cannot open " + s.where());
         abandoned_list = s.list;
         continue;
       }
       std::string last;
-      const bool ok = convert_text(run, fd, job_for(s), s.name, &last);
+      const bool ok = convert_text(run, fd, job_for(i), s.name, &last);
       linereader_close(fd);
       if (!ok) {
         // As in the window, a text of a list that fails ends that list.
@@ -303,7 +336,7 @@ class TextToChart : public Command {
         }
         continue;
       }
-      ascii_replacement(run, s, f, last);
+      ascii_replacement(run, s, formats[i], last);
     }
     return run.status();
   }
@@ -316,9 +349,9 @@ class TextToChart : public Command {
     if (s.list.empty() || run.dry_run() || has_symbol_column(f)) return;
     if (s.list.compare(0, 5, "ASCII") != 0 && s.list.compare(0, 5, "ascii") != 0) return;
     bool replaced = false;
-    if (!chart.empty() && run.keep(s.name)) {
-      replaced = ascii_replace(s.name.c_str(), chart.c_str()) != 0;
-      run.kept(s.name, replaced);
+    if (!chart.empty() && run.keep(s.where())) {
+      replaced = ascii_replace(s.where().c_str(), chart.c_str()) != 0;
+      run.kept(s.where(), replaced);
     }
     run.note(replaced ? s.name + ": replaced by the chart " + chart
                       : s.name + ": the text stays: no complete chart was stored from it alone");
@@ -327,6 +360,7 @@ class TextToChart : public Command {
   CommonOptions& common_;
   std::vector<std::string> sources_;
   std::string chart_, type_;
+  bool auto_ = false;
 };
 
 // ---- investorlink ---------------------------------------------------------------
@@ -355,7 +389,7 @@ class InvestorLink : public Command {
     const char type = parse_chart_type(type_);
     if (!type)
       throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
-    const std::vector<Source> sources = expand_sources(sources_, false);
+    const std::vector<Source> sources = expand_sources(sources_, false, true);
     // InvestorLink's layout, whatever the saved settings say.
     const FormatSettings saved = ff;
     set_investorlink_format();
@@ -375,7 +409,7 @@ class InvestorLink : public Command {
           run.failed("cannot make a temporary file for " + s.name);
           continue;
         }
-        const int rc = unzip_members(s.name, tmp->fd());
+        const int rc = unzip_members(s.where(), tmp->fd());
         if (rc < 0) {
           run.failed("cannot run unzip for " + s.name);
           continue;
@@ -388,9 +422,9 @@ class InvestorLink : public Command {
         textfd = tmp->release();
         ::lseek(textfd, 0, SEEK_SET);
       } else {
-        textfd = open_source(s.name, run.dry_run());
+        textfd = open_source(s.where(), run.dry_run());
         if (textfd < 0) {
-          run.failed("cannot open " + s.name);
+          run.failed("cannot open " + s.where());
           continue;
         }
       }

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -24,11 +25,25 @@ bool is_directory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The directory the program was started in, taken before the data
+// directory is entered.
+std::string g_invocation_dir;
+
+std::string current_dir() {
+  char buf[4096];
+  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
 std::string absolute(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
-  char buf[4096];
-  if (!::getcwd(buf, sizeof buf)) return path;
-  return std::string(buf) + "/" + path;
+  const std::string dir = g_invocation_dir.empty() ? current_dir() : g_invocation_dir;
+  if (dir.empty()) return path;
+  return dir + "/" + path;
+}
+
+std::string dir_part(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 // Why a file cannot be used as a source; "" when it can.
@@ -41,6 +56,12 @@ std::string unreadable(const std::string& name) {
 }
 
 }  // namespace
+
+std::string absolute_here(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  const std::string dir = current_dir();
+  return dir.empty() ? path : dir + "/" + path;
+}
 
 namespace {
 volatile std::sig_atomic_t g_signal = 0;
@@ -90,14 +111,49 @@ void add_format_options(CLI::App* sub, CommonOptions& c) {
       ->type_name("LETTERS");
   sub->add_option("--separator", c.separator, "Separator between fields: one character, space or tab")
       ->type_name("CHAR");
-  sub->add_option("--date-format", c.date_format, "Dates: yyyymmdd, ddmonyy, mm/dd/yy or yymmdd (0-3)")
+  sub->add_option("--date-format", c.date_format,
+                  "Dates: yyyymmdd (also reads yyyy-mm-dd), ddmonyy, mm/dd/yy, yymmdd or dd.mm.yyyy (0-4)")
       ->type_name("FORMAT");
   sub->add_option("--start", c.start, "First date to convert, yyyymmdd")->type_name("YYYYMMDD");
+}
+
+void add_decimal_comma_option(CLI::App* sub, CommonOptions& c) {
+  sub->add_flag("--decimal-comma", c.decimal_comma,
+                "Read ',' in a price as a decimal point (1,25 is 1.25); the separator must not be ','");
+}
+
+LayoutHints layout_hints(const CommonOptions& c, const FormatSettings& f) {
+  LayoutHints h;
+  if (!c.separator.empty()) h.sep = f.sep;
+  if (!c.date_format.empty()) h.datecode = f.datecode;
+  return h;
+}
+
+void apply_layout(const TextLayout& layout, const CommonOptions& c, FormatSettings& f) {
+  if (c.order.empty() && !layout.order.empty()) {
+    std::memset(f.order, ' ', sizeof f.order);
+    std::memcpy(f.order, layout.order.data(), std::min(layout.order.size(), sizeof f.order));
+  }
+  if (c.separator.empty()) f.sep = layout.sep;
+  if (c.date_format.empty()) f.datecode = static_cast<char>(layout.datecode);
 }
 
 // ---- The run ------------------------------------------------------------------
 
 bool Run::prepare(bool format_options) {
+  if (g_invocation_dir.empty()) g_invocation_dir = current_dir();
+  // The log of skipped lines is named from where the program was started
+  // and is made anew first, so that a refused run leaves no old log.
+  errors_path_ = absolute(common_.errors);
+  if (!errors_path_.empty() && !log_.is_open()) {
+    log_.open(errors_path_, std::ios::out | std::ios::trunc);
+    if (!log_.is_open()) {
+      failed("cannot write the log " + errors_path_ + ": " + std::strerror(errno));
+      return false;
+    }
+  }
+  if (!common_.start_dir.empty() && !is_directory(common_.start_dir))
+    throw UsageError{"--start-dir " + absolute(common_.start_dir) + " is not a directory"};
   const std::string start = common_.start_dir.empty() ? batch_start_dir() : common_.start_dir;
 
   // Built-in settings, then the window's saved ones, then the options.
@@ -113,15 +169,12 @@ bool Run::prepare(bool format_options) {
       throw UsageError{"--separator '" + common_.separator + "': give one character, space or tab"};
     if (!common_.date_format.empty() && !parse_date_format_option(common_.date_format, &format_.datecode))
       throw UsageError{"--date-format '" + common_.date_format +
-                       "': use yyyymmdd, ddmonyy, mm/dd/yy or yymmdd (or 0-3)"};
+                       "': use yyyymmdd, ddmonyy, mm/dd/yy, yymmdd or dd.mm.yyyy (or 0-4)"};
     if (!common_.start.empty() && !parse_start_option(common_.start, format_.startdate))
       throw UsageError{"--start '" + common_.start + "': give a date of eight digits, yyyymmdd"};
   }
   format_.nul1 = 0;
   format_.nul2 = 0;
-
-  // The log of skipped lines is named from where the program was started.
-  errors_path_ = absolute(common_.errors);
 
   std::string dir;
   if (!common_.data_dir.empty()) {
@@ -158,7 +211,7 @@ void Run::note(const std::string& text) const {
 }
 
 bool Run::open_log() {
-  if (errors_path_.empty()) return true;
+  if (errors_path_.empty() || log_.is_open()) return true;
   log_.open(errors_path_, std::ios::out | std::ios::trunc);
   if (!log_.is_open()) {
     failed("cannot write the log " + errors_path_ + ": " + std::strerror(errno));
@@ -190,23 +243,37 @@ void Run::kept(const std::string& path, bool replaced) {
 
 // ---- Sources ------------------------------------------------------------------
 
-std::vector<Source> expand_sources(const std::vector<std::string>& args, bool lists) {
+std::vector<Source> expand_sources(const std::vector<std::string>& args, bool lists, bool from_cwd) {
+  // The full path of a name, for opening and for messages.
+  auto full = [&](const std::string& name, const std::string& dir) {
+    if (name.empty() || name[0] == '/') return name;
+    if (!from_cwd) return absolute_here(name);
+    return dir.empty() ? absolute(name) : dir + "/" + name;
+  };
   std::vector<Source> out;
   for (const std::string& arg : args) {
-    if (std::string why = unreadable(arg); !why.empty()) throw FileProblem{"cannot read " + arg + ": " + why};
+    const std::string path = full(arg, "");
+    if (std::string why = unreadable(path); !why.empty()) {
+      std::string hint;
+      if (from_cwd && arg[0] != '/' && unreadable(arg).empty())
+        hint = " (the data directory holds " + arg + ": text files are named from the current directory)";
+      throw FileProblem{"cannot read " + path + ": " + why + hint};
+    }
     if (!lists || arg.find('!') == std::string::npos) {
-      out.push_back({arg, ""});
+      out.push_back({arg, "", from_cwd ? path : ""});
       continue;
     }
-    const int fd = ::open(arg.c_str(), O_RDONLY);
-    if (fd < 0) throw FileProblem{"cannot read the list " + arg + ": " + std::strerror(errno)};
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) throw FileProblem{"cannot read the list " + path + ": " + std::strerror(errno)};
     char line[80];
     std::vector<Source> entries;
-    while (mygts(line, 80, fd) && line[0] && line[0] != '^') entries.push_back({line, arg});
+    const std::string list_dir = dir_part(path);
+    while (mygts(line, 80, fd) && line[0] && line[0] != '^')
+      entries.push_back({line, arg, from_cwd ? full(line, list_dir) : ""});
     linereader_close(fd);
     for (const Source& s : entries)
-      if (std::string why = unreadable(s.name); !why.empty())
-        throw FileProblem{"list " + arg + ": cannot read " + s.name + ": " + why};
+      if (std::string why = unreadable(s.where()); !why.empty())
+        throw FileProblem{"list " + path + ": cannot read " + full(s.name, list_dir) + ": " + why};
     out.insert(out.end(), entries.begin(), entries.end());
   }
   return out;

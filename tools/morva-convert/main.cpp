@@ -2,6 +2,7 @@
 // window, for scripts and cron jobs.  Each subcommand runs the same command
 // core as the window's menu line, so the files it writes are byte for byte
 // the window's.
+#include <fstream>
 #include <iostream>
 
 #include "chartdata/chartfile.h"
@@ -42,11 +43,14 @@ int main(int argc, char** argv) {
   commands.push_back(mc::add_investorlink(app, common));
   commands.push_back(mc::add_show(app, common));
   commands.push_back(mc::add_plot(app, common));
+  commands.push_back(mc::add_detect(app, common));
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    // A refused call leaves no old log of skipped lines behind.
+    if (!common.errors.empty()) std::ofstream(common.errors, std::ios::out | std::ios::trunc);
     if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') {
       mc::complain(std::string("'") + argv[1] +
                    "' is not a subcommand; see morva-convert --help for the list");
