@@ -120,7 +120,7 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"plot", "ibm", "-o", "i.png", "--size", "1200x50"}, 2, "--size"},
       {{"plot", "ibm", "-o", "i.png", "--from", "20000101", "--to", "19990101"}, 2, "after --to"},
       {{"plot", "ibm", "-o", "i.png", "--from", "1999"}, 2, "give a date yyyymmdd"},
-      {{"plot", "missing", "-o", "i.png"}, 3, "cannot read missing"},
+      {{"plot", "missing", "-o", "i.png"}, 3, "/missing: No such file"},
       {{"plot", "short", "-o", "i.png"}, 3, "not a chart"},
       {{"text-to-chart", "exists.txt", "--chart", "x"}, 2, "no line holds a date"},
       {{"text-to-chart", "dayormonth.csv", "--auto", "--chart", "x"}, 2, "--date-format mm/dd/yy"},
