@@ -145,11 +145,13 @@ QuoteRecord parse_quote(const char* line1, const char* line3) {
 }
 
 std::int32_t widen_update_date(long typed) {
-  if (typed <= 0 || typed > 991231) return 0;
+  // yymmdd (the year widened) or yyyymmdd (the year kept whole).
+  const bool full = typed >= 10000000 && typed <= 29991231;
+  if (typed <= 0 || (typed > 991231 && !full)) return 0;
   const int yy = static_cast<int>(typed / 10000);
   const int month = static_cast<int>(typed / 100 % 100);
   const int day = static_cast<int>(typed % 100);
-  const int year = Y2000_99to1999(yy);
+  const int year = full ? yy : Y2000_99to1999(yy);
   if (month < 1 || month > 12 || day < 1) return 0;
   const int* table = is_leap_year(year) ? day_table2 : day_table1;
   if (day > table[month]) return 0;
@@ -334,11 +336,12 @@ void clear_rows(int top, int bottom) {
 // Reads the update date; 0 on ESC.
 std::int32_t ask_update_date() {
   for (;;) {
-    char buf[8];
+    char buf[10];
     std::memset(buf, 0, sizeof buf);
     putsn("Enter the date that you are updating (YYMMDD): ", 2, 0, -1);
-    putsn("      ", 2, 47, 6);
-    const int key = fgts(nullptr, 'n', 2, 47, 6, buf, 'n', 'y');
+    putsn("        ", 2, 47, 8);
+    // Eight places: yyyymmdd is taken as well as yymmdd.
+    const int key = fgts(nullptr, 'n', 2, 47, 8, buf, 'n', 'y');
     if (key == 27) return 0;
     // Blanks around the digits are allowed; anything else is not a date.
     const char* p = buf;
@@ -352,7 +355,7 @@ std::int32_t ask_update_date() {
     scr_rowcol(1, 0);
     scr_clrl();
     if (date != 0) return date;
-    putsn(" Not a date: type the update date as YYMMDD.", 1, 0, -1);
+    putsn(" Not a date: type the update date as YYMMDD or YYYYMMDD.", 1, 0, -1);
   }
 }
 

@@ -184,8 +184,8 @@ int date_code2(const char* text, std::int32_t* date, bool* synthetic) {
   ++p;
   while (*p == '0') ++p;
   std::int64_t yy = read_int(p);
-  if (yy < 0) return 0;
-  if (yy > 99) yy %= 100;
+  if (yy < 0 || yy > 100000) return 0;
+  // A four-digit year is kept whole; years of three digits fail the range.
   long year = Y2000_99to1999(static_cast<int>(yy));
   if (month > 99 || day > 99) return 0;
   return finish_date(year, static_cast<long>(month), static_cast<long>(day), date);

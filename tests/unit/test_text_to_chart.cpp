@@ -65,7 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{3, "991231", 19991231}, DateCase{3, "000101", 20000101},
         DateCase{3, "000100", 0}, DateCase{3, "991231.STK", 19991231},
         DateCase{3, "STK", 0}, DateCase{3, "19991231", 19991231},
-        DateCase{4, "19991231", 0}, DateCase{-1, "19991231", 0}));
+        DateCase{4, "19991231", 0}, DateCase{-1, "19991231", 0},
+        // This year's two-digit dates are this century's; four digits stay whole.
+        DateCase{3, "240102", 20240102}, DateCase{3, "260101", 20260101},
+        DateCase{2, "01/02/24", 20240102}, DateCase{2, "01/02/2024", 20240102},
+        DateCase{2, "01/02/1924", 19240102}, DateCase{2, "01/02/124", 0},
+        DateCase{1, "2-Jan-24", 20240102}, DateCase{1, "2 Jan 1924", 19240102}));
 
 TEST(TimeOfDay, ThirtyLinesShareASyntheticDay) {
   tentimes = 0;

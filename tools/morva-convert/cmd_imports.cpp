@@ -233,7 +233,7 @@ class QuickQuote : public Command {
     Run run(common_);
     if (!run.prepare(false)) return run.status();
     const std::int32_t date = parse_update_date(date_);
-    if (date == 0) throw UsageError{"--date '" + date_ + "': give the date as YYMMDD, e.g. 991231"};
+    if (date == 0) throw UsageError{"--date '" + date_ + "': give the date as YYMMDD or YYYYMMDD, e.g. 991231"};
     const std::vector<Source> sources = expand_sources(sources_, true);
     for (const Source& s : sources) {
       const int fd = ::open(s.name.c_str(), O_RDONLY);

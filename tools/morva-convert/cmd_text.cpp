@@ -11,6 +11,7 @@
 #include "converter/batch_env.h"
 #include "converter/batch_lines.h"
 #include "converter/batch_text.h"
+#include "chartdata/encodings.h"
 #include "converter/investorlink.h"
 #include "converter/main_menu.h"
 #include "converter/text_to_chart.h"
@@ -194,23 +195,24 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
   }
   run.skipped(skipped);
   // Lines left out by the start date are wanted, unless they were all the
-  // text held: then the settings are probably wrong (a two-digit year of
-  // 21-99 is read as 19xx).
+  // text held: then the settings are probably wrong (a two-digit year past
+  // the window is read as 19xx).
   if (early > 0 && bars == 0) {
+    const int first19 = (calendar_year() + kTwoDigitYearsAhead + 1) % 100;  // 32 in 2026
     complain(shown_name + ": no bar: all " + std::to_string(early) +
              " dated lines lie before the start date " + std::string(job.format.startdate, 8) +
-             " (two-digit years 21-99 are read as 19xx)");
+             " (two-digit years " + std::to_string(first19) + "-99 are read as 19xx)");
     run.skipped();
   }
   if (!run.dry_run()) {
     std::string line = shown_name + ": " + std::to_string(written) + " chart" + (written == 1 ? "" : "s") +
                        " written (" + type_word(plan.type) + ")";
     if (!last_path.empty()) line += ", last " + last_path;
-    if (skipped) line += ", " + std::to_string(skipped) + " lines skipped (bad dates)";
+    if (skipped) line += ", " + std::to_string(skipped) + " lines skipped (bad dates or values)";
     if (early) line += ", " + std::to_string(early) + " lines before the start date";
     run.note(line);
   } else if (skipped) {
-    std::cout << shown_name << ": " << skipped << " lines would be skipped (bad dates)\n";
+    std::cout << shown_name << ": " << skipped << " lines would be skipped (bad dates or values)\n";
   }
   if (last) *last = last_path;
   return ok;
