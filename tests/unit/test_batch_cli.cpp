@@ -160,6 +160,19 @@ TEST_F(BatchCli, SkippedLinesGiveStatusOneAndTheLogNamesEach) {
   EXPECT_EQ(read_text(elsewhere_.file("skipped.log")), "");
 }
 
+TEST_F(BatchCli, TextSourcesAreNeverUpgraded) {
+  // A text that has the bytes an old chart is known by: '/' at 77, "D\n" at
+  // 116 and a yymmdd "date" (991231) at 128.
+  std::string text(128, ' ');
+  text[77] = '/';
+  text[116] = 'D';
+  text[117] = '\n';
+  text += std::string("\xff\x1f\x0f\x00", 4) + "\n19990104,10,11,9,10.5,100,1\n19990105,11,12,10,11.5,200,2\n";
+  write_text(data_.file("looks_old.txt"), text);
+  const auto r = run({"text-to-chart", "looks_old.txt", "--chart", "lo"});
+  EXPECT_EQ(read_text(data_.file("looks_old.txt")), text) << r.err;
+}
+
 TEST_F(BatchCli, EveryLineBeforeTheStartDateIsReported) {
   write_text(data_.file("old.txt"), "19590104,10,11,9,10.5,100,1\n19590105,11,12,10,11.5,200,2\n");
   const auto r = run({"text-to-chart", "old.txt", "--chart", "old"});

@@ -250,7 +250,7 @@ class QuickQuote : public Command {
     for (const Source& s : sources) {
       if (interrupted()) break;
       set_source_globals(s);
-      const int fd = open_source(s.name, run.dry_run());
+      const int fd = open_text_source(s.name);
       if (fd < 0) {
         run.failed("cannot open " + s.name);
         continue;

@@ -288,7 +288,7 @@ class TextToChart : public Command {
       if (interrupted()) break;
       if (!s.list.empty() && s.list == abandoned_list) continue;
       set_source_globals(s);
-      const int fd = open_source(s.name, run.dry_run());
+      const int fd = open_text_source(s.name);
       if (fd < 0) {
         run.failed("cannot open " + s.name);
         abandoned_list = s.list;
@@ -390,7 +390,7 @@ class InvestorLink : public Command {
         textfd = tmp->release();
         ::lseek(textfd, 0, SEEK_SET);
       } else {
-        textfd = open_source(s.name, run.dry_run());
+        textfd = open_text_source(s.name);
         if (textfd < 0) {
           run.failed("cannot open " + s.name);
           continue;
