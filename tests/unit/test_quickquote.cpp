@@ -240,6 +240,22 @@ TEST_F(QuickQuoteCore, DashLinesBlankLinesAndUnusableSymbolsAreNotRecords) {
   EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "q2", "quotes.txt"}));
 }
 
+TEST_F(QuickQuoteCore, RecordStartingWithABlankIsSkippedWholeAndCounted) {
+  const Quote unnamed{"", "5", "5", "5", "5", "5"};  // its first line starts with blanks
+  for (const std::string& text : {record(kIbm) + record(unnamed) + record(kDec),
+                                  record(unnamed) + record(kIbm) + record(kDec)}) {
+    for (const char* f : {"ibm", "dec"}) std::remove(dir_.file(f).c_str());
+    const QuoteOutcome r = run(text, 19991231);
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.charts_stored, 2);
+    EXPECT_EQ(r.records, 3);
+    EXPECT_EQ(r.records_skipped, 1);
+    EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 120, 124.125f, 119.5f, 123.5f, 1500}}));
+    EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
+    EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "quotes.txt"}));
+  }
+}
+
 TEST_F(QuickQuoteCore, FileWithoutRecordsImportsNothing) {
   ASSERT_TRUE(write_text(dir_.file("q"), kDashes + "\n\n" + kDashes + "\n"));
   const int fd = ::open("q", O_RDONLY);

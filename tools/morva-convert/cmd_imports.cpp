@@ -296,7 +296,9 @@ class QuickQuote : public Command {
       bar.done();
       run.note(s.name + ": " + std::to_string(r.charts_stored) + " charts updated for " +
                std::to_string(date) + " from " + std::to_string(r.records) + " records" +
-               (r.charts_failed ? ", " + std::to_string(r.charts_failed) + " failed" : std::string()));
+               (r.charts_failed ? ", " + std::to_string(r.charts_failed) + " failed" : std::string()) +
+               (r.records_skipped ? ", " + std::to_string(r.records_skipped) + " records without a symbol skipped"
+                                  : std::string()));
     }
     return run.status();
   }

@@ -51,6 +51,11 @@ class StoreHooks : public StoreReport {
       : run_(run), fd_(fd), progress_(progress), size_(file_size(fd)), planned_(std::move(planned)) {}
 
   void bad_name_date() override { ++skipped; }
+  void bad_value() override { ++skipped; }
+  void name_refused(const std::string& name, const std::string& why) override {
+    ++failed;
+    run_.failed("cannot store the chart " + printable_name(name) + ": " + why);
+  }
   void early_date() override { ++early; }
   bool stop_between_charts() override { return interrupted(); }
   void progress(const BarRecord&) override {
@@ -91,6 +96,11 @@ class Look : public BatchTextScan {
     if (what.kind == LineKind::kBadDate) {
       ++skipped;
       run_.log(shown_, number, "bad date, and no date in the file name", std::string(text));
+    } else if (what.kind == LineKind::kBadValue) {
+      ++skipped;
+      run_.log(shown_, number, "a value that cannot be stored as written (nan, inf, out of range, "
+                               "text) or no number",
+               std::string(text));
     } else if (what.kind == LineKind::kEarly) {
       ++early;
     }
