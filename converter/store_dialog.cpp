@@ -92,6 +92,7 @@ int sendto_morva(char* name, char* textname, long* charts_written, long* names_r
   const int ok = store_text(src, chart, params, report);
   get_the_symbol[0] = '\0';
   if (charts_written) *charts_written = report.charts_written;
+  if (names_refused) *names_refused = report.refused;
   std::snprintf(name, 81, "%s", chart.c_str());
   return ok;
 }
