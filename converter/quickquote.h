@@ -39,9 +39,9 @@ struct QuoteRecord {
 // be null for a record cut short by the end of the file: its fields are 0).
 QuoteRecord parse_quote(const char* line1, const char* line3);
 
-// The update date as typed (yymmdd, leading zeros already dropped) widened
-// to yyyymmdd by the two-digit-year rule (21..99 -> 19xx, 00..20 -> 20xx).
-// 0 when the number is not a calendar date.
+// The update date as typed: yymmdd (leading zeros already dropped) widened
+// to yyyymmdd by the two-digit-year window (Y2000_99to1999), or yyyymmdd
+// kept whole.  0 when the number is not a calendar date.
 std::int32_t widen_update_date(long typed);
 
 // What the import tells its dialogue.
