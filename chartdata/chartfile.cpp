@@ -186,14 +186,22 @@ bool copy_widened(std::FILE* in, SafeReplace& out) {
 
 }  // namespace
 
+bool old_chart_head(const unsigned char* head, std::size_t got) {
+  if (got < kHeaderSize + kBarSize || head[kHeaderUpgradeMark] != '/') return false;
+  const unsigned char type = head[kHeaderTypeOffset];
+  if ((type != 'D' && type != 'W' && type != 'M' && type != '?') || head[kHeaderTypeOffset + 1] != '\n')
+    return false;
+  const std::int32_t d = record_date(head + kHeaderSize);
+  const int month = d / 100 % 100, day = d % 100;
+  return d >= 0 && d <= 991231 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
 int Y2000_upgrade(const char* path) {
   std::FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return 0;
   unsigned char head[kHeaderSize + kBarSize];
   std::size_t got = std::fread(head, 1, sizeof head, f);
-  const bool old_chart = got == sizeof head && head[kHeaderUpgradeMark] == '/' &&
-                         record_date(head + kHeaderSize) <= 991231;
-  if (!old_chart) {
+  if (!old_chart_head(head, got)) {
     std::fclose(f);
     return 1;
   }

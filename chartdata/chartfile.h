@@ -50,8 +50,14 @@ int unlink_rename(const char* path, const char* from);
 void adddotM(char* buf);
 void adddotM_from(char* buf, const char* source);
 
-// Upgrades an old chart (byte 77 '/' and a first bar dated <= 991231) to
-// eight-digit dates; any other file is left untouched.  The upgraded file
+// True when `head` (the header and the first bar, `got` bytes read) is an
+// old chart: byte 77 '/', a daily, weekly, monthly or undecided type letter
+// followed by a line feed, and a first bar dated with a plausible yymmdd.
+// A numbered chart ('N') never is: its serials 0, 101, 102 ... only look
+// like six-digit dates.
+bool old_chart_head(const unsigned char* head, std::size_t got);
+// Upgrades an old chart (see old_chart_head) to eight-digit dates; any
+// other file is left untouched.  The upgraded file
 // replaces the old one whole.  1 when the file is now (or already was) fine
 // to read, 0 when it cannot be opened for update or the upgrade failed
 // (the file is then unchanged).

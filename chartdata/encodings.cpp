@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 const int day_table1[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 const int day_table2[13] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -58,11 +59,27 @@ int ntod(int n) {
   return year * 10000 + month * 100 + n;
 }
 
-int Y2000_99to1999(int year) {
+int widen_two_digit_year(int year, int current_year) {
   if (year >= 100) return year;
-  if (year >= 21) return 1900 + year;
-  return 2000 + year;
+  if (year < 0) return 2000 + year;
+  // The hundred years that end kTwoDigitYearsAhead years after this one.
+  const int last = current_year + kTwoDigitYearsAhead;
+  const int widened = last / 100 * 100 + year;
+  return widened > last ? widened - 100 : widened;
 }
+
+int calendar_year() {
+  // Taken once: a run that spans New Year keeps one window throughout.
+  static const int year = [] {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (now == static_cast<std::time_t>(-1) || !localtime_r(&now, &local)) return 2026;
+    return local.tm_year + 1900;
+  }();
+  return year;
+}
+
+int Y2000_99to1999(int year) { return widen_two_digit_year(year, calendar_year()); }
 
 int Y2000_add_century_date(int d) {
   if (d > 991231) return d;

@@ -21,8 +21,14 @@ int dton(int date);
 // below 0 come back unchanged.
 int ntod(int n);
 
-// Two-digit year -> four digits: 21..99 -> 1921..1999, <= 20 -> 2000 + y,
-// >= 100 unchanged.
+// Two-digit year -> four digits.  The window follows the calendar: the
+// hundred years that end kTwoDigitYearsAhead years after the current year
+// (in 2026: 00..31 -> 2000..2031, 32..99 -> 1932..1999).  Years >= 100 are
+// kept whole; negative values give 2000 + y.
+constexpr int kTwoDigitYearsAhead = 5;
+int widen_two_digit_year(int year, int current_year);
+// The current calendar year (local time), read once per run.
+int calendar_year();
 int Y2000_99to1999(int year);
 // Widening of one stored yymmdd date of an old chart file:
 // 11231..991231 -> + 19000000, <= 11230 -> + 20000000, larger unchanged.

@@ -88,6 +88,26 @@ const char* gethomedir() {
   return home != nullptr && *home != '\0' ? home : nullptr;
 }
 
+std::string start_dir_in_home(const std::string& home, bool (*is_dir)(const std::string&)) {
+  constexpr std::size_t kRoom = 24;
+  const std::string whole = home + "/morva";
+  if (whole.size() <= kRoom) return whole;
+  // The folder earlier versions made for such a home: "/morva" cut to fit.
+  const std::string cut = whole.substr(0, kRoom);
+  if (cut.size() > home.size() + 1 && is_dir(cut)) return cut;
+  if (home.size() <= kRoom) return home;
+  return {};
+}
+
+std::string home_start_dir() {
+  const char* home = gethomedir();
+  if (home == nullptr) return {};
+  return start_dir_in_home(home, [](const std::string& dir) {
+    struct stat st;
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  });
+}
+
 int searchPATH(char* dst, const char* name) {
   auto found = [dst](const std::string& candidate) {
     if (candidate.size() >= kSearchPathMax || !exist(candidate.c_str())) return false;

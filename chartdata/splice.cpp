@@ -26,8 +26,7 @@ bool is_old_chart(std::FILE* f) {
   do {
     got = ::pread(fileno(f), head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
-  return got == static_cast<ssize_t>(sizeof head) && head[kHeaderUpgradeMark] == '/' &&
-         static_cast<std::int32_t>(get_le32(head + kHeaderSize)) <= 991231;
+  return got > 0 && old_chart_head(head, static_cast<std::size_t>(got));
 }
 
 // A scratch copy of an old chart with every date widened to eight digits,

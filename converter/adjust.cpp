@@ -37,13 +37,32 @@ float doop(float price, char op, double k) {
   }
 }
 
-std::int32_t adjust_volume(std::int32_t volume, char op, float k) {
+namespace {
+
+// The adjusted volume before it is held to 32 bits, rounded to the nearest
+// whole number: 1000 * 0.1 is 10000, not 9999 (0.1 as a float is slightly
+// more than a tenth).
+double adjusted_volume(std::int32_t volume, char op, float k) {
   if (volume < 0) return volume;
-  double v;
-  if (op == '/') v = double(volume) * k;
-  else if (op == '*') v = double(volume) / k;
-  else return volume;
-  v = std::trunc(v);
+  if (op == '/') return std::nearbyint(double(volume) * k);
+  if (op == '*') return std::nearbyint(double(volume) / k);
+  return volume;
+}
+
+}  // namespace
+
+bool adjust_fits(const BarRecord& in, char op, float k) {
+  const BarRecord out = adjust_bar(in, op, k);
+  const double v = adjusted_volume(in.volume, op, k);
+  // A price the source already held as nan or inf is not the adjustment's doing.
+  auto kept = [](float before, float after) { return !std::isfinite(before) || std::isfinite(after); };
+  return kept(in.open, out.open) && kept(in.high, out.high) && kept(in.low, out.low) &&
+         kept(in.close, out.close) && v >= std::numeric_limits<std::int32_t>::min() &&
+         v <= std::numeric_limits<std::int32_t>::max();
+}
+
+std::int32_t adjust_volume(std::int32_t volume, char op, float k) {
+  const double v = adjusted_volume(volume, op, k);
   // A split by a large constant can leave the 32-bit range; the volume is
   // held at its edge rather than wrapped into a meaningless value.
   constexpr double lo = std::numeric_limits<std::int32_t>::min();
@@ -101,6 +120,14 @@ AdjustResult adjust_stream(std::FILE* source, const IndexFile& idx, char op, flo
   BarBlocks bars(source);
   while (bars.next(&b)) {
     idx.apply(b);
+    // A result the chart cannot hold (a price beyond the float range, a
+    // volume beyond 32 bits) is never stored as another value: the whole
+    // adjustment is refused and the target stays as it was.
+    if (!adjust_fits(b, op, k)) {
+      result.status = kAdjustOutOfRange;
+      result.bad_date = b.date;
+      return result;
+    }
     unsigned char rec[kBarSize];
     encode_bar(adjust_bar(b, op, k), rec);
     if (!out.write(rec, kBarSize)) return result;
@@ -204,9 +231,10 @@ int addsubmultdiv(int fd, FILE* idx) {
     int r = write_new_chart(fd, name, [&](std::FILE* src, SafeReplace& out, ChartPassProgress& screen) {
       IndexFile index = IndexFile::load(idx);
       AdjustResult res = adjust_stream(src, index, op, k, out, screen);
-      return res.status == kAdjustWritten    ? kPassWritten
-             : res.status == kAdjustNotChart ? kPassNotChart
-                                             : kPassFailed;
+      return res.status == kAdjustWritten      ? kPassWritten
+             : res.status == kAdjustNotChart   ? kPassNotChart
+             : res.status == kAdjustOutOfRange ? kPassOutOfRange
+                                               : kPassFailed;
     });
     if (r == kNewChartAskAgain) continue;
     if (r != kNewChartStored) return 0;

@@ -18,12 +18,15 @@
 float doop(float price, char op, double k);
 
 // The volume after the operator: '/' multiplies by k, '*' divides by k,
-// truncated toward zero and held inside the 32-bit range; '+' and '-' and
-// negative volumes keep it.
+// rounded to the nearest whole number and held inside the 32-bit range;
+// '+' and '-' and negative volumes keep it.
 std::int32_t adjust_volume(std::int32_t volume, char op, float k);
 
 // One output bar from a source bar whose index adjustment is already done.
 BarRecord adjust_bar(const BarRecord& in, char op, float k);
+// True when the adjusted bar holds exactly what was computed: finite prices
+// and a volume inside 32 bits.
+bool adjust_fits(const BarRecord& in, char op, float k);
 
 // The typed constant: 1 with *k set when it is a usable number (not zero,
 // finite as a float); 0 otherwise (letters, empty, 0, 0.0).
@@ -41,12 +44,14 @@ enum AdjustStatus : int {
   kAdjustNotChart,     // the source is shorter than a chart header; target unchanged
   kAdjustBadInput,     // operator or constant not usable; nothing done
   kAdjustFailed,       // a read, a write or the final rename failed; target unchanged
+  kAdjustOutOfRange,   // a bar's result does not fit a chart (bad_date); target unchanged
 };
 
 struct AdjustResult {
   int status = kAdjustFailed;
   long bars = 0;
   bool stopped = false;
+  std::int32_t bad_date = 0;  // kAdjustOutOfRange: the bar that did not fit
 };
 
 // Reads the chart `source` from its start, applies the index and the

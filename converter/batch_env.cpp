@@ -55,11 +55,8 @@ std::string batch_start_dir() {
     std::snprintf(buf, sizeof buf, "/%.23s", cwd[0] == '/' ? cwd + 1 : cwd);
     return buf;
   }
-  if (const char* home = gethomedir()) {
-    std::snprintf(buf, sizeof buf, "%.17s/morva", home);
-    return buf;
-  }
-  return "";
+  // The window's start directory in the home.
+  return home_start_dir();
 }
 
 int batch_setup_data_dir(const std::string& start_dir, std::string& data_dir) {

@@ -12,18 +12,6 @@
 
 namespace {
 
-// Lines between records: blank, beginning with a blank, or whose symbol
-// starts with 20 dashes.
-bool between_records(const char* line) {
-  const char* blank = std::strchr(line, ' ');
-  const std::size_t len = blank ? static_cast<std::size_t>(blank - line) : std::strlen(line);
-  if (len == 0) return true;
-  if (len < 20) return false;
-  for (std::size_t i = 0; i < 20; ++i)
-    if (line[i] != '-') return false;
-  return true;
-}
-
 bool same_file(const std::string& name, int fd) {
   struct stat a {
   }, b{};
@@ -47,8 +35,9 @@ QuoteScan scan_quotes(int fd, std::int32_t update_date) {
   for (;;) {
     const off_t start = linereader_tell(fd);
     if (!mygts(line1, kQuoteLineSize - 1, fd)) break;
-    if (between_records(line1)) continue;
-    const std::string sym = symbol_to_name(line1, ' ');
+    if (quote_between_records(line1)) continue;
+    // A record whose first line starts with a blank has no symbol.
+    const std::string sym = quote_chart_name(line1);
     if (!sym.empty() && sym != current) {
       current = sym;
       run_open = false;

@@ -49,6 +49,10 @@ int write_new_chart(int fd, const char* target, const ChartPass& pass) {
     msg(kNotChartMessage, title, 1);
     return kNewChartFailed;
   }
+  if (status == kPassOutOfRange) {
+    msg(kOutOfRangeMessage, title, 1);
+    return kNewChartFailed;
+  }
   if (status != kPassWritten || !out.commit()) {
     msg(kUnableToWriteMessage, title, 1);
     return kNewChartFailed;

@@ -14,6 +14,8 @@ inline constexpr const char* kSameNameMessage = "Use a name which differs from t
 inline constexpr const char* kCannotOpenMessage =
     "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n";
 inline constexpr const char* kUnableToWriteMessage = " Unable to write to disk. Disk full?";
+inline constexpr const char* kOutOfRangeMessage =
+    " A result is too large for a MORVA chart; nothing was stored.";
 inline constexpr const char* kNotChartMessage =
     " The source is shorter than a MORVA chart header; nothing was stored.";
 
@@ -34,6 +36,7 @@ enum ChartPassStatus : int {
   kPassWritten,   // `out` holds the whole new chart, ready to commit
   kPassNotChart,  // the source is shorter than a chart header
   kPassFailed,    // a read or a write failed
+  kPassOutOfRange,  // a result does not fit a chart; nothing is stored
 };
 
 // One pass from the source stream into the replacement of the target.

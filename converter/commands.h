@@ -21,5 +21,7 @@ int do_techtools();
 void do_quickquote();
 
 // Main loop helpers.
-int do_all(char* namebuf, char* listflag, int fd);
+// The next source of a list (or the one named source); with `charts`, an
+// old chart among them is brought to four-digit years first.
+int do_all(char* namebuf, char* listflag, int fd, bool charts = false);
 int not_differ(const char* target, const char* source);

@@ -108,6 +108,7 @@ int investorlink_dialogue() {
 
   int textfd = fd;
   std::string textname = firstname;
+  const char* failure = nullptr;  // what went wrong before the conversion
   std::optional<PrivateTemp> tmp;  // removed when this function returns
   if (is_zip_name(firstname)) {
     ::close(fd);
@@ -118,7 +119,14 @@ int investorlink_dialogue() {
     tmp.emplace(textname);
     textfd = -1;
     if (tmp->ok()) {
-      unzip_members(archive, tmp->fd());
+      // Status 1 is unzip's "done, with warnings": what it unpacked is used.
+      const int rc = unzip_members(archive, tmp->fd());
+      const off_t unpacked = ::lseek(tmp->fd(), 0, SEEK_END);
+      // Status 11: no member matched.
+      if (rc == 11 || ((rc == 0 || rc == 1) && unpacked <= 0))
+        failure = " The archive holds no .STK or .CSF file. Nothing was stored.";
+      else if (rc < 0 || rc > 1)
+        failure = " unzip could not unpack the archive. Nothing was stored.";
       std::snprintf(ttt, sizeof ttt, "%s", tmp->path().c_str());
       textfd = tmp->release();
       ::lseek(textfd, 0, SEEK_SET);
@@ -126,10 +134,17 @@ int investorlink_dialogue() {
   }
   if (textfd <= 0) {
     putss(" Cannot process the file.");
+  } else if (failure) {
+    ::close(textfd);
+    putsn(failure, 1, 0, -1);
   } else {
     std::snprintf(exclambuf, sizeof exclambuf, "%s", firstname);
-    generalTR(textfd, firstname);
-    putss(" Finished.");
+    const std::string before = savenm;
+    savenm[0] = '\0';
+    const int ok = generalTR(textfd, firstname);
+    const bool stored = savenm[0] != '\0';
+    if (!stored) std::snprintf(savenm, sizeof savenm, "%s", before.c_str());
+    putss(ok && stored ? " Finished." : " Nothing was stored.");
   }
   scr_getc(1);
   ttt[0] = '\0';

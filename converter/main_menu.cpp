@@ -132,10 +132,10 @@ void text_chart_loop() {
       return;
     }
     if (ff.direction == 1) {
-      int fd = dir_on_1stname(prompt[0], firstname);
+      int fd = dir_on_1stname(prompt[0], firstname, true);
       if (!fd) continue;
       for (;;) {
-        int src = do_all(exclambuf, &exclamfile, fd);
+        int src = do_all(exclambuf, &exclamfile, fd, true);
         if (!src) break;
         if (!generalRT(src)) {
           end_list(fd);
@@ -204,10 +204,10 @@ FILE* open_index() {
 // Weekly / monthly (12), numbered (13), adjustment (14).
 void chart_to_chart(int code) {
   title = xmenu[1 + (code - kChoiceTextChart)];
-  int fd = dir_on_1stname(prompt[0], firstname);
+  int fd = dir_on_1stname(prompt[0], firstname, true);
   if (!fd) return;
   for (;;) {
-    int src = do_all(exclambuf, &exclamfile, fd);
+    int src = do_all(exclambuf, &exclamfile, fd, true);
     if (!src) {
       if (exclamfile) return;
       break;
@@ -293,7 +293,7 @@ unsigned char firstmenu(bool* on_line) {
   return f;
 }
 
-int do_all(char* namebuf, char* listflag, int fd) {
+int do_all(char* namebuf, char* listflag, int fd, bool charts) {
   if (!std::strchr(firstname, '!')) {
     *listflag = 0;
     std::snprintf(namebuf, 80, "%s", firstname);
@@ -303,7 +303,7 @@ int do_all(char* namebuf, char* listflag, int fd) {
   if (scr_csts() != kKeyEsc && mygts(namebuf, 80, fd) && namebuf[0] && namebuf[0] != '^') {
     struct stat st{};
     if (!(::stat(namebuf, &st) == 0 && S_ISDIR(st.st_mode))) {
-      Y2000_upgrade(namebuf);
+      if (charts) Y2000_upgrade(namebuf);
       int entry = ::open(namebuf, O_RDONLY);
       if (entry > 0) return entry;
       if (entry == 0) ::close(entry);

@@ -44,11 +44,16 @@ bool dash_line(std::string_view symbol) {
   return true;
 }
 
-// Lines that are not records: blank lines, lines beginning with a blank
-// and dash lines.
-bool skipped_line(const char* line) {
-  const std::string_view s = raw_symbol(line);
-  return s.empty() || dash_line(s);
+// Lines that are not records.
+bool skipped_line(const char* line) { return quote_between_records(line); }
+
+// Reads the four lines after a record's first one into line3 (its third)
+// and `other`; false when the file ended before the third.
+bool rest_of_record(char* line3, char* other, bool (*next)(char*)) {
+  const bool has2 = next(other);
+  const bool has3 = has2 && next(line3);
+  if (has3 && next(other)) next(other);
+  return has3;
 }
 
 std::int32_t to_int32(const std::string& text) {
@@ -119,6 +124,24 @@ bool name_can_be_made(const std::string& name) {
 
 }  // namespace
 
+std::string quote_chart_name(const char* line) {
+  if (quote_record_without_symbol(line)) return {};
+  std::string name = symbol_to_name(line, ' ');
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f) return {};  // never a chart name with control bytes
+  return name;
+}
+
+bool quote_between_records(const char* line) {
+  if (line[std::strspn(line, " ")] == '\0') return true;
+  const std::string_view s = raw_symbol(line);
+  return !s.empty() && dash_line(s);
+}
+
+bool quote_record_without_symbol(const char* line) {
+  return line[0] == ' ' && !quote_between_records(line);
+}
+
 std::string quote_field(const char* line, std::size_t col) {
   const std::size_t len = std::strlen(line);
   if (col >= len) return {};
@@ -132,7 +155,7 @@ std::string quote_field(const char* line, std::size_t col) {
 QuoteRecord parse_quote(const char* line1, const char* line3) {
   QuoteRecord r;
   if (line1) {
-    r.name = symbol_to_name(line1, ' ');
+    r.name = quote_chart_name(line1);
     r.close = fracs(quote_field(line1, 22).c_str());
     r.volume = to_int32(quote_field(line1, 66));
   }
@@ -145,11 +168,13 @@ QuoteRecord parse_quote(const char* line1, const char* line3) {
 }
 
 std::int32_t widen_update_date(long typed) {
-  if (typed <= 0 || typed > 991231) return 0;
+  // yymmdd (the year widened) or yyyymmdd (the year kept whole).
+  const bool full = typed >= 10000000 && typed <= 29991231;
+  if (typed <= 0 || (typed > 991231 && !full)) return 0;
   const int yy = static_cast<int>(typed / 10000);
   const int month = static_cast<int>(typed / 100 % 100);
   const int day = static_cast<int>(typed % 100);
-  const int year = Y2000_99to1999(yy);
+  const int year = full ? yy : Y2000_99to1999(yy);
   if (month < 1 || month > 12 || day < 1) return 0;
   const int* table = is_leap_year(year) ? day_table2 : day_table1;
   if (day > table[month]) return 0;
@@ -157,13 +182,31 @@ std::int32_t widen_update_date(long typed) {
 }
 
 int first_quote_name(int fd, std::string* name) {
-  char line[kQuoteLineSize];
+  char line[kQuoteLineSize], other[kQuoteLineSize];
+  // Records without a symbol before the first named one are read again by
+  // the import, which counts them.
+  off_t first = -1;
   for (;;) {
     const off_t start = linereader_tell(fd);
-    if (!mygts(line, kQuoteLineSize - 1, fd)) return 0;
+    if (!mygts(line, kQuoteLineSize - 1, fd)) {
+      if (first >= 0) {
+        // Only records without a symbol: nothing to store, but they are
+        // counted as skipped.
+        linereader_seek(fd, first);
+        name->clear();
+        return 1;
+      }
+      return 0;
+    }
     if (skipped_line(line)) continue;
-    *name = symbol_to_name(line, ' ');
-    linereader_seek(fd, start);
+    if (quote_record_without_symbol(line)) {
+      if (first < 0) first = start;
+      for (int i = 0; i < 4 && mygts(other, kQuoteLineSize - 1, fd); ++i) {
+      }
+      continue;
+    }
+    *name = quote_chart_name(line);
+    linereader_seek(fd, first >= 0 ? first : start);
     return 1;
   }
 }
@@ -180,7 +223,14 @@ int save_qq_28(std::FILE* tmp, const char* name) {
       break;
     }
     if (skipped_line(line1)) continue;
-    const std::string sym = symbol_to_name(line1, ' ');
+    if (quote_record_without_symbol(line1)) {
+      rest_of_record(line3, other, next_quote_line);
+      ++s.outcome->records;
+      ++s.outcome->records_skipped;
+      s.listener->record_skipped();
+      continue;
+    }
+    const std::string sym = quote_chart_name(line1);
     if (!sym.empty() && sym != name) {
       // The next chart starts here; its first record is read again.
       std::snprintf(get_the_symbol, sizeof get_the_symbol, "%s", sym.c_str());
@@ -192,12 +242,14 @@ int save_qq_28(std::FILE* tmp, const char* name) {
     }
     // Lines 2 to 5; a record cut short by the end of the file keeps 0 in
     // the fields it lacks.
-    const bool has2 = next_quote_line(other);
-    const bool has3 = has2 && next_quote_line(line3);
-    if (has3 && next_quote_line(other)) next_quote_line(other);
+    const bool has3 = rest_of_record(line3, other, next_quote_line);
     ++s.outcome->records;
     // A symbol that makes no usable name ("7", "72") gives no bar.
-    if (sym.empty()) continue;
+    if (sym.empty()) {
+      ++s.outcome->records_skipped;
+      s.listener->record_skipped();
+      continue;
+    }
     const QuoteRecord q = parse_quote(line1, has3 ? line3 : nullptr);
     bar.date = longsdate;
     bar.open = q.open;
@@ -312,6 +364,7 @@ class ScreenListener : public QuickQuoteListener {
   void chart_refused(const std::string& name) override {
     note(" Skipped: the chart " + name + " would be the quote file itself.");
   }
+  void record_skipped() override { note(" Skipped: a record without a usable symbol."); }
   bool stop_requested() override { return scr_csts() == 27; }
 
  private:
@@ -334,11 +387,12 @@ void clear_rows(int top, int bottom) {
 // Reads the update date; 0 on ESC.
 std::int32_t ask_update_date() {
   for (;;) {
-    char buf[8];
+    char buf[10];
     std::memset(buf, 0, sizeof buf);
     putsn("Enter the date that you are updating (YYMMDD): ", 2, 0, -1);
-    putsn("      ", 2, 47, 6);
-    const int key = fgts(nullptr, 'n', 2, 47, 6, buf, 'n', 'y');
+    putsn("        ", 2, 47, 8);
+    // Eight places: yyyymmdd is taken as well as yymmdd.
+    const int key = fgts(nullptr, 'n', 2, 47, 8, buf, 'n', 'y');
     if (key == 27) return 0;
     // Blanks around the digits are allowed; anything else is not a date.
     const char* p = buf;
@@ -352,7 +406,7 @@ std::int32_t ask_update_date() {
     scr_rowcol(1, 0);
     scr_clrl();
     if (date != 0) return date;
-    putsn(" Not a date: type the update date as YYMMDD.", 1, 0, -1);
+    putsn(" Not a date: type the update date as YYMMDD or YYYYMMDD.", 1, 0, -1);
   }
 }
 
@@ -397,6 +451,11 @@ int quickquotesub(int fd) {
   if (r.charts_failed > 0) {
     msg(kWriteErr, kQQTitle, 1);
     return 0;
+  }
+  if (r.records_skipped > 0) {
+    const std::string text = " " + std::to_string(r.records_skipped) +
+                             " record(s) without a usable symbol skipped; the others were stored.";
+    msg(text.c_str(), kQQTitle, 1);
   }
   return 1;
 }

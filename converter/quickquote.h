@@ -39,9 +39,9 @@ struct QuoteRecord {
 // be null for a record cut short by the end of the file: its fields are 0).
 QuoteRecord parse_quote(const char* line1, const char* line3);
 
-// The update date as typed (yymmdd, leading zeros already dropped) widened
-// to yyyymmdd by the two-digit-year rule (21..99 -> 19xx, 00..20 -> 20xx).
-// 0 when the number is not a calendar date.
+// The update date as typed: yymmdd (leading zeros already dropped) widened
+// to yyyymmdd by the two-digit-year window (Y2000_99to1999), or yyyymmdd
+// kept whole.  0 when the number is not a calendar date.
 std::int32_t widen_update_date(long typed);
 
 // What the import tells its dialogue.
@@ -55,6 +55,8 @@ class QuickQuoteListener {
   // A run whose chart would be the quote file itself (or the splice's
   // temporary file) is skipped.
   virtual void chart_refused(const std::string& name) { (void)name; }
+  // A record without a usable symbol was skipped (no bar stored).
+  virtual void record_skipped() {}
   // Polled between charts: true ends the import after the chart just done.
   virtual bool stop_requested() { return false; }
 };
@@ -65,9 +67,20 @@ struct QuoteOutcome {
   long charts_failed = 0;
   long charts_refused = 0;
   long records = 0;         // records read
+  long records_skipped = 0; // records without a usable symbol (no bar stored)
   bool stopped = false;     // ended on request before the file was used up
   std::string last_stored;  // name of the chart stored last ("" when none)
 };
+
+// Lines between records: empty or blank lines, and lines whose symbol
+// starts with 20 dashes.
+bool quote_between_records(const char* line);
+// A record whose first line starts with a blank has no symbol: the record
+// (five lines) is skipped whole, so the records after it keep their lines.
+bool quote_record_without_symbol(const char* line);
+// The chart name of a record's first line; "" when the record has no
+// usable symbol (none, "7", control characters): such records store no bar.
+std::string quote_chart_name(const char* line);
 
 // Reads lines from `fd` until the first record line (not a dash line, not
 // blank) and returns its chart name in *name, leaving the reading position

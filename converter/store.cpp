@@ -31,6 +31,26 @@ void order_run(std::vector<RunBar>& bars) {
   bars.resize(w);
 }
 
+std::string refused_chart_name(const std::string& name, const std::string& path) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f) return "its name holds control characters";
+  // A folder part the user gave must exist: the bars are never diverted to
+  // another name ("_") for it.
+  if (name.find('/') != std::string::npos) {
+    struct stat st;
+    const std::string dir = dir_of(path);
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "its folder " + dir + " does not exist";
+  }
+  return {};
+}
+
+std::string printable_name(const std::string& name) {
+  std::string out = name;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return out;
+}
+
 std::string chart_path(const std::string& dir, const std::string& name) {
   std::string file = (name.empty() || name == "." || name == "..") ? std::string("_") : name;
   if (file[0] == '/' || dir.empty()) return file;
@@ -137,6 +157,7 @@ int store_text(TextSource& src, std::string& name, const TextStoreParams& params
   std::vector<RunBar> bars;
   std::string next;
   std::string last_path;
+  bool refused_any = false;
   for (;;) {
     const std::string cursym = name;
     std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(params.textname, name);
@@ -144,21 +165,33 @@ int store_text(TextSource& src, std::string& name, const TextStoreParams& params
     // A directory that cannot be made: the chart goes to the current one.
     if (!dirs.ensure(dir)) dir.clear();
     std::string path = chart_path(dir, name);
+    const std::string why = refused_chart_name(name, path);
     bars.clear();
     save28r(bars, cursym, src, parser, next, report);
+    if (!why.empty()) {
+      // Its lines are read and passed over; nothing is stored under it.
+      refused_any = true;
+      report.name_refused(name, why);
+      if (next.empty()) {
+        name = last_path;
+        return 0;
+      }
+      name = next;
+      continue;
+    }
     order_run(bars);
     const int result = store_run(path, bars, params.chart_type, dir);
     if (result && !bars.empty()) ++report.charts_written;
     report.chart_done(file_part(path), result);
     if (!result || next.empty()) {
       name = path;
-      return result;
+      return refused_any ? 0 : result;
     }
     last_path = path;
     if (report.stop_between_charts()) {
       // The next symbol was not stored; the caller keeps the last chart stored.
       name = last_path;
-      return result;
+      return refused_any ? 0 : result;
     }
     name = next;
   }

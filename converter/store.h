@@ -36,12 +36,22 @@ class StoreReport : public TextReport {
   // The chart `chart` (name without directory) was stored (ok 1) or its
   // store failed and it was left as it was (ok 0).
   virtual void chart_done(const std::string&, int) {}
+  // The chart `name` was not stored: `why` says what is wrong with its name
+  // (control characters, a folder that does not exist).  Its lines are
+  // passed over and the run goes on with the next symbol.
+  virtual void name_refused(const std::string& name, const std::string& why) { (void)name, (void)why; }
   // Asked between two charts: true stops the run (ESC).
   virtual bool stop_between_charts() { return false; }
 
   // Charts that store_text wrote bars into (a run without bars writes none).
   long charts_written = 0;
 };
+
+// Why `name` (stored as `path`) cannot name a chart: it holds control
+// characters, or it has a folder part that does not exist.  "" when it can.
+std::string refused_chart_name(const std::string& name, const std::string& path);
+// `name` with every control character shown as '?', for messages.
+std::string printable_name(const std::string& name);
 
 // Puts a run's bars into ascending date order, one bar per date, keeping
 // the last bar of each date; bars with synthetic (time-of-day) dates are
@@ -87,4 +97,6 @@ int store_text(TextSource& src, std::string& name, const TextStoreParams& params
 // 2, column 41 and each chart's name at the cursor; ESC waiting between two
 // charts stops the run.  Returns 1 when the last chart was stored;
 // *charts_written (when given) counts the charts that received bars.
-int sendto_morva(char* name, char* textname, long* charts_written = nullptr);
+// `names_refused` (when given) receives how many charts were refused for
+// their names (the refusal was already shown).
+int sendto_morva(char* name, char* textname, long* charts_written = nullptr, long* names_refused = nullptr);

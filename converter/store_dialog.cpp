@@ -17,10 +17,11 @@ namespace {
 const char* const kBadDate = " Bad date format. So, skip this line.";
 const char* const kBadName = " Bad date format in the source filename too. So, skip it.";
 const char* const kEarly = "Wait while we skip over the early dates.";
+const char* const kBadValue = " Bad number in this line. So, skip this line.";
 
 // The one row-1 message the screen shows, shared by every report of a
 // conversion (getthedate draws through it as well).
-int g_row1_shown = 0;  // 0 none, 1 bad date, 2 bad name, 3 early
+int g_row1_shown = 0;  // 0 none, 1 bad date, 2 bad name, 3 early, 4 bad number
 
 void draw_row1(int what, const char* text, int col) {
   const int row = scr_srow(), colnow = scr_scol();
@@ -39,6 +40,7 @@ void row1_cleared() { g_row1_shown = 0; }
 
 void ScreenTextReport::bad_date() { draw_row1(1, kBadDate, 7); }
 void ScreenTextReport::bad_name_date() { draw_row1(2, kBadName, 7); }
+void ScreenTextReport::bad_value() { draw_row1(4, kBadValue, 7); }
 
 void ScreenTextReport::early_date() {
   draw_row1(3, kEarly, 37);
@@ -70,9 +72,15 @@ void ScreenTextReport::chart_done(const std::string& chart, int ok) {
   (void)ok;
 }
 
+void ScreenTextReport::name_refused(const std::string& name, const std::string& why) {
+  ++refused;
+  const std::string text = " Not stored: the chart " + printable_name(name) + ": " + why + ".";
+  msg(text.substr(0, 79).c_str(), title, 1);
+}
+
 bool ScreenTextReport::stop_between_charts() { return scr_csts() == 27; }
 
-int sendto_morva(char* name, char* textname, long* charts_written) {
+int sendto_morva(char* name, char* textname, long* charts_written, long* names_refused) {
   TextStoreParams params;
   params.format = ff;
   params.textname = textname;
@@ -84,6 +92,7 @@ int sendto_morva(char* name, char* textname, long* charts_written) {
   const int ok = store_text(src, chart, params, report);
   get_the_symbol[0] = '\0';
   if (charts_written) *charts_written = report.charts_written;
+  if (names_refused) *names_refused = report.refused;
   std::snprintf(name, 81, "%s", chart.c_str());
   return ok;
 }

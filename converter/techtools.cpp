@@ -2,6 +2,7 @@
 // dialogue (do_techtools, techsub).
 #include "converter/techtools.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +55,26 @@ BarRecord techtools_bar(int price_type, const unsigned char rec[kTechRecordSize]
   return b;
 }
 
+void order_tech_bars(std::vector<BarRecord>& bars, TechOutcome& out) {
+  std::int32_t latest = 0;
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    if (i > 0 && bars[i].date < latest) ++out.out_of_order;
+    if (i == 0 || bars[i].date > latest) latest = bars[i].date;
+  }
+  auto by_date = [](const BarRecord& a, const BarRecord& b) { return a.date < b.date; };
+  if (out.out_of_order > 0) std::stable_sort(bars.begin(), bars.end(), by_date);
+  std::size_t w = 0;
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    if (w > 0 && bars[w - 1].date == bars[i].date) {
+      bars[w - 1] = bars[i];
+      ++out.same_date;
+    } else {
+      bars[w++] = bars[i];
+    }
+  }
+  bars.resize(w);
+}
+
 TechOutcome techtools_convert(int srcfd, const std::string& target, TechToolsListener& listener) {
   TechOutcome out;
 
@@ -83,48 +104,39 @@ TechOutcome techtools_convert(int srcfd, const std::string& target, TechToolsLis
     return out;
   }
 
-  // Source records are read in blocks; bars are written in blocks too.
+  // Source records are read in blocks, then put in date order (a TechTools
+  // file holds at most one record per day of 65,536 days, give or take
+  // repeats: the bars fit in memory), then written in one go.
   constexpr std::size_t kBlockRecords = 1024;
   std::vector<unsigned char> in(kBlockRecords * kTechRecordSize);
-  std::vector<unsigned char> bars;
-  bars.reserve(kBlockRecords * kBarSize);
+  std::vector<BarRecord> all;
   bool stop = false;
-  bool read_error = false;
-  std::int32_t previous = 0;
   while (!stop) {
     got = read_fully(srcfd, in.data(), in.size());
     if (got < 0) {
-      read_error = true;
-      break;
+      out.result = TechResult::kReadError;
+      return out;
     }
     const std::size_t records = static_cast<std::size_t>(got) / kTechRecordSize;
-    bars.clear();
     for (std::size_t i = 0; i < records && !stop; ++i) {
-      const BarRecord b = techtools_bar(price_type, in.data() + i * kTechRecordSize);
-      if (out.bars > 0 && b.date <= previous) {
-        ++out.out_of_order;
-        continue;
-      }
-      const std::size_t at = bars.size();
-      bars.resize(at + kBarSize);
-      encode_bar(b, bars.data() + at);
-      previous = b.date;
-      if (out.bars == 0) out.first_date = b.date;
-      out.last_date = b.date;
-      ++out.bars;
-      listener.bar_written(out.bars, b);
+      all.push_back(techtools_bar(price_type, in.data() + i * kTechRecordSize));
+      listener.bar_written(static_cast<long>(all.size()), all.back());
       if (listener.stop_requested()) stop = true;
-    }
-    if (!bars.empty() && !chart.write(bars.data(), bars.size())) {
-      out.result = TechResult::kWriteFailed;
-      return out;
     }
     // A short block is the end of the file (a partial last record is ignored).
     if (static_cast<std::size_t>(got) < in.size()) break;
   }
-  if (read_error) {
-    out.result = TechResult::kReadError;
+  order_tech_bars(all, out);
+  std::vector<unsigned char> bars(all.size() * kBarSize);
+  for (std::size_t i = 0; i < all.size(); ++i) encode_bar(all[i], bars.data() + i * kBarSize);
+  if (!bars.empty() && !chart.write(bars.data(), bars.size())) {
+    out.result = TechResult::kWriteFailed;
     return out;
+  }
+  out.bars = static_cast<long>(all.size());
+  if (!all.empty()) {
+    out.first_date = all.front().date;
+    out.last_date = all.back().date;
   }
 
   unsigned char date[4];
@@ -197,11 +209,12 @@ int techsub(int fd) {
     case TechResult::kStored:
     case TechResult::kStopped:
       std::snprintf(savenm, sizeof savenm, "%s", tp.name);
-      if (r.out_of_order > 0) {
+      if (r.out_of_order > 0 || r.same_date > 0) {
+        // Said, and left on the screen until a key is pressed.
         char line[80];
-        std::snprintf(line, sizeof line, " %ld records out of date order were left out.",
-                      r.out_of_order);
-        putsn(line, 1, 0, -1);
+        std::snprintf(line, sizeof line, " Sorted by date: %ld records out of order, %ld of a repeated date.",
+                      r.out_of_order, r.same_date);
+        msg(line, title, 1);
       }
       return 1;
     case TechResult::kCreateFailed:

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "chartdata/bar.h"
 
@@ -51,7 +52,8 @@ enum class TechResult : int {
 struct TechOutcome {
   TechResult result = TechResult::kWriteFailed;
   long bars = 0;          // bars in the new chart
-  long out_of_order = 0;  // records dropped because their date was not after the previous bar's
+  long out_of_order = 0;  // records dated before an earlier record: sorted into place
+  long same_date = 0;     // records whose date another (later) record also has: one bar per date
   std::int32_t first_date = 0, last_date = 0;  // of the bars written (0 when none)
   bool stored() const { return result == TechResult::kStored || result == TechResult::kStopped; }
 };
@@ -59,9 +61,14 @@ struct TechOutcome {
 // Converts the TechTools file open on `srcfd` (read from its current
 // position, which should be its start) into the chart `target`.  The chart
 // gets type 'D', full eight-digit dates, and the date of its last bar in
-// the header date field (0 for a chart without bars).  Records whose date
-// is not after the previous bar's are dropped and counted, so the chart
-// stays in ascending order with one bar per date.  Does not close srcfd.
+// the header date field (0 for a chart without bars).  The records are
+// sorted by date with one bar per date (the later record of a date wins,
+// as in the text conversion), so no day is lost to a record out of order;
+// both are counted.  Does not close srcfd.
+// Sorts `bars` by date, keeping the file order within a date, then keeps
+// the last bar of each date.  Counts what was moved and merged into `out`.
+void order_tech_bars(std::vector<BarRecord>& bars, TechOutcome& out);
+
 TechOutcome techtools_convert(int srcfd, const std::string& target, TechToolsListener& listener);
 
 // Dialogue: asks for the target name of the open TechTools file `fd` (its

@@ -19,11 +19,14 @@ class ScreenTextReport : public StoreReport {
  public:
   void bad_date() override;
   void bad_name_date() override;
+  void bad_value() override;
   void early_date() override;
   void early_dates_done() override;
   void progress(const BarRecord& bar) override;
   void chart_dir(const std::string& dir) override;
   void chart_done(const std::string& chart, int ok) override;
+  void name_refused(const std::string& name, const std::string& why) override;
+  long refused = 0;  // charts refused for their names
   bool stop_between_charts() override;
 
 };

@@ -237,8 +237,8 @@ int date_code2(const char* text, std::int32_t* date, bool* synthetic) {
   ++p;
   while (*p == '0') ++p;
   std::int64_t yy = read_int(p);
-  if (yy < 0) return 0;
-  if (yy > 99) yy %= 100;
+  if (yy < 0 || yy > 100000) return 0;
+  // A four-digit year is kept whole; years of three digits fail the range.
   long year = Y2000_99to1999(static_cast<int>(yy));
   if (month > 99 || day > 99) return 0;
   return finish_date(year, static_cast<long>(month), static_cast<long>(day), date);
@@ -374,14 +374,11 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
                 FieldSlots& out, std::size_t* symbol_end) {
   for (auto& s : out.slot) s[0] = '\0';
   out.symbol.clear();
+  out.bad_field = false;
   const char sep = f.sep;
   const std::size_t n = line.size();
   const unsigned char* text = reinterpret_cast<const unsigned char*>(line.data());
   std::size_t pos = 0;
-  auto next_numeric = [&](std::size_t from) {
-    while (from < n && !kWalk.starts[text[from]]) ++from;
-    return from;
-  };
   for (int place = 0; place < 12; ++place) {
     const char letter = f.order[place];
     const int slot = slot_of(letter, place);
@@ -402,12 +399,25 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
       out.slot[0][k] = '\0';
       if (symbol_end) *symbol_end = end;
       if (cursym && out.symbol != *cursym) return 1;
-      pos = next_numeric(end);
-      if (pos >= n) return 0;
+      if (end >= n) return 0;
+      pos = end + 1;
       continue;
     }
-    pos = next_numeric(pos);
+    // The field's number: text before it in the same column is passed over;
+    // a separator met first ends an empty (or text-only) column.
+    bool text_seen = false;
+    for (; pos < n && !kWalk.starts[text[pos]]; ++pos) {
+      const char c = line[pos];
+      if (c == sep && (sep != ' ' || text_seen)) break;
+      if (c != ' ' && c != '\t') text_seen = true;
+    }
+    const bool no_number = pos >= n || (line[pos] == sep && !kWalk.starts[text[pos]]);
+    if (no_number && text_seen && slot >= 5 && slot <= 10) out.bad_field = true;
     if (pos >= n) return 0;
+    if (no_number) {
+      ++pos;
+      continue;
+    }
     std::size_t end = pos;
     if (letter == 'D' && f.datecode != 0) end = std::min(n, pos + 6);
     while (end < n && kWalk.inside[text[end]]) ++end;
@@ -435,6 +445,8 @@ LineParser::LineParser(const FormatSettings& f, std::string textname, int volume
   }
   start_ = start_date_of(f_);
   plain_ok_ = has_d_ && f_.datecode == 0;
+  for (int i = 0; i < 12; ++i)
+    if (place_slot_[i] >= 5 && place_slot_[i] <= 10) wants_value_ = true;
 }
 
 namespace {
@@ -465,10 +477,6 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
   std::int64_t integer[2] = {};  // slots 9 and 10: volume and open interest
   bool have_date = false;
   std::size_t pos = 0;
-  auto next_numeric = [&](std::size_t from) {
-    while (from < n && !kWalk.starts[text[from]]) ++from;
-    return from;
-  };
   for (int place = 0; place < 12; ++place) {
     const int slot = place_slot_[place];
     if (slot < 0) continue;
@@ -480,12 +488,14 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
           !same_text(line.substr(pos, end - pos), slots_.last_field) ||
           !same_text(slots_.last_name, cursym))
         return false;
-      pos = next_numeric(end);
-      if (pos >= n) return false;
+      if (end >= n) return false;
+      pos = end + 1;
       continue;
     }
-    pos = next_numeric(pos);
-    if (pos >= n) return false;
+    // Blanks before the number; anything else (an empty column, text) is
+    // the field walk's to judge.
+    while (pos < n && text[pos] == ' ') ++pos;
+    if (pos >= n || !kWalk.starts[text[pos]]) return false;
     // One pass over the field: its digits as read_double and read_int take
     // them from the slot, then the rest of its run.
     const unsigned char* p = text + pos;
@@ -525,6 +535,8 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       const std::int64_t v = whole <= 12 ? static_cast<std::int64_t>(whole_value)
                                          : read_plain_int(reinterpret_cast<const char*>(first), whole);
       integer[slot - 9] = neg ? -v : v;
+      const std::int64_t stored = slot == 9 ? integer[0] * factor_ : integer[1];
+      if (stored != clamp32(stored)) return false;
     }
     pos = end;
     if (pos < n) ++pos;  // the separator
@@ -563,6 +575,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
   }
   std::int32_t date = 0;
   bool synthetic = false;
+  bool bad = false;
   BarRecord b;
   if (!plain_ok_ || !parse_plain(line, cursym, &date, b)) {
     // A header never passes parse_plain: it holds no digit.
@@ -583,8 +596,17 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     b.high = read_price(slots_.slot[6]);
     b.low = read_price(slots_.slot[7]);
     b.close = read_price(slots_.slot[8]);
-    b.volume = clamp32(read_int(slots_.slot[9]) * factor_);
-    b.openint = clamp32(read_int(slots_.slot[10]));
+    const std::int64_t volume = read_int(slots_.slot[9]) * factor_;
+    const std::int64_t openint = read_int(slots_.slot[10]);
+    b.volume = clamp32(volume);
+    b.openint = clamp32(openint);
+    // Stored only as written: never nan, inf or a saturated count, and a
+    // line without any value is no bar of zeros.
+    bool any_value = false;
+    for (int s = 5; s <= 10; ++s) any_value = any_value || slots_.slot[s][0] != '\0';
+    bad = slots_.bad_field || !std::isfinite(b.open) || !std::isfinite(b.high) ||
+          !std::isfinite(b.low) || !std::isfinite(b.close) || volume != b.volume ||
+          openint != b.openint || (wants_value_ && !any_value);
   }
   dated_ = true;
   if (date < start_) {
@@ -596,6 +618,11 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
   if (skipping_) {
     skipping_ = false;
     report_.early_dates_done();
+  }
+  if (bad) {
+    report_.bad_value();
+    out.kind = LineKind::kBadValue;
+    return;
   }
   b.date = date;
   out.bar = b;

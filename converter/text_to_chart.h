@@ -83,6 +83,8 @@ class TextReport {
   virtual void bad_name_date() {}
   // A line dated before the start date was skipped.
   virtual void early_date() {}
+  // A line whose values cannot be stored as written was skipped.
+  virtual void bad_value() {}
   // The first line after a run of early lines was kept.
   virtual void early_dates_done() {}
   // Every 10th bar of a chart, with that bar.
@@ -102,14 +104,18 @@ struct FieldSlots {
   std::string last_field, last_name;
   char last_sep = 0;
   bool have_last = false;
+  // A price, volume or open-interest column held text without a number.
+  bool bad_field = false;
 };
 
 // Slot of a field letter at a place of the field order; -1 for no field.
 int slot_of(char letter, int place);
 
-// Splits one line by the field order (the field walk): numeric fields start
-// at the next digit, sign or point, so an empty or non-numeric column is
-// not counted.  Stops early when the symbol differs from `cursym` (when
+// Splits one line by the field order (the field walk): a numeric field
+// starts at the next digit, sign or point of its column.  Two adjacent
+// separators enclose an empty field (a blank separator excepted: a run of
+// blanks is one separator); a column of text without a number sets
+// bad_field and stays empty, so the later fields keep their places.  Stops early when the symbol differs from `cursym` (when
 // `cursym` is not null); returns 1 then, else 0.
 int walk_fields(std::string_view line, const FormatSettings& f, const std::string* cursym,
                 FieldSlots& out, std::size_t* symbol_end = nullptr);
@@ -120,6 +126,8 @@ enum class LineKind {
   kSymbolChange,  // a new symbol in `symbol`; the line belongs to the next chart
   kBadDate,       // no date in the line nor in the file name
   kEarly,         // dated before the start date
+  kBadValue,      // a value the chart cannot hold as written (nan, inf, 1e40, a volume
+                  // beyond 32 bits, a column of text) or no number at all: skipped
 };
 
 struct ParsedLine {
@@ -151,6 +159,7 @@ class LineParser {
   FormatSettings f_;
   signed char place_slot_[12] = {};  // slot_of for each place of the order
   bool plain_ok_ = false;            // the order and date code allow parse_plain
+  bool wants_value_ = false;         // the order has a price, volume or open-interest column
   std::string textname_;
   int factor_;
   TextReport& report_;

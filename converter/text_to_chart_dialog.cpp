@@ -151,10 +151,16 @@ int generalTR(int fd, char* textname) {
     not_differ(name, firstname);
     return finish(fd, 0);
   }
-  long written = 0;
-  if (!sendto_morva(name, textname, &written)) {
-    msg(" Unable to write to disk. Disk full?", title, 1);
+  long written = 0, refused = 0;
+  if (!sendto_morva(name, textname, &written, &refused)) {
+    // A refused name was said when it happened.
+    if (refused == 0) msg(" Unable to write to disk. Disk full?", title, 1);
     return finish(fd, 0);
+  }
+  if (written == 0) {
+    // A run that stored nothing does not end like one that did.
+    msg(" No bar was stored: no line had a usable date (from the start date on) and values.", title, 1);
+    return finish(fd, 1);
   }
   // savenm names a chart only when one was written.
   if (written > 0) std::snprintf(savenm, sizeof savenm, "%s", name);

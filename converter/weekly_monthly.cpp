@@ -26,6 +26,9 @@ std::int32_t clamp32(std::int64_t v) {
 }
 
 int month_of(std::int32_t date) { return (date % 10000) / 100; }
+// The year and month together: a gap of whole years between two bars of
+// the same month number still starts a new month.
+int year_month_of(std::int32_t date) { return date / 100; }
 
 // One group being built.  Volume and open interest are summed in 64 bits
 // and clamped when the group is closed, so a sum past the 32-bit range
@@ -35,14 +38,14 @@ struct Group {
   std::int64_t volume = 0;
   std::int64_t openint = 0;
   int first_day = 0;    // day number of the first bar (weekly)
-  int first_month = 0;  // month number of the first bar (monthly)
+  int first_month = 0;  // year and month of the first bar (monthly)
 
   void start(const BarRecord& b) {
     bar = b;
     volume = b.volume;
     openint = b.openint;
     first_day = dton(b.date);
-    first_month = month_of(b.date);
+    first_month = year_month_of(b.date);
   }
   void take(const BarRecord& b) {
     if (b.high > bar.high) bar.high = b.high;
@@ -53,7 +56,7 @@ struct Group {
     bar.date = b.date;
   }
   bool ends_before(const BarRecord& b, FoldKind kind, bool already_weekly) const {
-    if (kind == FoldKind::kMonthly) return month_of(b.date) != first_month;
+    if (kind == FoldKind::kMonthly) return year_month_of(b.date) != first_month;
     if (already_weekly) return true;
     int day = dton(b.date);
     return (day + 4) % 7 == 0 || day - first_day > 6;

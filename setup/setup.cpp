@@ -261,7 +261,8 @@ int get_setup(int handoff) {
     if (::access("xmorva", X_OK) == 0 && ::getcwd(cwd, sizeof cwd)) {
       std::snprintf(startsubdir, sizeof startsubdir, "/%.23s", cwd[0] == '/' ? cwd + 1 : cwd);
     } else if ((home = gethomedir()) != nullptr) {
-      std::snprintf(startsubdir, sizeof startsubdir, "%.17s/morva", home);
+      // One start directory in the home, the same one the batch tool uses.
+      std::snprintf(startsubdir, sizeof startsubdir, "%.24s", home_start_dir().c_str());
     } else {
       startsubdir[0] = 0;
     }
@@ -272,7 +273,8 @@ int get_setup(int handoff) {
 
   // 5. The setup file, then the optional second one.
   int read2 = 0;
-  std::string path = std::string(startsubdir) + "/" + kSetupFileName;
+  // No start directory: the file of the current directory, where it is written.
+  std::string path = startsubdir[0] ? std::string(startsubdir) + "/" + kSetupFileName : kSetupFileName;
   std::vector<unsigned char> bytes;
   if (read_file(path.c_str(), bytes, kSetupRecordSize + kMaxSetupTail) >= 0) {
     // A short file overwrites only the bytes it holds.
@@ -306,7 +308,7 @@ int get_setup(int handoff) {
     datadisk = startdisk;
 
   // 9-11. Directories; the setup file is written back (or created).
-  if_not_exist_makeinhomedir(startsubdir);
+  if (startsubdir[0]) if_not_exist_makeinhomedir(startsubdir);
   storesets('n', startdisk, startsubdir);
   sys_mkdir(datasubdir);
   if_not_exist_makeinhomedir(datasubdir);

@@ -69,13 +69,14 @@ const char* last_part(const char* name) {
   return slash ? slash + 1 : name;
 }
 
-// Opens `name` read-only as a source.  Old charts get four-digit years
-// first.  Directories are refused.  Returns a descriptor above 0 or -1.
-int open_source(const char* name) {
+// Opens `name` read-only as a source.  When the caller opens a chart, an
+// old chart gets four-digit years first; any other file is only read.
+// Directories are refused.  Returns a descriptor above 0 or -1.
+int open_source(const char* name, bool chart) {
   if (!name[0]) return -1;
   struct stat st{};
   if (::stat(name, &st) == 0 && S_ISDIR(st.st_mode)) return -1;
-  Y2000_upgrade(name);
+  if (chart) Y2000_upgrade(name);
   int fd = ::open(name, O_RDONLY);
   if (fd == 0) {
     // Descriptor 0 would read as "escaped" to the callers.
@@ -281,7 +282,7 @@ int openselected(char* pattern, const char* caption, int top, int left, int bott
   }
 }
 
-int dir_on_1stname(const char* prompt, char* name) {
+int dir_on_1stname(const char* prompt, char* name, bool charts) {
   putsn(title, 0, 0, -1);
   scr_clrl();
   highlight_title_row();
@@ -291,7 +292,7 @@ int dir_on_1stname(const char* prompt, char* name) {
 
   int key = edit_name(name, false);
   if (key == kKeyEsc) return 0;
-  int fd = open_source(name);
+  int fd = open_source(name, charts);
   if (fd <= 0) {
     msg("File is missing.2", title, 1);
     return 0;
@@ -305,7 +306,8 @@ int dir_on_2ndname(char* name) {
   putsn(kHint, kHintRow, kHintCol, -1);
   int key = edit_name(name, true);
   if (key == kKeyEsc) return 0;
-  int fd = open_source(name);
+  // Only looked at: a chart target is upgraded by the store that writes it.
+  int fd = open_source(name, false);
   if (fd <= 0) return -1;
   scr_rowcol(kHintRow, kHintCol);
   scr_clrl();

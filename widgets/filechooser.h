@@ -11,12 +11,13 @@ inline constexpr const char* kDirectoryCaption = "Directory";
 // Source prompt: prints `title` highlighted on row 0, "Ready to convert a
 // file." on row 2, `prompt` on row 4 and the F9 hint on row 6, then edits the
 // name field until a file opens.  F9 or "DIR"/"CD ..." open the listing; an
-// empty field takes the name last picked there.  Old charts are brought to
-// four-digit years before they are opened.
+// empty field takes the name last picked there.  With `charts`, an old
+// chart is brought to four-digit years before it is opened; other sources
+// (texts, archives, quote files) are never changed.
 // Returns an open read-only descriptor (> 0) with the name in `name`
 // (at least 44 bytes), or 0 on ESC or when the file cannot be opened
 // ("File is missing.2" shown).
-int dir_on_1stname(const char* prompt, char* name);
+int dir_on_1stname(const char* prompt, char* name, bool charts = false);
 
 // Target prompt: the same field without the heading.  A name picked in the
 // listing becomes the data directory, "/" and the picked name (the bare name

@@ -296,3 +296,30 @@ TEST_F(FoldsE2E, F5DivideWithIndexFile) {
   EXPECT_EQ(read_text(file("tmpmorva")), file("half.M"));
   EXPECT_TRUE(is_dir(file("idx")));
 }
+
+TEST_F(FoldsE2E, F5OnANumberedChartLeavesItByteForByte) {
+  // Serials 0, 101, 102 ... look like six-digit dates; widened, bar 732
+  // (11231) would become 19011231, before all the bars ahead of it.
+  std::vector<Bar> bars;
+  for (int k = 0; k < 800; ++k) {
+    const std::int32_t serial = k == 0 ? 0 : date_of(year_month_day{sys_days{year{0} / 1 / 1} + days{k - 1}});
+    bars.push_back({serial, 10, 11, 9, 10.5f, 100 + k, 0});
+  }
+  ASSERT_EQ(bars[731].date, 11231);
+  const Bytes numbered = chart('N', 0, bars);
+  ASSERT_TRUE(write_file(file("n.M"), numbered));
+  start();
+  drv_.fkey(5);
+  at_prompt("Enter a MORVA filename");
+  drv_.type("n.M\r");
+  ASSERT_TRUE(app_.wait_for_text("Do you want to add + subtract - multiply * or divide / the file? ->"))
+      << app_.screen();
+  drv_.type("*");
+  at_prompt("Enter the size of constant with which you want to do this operation->");
+  drv_.type("1\r");
+  at_prompt("Enter a target filename (or ESCape):");
+  drv_.type("x.M\r");
+  hand_over();
+  EXPECT_EQ(read_file(file("n.M")), numbered);
+  EXPECT_EQ(read_file(file("x.M")), numbered);  // times 1: header and bars as they were
+}

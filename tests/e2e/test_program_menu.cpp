@@ -154,6 +154,8 @@ TEST_F(ProgramMenuTest, AsciiListReplacesEachTextFileByItsStoredChartOnly) {
   ASSERT_TRUE(write_text(start + "/ASCII!.lst", "ibm.txt\nold.txt\n"));
   auto r = run([](ScriptedKeys& k) {
     k.then_key(kF2).then_key(kF2).then("ASCII!.lst\r");
+    // old.txt stores no bar: said, and a key is waited for.
+    k.at_wait([] { expect_on_screen("No bar was stored"); }).then(" ");
     k.at_wait([] { expect_on_screen("Erasing the ASCII file and replacing it with the MORVA format."); });
     k.then(" ").then("\x1b").then("\x1b");
   });

@@ -212,6 +212,21 @@ TEST_F(TextConversionsE2E, DailyTextMergeSymbolsAndBackToText) {
   quit_from_settings();
 }
 
+TEST_F(TextConversionsE2E, TwoDigitYearsOfThisCenturyUnderCode2) {
+  ASSERT_TRUE(write_text(file("y24.txt"), "01/02/24,1,2,0.5,1.5,100,1\n01/03/24,2,3,1.5,2.5,200,2\n"));
+  start();
+  to_settings_menu();
+  drv_.type("2");  // date format 12/31/92
+  settle();
+  convert_text("y24.txt");
+  settle();
+  drv_.type("y24\r");
+  finished();
+  EXPECT_EQ(read_file(file("txt_y/y24")),
+            chart('D', 20240103, {{20240102, 1, 2, 0.5f, 1.5f, 100, 1}, {20240103, 2, 3, 1.5f, 2.5f, 200, 2}}));
+  quit_from_settings();
+}
+
 TEST_F(TextConversionsE2E, InvestorLinkArchive) {
   ASSERT_TRUE(write_text(file("a.STK"), "IBM,10,11,9.5,10.5,1000,0\r\nMSFT,20,21,19.5,20.5,2000,0\r\n"));
   ASSERT_TRUE(write_text(file("b.STK"), "XON,30,31,29.5,30.5,3000,0\r\n"));

@@ -39,11 +39,18 @@ inline std::int32_t date_at(const Bytes& b, std::size_t at) {
 }
 
 // The upgrade of an old chart, from the layout: the dates of whole records
-// widened, everything else (partial tail included) kept.
+// widened, everything else (partial tail included) kept.  Old: '/' at byte
+// 77, type D, W, M or ? and a line feed, a first date of yymmdd form.
 inline Bytes expected_upgrade(const Bytes& in) {
   Bytes out = in;
-  if (in.size() < kHeaderSize + kBarSize || in[kHeaderUpgradeMark] != '/' ||
-      date_at(in, kHeaderSize) > 991231)
+  if (in.size() < kHeaderSize + kBarSize || in[kHeaderUpgradeMark] != '/') return out;
+  const unsigned char type = in[kHeaderTypeOffset];
+  if (std::string("DWM?").find(static_cast<char>(type)) == std::string::npos || type == 0 ||
+      in[kHeaderTypeOffset + 1] != '\n')
+    return out;
+  const std::int32_t first = date_at(in, kHeaderSize);
+  if (first < 101 || first > 991231 || first / 100 % 100 < 1 || first / 100 % 100 > 12 ||
+      first % 100 < 1 || first % 100 > 31)
     return out;
   for (std::size_t at = kHeaderSize; at + kBarSize <= in.size(); at += kBarSize) {
     std::int32_t d = date_at(in, at);
@@ -139,9 +146,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
       return 1;
     });
   };
-  // The splice reads a chart that still looks old (a first date at or
-  // below 991231, which a garbage negative date stays after widening)
-  // through a widened copy.
+  // The splice reads a chart that still looks old through a widened copy.
   FUZZ_CHECK(splice(path) == 1);
   const Bytes spliced = read_bytes(path);
   FUZZ_CHECK(spliced == expected_splice(expected_upgrade(upgraded), bars, first, last, 'D'));

@@ -40,6 +40,9 @@ TEST(AdjustBar, OperatorsOnPricesAndVolume) {
       {"subtract", bar(2, 10, 11, 9, 10.5f, 55, 66), '-', 1.5f, bar(2, 8.5f, 9.5f, 7.5f, 9, 55, 66)},
       {"negative volume: own prices with the operator, volume kept",
        bar(3, 10, 12, 8, 11, -5, 1), '*', 2, bar(3, 20, 24, 16, 22, -5, 1)},
+      {"multiply by 0.1 rounds the volume to nearest", bar(5, 1, 1, 1, 1, 1000, 3), '*', 0.1f,
+       bar(5, 0.1f, 0.1f, 0.1f, 0.1f, 10000, 3)},
+      {"multiply by 0.2", bar(5, 1, 1, 1, 1, 1000, 3), '*', 0.2f, bar(5, 0.2f, 0.2f, 0.2f, 0.2f, 5000, 3)},
       {"volume past the 32-bit range is held at its edge", bar(4, 1, 1, 1, 1, 2000000000, 1), '*',
        0.001f, bar(4, 0.001f, 0.001f, 0.001f, 0.001f, INT_MAX, 1)},
   };
@@ -153,6 +156,9 @@ TEST_F(AdjustChart, RefusalsAndFailuresLeaveTargetAsItWas) {
       {"unknown operator", chart_bytes('D', in), 'x', 2, 0, 0, kAdjustBadInput},
       {"a bar write fails", chart_bytes('D', in), '+', 1, 5, 0, kAdjustFailed},
       {"rename fails", chart_bytes('D', in), '+', 1, 0, 1, kAdjustFailed},
+      {"a price overflows to inf", chart_bytes('D', in), '*', 1e38f, 0, 0, kAdjustOutOfRange},
+      {"a volume leaves 32 bits", chart_bytes('D', {bar(1, 1, 1, 1, 1, 2000000000, 1)}), '*', 0.5f,
+       0, 0, kAdjustOutOfRange},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -98,7 +98,8 @@ TEST(BatchOptions, UpdateDateAsTheWindowTakesIt) {
                {"0", 0},
                {"99123a", 0},
                {"", 0},
-               {"19991231", 0},
+               {"19991231", 19991231},
+               {"240105", 20240105},
                {"-10101", 0}};
   for (const Case& c : cases) EXPECT_EQ(parse_update_date(c.text), c.date) << c.text;
 }

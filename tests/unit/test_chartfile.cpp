@@ -335,7 +335,17 @@ TEST_F(Upgrade, OldNewMixedAndForeignFiles) {
   }
   const Bytes big_before = chart(yymmdd);
   const Bytes big_after = with_dates(big_before, widened);
+  Bytes numbered = chart({0, 101, 102, 131, 201});
+  numbered[116] = 'N';
+  // UTF-8 text with '/' at byte 77 and a high byte in the first "date".
+  Bytes text(400, 'a');
+  text[77] = '/';
+  text[131] = 0xc3;
+  text[116] = 'D';
+  text[117] = '\n';
   const Case cases[] = {
+      {"numbered chart", numbered, {}},
+      {"text that looks old", text, {}},
       {"old", old_before, old_after},
       {"mixed", mixed_before, mixed_after},
       {"partial last record kept", partial_before, partial_after},

@@ -76,9 +76,19 @@ TEST(DayNumbers, OddInputsFollowTheArithmetic) {
 }
 
 TEST(TwoDigitYears, Pivot) {
-  const int cases[][2] = {{0, 2000}, {5, 2005}, {20, 2020}, {21, 1921}, {99, 1999},
+  // Stable for decades from 2026: 24 is this decade, 99 the last century.
+  const int cases[][2] = {{0, 2000}, {5, 2005}, {20, 2020}, {24, 2024}, {99, 1999},
                           {-1, 1999}, {100, 100}, {1999, 1999}, {2024, 2024}};
   for (const auto& c : cases) EXPECT_EQ(Y2000_99to1999(c[0]), c[1]) << c[0];
+}
+
+TEST(TwoDigitYears, WindowFollowsTheCalendar) {
+  // {two-digit year, current year, widened}: in 2026 the window is 1932..2031.
+  const int cases[][3] = {{26, 2026, 2026}, {25, 2026, 2025}, {31, 2026, 2031},
+                          {32, 2026, 1932}, {21, 2026, 2021}, {0, 2026, 2000},
+                          {32, 2027, 2032}, {33, 2027, 1933}, {0, 2095, 2100},
+                          {1, 2095, 2001}, {2026, 2026, 2026}};
+  for (const auto& c : cases) EXPECT_EQ(widen_two_digit_year(c[0], c[1]), c[2]) << c[0] << " in " << c[1];
 }
 
 TEST(TwoDigitYears, StoredDateWidening) {

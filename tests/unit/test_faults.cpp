@@ -568,7 +568,7 @@ TEST_F(FaultSweep, OldChartUpgradedWhenChosen) {
   s.silent_ok = true;
   s.run = [] {
     char name[44] = "";
-    int fd = dir_on_1stname("Enter a chart name:", name);
+    int fd = dir_on_1stname("Enter a chart name:", name, true);
     if (fd > 0) ::close(fd);
     return fd > 0 ? 1 : 0;
   };

@@ -110,7 +110,7 @@ TEST(IndexParse, PiecesAndValues) {
   const Case cases[] = {
       {"990105 1.25\n", {{19990105, 1.25f}}},
       {"0001051.5\n", {{20001051, 1.5f}}},  // no blank: mmdd runs on to 1051
-      {"200105 2\n210105 3\n", {{20200105, 2.f}, {19210105, 3.f}}},  // pivot of the years
+      {"200105 2\n210105 3\n500105 4\n", {{20200105, 2.f}, {20210105, 3.f}, {19500105, 4.f}}},  // the window
       {"990105\n\n9901 3\n", {}},            // pieces of 7 characters or fewer
       {"990105 \n", {{19990105, 0.f}}},      // 8 characters: a value of 0
       {"990105 abc\n", {{19990105, 0.f}}},   // not a number

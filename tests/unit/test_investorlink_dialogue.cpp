@@ -152,6 +152,26 @@ TEST_F(InvestorLinkDialogue, LowerCaseZipIsReadAsText) {
   EXPECT_EQ(le32_at(b, 128), 19991231);
 }
 
+TEST_F(InvestorLinkDialogue, FailedUnpackingIsSaidAndWaitsForAKey) {
+  write_text(dir_.file("x.txt"), "IBM,1,2,0.5,1.5,100,3\n");
+  ASSERT_EQ(zip_in(dir_.path(), {"990101S.ZIP", "x.txt"}), 0);
+  write_text(dir_.file("990102S.ZIP"), "not an archive at all\n");
+  const struct {
+    const char* archive;
+    const char* said;
+  } cases[] = {{"990101S.ZIP", " The archive holds no .STK or .CSF file. Nothing was stored."},
+               {"990102S.ZIP", " unzip could not unpack the archive. Nothing was stored."}};
+  for (const auto& c : cases) {
+    const int starved = headless_starved();
+    type_when_waiting({std::string(c.archive) + "\r"});
+    EXPECT_EQ(investorlink(), 1);
+    EXPECT_EQ(headless_starved(), starved + 1) << c.archive;  // the wait after the message
+    EXPECT_NE(headless_screen().find(c.said), std::string::npos) << headless_screen();
+    EXPECT_EQ(headless_screen().find(" Finished."), std::string::npos) << c.archive;
+  }
+  EXPECT_FALSE(file_exists(dir_.file("stk_i")));
+}
+
 TEST_F(InvestorLinkDialogue, EscAtTheArchivePromptKeepsTheNewSettings) {
   type_when_waiting({"\x1b"});
   EXPECT_EQ(investorlink(), 0);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -456,6 +457,21 @@ ParsedLine ref_parse(std::string_view line, const std::string& cursym, const For
   const std::int64_t v = read_integer(s.slot[9]) * factor;
   out.bar.volume = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
   out.bar.openint = static_cast<std::int32_t>(read_integer(s.slot[10]));
+  // Values that cannot be stored as written, or no value at all.
+  auto fits = [](const char* slot, std::int64_t factor) {
+    const long long raw = std::strtoll(slot, nullptr, 10);
+    return raw >= INT32_MIN && raw <= INT32_MAX && raw * factor >= INT32_MIN && raw * factor <= INT32_MAX;
+  };
+  bool any = false, wants = false;
+  for (int place = 0; place < 12; ++place) {
+    const int slot = slot_of(f.order[place], place);
+    if (slot >= 5 && slot <= 10) wants = true;
+  }
+  for (int slot = 5; slot <= 10; ++slot) any = any || s.slot[slot][0] != '\0';
+  if (s.bad_field || !std::isfinite(out.bar.open) || !std::isfinite(out.bar.high) ||
+      !std::isfinite(out.bar.low) || !std::isfinite(out.bar.close) || !fits(s.slot[9], factor) ||
+      !fits(s.slot[10], 1) || (wants && !any))
+    out.kind = LineKind::kBadValue;
   return out;
 }
 

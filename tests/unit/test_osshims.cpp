@@ -76,6 +76,28 @@ TEST(SysMkdir, ReportsALevelThatCannotBeMade) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+TEST(StartDir, OneFolderInTheHomeForEveryLength) {
+  static std::string existing;
+  auto is_dir = [](const std::string& d) { return d == existing; };
+  const struct {
+    const char* home;
+    const char* existing;
+    const char* start;
+  } cases[] = {
+      {"/home/ann", "", "/home/ann/morva"},
+      {"/home/abcdefghijkl", "", "/home/abcdefghijkl/morva"},         // 24 characters fit
+      {"/home/abcdefghijklm", "", "/home/abcdefghijklm"},             // the home itself
+      {"/home/abcdefghijklm", "/home/abcdefghijklm/morv", "/home/abcdefghijklm/morv"},
+      {"/home/abcdefghijklmnopqr", "", "/home/abcdefghijklmnopqr"},   // 24 again
+      {"/home/abcdefghijklmnopqrs", "", ""},                         // no name fits: here
+      {"/home/abcdefghijklmnopq", "/home/abcdefghijklmnopq/", "/home/abcdefghijklmnopq"},
+  };
+  for (const auto& c : cases) {
+    existing = c.existing;
+    EXPECT_EQ(start_dir_in_home(c.home, is_dir), c.start) << c.home;
+  }
+}
+
 TEST(Getdir, CurrentDirectoryWithoutLeadingSlash) {
   TempDir dir;
   const std::string deep = dir.mkdirs("with blank/and 'quote'");

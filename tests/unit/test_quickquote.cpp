@@ -136,9 +136,11 @@ TEST(WidenUpdateDate, TwoDigitYearsAndInvalidDates) {
   };
   const Case cases[] = {
       {991231, 19991231}, {105, 20000105},   {101, 20000101}, {200229, 20200229},
-      {210101, 19210101}, {960229, 19960229}, {210229, 0},     {991232, 0},
+      {210101, 20210101}, {960229, 19960229}, {210229, 0},     {991232, 0},
       {991301, 0},        {990001, 0},       {990100, 0},     {0, 0},
-      {-105, 0},          {1231, 20001231},   {1000000, 0},
+      {-105, 0},          {1231, 20001231},   {1000000, 0},    {260105, 20260105},
+      {240229, 20240229}, {20260105, 20260105}, {19240105, 19240105}, {20250229, 0},
+      {9991231, 0},       {30000101, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(widen_update_date(c.typed), c.date) << c.typed;
 }
@@ -236,6 +238,22 @@ TEST_F(QuickQuoteCore, DashLinesBlankLinesAndUnusableSymbolsAreNotRecords) {
   EXPECT_EQ(r.charts_stored, 2);
   EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
   EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "q2", "quotes.txt"}));
+}
+
+TEST_F(QuickQuoteCore, RecordStartingWithABlankIsSkippedWholeAndCounted) {
+  const Quote unnamed{"", "5", "5", "5", "5", "5"};  // its first line starts with blanks
+  for (const std::string& text : {record(kIbm) + record(unnamed) + record(kDec),
+                                  record(unnamed) + record(kIbm) + record(kDec)}) {
+    for (const char* f : {"ibm", "dec"}) std::remove(dir_.file(f).c_str());
+    const QuoteOutcome r = run(text, 19991231);
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.charts_stored, 2);
+    EXPECT_EQ(r.records, 3);
+    EXPECT_EQ(r.records_skipped, 1);
+    EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 120, 124.125f, 119.5f, 123.5f, 1500}}));
+    EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
+    EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "quotes.txt"}));
+  }
 }
 
 TEST_F(QuickQuoteCore, FileWithoutRecordsImportsNothing) {

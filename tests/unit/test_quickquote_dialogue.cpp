@@ -90,6 +90,18 @@ TEST_F(QuickQuoteDialogue, ZeroAndInvalidDatesAreAskedAgain) {
   EXPECT_EQ(le32_at(ibm, 128), 19991231);
 }
 
+TEST_F(QuickQuoteDialogue, FourDigitYearsAndThisYearsTwoDigitOnes) {
+  for (const char* typed : {"20260105", "260105"}) {
+    std::remove(dir_.file("ibm").c_str());
+    headless_push_keys(std::string("quotes.txt\r") + typed + "\r");
+    do_quickquote();
+    EXPECT_EQ(headless_starved(), 0);
+    const Bytes ibm = read_file(dir_.file("ibm"));
+    ASSERT_EQ(ibm.size(), 156u) << typed;
+    EXPECT_EQ(le32_at(ibm, 128), 20260105) << typed;
+  }
+}
+
 TEST_F(QuickQuoteDialogue, EscAtTheDateStoresNothing) {
   std::strcpy(savenm, "earlier");
   headless_push_keys("quotes.txt\r\x1b");

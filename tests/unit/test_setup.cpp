@@ -106,21 +106,22 @@ TEST_F(SetupTest, ExecutableXmorvaMakesTheCurrentDirectoryTheStart) {
   EXPECT_TRUE(file_exists(work + "/setup.mrv"));
 }
 
-TEST_F(SetupTest, LongHomeIsCutBeforeMorvaAndTheMadeDirectoryReported) {
+TEST_F(SetupTest, LongHomeKeepsOneStartDirectoryInTheHome) {
   std::string longhome = root.mkdirs("a-home-folder-of-length");
   ASSERT_GT(longhome.size(), 17u);
   ScopedEnv h("HOME", longhome.c_str());
   if (longhome != gethomedir()) GTEST_SKIP();
+  // Made by earlier versions: the name cut to 24 characters, in the home.
+  const std::string made = (longhome + "/morva").substr(0, 24);
+  if (made.size() > longhome.size() + 1) root.mkdirs(made.substr(root.path().size() + 1));
   testing::internal::CaptureStdout();
   get_setup(1);
-  std::string out = testing::internal::GetCapturedStdout();
-  std::string cut = longhome.substr(0, 17) + "/morva";
-  std::string made = (longhome + "/morva").substr(0, 24);
-  EXPECT_NE(out.find("\n>" + cut + "<-Didn't exist."), std::string::npos) << out;
-  EXPECT_NE(out.find(" So, we made this subdir:>" + made + "<\n"), std::string::npos) << out;
-  EXPECT_EQ(std::string(startsubdir), made);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(std::string(startsubdir), home_start_dir());
+  if (startsubdir[0]) EXPECT_TRUE(file_exists(std::string(startsubdir) + "/setup.mrv"));
+  // Nothing is made outside the home (the old 17-character cut).
   struct stat st{};
-  EXPECT_EQ(::stat(made.c_str(), &st), 0);
+  EXPECT_NE(::stat((longhome.substr(0, 17) + "/morva").c_str(), &st), 0);
 }
 
 TEST_F(SetupTest, SettingsOfTheChartingProgramAreWrittenBackByteForByte) {

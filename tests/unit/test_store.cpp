@@ -94,6 +94,8 @@ struct Stopper : StoreReport {
   int stop_after = -1;
   std::vector<std::string> done;
   void chart_done(const std::string& c, int) override { done.push_back(c); }
+  void name_refused(const std::string& n, const std::string&) override { refused.push_back(n); }
+  std::vector<std::string> refused;
   bool stop_between_charts() override { return ++charts == stop_after; }
 };
 
@@ -303,11 +305,20 @@ TEST_F(Store, UnusableNamesFallBackToUnderscoreInTheSameDirectory) {
   run(",19990104,1\n", "quotes.csv", name, settings("SDC"));
   EXPECT_EQ(name, "csv_/_");
   EXPECT_TRUE(file_exists(dir.file("csv_/_")));
-  // A typed name in a folder that does not exist: "_" in the storage directory.
+  // A typed name in a folder that does not exist is refused: nothing is
+  // stored under another name, and the store says it failed.
   name = "sub/ibm";
-  EXPECT_EQ(run("19990104,0,0,0,1\n", "prices", name, settings("DOHLC")), 1);
-  EXPECT_EQ(name, "s/_");
-  EXPECT_EQ(list_dir(dir.file("s")), std::vector<std::string>{"_"});
+  Stopper rep;
+  EXPECT_EQ(run("19990104,0,0,0,1\n", "prices", name, settings("DOHLC"), &rep), 0);
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(list_dir(dir.file("s")), std::vector<std::string>{});
+  EXPECT_EQ(rep.refused, std::vector<std::string>{"sub/ibm"});
+  // A symbol with control characters is refused; the next symbol is stored.
+  name = "ibm\x01";
+  EXPECT_EQ(run("IBM\x01,19990104,1\nMSFT,19990104,3\n", "quotes.csv", name, settings("SDC"), &rep), 0);
+  EXPECT_EQ(rep.refused, (std::vector<std::string>{"sub/ibm", "ibm\x01"}));
+  EXPECT_TRUE(file_exists(dir.file("csv_m/msft")));
+  EXPECT_EQ(list_dir(dir.file("csv_i")), std::vector<std::string>{});
   // A directory in the way of the chart name: the store fails, nothing made.
   dir.mkdirs("csv_x/xyz");
   name = "xyz";

@@ -174,7 +174,7 @@ TEST_F(TechToolsCore, ManyRecordsAcrossReadBlocksAreAllConverted) {
   EXPECT_EQ(last[20] | last[21] << 8 | last[22] << 16, 2499 * 7);
 }
 
-TEST_F(TechToolsCore, RecordsOutOfDateOrderAreLeftOut) {
+TEST_F(TechToolsCore, RecordsOutOfDateOrderAreSortedInOneBarPerDate) {
   const TechOutcome r = convert(tech_file(0, {
                                                  {36530, 1, 1, 1, 1, 0, 0},
                                                  {36529, 2, 2, 2, 2, 0, 0},
@@ -182,10 +182,12 @@ TEST_F(TechToolsCore, RecordsOutOfDateOrderAreLeftOut) {
                                                  {36531, 4, 4, 4, 4, 0, 0},
                                              }));
   ASSERT_EQ(r.result, TechResult::kStored);
-  EXPECT_EQ(r.bars, 2);
-  EXPECT_EQ(r.out_of_order, 2);
+  EXPECT_EQ(r.bars, 3);
+  EXPECT_EQ(r.out_of_order, 1);
+  EXPECT_EQ(r.same_date, 1);
   Bytes want = chart_header(20000106);
-  put_bar(want, 20000105, 1, 1, 1, 1, 0, 0);
+  put_bar(want, 20000104, 2, 2, 2, 2, 0, 0);
+  put_bar(want, 20000105, 3, 3, 3, 3, 0, 0);  // the later record of the date
   put_bar(want, 20000106, 4, 4, 4, 4, 0, 0);
   EXPECT_EQ(read_file(target()), want);
 }

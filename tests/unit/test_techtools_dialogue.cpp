@@ -79,6 +79,19 @@ TEST_F(TechToolsDialogue, ConvertsIntoTheNamedChartAndShowsProgress) {
   EXPECT_EQ(headless_row(2).substr(0, 8), "20000106");
 }
 
+TEST_F(TechToolsDialogue, RecordsOutOfOrderAreSortedInAndTheNoticeWaitsForAKey) {
+  ASSERT_TRUE(write_file(dir_.file("mixed.tt"), tech_file({36527, 36526, 36528, 36528})));
+  headless_push_keys("mixed.tt\r");
+  type_when_waiting({"ibm\r"});
+  EXPECT_EQ(do_techtools(), 1);
+  EXPECT_EQ(headless_starved(), 1);  // the notice waited for a key
+  const Bytes chart = read_file(dir_.file("ibm"));
+  ASSERT_EQ(chart.size(), 128u + 3u * 28u);
+  EXPECT_EQ(le32_at(chart, 128), 20000101);
+  EXPECT_EQ(le32_at(chart, 128 + 28), 20000102);
+  EXPECT_EQ(le32_at(chart, 128 + 56), 20000103);
+}
+
 TEST_F(TechToolsDialogue, EscAtTheTargetWritesNothing) {
   std::strcpy(savenm, "earlier");
   headless_push_keys("prices.tt\r");

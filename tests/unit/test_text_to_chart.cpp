@@ -73,7 +73,13 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{4, "31.12.2019", 20191231}, DateCase{4, "1/2/2024 16:00", 20240201},
         DateCase{4, "31.12.19", 20191231}, DateCase{4, "31.13.2024", 0}, DateCase{4, "31.12-2024", 0},
         DateCase{4, "32.01.2024", 0}, DateCase{4, "31.12.202", 0},
-        DateCase{4, "19991231", 0}, DateCase{5, "19991231", 0}, DateCase{-1, "19991231", 0}));
+        DateCase{4, "19991231", 0}, DateCase{5, "19991231", 0}, DateCase{-1, "19991231", 0},
+        // This year's two-digit dates are this century's; four digits stay whole.
+        DateCase{3, "240102", 20240102}, DateCase{3, "260101", 20260101},
+        DateCase{2, "01/02/24", 20240102}, DateCase{2, "01/02/2024", 20240102},
+        DateCase{2, "01/02/1924", 19240102}, DateCase{2, "01/02/124", 0},
+        DateCase{1, "2-Jan-24", 20240102}, DateCase{1, "2 Jan 1924", 19240102},
+        DateCase{4, "02.01.24", 20240102}));
 
 TEST(TimeOfDay, ThirtyLinesShareASyntheticDay) {
   tentimes = 0;
@@ -169,12 +175,32 @@ TEST(FieldWalk, DefaultLine) {
   EXPECT_STREQ(s.slot[10], "7");
 }
 
-TEST(FieldWalk, EmptyColumnsShiftLeftAndBlanksFillOrder) {
+TEST(FieldWalk, EmptyColumnsKeepTheirPlacesAndBlanksFillOrder) {
   const FormatSettings f = settings(0, "DOHLC");
   FieldSlots s;
   walk_fields(",,1.5", f, nullptr, s);
-  EXPECT_STREQ(s.slot[4], "1.5");  // the date column takes the first number
+  EXPECT_STREQ(s.slot[4], "");  // two adjacent separators enclose an empty field
   EXPECT_STREQ(s.slot[5], "");
+  EXPECT_STREQ(s.slot[6], "1.5");
+  // {separator, line, open, high, close slots}: tab as any other separator;
+  // a run of blanks is one blank separator.
+  const struct {
+    char sep;
+    const char* line;
+    const char *open, *high, *close;
+  } cases[] = {{'\t', "20240102\t\t2\t0.5\t1", "", "2", "1"},
+               {',', "20240102,,2,0.5,1", "", "2", "1"},
+               {';', "20240102; ;2;0.5;1", "", "2", "1"},
+               {' ', "20240102   1  2   0.5 1", "1", "2", "1"},
+               {',', "20240102,$1.5,2,0.5,1", "1.5", "2", "1"}};
+  for (const auto& c : cases) {
+    walk_fields(c.line, settings(0, "DOHLC", c.sep), nullptr, s);
+    EXPECT_STREQ(s.slot[4], "20240102") << c.line;
+    EXPECT_STREQ(s.slot[5], c.open) << c.line;
+    EXPECT_STREQ(s.slot[6], c.high) << c.line;
+    EXPECT_STREQ(s.slot[8], c.close) << c.line;
+    EXPECT_FALSE(s.bad_field) << c.line;
+  }
   // A code other than 0 takes six characters of the date whatever they are.
   const FormatSettings f1 = settings(1, "DC");
   walk_fields("31 Dec 92,4.5", f1, nullptr, s);
@@ -206,8 +232,9 @@ TEST(FieldWalk, SymbolChangeStopsTheWalk) {
 }
 
 struct Recorder : TextReport {
-  int bad = 0, bad_name = 0, early = 0, done = 0, progress_calls = 0;
+  int bad = 0, bad_name = 0, early = 0, done = 0, progress_calls = 0, bad_value_calls = 0;
   void bad_date() override { ++bad; }
+  void bad_value() override { ++bad_value_calls; }
   void bad_name_date() override { ++bad_name; }
   void early_date() override { ++early; }
   void early_dates_done() override { ++done; }
@@ -312,6 +339,39 @@ TEST(Layout, FoundFromTheHeaderAndTheFirstLines) {
   const TextLayout l = detect_layout("Date,Close\n01/02/2024,1\n", given);
   ASSERT_TRUE(l.ok);
   EXPECT_EQ(l.datecode, 2);
+}
+
+TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
+  const struct {
+    char sep;
+    const char* line;
+    int factor;
+  } cases[] = {
+      {',', "20240102,nan,2,1,1.5,100,7", 1},   {',', "20240102,+inf,2,1,1.5,100,7", 1},
+      {',', "20240102,1e40,2,1,1.5,100,7", 1},  {',', "20240102,1,-1e39,1,1.5,100,7", 1},
+      {',', "20240102,1,2,1,-nan,100,7", 1},    {',', "20240102,1,2,1,1.5,2147483648,7", 1},
+      {',', "20240102,1,2,1,1.5,100,-2147483649", 1}, {',', "20240102,1,2,1,1.5,21474837,7", 100},
+      {' ', "20240102\t1\t2\t1\t1.5\t100\t7", 1},  // the wrong separator: no usable number
+      {',', "20240102,n/a,2,1,1.5,100,7", 1},   {'\t', "20240102\tx\t2\t1\t1.5\t100\t7", 1},
+  };
+  for (const auto& c : cases) {
+    Recorder r;
+    LineParser p(settings(0, "DOHLCVI", c.sep), "prices.txt", c.factor, r);
+    ParsedLine out;
+    p.parse(c.line, "", out);
+    EXPECT_EQ(out.kind, LineKind::kBadValue) << c.line;
+    EXPECT_EQ(r.bad_value_calls, 1) << c.line;
+  }
+  // The largest values that fit are stored as written.
+  Recorder r;
+  LineParser p(settings(0, "DOHLCVI", '\t'), "prices.txt", 1, r);
+  ParsedLine out;
+  p.parse("20240102\t\t2\t0.5\t1\t2147483647\t-2147483648", "", out);
+  ASSERT_EQ(out.kind, LineKind::kBar);
+  EXPECT_EQ(out.bar.open, 0.0f);
+  EXPECT_EQ(out.bar.high, 2.0f);
+  EXPECT_EQ(out.bar.volume, 2147483647);
+  EXPECT_EQ(out.bar.openint, -2147483647 - 1);
 }
 
 TEST(LineParser, VolumeFactorAndFileNameDate) {

@@ -255,6 +255,8 @@ TEST_F(TextToChartDialogue, NothingStoredLeavesSavenm) {
   EXPECT_EQ(generalTR(fd, name), 1);
   EXPECT_STREQ(savenm, "earlier");
   EXPECT_FALSE(file_exists(dir_.file("txt_i/ibm")));
+  // Said (" No bar was stored: ..."), and a key is waited for.
+  EXPECT_EQ(headless_starved(), 1);
 }
 
 }  // namespace

@@ -90,6 +90,8 @@ TEST(FoldMonthly, Groups) {
       {"first bar alone in its month", {flat(19990129, 1), flat(19990201, 2), flat(19990226, 3)},
        {flat(19990131, 1), bar(19990228, 2, 3, 2, 3, 200, 20)}},
       {"month number outside 1-12 keeps the date", {flat(19991305)}, {flat(19991305)}},
+      {"the same month a year later is a new month", {flat(19990115, 1), flat(20000114, 2)},
+       {flat(19990131, 1), flat(20000131, 2)}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

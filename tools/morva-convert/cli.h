@@ -170,6 +170,8 @@ std::string absolute_here(const std::string& path);
 // brought to four-digit years (not in a dry run).  -1 when it cannot be
 // opened.
 int open_source(const std::string& name, bool dry_run);
+// Opens a text, quote or TechTools source, which is only ever read.
+int open_text_source(const std::string& name);
 
 // Sets the window's globals for the source now processed.
 void set_source_globals(const Source& s);

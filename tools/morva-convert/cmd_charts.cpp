@@ -356,6 +356,9 @@ class Adjust : public ChartCommand {
         run.note(j.source.name + ": " + std::to_string(r.bars) + " bars adjusted into " + j.target);
       else if (r.status == kAdjustNotChart)
         run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
+      else if (r.status == kAdjustOutOfRange)
+        run.failed(j.source.name + ": the bar of " + std::to_string(r.bad_date) +
+                   " would not fit a chart after the adjustment; " + j.target + " was left as it was");
       else
         run.failed("cannot write " + j.target + "; it was left as it was");
     }

@@ -27,12 +27,12 @@ bool same_file(const std::string& a, const std::string& b) {
   return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
-// The bars a TechTools file gives, in file order, with the records that
-// the conversion leaves out (their date is not after the previous bar's).
+// The bars a TechTools file gives, in date order as the conversion
+// writes them, and how many records were sorted in or merged.
 struct TechRead {
   bool header = false;
   std::vector<BarRecord> bars;
-  std::vector<std::pair<long, BarRecord>> dropped;  // record number from 1
+  TechOutcome order;
 };
 
 TechRead read_techtools(const std::string& path) {
@@ -43,15 +43,8 @@ TechRead read_techtools(const std::string& path) {
   if (std::fread(head, 1, sizeof head, f) == sizeof head) {
     out.header = true;
     const int type = static_cast<std::int16_t>(head[0] | head[1] << 8);
-    long n = 0;
-    while (std::fread(rec, 1, sizeof rec, f) == sizeof rec) {
-      ++n;
-      const BarRecord b = techtools_bar(type, rec);
-      if (!out.bars.empty() && b.date <= out.bars.back().date)
-        out.dropped.emplace_back(n, b);
-      else
-        out.bars.push_back(b);
-    }
+    while (std::fread(rec, 1, sizeof rec, f) == sizeof rec) out.bars.push_back(techtools_bar(type, rec));
+    order_tech_bars(out.bars, out.order);
   }
   std::fclose(f);
   return out;
@@ -111,10 +104,6 @@ class TechTools : public Command {
       const std::string& target = targets[i];
       set_source_globals(s);
       const TechRead read = read_techtools(s.where());
-      if (run.logging())
-        for (const auto& [n, b] : read.dropped)
-          run.log(s.name, n, "record left out: its date is not after the previous bar's",
-                  std::to_string(b.date));
       if (run.dry_run()) {
         if (!read.header) {
           run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
@@ -125,13 +114,12 @@ class TechTools : public Command {
           std::cout << ", " << read.bars.front().date << " to " << read.bars.back().date;
         std::cout << (exists(target) ? " (replaces the file)" : " (new chart)") << '\n';
         print_bars(read.bars, kDryRunBars);
-        if (!read.dropped.empty())
-          std::cout << s.name << ": " << read.dropped.size()
-                    << " records would be left out (dates out of order)\n";
-        run.skipped(static_cast<long>(read.dropped.size()));
+        if (read.order.out_of_order || read.order.same_date)
+          std::cout << s.name << ": would be sorted by date (" << read.order.out_of_order
+                    << " records out of order, " << read.order.same_date << " of a repeated date)\n";
         continue;
       }
-      const int fd = open_source(s.where(), false);
+      const int fd = open_text_source(s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
         continue;
@@ -151,10 +139,10 @@ class TechTools : public Command {
       switch (r.result) {
         case TechResult::kStored:
         case TechResult::kStopped:
-          run.skipped(r.out_of_order);
           run.note(s.name + ": " + std::to_string(r.bars) + " daily bars written to " + target +
-                   (r.out_of_order
-                        ? ", " + std::to_string(r.out_of_order) + " records out of date order left out"
+                   (r.out_of_order || r.same_date
+                        ? ", sorted by date (" + std::to_string(r.out_of_order) + " records out of order, " +
+                              std::to_string(r.same_date) + " of a repeated date)"
                         : std::string()));
           break;
         case TechResult::kNotTechTools:
@@ -233,7 +221,7 @@ class QuickQuote : public Command {
     Run run(common_);
     if (!run.prepare(false)) return run.status();
     const std::int32_t date = parse_update_date(date_);
-    if (date == 0) throw UsageError{"--date '" + date_ + "': give the date as YYMMDD, e.g. 991231"};
+    if (date == 0) throw UsageError{"--date '" + date_ + "': give the date as YYMMDD or YYYYMMDD, e.g. 991231"};
     const std::vector<Source> sources = expand_sources(sources_, true, true);
     for (const Source& s : sources) {
       const int fd = ::open(s.where().c_str(), O_RDONLY);
@@ -250,7 +238,7 @@ class QuickQuote : public Command {
     for (const Source& s : sources) {
       if (interrupted()) break;
       set_source_globals(s);
-      const int fd = open_source(s.where(), run.dry_run());
+      const int fd = open_text_source(s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
         continue;
@@ -296,7 +284,9 @@ class QuickQuote : public Command {
       bar.done();
       run.note(s.name + ": " + std::to_string(r.charts_stored) + " charts updated for " +
                std::to_string(date) + " from " + std::to_string(r.records) + " records" +
-               (r.charts_failed ? ", " + std::to_string(r.charts_failed) + " failed" : std::string()));
+               (r.charts_failed ? ", " + std::to_string(r.charts_failed) + " failed" : std::string()) +
+               (r.records_skipped ? ", " + std::to_string(r.records_skipped) + " records without a symbol skipped"
+                                  : std::string()));
     }
     return run.status();
   }

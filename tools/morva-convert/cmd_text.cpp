@@ -11,6 +11,7 @@
 #include "converter/batch_env.h"
 #include "converter/batch_lines.h"
 #include "converter/batch_text.h"
+#include "chartdata/encodings.h"
 #include "converter/investorlink.h"
 #include "converter/main_menu.h"
 #include "converter/text_layout.h"
@@ -51,6 +52,11 @@ class StoreHooks : public StoreReport {
       : run_(run), fd_(fd), progress_(progress), size_(file_size(fd)), planned_(std::move(planned)) {}
 
   void bad_name_date() override { ++skipped; }
+  void bad_value() override { ++skipped; }
+  void name_refused(const std::string& name, const std::string& why) override {
+    ++failed;
+    run_.failed("cannot store the chart " + printable_name(name) + ": " + why);
+  }
   void early_date() override { ++early; }
   bool stop_between_charts() override { return interrupted(); }
   void progress(const BarRecord&) override {
@@ -91,6 +97,11 @@ class Look : public BatchTextScan {
     if (what.kind == LineKind::kBadDate) {
       ++skipped;
       run_.log(shown_, number, "bad date, and no date in the file name", std::string(text));
+    } else if (what.kind == LineKind::kBadValue) {
+      ++skipped;
+      run_.log(shown_, number, "a value that cannot be stored as written (nan, inf, out of range, "
+                               "text) or no number",
+               std::string(text));
     } else if (what.kind == LineKind::kEarly) {
       ++early;
     }
@@ -197,23 +208,24 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
   }
   run.skipped(skipped);
   // Lines left out by the start date are wanted, unless they were all the
-  // text held: then the settings are probably wrong (a two-digit year of
-  // 21-99 is read as 19xx).
+  // text held: then the settings are probably wrong (a two-digit year past
+  // the window is read as 19xx).
   if (early > 0 && bars == 0) {
+    const int first19 = (calendar_year() + kTwoDigitYearsAhead + 1) % 100;  // 32 in 2026
     complain(shown_name + ": no bar: all " + std::to_string(early) +
              " dated lines lie before the start date " + std::string(job.format.startdate, 8) +
-             " (two-digit years 21-99 are read as 19xx)");
+             " (two-digit years " + std::to_string(first19) + "-99 are read as 19xx)");
     run.skipped();
   }
   if (!run.dry_run()) {
     std::string line = shown_name + ": " + std::to_string(written) + " chart" + (written == 1 ? "" : "s") +
                        " written (" + type_word(plan.type) + ")";
     if (!last_path.empty()) line += ", last " + last_path;
-    if (skipped) line += ", " + std::to_string(skipped) + " lines skipped (bad dates)";
+    if (skipped) line += ", " + std::to_string(skipped) + " lines skipped (bad dates or values)";
     if (early) line += ", " + std::to_string(early) + " lines before the start date";
     run.note(line);
   } else if (skipped) {
-    std::cout << shown_name << ": " << skipped << " lines would be skipped (bad dates)\n";
+    std::cout << shown_name << ": " << skipped << " lines would be skipped (bad dates or values)\n";
   }
   if (last) *last = last_path;
   return ok;
@@ -319,7 +331,7 @@ class TextToChart : public Command {
       if (!s.list.empty() && s.list == abandoned_list) continue;
       if (!shown[i].empty()) run.note(s.name + ": " + shown[i]);
       set_source_globals(s);
-      const int fd = open_source(s.where(), run.dry_run());
+      const int fd = open_text_source(s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
         abandoned_list = s.list;
@@ -422,7 +434,7 @@ class InvestorLink : public Command {
         textfd = tmp->release();
         ::lseek(textfd, 0, SEEK_SET);
       } else {
-        textfd = open_source(s.where(), run.dry_run());
+        textfd = open_text_source(s.where());
         if (textfd < 0) {
           run.failed("cannot open " + s.where());
           continue;

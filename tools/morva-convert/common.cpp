@@ -284,6 +284,8 @@ int open_source(const std::string& name, bool dry_run) {
   return ::open(name.c_str(), O_RDONLY);
 }
 
+int open_text_source(const std::string& name) { return ::open(name.c_str(), O_RDONLY); }
+
 void set_source_globals(const Source& s) {
   std::snprintf(exclambuf, sizeof exclambuf, "%s", s.name.c_str());
   std::snprintf(firstname, sizeof firstname, "%s", s.firstname().c_str());
