@@ -95,8 +95,8 @@ std::string start_dir_in_home(const std::string& home, bool (*is_dir)(const std:
   // The folder earlier versions made for such a home: "/morva" cut to fit.
   const std::string cut = whole.substr(0, kRoom);
   if (cut.size() > home.size() + 1 && is_dir(cut)) return cut;
-  if (home.size() <= kRoom) return home;
-  return {};
+  // Otherwise the home itself, however long: the settings stay in the home.
+  return home;
 }
 
 std::string home_start_dir() {

@@ -38,13 +38,12 @@ void* _move(int len, const void* src, void* dst);
 // without a login session or not depend on this.)
 const char* gethomedir();
 
-// The start directory in the home `home` (at most 24 characters, the room
-// of the start-directory name), the one place where the setup file is read
-// and written: home + "/morva" when it fits (made when missing); for a
-// longer home, that name cut to 24 characters when the folder exists and
-// lies in the home (earlier versions made it), else the home itself when it
-// fits, else "" (the current directory).  `is_dir` tells whether a folder
-// exists.
+// The start directory in the home `home`, the one place where the setup
+// file is read and written: home + "/morva" when it fits the 24 characters
+// of the start-directory name (made when missing); for a longer home, that
+// name cut to 24 characters when the folder exists and lies in the home
+// (earlier versions made it), else the home itself, however long.
+// `is_dir` tells whether a folder exists.
 std::string start_dir_in_home(const std::string& home, bool (*is_dir)(const std::string&));
 // start_dir_in_home for the home of gethomedir() and the folders on disk;
 // "" without a home.

@@ -248,7 +248,7 @@ int get_setup(int handoff) {
       std::size_t len = std::strlen(buf);
       while (len > 0 && (buf[len - 1] == '\n' || buf[len - 1] == '\r')) buf[--len] = 0;
       startdisk = buf[0];
-      std::snprintf(startsubdir, sizeof startsubdir, "%.24s", buf);
+      std::snprintf(startsubdir, sizeof startsubdir, "%s", buf);
       if (startsubdir[0]) (void)::chdir(startsubdir);
     }
   }
@@ -262,7 +262,7 @@ int get_setup(int handoff) {
       std::snprintf(startsubdir, sizeof startsubdir, "/%.23s", cwd[0] == '/' ? cwd + 1 : cwd);
     } else if ((home = gethomedir()) != nullptr) {
       // One start directory in the home, the same one the batch tool uses.
-      std::snprintf(startsubdir, sizeof startsubdir, "%.24s", home_start_dir().c_str());
+      std::snprintf(startsubdir, sizeof startsubdir, "%s", home_start_dir().c_str());
     } else {
       startsubdir[0] = 0;
     }
@@ -300,7 +300,7 @@ int get_setup(int handoff) {
   }
 
   // 6-8.
-  std::snprintf(holidayFnam, sizeof holidayFnam, "%.24s/holiday%c", startsubdir, holidayletter);
+  std::snprintf(holidayFnam, sizeof holidayFnam, "%s/holiday%c", startsubdir, holidayletter);
   presetfuncs(0, 0);
   if (datadisk != 0)
     setdrive(datadisk);

@@ -89,7 +89,7 @@ TEST(StartDir, OneFolderInTheHomeForEveryLength) {
       {"/home/abcdefghijklm", "", "/home/abcdefghijklm"},             // the home itself
       {"/home/abcdefghijklm", "/home/abcdefghijklm/morv", "/home/abcdefghijklm/morv"},
       {"/home/abcdefghijklmnopqr", "", "/home/abcdefghijklmnopqr"},   // 24 again
-      {"/home/abcdefghijklmnopqrs", "", ""},                         // no name fits: here
+      {"/home/abcdefghijklmnopqrs", "", "/home/abcdefghijklmnopqrs"},  // a longer home: itself
       {"/home/abcdefghijklmnopq", "/home/abcdefghijklmnopq/", "/home/abcdefghijklmnopq"},
   };
   for (const auto& c : cases) {

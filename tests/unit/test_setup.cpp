@@ -118,7 +118,7 @@ TEST_F(SetupTest, LongHomeKeepsOneStartDirectoryInTheHome) {
   get_setup(1);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(std::string(startsubdir), home_start_dir());
-  if (startsubdir[0]) EXPECT_TRUE(file_exists(std::string(startsubdir) + "/setup.mrv"));
+  EXPECT_TRUE(file_exists(std::string(startsubdir) + "/setup.mrv"));
   // Nothing is made outside the home (the old 17-character cut).
   struct stat st{};
   EXPECT_NE(::stat((longhome.substr(0, 17) + "/morva").c_str(), &st), 0);
