@@ -251,3 +251,13 @@ int read_bar(std::FILE* in, BarRecord* b) {
   *b = decode_bar(rec);
   return 1;
 }
+
+const char* chart_type_word(unsigned char type) {
+  switch (type) {
+    case 'D': return "daily";
+    case 'W': return "weekly";
+    case 'M': return "monthly";
+    case 'N': return "numbered";
+    default: return nullptr;
+  }
+}

@@ -24,6 +24,10 @@ void diskfull(const char* name);
 // byte 109 = 0, bytes 116-117 = type letter and '\n', bytes 118-121 = date.
 void make_header(unsigned char out[kHeaderSize], const char type[2], std::int32_t date);
 
+// The word for a chart's type letter ('D' daily, 'W' weekly, 'M' monthly,
+// 'N' numbered); nullptr for any other byte.
+const char* chart_type_word(unsigned char type);
+
 // Creates `path` as a new, empty chart with the header of the globals
 // typechart and longsdate, replacing any file of that name only once the
 // header is complete.  1 on success; else reports through diskfull(path)

@@ -33,18 +33,8 @@ const char* month_name(std::int32_t d) {
 }
 
 const char* type_word(unsigned char type) {
-  switch (type) {
-    case 'D':
-      return "daily";
-    case 'W':
-      return "weekly";
-    case 'M':
-      return "monthly";
-    case 'N':
-      return "numbered";
-    default:
-      return "unknown type";
-  }
+  const char* word = chart_type_word(type);
+  return word ? word : "unknown type";
 }
 
 std::string iso_date(std::int32_t d) {

@@ -6,26 +6,14 @@
 #include <iostream>
 
 #include "chartdata/bar_checks.h"
+#include "chartdata/chartfile.h"
 #include "cli.h"
 
 namespace mc {
 
 namespace {
 
-const char* type_name(unsigned char t) {
-  switch (t) {
-    case 'D':
-      return "daily";
-    case 'W':
-      return "weekly";
-    case 'M':
-      return "monthly";
-    case 'N':
-      return "numbered";
-    default:
-      return nullptr;
-  }
-}
+const char* type_name(unsigned char t) { return chart_type_word(t); }
 
 std::vector<std::string> problems_of(const unsigned char* header, const std::vector<BarRecord>& bars,
                                      std::size_t trailing) {

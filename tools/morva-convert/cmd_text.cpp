@@ -6,6 +6,7 @@
 #include <iostream>
 #include <optional>
 
+#include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
 #include "cli.h"
 #include "converter/batch_env.h"
@@ -22,18 +23,8 @@ namespace mc {
 namespace {
 
 const char* type_word(char t) {
-  switch (t) {
-    case 'D':
-      return "daily";
-    case 'W':
-      return "weekly";
-    case 'M':
-      return "monthly";
-    case 'N':
-      return "numbered";
-    default:
-      return "?";
-  }
+  const char* word = chart_type_word(static_cast<unsigned char>(t));
+  return word ? word : "?";
 }
 
 bool has_symbol_column(const FormatSettings& f) { return std::memchr(f.order, 'S', 12) != nullptr; }
