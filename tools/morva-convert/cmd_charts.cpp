@@ -452,7 +452,7 @@ class ChartToText : public Command {
         ::close(fd);
         continue;
       }
-      SafeReplace out(name);
+      SafeReplace out(name, SafeReplace::Locking::kNone);  // a text
       if (!out.ok()) {
         ::close(fd);
         run.kept(name, false);
