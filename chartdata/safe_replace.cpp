@@ -18,6 +18,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
+#include "screen/backend.h"
 #include "screen/screen.h"
 
 std::string dir_of(const std::string& path) {
@@ -80,6 +81,9 @@ void default_lock_waiting(const char* name, int seconds) {
   } else {
     putsn(".", -1, -1, -1);
   }
+  // Shown now: the program waits without reading keys.
+  if (ScreenBackend* b = screen_backend()) b->flush();
+  screen_dump_shadow();
 }
 
 void default_lock_failed(const char* name, bool busy) {
