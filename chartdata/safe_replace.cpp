@@ -99,6 +99,8 @@ void default_lock_failed(const char* name, bool busy) {
 struct LockFile {
   int fd = -1;
   int users = 0;
+  int pending = 0;     // locks held for a batch's pending files
+  bool whole = false;  // this process holds the whole file (all its charts)
 };
 std::map<std::pair<dev_t, ino_t>, LockFile>& lock_files() {
   static std::map<std::pair<dev_t, ino_t>, LockFile> files;
@@ -207,7 +209,7 @@ ChartLock::ChartLock(const std::string& path) {
     file.fd = fd;
   }
   const int fd = file.fd;
-  if (!wait_for(path, [&] { return checked_lock(fd, key.at) != 0; })) {
+  if (!file.whole && !wait_for(path, [&] { return checked_lock(fd, key.at) != 0; })) {
     drop_lock_file(dir_id);
     return;
   }
@@ -301,17 +303,40 @@ void ChartLock::release() {
   }
   auto f = lock_files().find({key_.dev, key_.ino});
   if (f == lock_files().end() || f->second.fd < 0) return;
-  struct flock fl {};
-  fl.l_type = F_UNLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = key_.at;
-  fl.l_len = 1;
-  (void)::fcntl(f->second.fd, F_OFD_SETLK, &fl);
+  if (!f->second.whole) {  // (a whole-file lock goes with the descriptor)
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = key_.at;
+    fl.l_len = 1;
+    (void)::fcntl(f->second.fd, F_OFD_SETLK, &fl);
+  }
   --f->second.users;
   drop_lock_file({key_.dev, key_.ino});
 }
 
 // ---- Durable batches ---------------------------------------------------------------
+
+namespace {
+
+// A batch holding many pending files in one folder takes the folder's
+// whole lock file instead of one byte each: the kernel checks every new
+// lock against all the locks held on the file, so thousands of held bytes
+// would make each lock slow.  Taken only when no other program holds a
+// chart there; the folder's charts then wait for the batch's publication.
+void note_pending_lock(const ChartLock& lock) {
+  if (!lock.counted() || lock.key().at < 0) return;
+  auto it = lock_files().find({lock.key().dev, lock.key().ino});
+  if (it == lock_files().end() || it->second.whole || ++it->second.pending < 32) return;
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 0;
+  if (::fcntl(it->second.fd, F_OFD_SETLK, &fl) == 0) it->second.whole = true;
+}
+
+}  // namespace
 
 namespace {
 
@@ -530,6 +555,7 @@ int SafeReplace::commit() {
     b.pending.push_back(PendingFile{temp_, real_, target_, std::move(lock_)});
     done_ = true;
     temp_.clear();
+    note_pending_lock(b.pending.back().lock);
     return 1;
   }
   good = good && checked_sync(fileno(f_), SyncKind::kData);

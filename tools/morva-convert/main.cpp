@@ -3,6 +3,7 @@
 // core as the window's menu line, so the files it writes are byte for byte
 // the window's.
 #include <iostream>
+#include <sstream>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/safe_replace.h"
@@ -81,10 +82,26 @@ int main(int argc, char** argv) {
       // the data, the renames, one flush of the directories.  Success is
       // told only after that.
       DurableBatch durable;
-      int status = cmd->run();
-      if (durable.publish() != 0) {
+      // What a command says on standard output (its summary of charts
+      // stored) is held back until the charts are on the disk; `show`
+      // writes nothing and may print much.
+      std::ostringstream held;
+      std::streambuf* out = cmd->app->get_name() == "show" ? nullptr : std::cout.rdbuf(held.rdbuf());
+      int status;
+      try {
+        status = cmd->run();
+      } catch (...) {
+        if (out != nullptr) std::cout.rdbuf(out);
+        std::cout << held.str() << std::flush;
+        throw;
+      }
+      const int unflushed = durable.publish();
+      if (out != nullptr) std::cout.rdbuf(out);
+      if (unflushed != 0) {
         mc::complain("not every chart reached the disk; those named above are as they were");
         status = mc::kFileFailure;
+      } else {
+        std::cout << held.str() << std::flush;
       }
       if (mc::interrupted()) {
         mc::complain(
