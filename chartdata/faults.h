@@ -47,6 +47,11 @@ int checked_rename(const char* from, const char* to);
 // is the step that puts a finished file in place.  1 on success, else 0.
 int checked_link(const char* from, const char* to);
 
+// False: checked_sync counts its calls (and fails where the plan says) but
+// does not wait for the disk.  For in-process tests only, which store
+// thousands of charts on a disk shared with other work; true by default.
+extern bool g_flush_to_disk;
+
 // What checked_sync flushes.
 enum class SyncKind { kData, kFile, kFileSystem };
 // fdatasync, fsync or syncfs of `fd`; 1 on success, else 0 (errno set;

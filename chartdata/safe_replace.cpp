@@ -350,17 +350,37 @@ struct BatchState {
   std::vector<PendingFile> pending;
   std::set<ChartLock::Key> keys;
   std::map<dev_t, int> file_systems;  // a descriptor on each file system written
+  std::vector<int> files;             // the files written, while they are few
+  bool many = false;                  // more than kFewFiles: flushed by syncfs
 };
 BatchState& batch() {
   static BatchState b;
   return b;
 }
 
-// Remembers the file system of `fd` for the batch's flush.
+// Up to this many files a batch flushes each file and folder on its own
+// (syncfs would wait for every other program's writes to the file system
+// too); beyond it, one syncfs per file system for the data and one for the
+// folders.  Either way the number of flushes does not grow with the charts.
+constexpr std::size_t kFewFiles = 8;
+
+bool flush_dir(const std::string& dir);
+
+// Remembers `fd` (a file written) for the batch's flush.
 void note_file_system(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return;
-  auto& fs = batch().file_systems;
+  BatchState& b = batch();
+  if (!b.many) {
+    if (b.files.size() < kFewFiles) {
+      const int dup = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      if (dup >= 0) b.files.push_back(dup);
+      b.many = dup < 0;
+    } else {
+      b.many = true;
+    }
+  }
+  auto& fs = b.file_systems;
   if (fs.count(st.st_dev)) return;
   const int dup = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (dup >= 0) fs[st.st_dev] = dup;
@@ -372,12 +392,32 @@ bool flush_file_systems() {
   return ok;
 }
 
+// The data of every file written.
+bool flush_data() {
+  BatchState& b = batch();
+  if (b.many) return flush_file_systems();
+  bool ok = true;
+  for (int fd : b.files) ok = checked_sync(fd, SyncKind::kData) && ok;
+  return ok;
+}
+
+// The folders of the renamed files.
+bool flush_folders() {
+  BatchState& b = batch();
+  if (b.many) return flush_file_systems();
+  std::set<std::string> dirs;
+  for (const PendingFile& p : b.pending) dirs.insert(dir_of(p.real));
+  bool ok = true;
+  for (const std::string& d : dirs) ok = flush_dir(d) && ok;
+  return ok;
+}
+
 // Flushes, renames and flushes again; the number of charts that failed.
 int publish_pending() {
   BatchState& b = batch();
   int failed = 0;
   if (!b.pending.empty() || !b.file_systems.empty()) {
-    const bool data = flush_file_systems();
+    const bool data = flush_data();
     for (PendingFile& p : b.pending) {
       if (data && checked_rename(p.temp.c_str(), p.real.c_str())) continue;
       ::unlink(p.temp.c_str());
@@ -385,7 +425,8 @@ int publish_pending() {
       ++failed;
     }
     // The renames are on the disk: the directories' flush.
-    if (!b.pending.empty() && !flush_file_systems() && failed == 0) {
+    if (!b.pending.empty() && failed < static_cast<int>(b.pending.size()) && !flush_folders() &&
+        failed == 0) {
       diskfull(b.pending.front().shown.c_str());
       failed = 1;
     }
@@ -398,6 +439,9 @@ int publish_pending() {
   b.keys.clear();
   for (auto& [dev, fd] : b.file_systems) ::close(fd);
   b.file_systems.clear();
+  for (int fd : b.files) ::close(fd);
+  b.files.clear();
+  b.many = false;
   return failed;
 }
 
