@@ -205,6 +205,18 @@ int Y2000_upgrade(const char* path) {
     std::fclose(f);
     return 1;
   }
+  // An old chart: read again under its lock, as another program may be
+  // writing (or upgrading) it.
+  std::fclose(f);
+  ChartLock lock(path);
+  if (!lock.held()) return 0;
+  f = std::fopen(path, "rb");
+  if (f == nullptr) return 0;
+  got = std::fread(head, 1, sizeof head, f);
+  if (got != sizeof head || head[kHeaderUpgradeMark] != '/' || record_date(head + kHeaderSize) > 991231) {
+    std::fclose(f);
+    return 1;
+  }
   // Read-only charts stay as they are, as an update-mode open would fail.
   if (access(path, W_OK) != 0) {
     std::fclose(f);

@@ -1,12 +1,14 @@
 #include "chartdata/faults.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
 FaultPlan g_faults;
+bool g_flush_to_disk = true;
 
 void faults_reset() { g_faults = FaultPlan{}; }
 
@@ -81,4 +83,35 @@ int checked_link(const char* from, const char* to) {
     return 0;
   }
   return ::linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0 ? 1 : 0;
+}
+
+int checked_sync(int fd, SyncKind kind) {
+  if (hit(g_faults.flushes, g_faults.fail_flush)) {
+    errno = EIO;
+    return 0;
+  }
+  if (!g_flush_to_disk) return 1;
+  int r;
+  do {
+    r = kind == SyncKind::kData ? ::fdatasync(fd) : kind == SyncKind::kFile ? ::fsync(fd) : ::syncfs(fd);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 ? 1 : 0;
+}
+
+int checked_lock(int fd, off_t at) {
+  if (hit(g_faults.locks, g_faults.fail_lock)) {
+    errno = ENOLCK;
+    return 0;
+  }
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = at;
+  fl.l_len = 1;
+  for (;;) {
+    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return 1;
+    if (errno == EINTR) continue;
+    if (errno == EACCES) errno = EAGAIN;
+    return 0;
+  }
 }

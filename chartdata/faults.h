@@ -2,8 +2,9 @@
 //
 // Every write of the chart store, of SafeReplace and of write_bar goes
 // through checked_write / checked_write_fd, every temporary file is created
-// through checked_create and every replacing rename goes through
-// checked_rename.  Tests set g_faults to make the N-th such call fail (as a
+// through checked_create, every replacing rename goes through
+// checked_rename, every flush to the disk through checked_sync and every
+// chart lock through checked_lock.  Tests set g_faults to make the N-th such call fail (as a
 // full disk or a failed rename would) and then check that nothing was lost.
 // By default no fault is injected.
 #pragma once
@@ -18,10 +19,14 @@ struct FaultPlan {
   int fail_write = 0;
   int fail_create = 0;
   int fail_rename = 0;
+  int fail_flush = 0;
+  int fail_lock = 0;
   // Calls counted since the last faults_reset().
   int writes = 0;
   int creates = 0;
   int renames = 0;
+  int flushes = 0;
+  int locks = 0;
 };
 extern FaultPlan g_faults;
 
@@ -41,3 +46,19 @@ int checked_rename(const char* from, const char* to);
 // linkat(from -> to, following a link in `from`), counted as a rename: it
 // is the step that puts a finished file in place.  1 on success, else 0.
 int checked_link(const char* from, const char* to);
+
+// False: checked_sync counts its calls (and fails where the plan says) but
+// does not wait for the disk.  For in-process tests only, which store
+// thousands of charts on a disk shared with other work; true by default.
+extern bool g_flush_to_disk;
+
+// What checked_sync flushes.
+enum class SyncKind { kData, kFile, kFileSystem };
+// fdatasync, fsync or syncfs of `fd`; 1 on success, else 0 (errno set;
+// EIO for an injected fault).
+int checked_sync(int fd, SyncKind kind);
+// One try at the exclusive lock of the byte `at` of the lock file `fd`
+// (an open-file-description lock: it conflicts with every other open of
+// the file, in this process too).  1 when taken; 0 with errno EAGAIN when
+// another holds it, any other errno for a failure (ENOLCK when injected).
+int checked_lock(int fd, off_t at);

@@ -1,43 +1,155 @@
-// Whole-file replacement: the new content is written to a temporary file in
-// the target's own directory and renamed over the target only when it is
-// complete, so the target is either untouched or entirely new.
+// The one way a file is written: whole-file replacement under the file's
+// lock, durable before it is reported.
 //
 //   SafeReplace out(path);
 //   if (!out.ok() || !out.write(data, n) || !out.commit()) -> failed, `path`
 //   is byte for byte as it was and no temporary file is left behind.
 //
-// The temporary file is created exclusively (never through an existing
-// symbolic link).  For a target that does not exist yet it has no name at
-// all (O_TMPFILE where the file system offers it) and is linked under the
-// target's name at commit: nothing else is created or renamed, and nothing
-// is left behind when the program stops half-way.  A target that is a symbolic link keeps the link: the
-// file it names is replaced.  An existing target's permission bits are
-// carried over to the new file; a new file gets 0666 less the umask.
+// The new content goes to a temporary file in the target's own directory,
+// created exclusively (never through an existing symbolic link) under a
+// name unique to the run, ".morva-XXXXXXXX.tmp", that no chart can have.
+// For a target that does not exist yet it has no name at all (O_TMPFILE
+// where the file system offers it) and is linked under the target's name
+// at commit.  A target that is a symbolic link keeps the link: the file it
+// names is replaced.  An existing target's permission bits are carried
+// over to the new file; a new file gets 0666 less the umask.
+//
+// Exclusive writing: a SafeReplace holds the target's ChartLock from its
+// construction until the new file is in place, so a writer that reads the
+// old content after constructing it works on the newest version.
+//
+// Durability: commit() flushes the data before the rename and the directory
+// after it.  While a DurableBatch is open, the flushes of many files are
+// shared: commit() leaves the finished temporary file (and its lock) with
+// the batch, and DurableBatch::publish() flushes once, renames all, and
+// flushes the directories once.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 
+// ---- Exclusive writing -----------------------------------------------------------
+//
+// A chart's lock is an open-file-description lock on one byte of the file
+// ".morva.lock" in the chart's directory, the byte chosen by the chart's
+// name: no byte of the chart itself is touched, one descriptor per
+// directory serves any number of charts, and the lock goes with the
+// process however it ends.  In a folder that takes no new file (where a
+// chart can only change in place) the chart itself is locked with flock.  A second writer waits for it, up to
+// g_lock_wait_ms, showing its progress through lock_reporter, and then
+// gives up with the chart busy.  Locks of one process nest: taking a chart
+// this process already holds succeeds at once.
+
+// How long a writer waits for a chart another program is writing (30 s).
+extern int g_lock_wait_ms;
+
+struct LockReporter {
+  // Still waiting for `name` after `seconds` whole seconds (called once a
+  // second).
+  void (*waiting)(const char* name, int seconds);
+  // `name` stayed busy for the whole wait, or its lock could not be taken
+  // (`busy` false: no lock file, say); nothing was written to it.
+  void (*failed)(const char* name, bool busy);
+};
+extern LockReporter lock_reporter;
+
+class ChartLock {
+ public:
+  ChartLock() = default;
+  // Takes the lock of the file `path` names (a symbolic link resolved).
+  explicit ChartLock(const std::string& path);
+  ~ChartLock() { release(); }
+  ChartLock(ChartLock&& o) noexcept { *this = std::move(o); }
+  ChartLock& operator=(ChartLock&& o) noexcept;
+  ChartLock(const ChartLock&) = delete;
+  ChartLock& operator=(const ChartLock&) = delete;
+
+  bool held() const { return held_; }
+  // The wait ran out (as opposed to a failure to lock at all).
+  bool busy() const { return busy_; }
+  void release();
+
+  struct Key {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t at = 0;
+    auto operator<=>(const Key&) const = default;
+  };
+  const Key& key() const { return key_; }
+  // A lock of this process's table (false for a path whose folder does
+  // not exist: nothing to lock there).
+  bool counted() const { return held_ && counted_; }
+
+ private:
+  bool wait_for(const std::string& path, const std::function<bool()>& try_lock);
+  void lock_in_place(const std::string& path, const std::string& real);
+  Key key_{};
+  bool held_ = false;
+  bool counted_ = false;
+  bool busy_ = false;
+};
+
+// ---- Durability ------------------------------------------------------------------
+
+// Shares the flushes of many writes: while one is open, SafeReplace::commit
+// leaves its finished file with the batch, and appends in place only note
+// their file system.  publish() (or the destructor) then flushes the data
+// of every file system written (syncfs), renames every pending file into
+// place, flushes the file systems again for the directories, and releases
+// the locks.  A chart this process locks again while it is pending is
+// published first, so a run always reads what it wrote.  Batches nest: an
+// inner one leaves everything to the outermost.
+class DurableBatch {
+ public:
+  DurableBatch();
+  ~DurableBatch();
+  DurableBatch(const DurableBatch&) = delete;
+  DurableBatch& operator=(const DurableBatch&) = delete;
+
+  // Publishes what is pending.  The number of charts that failed (each
+  // reported through diskfull); 0 when everything is on the disk.  An
+  // inner batch returns 0 and leaves the work to the outermost.
+  int publish();
+  // True while a batch is open in this process.
+  static bool active();
+  // Notes that `fd` (a file written in place) is to be flushed by the
+  // batch; without a batch it is flushed now.  1 on success.
+  static int flush_written(int fd);
+
+ private:
+  bool outer_ = false;
+};
+
 class SafeReplace {
  public:
-  explicit SafeReplace(std::string target);
+  enum class Locking { kChart, kNone };
+  // kNone for files that are not charts (texts, setup files): no lock.
+  explicit SafeReplace(std::string target, Locking locking = Locking::kChart);
   ~SafeReplace();  // removes the temporary file unless committed
   SafeReplace(const SafeReplace&) = delete;
   SafeReplace& operator=(const SafeReplace&) = delete;
 
   // The temporary file is open and no write has failed.
   bool ok() const;
+  // The target's lock could not be had: nothing was created.
+  bool lock_failed() const { return lock_failed_; }
   // The stream of the temporary file (nullptr when it could not be made).
   // Direct writes are allowed; commit() still catches a stream error.
   std::FILE* stream();
   // Checked write; 1 when all n bytes were written.  A failed write makes
   // ok() false and commit() refuse.
   int write(const void* p, std::size_t n);
-  // Flushes and closes the temporary file and renames it over the target.
-  // 1 on success; 0 otherwise (target unchanged, temporary removed).
+  // Flushes and closes the temporary file, flushes it to the disk and
+  // renames it over the target, then flushes the directory (or leaves all
+  // that to the open DurableBatch).  1 on success; 0 otherwise (target
+  // unchanged, temporary removed).
   int commit();
   // Abandons the new content now (the destructor does the same).
   void discard();
@@ -50,6 +162,8 @@ class SafeReplace {
   std::string target_;   // name as given
   std::string real_;     // file actually replaced (link resolved)
   std::string temp_;
+  ChartLock lock_;
+  bool lock_failed_ = false;
   std::unique_ptr<char[]> buf_;  // the stream's buffer: large writes, few calls
   std::FILE* f_ = nullptr;
   bool failed_ = false;
@@ -58,7 +172,8 @@ class SafeReplace {
 };
 
 // Replaces `path` by `bytes` through SafeReplace; 1 on success.
-int replace_file(const std::string& path, std::span<const unsigned char> bytes);
+int replace_file(const std::string& path, std::span<const unsigned char> bytes,
+                 SafeReplace::Locking locking = SafeReplace::Locking::kChart);
 
 // Temporary-file helpers shared with the store splice.
 // Directory part of `path` ("." when none), without a trailing slash
@@ -67,6 +182,11 @@ std::string dir_of(const std::string& path);
 // The file a path finally names: `path` itself unless it is a symbolic
 // link that resolves.
 std::string resolve_target(const std::string& path);
+// Creates a new file with a name unique to the run, DIR/.morva-XXXXXXXX.tmp,
+// never opening an existing entry; the descriptor (or -1) and its name.
+int create_temp_in(const std::string& dir, std::string& name);
+// True when the last part of `path` is a name create_temp_in makes.
+bool is_temp_file_name(const std::string& path);
 // Gives the descriptor's file the permission bits of `like` when that file
 // exists, else 0666 less the umask.
 void copy_mode(int fd, const std::string& like);

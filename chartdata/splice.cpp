@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "chartdata/chartfile.h"
@@ -60,12 +62,12 @@ bool default_header_date(std::int32_t last, std::int32_t* date) {
   return true;
 }
 
-// Everything the splice opened or created, undone unless it succeeded.
-struct SpliceState {
-  // Stream buffers of the old chart and the temporary file, each large
-  // enough for a whole chart of usual size (up to 1 MB): it is read in one
-  // call and written in one.  Kept from one splice to the next, so no
-  // splice allocates them again.
+// Stream buffers of the old chart and the new file, each large enough for
+// a whole chart of usual size (up to 1 MB): it is read in one call and
+// written in one.  Kept from one splice to the next, so no splice allocates
+// them again.  A splice started by a step of another (none does so today)
+// leaves them to the outer one and its streams keep buffers of their own.
+struct SharedBuffers {
   static constexpr std::size_t kMinBuffer = 64 * 1024, kMaxBuffer = 1024 * 1024;
   static std::vector<char>& buffer(int which, std::size_t want) {
     static std::vector<char> buffers[2];
@@ -74,30 +76,95 @@ struct SpliceState {
     if (b.size() < want) b.resize(want);
     return b;
   }
-  // A splice started by a step of another (none does so today) leaves the
-  // buffers to the outer one and its streams get buffers of their own.
   static int& depth() {
     static int d = 0;
     return d;
   }
-  SpliceState() { ++depth(); }
-  bool shares_buffers() const { return depth() == 1; }
-  std::FILE* old = nullptr;
-  std::FILE* tmp = nullptr;
-  std::string tmp_name;
-  std::string created;  // a target this splice created, removed on failure
-  bool replaced = false;
+  SharedBuffers() { ++depth(); }
+  ~SharedBuffers() { --depth(); }
+  bool shared() const { return depth() == 1; }
+};
 
-  ~SpliceState() {
-    --depth();
-    if (old != nullptr) std::fclose(old);
-    if (tmp != nullptr) std::fclose(tmp);
-    if (!replaced) {
-      if (!tmp_name.empty()) ::unlink(tmp_name.c_str());
-      if (!created.empty()) ::unlink(created.c_str());
-    }
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
   }
 };
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+bool pread_all(int fd, void* p, std::size_t n, off_t at) {
+  auto* c = static_cast<unsigned char*>(p);
+  while (n > 0) {
+    const ssize_t got = ::pread(fd, c, n, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    c += got;
+    n -= static_cast<std::size_t>(got);
+    at += got;
+  }
+  return true;
+}
+
+bool pwrite_all(int fd, const void* p, std::size_t n, off_t at) {
+  if (::lseek(fd, at, SEEK_SET) != at) return false;
+  return checked_write_fd(fd, p, n) != 0;
+}
+
+// Appending in place: the chart (locked, open for update, `size` bytes,
+// `bars` whole bars, the last dated before longsdate) gets the new bars
+// after its last whole bar and the header date, exactly the bytes the
+// splice would have written, and loses a trailing partial record.  The
+// step writes into memory first, so that an abandoned store writes
+// nothing.  On any failure the chart is put back byte for byte.
+//   1 appended, 0 failed (chart as before).
+int append_in_place(int fd, off_t size, off_t bars, const NewBarsStep& write_new_bars,
+                    const SpliceOptions& options) {
+  char* mem = nullptr;
+  std::size_t mem_size = 0;
+  File out(::open_memstream(&mem, &mem_size));
+  if (!out) return 0;
+  std::unique_ptr<char, decltype(&std::free)> owned(nullptr, &std::free);
+  int r;
+  try {
+    r = write_new_bars ? write_new_bars(out.get()) : 1;
+  } catch (...) {
+    r = 0;
+  }
+  if (r > 0) r = std::fflush(out.get()) == 0 && !std::ferror(out.get());
+  out.reset();  // mem and mem_size are final now
+  owned.reset(mem);
+  if (r <= 0) return 0;
+
+  const off_t end = static_cast<off_t>(kHeaderSize) + bars * static_cast<off_t>(kBarSize);
+  const off_t new_end = end + static_cast<off_t>(mem_size);
+  std::int32_t date = 0;
+  const bool write_date = options.header_date ? options.header_date(longedate, &date)
+                                              : default_header_date(longedate, &date);
+  // What the steps overwrite, to be put back on failure: the header date
+  // and a trailing partial record.
+  unsigned char old_date[4];
+  unsigned char partial[kBarSize];
+  const std::size_t partial_len = static_cast<std::size_t>(size - end);
+  if (!pread_all(fd, old_date, sizeof old_date, kHeaderDateOffset) ||
+      (partial_len > 0 && !pread_all(fd, partial, partial_len, end)))
+    return 0;
+  bool ok = mem_size == 0 || pwrite_all(fd, mem, mem_size, end);
+  if (ok && write_date) {
+    unsigned char field[4];
+    put_le32(field, static_cast<std::uint32_t>(date));
+    ok = pwrite_all(fd, field, sizeof field, kHeaderDateOffset);
+  }
+  if (ok && size > new_end) ok = ::ftruncate(fd, new_end) == 0;
+  if (ok) ok = DurableBatch::flush_written(fd) != 0;
+  if (ok) return 1;
+  const int err = errno;
+  // Back to the old bytes: the old length, the old date, the partial record.
+  (void)!::ftruncate(fd, size);
+  (void)!::pwrite(fd, old_date, sizeof old_date, kHeaderDateOffset);
+  if (partial_len > 0) (void)!::pwrite(fd, partial, partial_len, end);
+  errno = err;
+  return 0;
+}
 
 }  // namespace
 
@@ -107,103 +174,103 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars) {
 
 int store_splice(std::string& target, const NewBarsStep& write_new_bars,
                  const SpliceOptions& options) {
-  SpliceState s;
+  SharedBuffers buffers;
   if (target.empty()) return 0;
-
-  // The chart to read from; `fresh` when the old content is not to be kept.
-  bool fresh = false;
-  std::size_t old_size = 0;
-  if (!exist(target.c_str())) {
-    if (creatmorva(target.c_str())) {
-      s.created = resolve_target(target);
-    } else {
-      if (!options.fallback_name) return 0;
-      // The fallback chart "_" is built anew for these bars, and replaces
-      // any earlier "_" only once it is complete.
-      target.assign(1, '_');
-      fresh = true;
-    }
-  }
+  // Held from reading the old bars until the new version is in place.
+  ChartLock lock(target);
+  if (!lock.held()) return 0;
 
   const std::string real = resolve_target(target);
-  struct stat st;  // of the old chart, when there is one
-  if (!fresh) {
-    s.old = std::fopen(real.c_str(), "rb");
-    if (s.old == nullptr || fstat(fileno(s.old), &st) != 0 || !S_ISREG(st.st_mode)) {
+  File old;
+  struct stat st {};  // of the old chart, when there is one
+  std::size_t old_size = 0;
+  if (exist(target.c_str())) {
+    old.reset(std::fopen(real.c_str(), "rb"));
+    if (!old || fstat(fileno(old.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
       diskfull(target.c_str());
       return 0;
     }
-    // One byte more than the chart, so that one read also finds its end.
     old_size = static_cast<std::size_t>(st.st_size);
-    if (s.shares_buffers()) {
-      std::vector<char>& ob = SpliceState::buffer(0, old_size + 1);
-      std::setvbuf(s.old, ob.data(), _IOFBF, ob.size());
+    const bool upgrade = options.upgrade_target && is_old_chart(old.get());
+    // Every new bar after the last stored one (the nightly case): the new
+    // bars are appended and the header date updated in place.
+    if (!upgrade && old_size >= kHeaderSize) {
+      const off_t bars = static_cast<off_t>((old_size - kHeaderSize) / kBarSize);
+      unsigned char last[4];
+      bool after = bars == 0;
+      if (!after && pread_all(fileno(old.get()), last, sizeof last,
+                              static_cast<off_t>(kHeaderSize) + (bars - 1) * static_cast<off_t>(kBarSize)))
+        after = static_cast<std::int32_t>(get_le32(last)) < longsdate;
+      if (after) {
+        int fd;
+        do {
+          fd = ::open(real.c_str(), O_RDWR | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+          diskfull(target.c_str());
+          return 0;
+        }
+        const int r = append_in_place(fd, static_cast<off_t>(old_size), bars, write_new_bars, options);
+        if (::close(fd) != 0 || !r) {
+          diskfull(nullptr);
+          return 0;
+        }
+        return 1;
+      }
     }
-    if (options.upgrade_target && is_old_chart(s.old)) {
+    if (buffers.shared()) {
+      // One byte more than the chart, so that one read also finds its end.
+      std::vector<char>& ob = SharedBuffers::buffer(0, old_size + 1);
+      std::setvbuf(old.get(), ob.data(), _IOFBF, ob.size());
+    }
+    if (upgrade) {
       // Read the old chart through a copy with widened dates: the stored
       // result has eight-digit dates throughout, and the target itself is
       // touched only by the final rename.
-      std::FILE* copy = widened_copy(s.old);
-      std::fclose(s.old);
-      s.old = copy;
-      if (s.old == nullptr) {
+      old.reset(widened_copy(old.get()));
+      if (!old) {
         diskfull(nullptr);
         return 0;
       }
     }
   }
 
-  // The temporary file sits beside the chart so that the final rename stays
-  // on one file system.  It is always a new file: an entry of that name
-  // (even a symbolic link) is removed, never written through.
-  const std::string dir = dir_of(real);
-  s.tmp_name = dir == "." ? std::string(kSpliceTempName) : dir + "/" + kSpliceTempName;
-  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = checked_create(s.tmp_name.c_str(), kCreate, 0666);
-  if (fd < 0 && errno == EEXIST) {  // left over from an earlier run
-    ::unlink(s.tmp_name.c_str());
-    fd = checked_create(s.tmp_name.c_str(), kCreate, 0666);
+  // The new version, written beside the chart under the same lock.
+  auto out = std::make_unique<SafeReplace>(target);
+  if (!out->ok() && !old && !out->lock_failed()) {
+    diskfull(target.c_str());
+    // A chart that cannot be made under its name is built anew as "_", and
+    // replaces any earlier "_" only once it is complete.
+    if (!options.fallback_name) return 0;
+    target.assign(1, '_');
+    out = std::make_unique<SafeReplace>(target);
   }
-  if (fd < 0) {
-    s.tmp_name.clear();  // nothing of ours to remove
-    diskfull(nullptr);
+  if (!out->ok()) {
+    if (!out->lock_failed()) diskfull(nullptr);
     return 0;
   }
-  // The chart's own permission bits (known from the open chart), or those
-  // of a new file.
-  if (!fresh)
-    (void)fchmod(fd, st.st_mode & 07777);
-  else
-    copy_mode(fd, real);
-  s.tmp = fdopen(fd, "wb");
-  if (s.tmp == nullptr) {
-    ::close(fd);
-    return 0;
-  }
-  if (s.shares_buffers()) {
-    std::vector<char>& tb = SpliceState::buffer(1, old_size + SpliceState::kMinBuffer);
-    std::setvbuf(s.tmp, tb.data(), _IOFBF, tb.size());
+  std::FILE* tmp = out->stream();
+  if (buffers.shared()) {
+    std::vector<char>& tb = SharedBuffers::buffer(1, old_size + SharedBuffers::kMinBuffer);
+    std::setvbuf(tmp, tb.data(), _IOFBF, tb.size());
   }
 
-  int r = s.old != nullptr ? cpyoldtmpstart(s.old, s.tmp) : -1;
+  int r = old ? cpyoldtmpstart(old.get(), tmp) : -1;
   if (r < 0) {
     // No old chart, or one shorter than its header: start from a new header.
-    if (s.old != nullptr) {
-      std::fclose(s.old);
-      s.old = nullptr;
-    }
+    old.reset();
     unsigned char header[kHeaderSize];
     make_header(header, typechart, longsdate);
-    r = checked_write(s.tmp, header, sizeof header);
+    r = checked_write(tmp, header, sizeof header);
   }
   if (r > 0) {
     try {
-      r = write_new_bars ? write_new_bars(s.tmp) : 1;
+      r = write_new_bars ? write_new_bars(tmp) : 1;
     } catch (...) {
       r = 0;
     }
   }
-  if (r > 0 && s.old != nullptr) r = cpyoldtmpend(s.old, s.tmp);
+  if (r > 0 && old) r = cpyoldtmpend(old.get(), tmp);
   if (r > 0) {
     std::int32_t date = 0;
     bool write_date = options.header_date ? options.header_date(longedate, &date)
@@ -211,21 +278,11 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
     if (write_date) {
       unsigned char field[4];
       put_le32(field, static_cast<std::uint32_t>(date));
-      r = std::fseek(s.tmp, kHeaderDateOffset, SEEK_SET) == 0 &&
-          checked_write(s.tmp, field, sizeof field);
+      r = std::fseek(tmp, kHeaderDateOffset, SEEK_SET) == 0 && checked_write(tmp, field, sizeof field);
     }
   }
-  if (r > 0) r = std::fflush(s.tmp) == 0 && !std::ferror(s.tmp);
-  int closed = std::fclose(s.tmp);
-  s.tmp = nullptr;
-  if (r > 0 && closed != 0) r = 0;
-  if (s.old != nullptr) {
-    std::fclose(s.old);
-    s.old = nullptr;
-  }
-  if (r > 0 && checked_rename(s.tmp_name.c_str(), real.c_str())) {
-    s.replaced = true;
-    return 1;
-  }
+  old.reset();
+  if (r > 0 && out->commit()) return 1;
+  out->discard();
   return 0;
 }

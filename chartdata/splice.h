@@ -9,19 +9,25 @@
 //   });
 //
 // Steps:
+//  0. The chart's lock (ChartLock) is taken and held until the new version
+//     is in place; a busy chart fails the store with nothing written.
 //  1. An old chart (yymmdd dates, see Y2000_upgrade) is read through a
 //     copy with its dates widened, so the stored chart has eight-digit
 //     dates throughout; the target itself changes only by the final
 //     rename.
-//  2. A missing target is created with creatmorva (typechart, longsdate).
-//     When it cannot be created, the name becomes "_" (in the current
+//  2. Append in place: when the chart holds its header and every stored
+//     whole bar is dated before longsdate (so every new bar comes after
+//     the last one), the step writes into memory, and its bars are written
+//     after the last whole bar, the header date (step 7) in place, and a
+//     trailing partial record cut off: the bytes steps 4-8 would give.  On
+//     any failure the chart is put back byte for byte.
+//  3. Otherwise the new version is written through SafeReplace (a
+//     temporary file with a name unique to the run beside the chart).  A
+//     missing target starts from a new header (typechart, longsdate); when
+//     its file cannot be made, the name becomes "_" (in the current
 //     directory) and a new chart is built under that name; an earlier "_"
-//     is replaced only when the new one is complete.  A target
-//     that exists but cannot be opened, or is not a regular file, fails the
-//     splice.
-//  3. The temporary file "tmpmorva.gph" is made in the directory of the
-//     target (of the file a symbolic link names), after unlinking any
-//     entry of that name, with O_CREAT|O_EXCL|O_NOFOLLOW.
+//     is replaced only when the new one is complete.  A target that exists
+//     but cannot be opened, or is not a regular file, fails the splice.
 //  4. cpyoldtmpstart copies the header and the bars dated before
 //     longsdate.  A target shorter than 128 bytes gets a new header (as
 //     creatmorva would write it) and no old bars.
@@ -35,12 +41,12 @@
 //  6. cpyoldtmpend appends the old bars dated after longedate.
 //  7. The header date at offset 118 becomes longedate when
 //     101 <= longedate <= 99999999 (or by SpliceOptions::header_date).
-//  8. Every write is checked, the temporary file is flushed and closed,
-//     and renamed over the target.
+//  8. Every write is checked, the new file is flushed to the disk and
+//     renamed over the target (or left to the open DurableBatch).
 // Returns 1 when the target was replaced.  On any failure returns 0, the
-// target is byte for byte as before (a target created in step 2 is removed
-// again) and the temporary file is removed.  `target` holds the name that
-// was (or would have been) written: "_" after the fallback.
+// target is byte for byte as before and no temporary file is left.
+// `target` holds the name that was (or would have been) written: "_" after
+// the fallback.
 #pragma once
 
 #include <cstdint>
@@ -58,8 +64,6 @@ struct SpliceOptions {
   // longedate.
   std::function<bool(std::int32_t longedate, std::int32_t* date)> header_date;
 };
-
-inline constexpr const char* kSpliceTempName = "tmpmorva.gph";
 
 int store_splice(std::string& target, const NewBarsStep& write_new_bars);
 int store_splice(std::string& target, const NewBarsStep& write_new_bars,

@@ -45,13 +45,9 @@ int BatchBackups::prepare(const std::string& path) {
   }
   const int from = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
   if (from < 0) return 0;
-  std::string dir = dir_of(path);
-  std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-  std::vector<char> tmpl;
-  const std::string pattern = dir + "/." + base + ".bak-XXXXXX";
-  tmpl.assign(pattern.begin(), pattern.end());
-  tmpl.push_back('\0');
-  const int fd = ::mkstemp(tmpl.data());
+  // The copy is made under a temporary name of the one write path.
+  std::string temp;
+  const int fd = create_temp_in(dir_of(path), temp);
   if (fd < 0) {
     ::close(from);
     return 0;
@@ -61,10 +57,10 @@ int BatchBackups::prepare(const std::string& path) {
   ::close(from);
   const bool closed = ::close(fd) == 0;
   if (!ok || !closed) {
-    ::unlink(tmpl.data());
+    ::unlink(temp.c_str());
     return 0;
   }
-  pending_[path] = tmpl.data();
+  pending_[path] = temp;
   seen_[path] = true;
   return 1;
 }

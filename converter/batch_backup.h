@@ -6,8 +6,8 @@
 //   keep.settle("csv_i/ibm", stored);  // the copy becomes csv_i/ibm.bak,
 //                                      // or is dropped when nothing changed
 //
-// The copy is made before the file can change, into a private temporary
-// file in the same directory, and takes the name NAME.bak only once the
+// The copy is made before the file can change, into a temporary file of
+// the one write path (".morva-XXXXXXXX.tmp") in the same directory, and takes the name NAME.bak only once the
 // file has really been replaced; an earlier NAME.bak stays until then.
 // Copies still pending when the object goes are removed.
 #pragma once

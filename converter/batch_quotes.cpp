@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "chartdata/linereader.h"
+#include "chartdata/safe_replace.h"
 #include "chartdata/splice.h"
 #include "converter/quickquote.h"
 #include "converter/symbol_names.h"
@@ -54,7 +55,7 @@ QuoteScan scan_quotes(int fd, std::int32_t update_date) {
     if (!run_open) {
       QuoteRun run;
       run.name = current;
-      run.refused = current == kSpliceTempName || same_file(current, fd);
+      run.refused = is_temp_file_name(current) || same_file(current, fd);
       scan.runs.push_back(run);
       run_open = true;
     }

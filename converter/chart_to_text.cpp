@@ -242,7 +242,7 @@ class BarReader {
 
 int chart_to_text(int fd, const std::string& textpath, const FormatSettings& f,
                   const std::string& chartname, ChartTextReport& report, ChartTextResult* result) {
-  SafeReplace out(textpath);
+  SafeReplace out(textpath, SafeReplace::Locking::kNone);
   return chart_to_text(fd, out, f, chartname, report, result);
 }
 

@@ -94,7 +94,7 @@ int chart_to_text_dialogue(int fd) {
     }
     // The text is written beside its name and takes the name only when it
     // is complete; a name where no file can be made is refused now.
-    SafeReplace out(name);
+    SafeReplace out(name, SafeReplace::Locking::kNone);  // a text
     if (!out.ok()) {
       refuse(name);
       if (exclamfile) break;

@@ -91,7 +91,7 @@ int loadsave_defaults(int mode, int save) {
     std::vector<unsigned char> bytes = read_all(defaults_fd);
     if (bytes.size() < sizeof(FormatSettings)) bytes.resize(sizeof(FormatSettings));
     std::memcpy(bytes.data(), &ff, sizeof(FormatSettings));
-    if (!replace_file(defaults_path, bytes)) {
+    if (!replace_file(defaults_path, bytes, SafeReplace::Locking::kNone)) {
       // A directory that takes no new files may still let the file itself
       // be rewritten in place.
       ssize_t n = ::pwrite(defaults_fd, &ff, sizeof(FormatSettings), 0);

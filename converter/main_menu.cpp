@@ -322,6 +322,9 @@ int not_differ(const char* target, const char* source) {
 
 int ascii_replace(const char* textname, const char* chartname) {
   if (!textname[0] || !chartname[0] || std::strcmp(textname, chartname) == 0) return 0;
+  // The chart as its last writer (this run included) left it.
+  ChartLock lock(chartname);
+  if (!lock.held()) return 0;
   struct stat st{};
   if (::stat(chartname, &st) != 0 || !S_ISREG(st.st_mode) ||
       !complete_chart_size(static_cast<std::size_t>(st.st_size)))
@@ -369,8 +372,10 @@ void endmorvautl(int handoff, const char* name, int changed) {
   std::string failed;
   if (handoff) {
     std::string path = std::string(startsubdir) + "/" + kHandoffFile;
-    if (!replace_file(path, std::span<const unsigned char>(
-                                reinterpret_cast<const unsigned char*>(name), std::strlen(name))))
+    if (!replace_file(path,
+                      std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(name),
+                                                     std::strlen(name)),
+                      SafeReplace::Locking::kNone))
       failed = path;
   }
   Xclosedis();

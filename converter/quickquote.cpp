@@ -93,9 +93,9 @@ bool next_quote_line(char* buf) {
 }
 
 // True when writing the chart `name` would replace the quote file itself or
-// clash with the splice's temporary file.
+// clash with a temporary file of the write path.
 bool refused_name(const std::string& name) {
-  if (name == kSpliceTempName) return true;
+  if (is_temp_file_name(name)) return true;
   struct stat a;
   if (::stat(name.c_str(), &a) != 0) return false;
   ImportState& s = g_state;
@@ -336,7 +336,14 @@ QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::stri
   get_the_symbol[0] = '\0';
   char name[kMaxSymbol + 1];
   std::snprintf(name, sizeof name, "%s", first_name.c_str());
+  // The charts reach the disk together before success is told.
+  DurableBatch durable;
   const int r = send_quickq_tomorva(name);
+  const int unflushed = durable.publish();
+  if (unflushed > 0) {
+    out.charts_failed += unflushed;
+    out.charts_stored = std::max(0L, static_cast<long>(out.charts_stored) - unflushed);
+  }
   g_state = saved;
   out.result = r && out.charts_failed == 0 && out.charts_stored > 0 ? 1 : 0;
   return out;

@@ -101,7 +101,14 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
     for (std::size_t i = 0; i < bars.size(); ++i)
       encode_bar(bars[i].bar, bytes.data() + kHeaderSize + i * kBarSize);
     SafeReplace out(path);
+    if (out.lock_failed()) return 0;  // busy: said so, nothing written
     const bool made = out.stream() != nullptr;
+    // Under the lock the chart may have been made meanwhile by another
+    // program: then it is merged like any chart.
+    if (made && ::lstat(path.c_str(), &st) == 0) {
+      out.discard();
+      return store_run(path, bars, chart_type, home);
+    }
     if (made && out.write(bytes.data(), bytes.size()) && out.commit()) {
       longedate = last;
       return 1;

@@ -6,6 +6,7 @@
 
 #include "chartdata/globals.h"
 #include "converter/globals.h"
+#include "chartdata/safe_replace.h"
 #include "converter/store.h"
 #include "converter/text_screen.h"
 #include "converter/text_to_chart.h"
@@ -89,7 +90,10 @@ int sendto_morva(char* name, char* textname, long* charts_written, long* names_r
   std::string chart = name;
   ScreenTextReport report;
   TextSource src(fptextsrc);
-  const int ok = store_text(src, chart, params, report);
+  // The charts of the text reach the disk together before success is told.
+  DurableBatch durable;
+  int ok = store_text(src, chart, params, report);
+  if (durable.publish() != 0) ok = 0;
   get_the_symbol[0] = '\0';
   if (charts_written) *charts_written = report.charts_written;
   if (names_refused) *names_refused = report.refused;

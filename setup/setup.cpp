@@ -209,7 +209,7 @@ int storesets(char ask, char /*drive*/, const char* dir) {
   std::vector<unsigned char> bytes(kSetupRecordSize);
   encode_setup_record(std::span<unsigned char, kSetupRecordSize>(bytes.data(), kSetupRecordSize));
   bytes.insert(bytes.end(), setup_tail.begin(), setup_tail.end());
-  int ok = replace_file(kSetupFileName, bytes);
+  int ok = replace_file(kSetupFileName, bytes, SafeReplace::Locking::kNone);
   if (!ok) {
     // Nothing was written: an old setup file is still whole.  Said where
     // the start-up messages go.
@@ -222,7 +222,8 @@ int storesets(char ask, char /*drive*/, const char* dir) {
 
 int save_exe_mrv(const char* path, const char* text, char /*drive*/) {
   if (replace_file(path, std::span<const unsigned char>(
-                       reinterpret_cast<const unsigned char*>(text), std::strlen(text))))
+                       reinterpret_cast<const unsigned char*>(text), std::strlen(text)),
+                   SafeReplace::Locking::kNone))
     return 1;
   char line[160];
   std::snprintf(line, sizeof line, "Can't write: %s to disk:", path);

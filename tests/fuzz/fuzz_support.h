@@ -116,12 +116,13 @@ inline bool exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-// Names in a folder, without "." and "..".
+// Names in a folder, without ".", ".." and the charts' lock file.
 inline std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+          std::strcmp(e->d_name, ".morva.lock") != 0)  // the charts' lock file
         names.emplace_back(e->d_name);
     closedir(d);
   }

@@ -68,4 +68,6 @@ bool file_exists(const std::string& path);
 // removed, never followed).
 void remove_tree(const std::string& path);
 // Names in a folder (without "." and ".."), sorted.
-std::vector<std::string> list_dir(const std::string& dir);
+// The charts' lock file ".morva.lock" (which stays in every folder a chart
+// was written to) is left out unless asked for.
+std::vector<std::string> list_dir(const std::string& dir, bool with_lock_file = false);

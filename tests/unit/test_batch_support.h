@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,13 +26,20 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs morva-convert with `args`, HOME pointed at `home`, standard input
+// A morva-convert started by start() and not waited for yet.
+struct Started {
+  pid_t pid = 0;
+  std::unique_ptr<TempDir> capture;
+};
+
+// Starts morva-convert with `args`, HOME pointed at `home`, standard input
 // from /dev/null, standard output and error captured, and no display; in
 // `cwd` when it is not empty.
-inline Outcome run(const std::vector<std::string>& args, const std::string& home,
-                   const std::string& cwd = "") {
-  TempDir capture("mcv-out");
-  const std::string out_path = capture.file("out"), err_path = capture.file("err");
+inline Started start(const std::vector<std::string>& args, const std::string& home,
+                     const std::string& cwd = "") {
+  Started p;
+  p.capture = std::make_unique<TempDir>("mcv-out");
+  const std::string out_path = p.capture->file("out"), err_path = p.capture->file("err");
   std::vector<std::string> argv_s = {program()};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -52,18 +60,30 @@ inline Outcome run(const std::vector<std::string>& args, const std::string& home
   posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
+  if (posix_spawn(&p.pid, argv[0], &fa, nullptr, argv.data(), env.data()) != 0) p.pid = 0;
+  posix_spawn_file_actions_destroy(&fa);
+  return p;
+}
+
+// Waits for a started run: its status and what it printed.
+inline Outcome finish(Started& p) {
   Outcome o;
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), env.data()) == 0) {
+  if (p.pid > 0) {
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0) {
+    while (waitpid(p.pid, &st, 0) < 0) {
     }
     o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   }
-  posix_spawn_file_actions_destroy(&fa);
-  o.out = read_text(out_path);
-  o.err = read_text(err_path);
+  o.out = read_text(p.capture->file("out"));
+  o.err = read_text(p.capture->file("err"));
   return o;
+}
+
+// start() and finish() in one.
+inline Outcome run(const std::vector<std::string>& args, const std::string& home,
+                   const std::string& cwd = "") {
+  Started p = start(args, home, cwd);
+  return finish(p);
 }
 
 // Every file below `dir` by its relative path, with its bytes; folders

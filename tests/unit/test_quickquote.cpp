@@ -288,7 +288,8 @@ TEST_F(QuickQuoteCore, StopRequestEndsAfterTheChartJustStored) {
 }
 
 TEST_F(QuickQuoteCore, FailedChartIsLeftAsItWasAndTheNextChartStillGetsItsOwnBar) {
-  const Bytes old = chart(19991230, {{19991230, 1, 1, 1, 1, 1}});
+  // The chart already holds the day: its bar is replaced through the splice.
+  const Bytes old = chart(19991230, {{19991230, 1, 1, 1, 1, 1}, {19991231, 1, 1, 1, 1, 1}});
   struct Case {
     const char* what;
     FaultPlan plan;

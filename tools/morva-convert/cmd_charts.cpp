@@ -463,7 +463,7 @@ class ChartToText : public Command {
         ::close(fd);
         continue;
       }
-      SafeReplace out(name);
+      SafeReplace out(name, SafeReplace::Locking::kNone);  // a text
       if (!out.ok()) {
         ::close(fd);
         run.kept(name, false);

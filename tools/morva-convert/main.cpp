@@ -4,8 +4,10 @@
 // the window's.
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/safe_replace.h"
 #include "cli.h"
 
 namespace {
@@ -13,6 +15,21 @@ namespace {
 void report_disk_full(const char* name) {
   mc::complain(std::string("cannot create ") + (name ? name : "a file") +
                " (disk full, no permission, or a bad name?)");
+}
+
+// A chart another program is writing: the wait shown every five seconds on
+// standard error (a cron log keeps it short), and the chart named when the
+// wait runs out.
+void report_lock_waiting(const char* name, int seconds) {
+  if (seconds % 5 == 0 || seconds == 1)
+    std::cerr << "morva-convert: waiting for " << name << ", which another program is writing ("
+              << seconds << " s of " << g_lock_wait_ms / 1000 << ")\n";
+}
+
+void report_lock_failed(const char* name, bool busy) {
+  mc::complain(busy ? std::string(name) + " is busy: another program kept writing it for " +
+                          std::to_string(g_lock_wait_ms / 1000) + " s; nothing was written to it"
+                    : std::string("cannot lock ") + name + " (its folder takes no lock file?); nothing was written to it");
 }
 
 }  // namespace
@@ -62,10 +79,35 @@ int main(int argc, char** argv) {
 
   diskfull_reporter = report_disk_full;
   mc::catch_signals();
+  lock_reporter = {report_lock_waiting, report_lock_failed};
   for (auto& cmd : commands) {
     if (!cmd->app->parsed()) continue;
     try {
-      const int status = cmd->run();
+      // The charts of the whole run reach the disk together: one flush of
+      // the data, the renames, one flush of the directories.  Success is
+      // told only after that.
+      DurableBatch durable;
+      // What a command says on standard output (its summary of charts
+      // stored) is held back until the charts are on the disk; `show`
+      // writes nothing and may print much.
+      std::ostringstream held;
+      std::streambuf* out = cmd->app->get_name() == "show" ? nullptr : std::cout.rdbuf(held.rdbuf());
+      int status;
+      try {
+        status = cmd->run();
+      } catch (...) {
+        if (out != nullptr) std::cout.rdbuf(out);
+        std::cout << held.str() << std::flush;
+        throw;
+      }
+      const int unflushed = durable.publish();
+      if (out != nullptr) std::cout.rdbuf(out);
+      if (unflushed != 0) {
+        mc::complain("not every chart reached the disk; those named above are as they were");
+        status = mc::kFileFailure;
+      } else {
+        std::cout << held.str() << std::flush;
+      }
       if (mc::interrupted()) {
         mc::complain(
             "stopped by a signal: the files written so far are complete; the rest was not converted");
