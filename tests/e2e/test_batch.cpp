@@ -101,7 +101,7 @@ TEST_F(BatchE2E, WindowAndBatchRunIntoOneChartKeepBothDays) {
   ASSERT_TRUE(write_text(work_ + "/w.txt", "IBM,19990201,1,2,0.5,1.5,100,1\r\nIBM,19990202,1,2,0.5,1.5,100,1\r\n"));
   ASSERT_TRUE(write_text(work_ + "/b.txt", "IBM,19990203,3,4,2.5,3.5,200,2\nIBM,19990204,3,4,2.5,3.5,200,2\n"));
   ASSERT_TRUE(write_text(work_ + "/old.txt", "IBM,19990104,1,2,0.5,1.5,100,1\nIBM,19990105,1,2,0.5,1.5,100,1\n"));
-  ASSERT_EQ(batch_test::run({"text-to-chart", "old.txt", "--order", "SDOHLCVI", "--data-dir", work_,
+  ASSERT_EQ(batch_test::run({"text-to-chart", work_ + "/old.txt", "--order", "SDOHLCVI", "--data-dir", work_,
                              "--start-dir", work_},
                             home_.path())
                 .status,
@@ -128,7 +128,7 @@ TEST_F(BatchE2E, WindowAndBatchRunIntoOneChartKeepBothDays) {
   {
     ChartLock other(chart);  // another program writing the chart
     ASSERT_TRUE(other.held());
-    batch = batch_test::start({"text-to-chart", "b.txt", "--order", "SDOHLCVI", "--data-dir", work_,
+    batch = batch_test::start({"text-to-chart", work_ + "/b.txt", "--order", "SDOHLCVI", "--data-dir", work_,
                                "--start-dir", work_},
                               home_.path());
     drv_.fkey(2);

@@ -41,17 +41,20 @@ inline std::int32_t date_at(const Bytes& b, std::size_t at) {
 // The upgrade of an old chart, from the layout: the dates of whole records
 // widened, everything else (partial tail included) kept.  Old: '/' at byte
 // 77, type D, W, M or ? and a line feed, a first date of yymmdd form.
-inline Bytes expected_upgrade(const Bytes& in) {
-  Bytes out = in;
-  if (in.size() < kHeaderSize + kBarSize || in[kHeaderUpgradeMark] != '/') return out;
+inline bool is_old(const Bytes& in) {
+  if (in.size() < kHeaderSize + kBarSize || in[kHeaderUpgradeMark] != '/') return false;
   const unsigned char type = in[kHeaderTypeOffset];
   if (std::string("DWM?").find(static_cast<char>(type)) == std::string::npos || type == 0 ||
       in[kHeaderTypeOffset + 1] != '\n')
-    return out;
+    return false;
   const std::int32_t first = date_at(in, kHeaderSize);
-  if (first < 101 || first > 991231 || first / 100 % 100 < 1 || first / 100 % 100 > 12 ||
-      first % 100 < 1 || first % 100 > 31)
-    return out;
+  return !(first < 101 || first > 991231 || first / 100 % 100 < 1 || first / 100 % 100 > 12 ||
+           first % 100 < 1 || first % 100 > 31);
+}
+
+inline Bytes expected_upgrade(const Bytes& in) {
+  Bytes out = in;
+  if (!is_old(in)) return out;
   for (std::size_t at = kHeaderSize; at + kBarSize <= in.size(); at += kBarSize) {
     std::int32_t d = date_at(in, at);
     if (d <= 991231) d += d >= 11231 ? 19000000 : 20000000;
@@ -62,9 +65,12 @@ inline Bytes expected_upgrade(const Bytes& in) {
 
 // The splice, from the layout: header, leading bars scanned up to the first
 // date at or after `first` (one bar dated exactly `first` is dropped),
-// the new bars, then the remaining old bars dated after `last`.
+// the new bars, then the remaining old bars dated after `last`.  A chart
+// that is not read through an upgrade (`may_append`) and whose last whole
+// bar is dated before `first` gets the new bars after all its whole bars
+// (appended in place: even out-of-order bars before them stay).
 inline Bytes expected_splice(const Bytes& old, const std::vector<BarRecord>& bars,
-                             std::int32_t first, std::int32_t last, char type) {
+                             std::int32_t first, std::int32_t last, char type, bool may_append) {
   Bytes out;
   std::size_t at = kHeaderSize;
   if (old.size() < kHeaderSize) {
@@ -78,7 +84,14 @@ inline Bytes expected_splice(const Bytes& old, const std::vector<BarRecord>& bar
     at = old.size();  // no old bars
   } else {
     out.assign(old.begin(), old.begin() + kHeaderSize);
+    const std::size_t whole = (old.size() - kHeaderSize) / kBarSize;
+    const bool append =
+        may_append && (whole == 0 || date_at(old, kHeaderSize + (whole - 1) * kBarSize) < first);
     for (; at + kBarSize <= old.size(); at += kBarSize) {
+      if (append) {
+        out.insert(out.end(), old.begin() + at, old.begin() + at + kBarSize);
+        continue;
+      }
       std::int32_t d = date_at(old, at);
       if (d == first) {
         at += kBarSize;
@@ -149,11 +162,11 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   // The splice reads a chart that still looks old through a widened copy.
   FUZZ_CHECK(splice(path) == 1);
   const Bytes spliced = read_bytes(path);
-  FUZZ_CHECK(spliced == expected_splice(expected_upgrade(upgraded), bars, first, last, 'D'));
+  FUZZ_CHECK(spliced == expected_splice(expected_upgrade(upgraded), bars, first, last, 'D', !is_old(upgraded)));
   const std::string old_path = dir + "/old.M";
   write_bytes(old_path, original.data(), original.size());
   FUZZ_CHECK(splice(old_path) == 1);
-  FUZZ_CHECK(read_bytes(old_path) == expected_splice(upgraded, bars, first, last, 'D'));
+  FUZZ_CHECK(read_bytes(old_path) == expected_splice(upgraded, bars, first, last, 'D', !is_old(original)));
   FUZZ_CHECK(no_temp_left(dir));
 
   // 3. The commands that read a chart and write another, on the original

@@ -601,7 +601,7 @@ TEST_F(BatchCli, TwoRunsIntoOneChartLoseNoUpdate) {
   data_.mkdirs("txt_i");
   const Bytes base = chart('D', {bar(19990104, 10), bar(19990105, 11)});
   auto args = [&](const char* text) {
-    return std::vector<std::string>{"text-to-chart", text, "--order", "SDOHLCVI", "--type", "d", "-q",
+    return std::vector<std::string>{"text-to-chart", data_.file(text), "--order", "SDOHLCVI", "--type", "d", "-q",
                                     "--data-dir", data_.path(), "--start-dir", start_.path()};
   };
   int lost = 0, told_wrongly = 0, failed = 0;
@@ -641,7 +641,7 @@ TEST_F(BatchCli, KilledUpdateLeavesWholeChartsAndTheNextRunCompletesIt) {
     std::snprintf(n, sizeof n, "txt_s/s%05d", i);
     return std::string(n);
   };
-  const std::vector<std::string> args = {"text-to-chart", "day.txt", "--order", "SDOHLCVI", "--type", "d", "-q",
+  const std::vector<std::string> args = {"text-to-chart", data_.file("day.txt"), "--order", "SDOHLCVI", "--type", "d", "-q",
                                          "--data-dir", data_.path(), "--start-dir", start_.path()};
   data_.mkdirs("txt_s");
   for (int trial = 0; trial < 3; ++trial) {
