@@ -116,7 +116,7 @@ bool pwrite_all(int fd, const void* p, std::size_t n, off_t at) {
 // splice would have written, and loses a trailing partial record.  The
 // step writes into memory first, so that an abandoned store writes
 // nothing.  On any failure the chart is put back byte for byte.
-//   1 appended, 0 failed (chart as before).
+//   1 appended, 0 failed, -1 abandoned by the step (chart as before).
 int append_in_place(int fd, off_t size, off_t bars, const NewBarsStep& write_new_bars,
                     const SpliceOptions& options) {
   char* mem = nullptr;
@@ -130,9 +130,11 @@ int append_in_place(int fd, off_t size, off_t bars, const NewBarsStep& write_new
   } catch (...) {
     r = 0;
   }
+  const bool abandoned = r <= 0;
   if (r > 0) r = std::fflush(out.get()) == 0 && !std::ferror(out.get());
   out.reset();  // mem and mem_size are final now
   owned.reset(mem);
+  if (abandoned) return -1;
   if (r <= 0) return 0;
 
   const off_t end = static_cast<off_t>(kHeaderSize) + bars * static_cast<off_t>(kBarSize);
@@ -211,7 +213,9 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
           return 0;
         }
         const int r = append_in_place(fd, static_cast<off_t>(old_size), bars, write_new_bars, options);
-        if (::close(fd) != 0 || !r) {
+        const bool closed = ::close(fd) == 0;
+        if (r < 0) return 0;  // abandoned: no fault of the disk, as in the rewrite
+        if (!closed || !r) {
           diskfull(nullptr);
           return 0;
         }

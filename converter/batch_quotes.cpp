@@ -52,6 +52,10 @@ QuoteScan scan_quotes(int fd, std::int32_t update_date) {
       continue;
     }
     const QuoteRecord q = parse_quote(line1, has3 ? line3 : nullptr);
+    if (!q.storable) {
+      scan.unstorable.push_back(start);
+      continue;
+    }
     if (!run_open) {
       QuoteRun run;
       run.name = current;

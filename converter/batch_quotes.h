@@ -22,6 +22,7 @@ struct QuoteRun {
 struct QuoteScan {
   std::vector<QuoteRun> runs;
   std::vector<off_t> unnamed;  // positions of records whose symbol makes no chart name
+  std::vector<off_t> unstorable;  // records with a value a chart cannot hold
   long records = 0;
 };
 

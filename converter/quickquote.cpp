@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -157,13 +159,19 @@ QuoteRecord parse_quote(const char* line1, const char* line3) {
   if (line1) {
     r.name = quote_chart_name(line1);
     r.close = fracs(quote_field(line1, 22).c_str());
-    r.volume = to_int32(quote_field(line1, 66));
+    const std::string vol = quote_field(line1, 66);
+    errno = 0;
+    const long long v = std::strtoll(vol.c_str(), nullptr, 10);
+    r.storable = errno != ERANGE && v >= INT32_MIN && v <= INT32_MAX;
+    r.volume = to_int32(vol);
   }
   if (line3) {
     r.open = fracs(quote_field(line3, 42).c_str());
     r.high = fracs(quote_field(line3, 54).c_str());
     r.low = fracs(quote_field(line3, 66).c_str());
   }
+  r.storable = r.storable && std::isfinite(r.open) && std::isfinite(r.high) && std::isfinite(r.low) &&
+               std::isfinite(r.close);
   return r;
 }
 
@@ -214,7 +222,7 @@ int first_quote_name(int fd, std::string* name) {
 int save_qq_28(std::FILE* tmp, const char* name) {
   ImportState& s = g_state;
   char line1[kQuoteLineSize], line3[kQuoteLineSize], other[kQuoteLineSize];
-  long count = 0;
+  long count = 0, unstorable = 0;
   BarRecord bar;
   for (;;) {
     const off_t start = s.source ? 0 : linereader_tell(fptextsrc);
@@ -251,6 +259,14 @@ int save_qq_28(std::FILE* tmp, const char* name) {
       continue;
     }
     const QuoteRecord q = parse_quote(line1, has3 ? line3 : nullptr);
+    // A value the chart cannot hold as written: the record is skipped, not
+    // stored as another number.
+    if (!q.storable) {
+      ++s.outcome->records_skipped;
+      s.listener->record_skipped();
+      ++unstorable;
+      continue;
+    }
     bar.date = longsdate;
     bar.open = q.open;
     bar.high = q.high;
@@ -261,6 +277,8 @@ int save_qq_28(std::FILE* tmp, const char* name) {
     ++count;
     if (count % 10 == 0) s.listener->progress(bar.close);
   }
+  // Every record of the run skipped for its values: nothing to store.
+  if (count == 0 && unstorable > 0 && tmp != nullptr) return 2;
   if (count == 0 || tmp == nullptr) return 1;
   // One bar per date: the run's last record stands for the day.
   if (!write_bar(tmp, bar)) return 0;
@@ -283,7 +301,7 @@ int send_quickq_tomorva(char* name) {
     } else {
       typechart[0] = 'D';
       typechart[1] = '\n';
-      bool ran = false;
+      bool ran = false, nothing = false;
       int step_ok = 0;
       // A full disk is no reason to divert the bars to "_": that chart
       // fails and is reported; "_" stands in only for a name that cannot be
@@ -296,20 +314,26 @@ int send_quickq_tomorva(char* name) {
           [&](std::FILE* tmp) {
             ran = true;
             step_ok = save_qq_28(tmp, name);
-            return step_ok;
+            // No record of the run could be stored: the chart is not touched.
+            nothing = step_ok == 2;
+            return nothing ? 0 : step_ok;
           },
           options);
       // When the splice failed before it got to the records, they are still
       // passed over so that the next chart starts at its own records.
       if (!ran) save_qq_28(nullptr, name);
-      if (stored) {
-        ++s.outcome->charts_stored;
-        s.outcome->last_stored = target;
-      } else {
-        ++s.outcome->charts_failed;
-        all_ok = 0;
+      // A run whose records were all skipped (counted and reported as such)
+      // leaves the chart as it was and is no chart done.
+      if (!nothing) {
+        if (stored) {
+          ++s.outcome->charts_stored;
+          s.outcome->last_stored = target;
+        } else {
+          ++s.outcome->charts_failed;
+          all_ok = 0;
+        }
+        s.listener->chart_done(target, stored != 0);
       }
-      s.listener->chart_done(target, stored != 0);
       std::snprintf(name, kMaxSymbol + 1, "%s", target.c_str());
     }
     if (get_the_symbol[0] == '\0') break;
@@ -371,7 +395,9 @@ class ScreenListener : public QuickQuoteListener {
   void chart_refused(const std::string& name) override {
     note(" Skipped: the chart " + name + " would be the quote file itself.");
   }
-  void record_skipped() override { note(" Skipped: a record without a usable symbol."); }
+  void record_skipped() override {
+    note(" Skipped: a record without a usable symbol or with a value a chart cannot hold.");
+  }
   bool stop_requested() override { return scr_csts() == 27; }
 
  private:
@@ -461,7 +487,8 @@ int quickquotesub(int fd) {
   }
   if (r.records_skipped > 0) {
     const std::string text = " " + std::to_string(r.records_skipped) +
-                             " record(s) without a usable symbol skipped; the others were stored.";
+                             " record(s) skipped (no usable symbol, or a value a chart cannot hold);"
+                             " the others were stored.";
     msg(text.c_str(), kQQTitle, 1);
   }
   return 1;

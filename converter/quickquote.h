@@ -34,6 +34,9 @@ struct QuoteRecord {
   std::string name;  // chart name of the symbol
   float open = 0, high = 0, low = 0, close = 0;
   std::int32_t volume = 0;
+  // False when a value cannot be stored as written: a price that is not a
+  // finite float, or a volume beyond 32 bits.  Such a record is skipped.
+  bool storable = true;
 };
 // Parses the fields of a record from its first and third lines (either may
 // be null for a record cut short by the end of the file: its fields are 0).
@@ -55,7 +58,9 @@ class QuickQuoteListener {
   // A run whose chart would be the quote file itself (or the splice's
   // temporary file) is skipped.
   virtual void chart_refused(const std::string& name) { (void)name; }
-  // A record without a usable symbol was skipped (no bar stored).
+  // A record without a usable symbol, or with a value a chart cannot hold
+  // (a price that is not a finite float, a volume beyond 32 bits), was
+  // skipped (no bar stored).
   virtual void record_skipped() {}
   // Polled between charts: true ends the import after the chart just done.
   virtual bool stop_requested() { return false; }
@@ -103,7 +108,9 @@ int send_quickq_tomorva(char* name);
 // Reads the records of the run of chart `name` and writes its bar to `tmp`
 // (nothing is written when tmp is null: the run is only passed over).
 // Leaves the next chart's name in get_the_symbol ("" at the end of the
-// file).  1 when the bar was written completely (or there was none), else 0.
+// file).  1 when the bar was written completely (or there was none), 2
+// when every record of the run was skipped for a value a chart cannot hold
+// (nothing to store), else 0.
 int save_qq_28(std::FILE* tmp, const char* name);
 
 // Dialogue on the open quote file `fd` (its name in exclambuf): asks for the

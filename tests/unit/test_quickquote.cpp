@@ -254,6 +254,16 @@ TEST_F(QuickQuoteCore, RecordStartingWithABlankIsSkippedWholeAndCounted) {
     EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
     EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "quotes.txt"}));
   }
+  // A volume beyond 32 bits is skipped the same way, never stored saturated.
+  for (const char* f : {"ibm", "dec"}) std::remove(dir_.file(f).c_str());
+  const Quote huge{"DEC", "101/08", "3000000000", "100", "102", "99"};
+  const QuoteOutcome r = run(record(kIbm) + record(kDec) + record(huge), 19991231);
+  EXPECT_EQ(r.records_skipped, 1);
+  EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
+  // A chart whose only record is skipped is not made.
+  const Quote huge_only{"XYZ", "101/08", "3000000000", "100", "102", "99"};
+  EXPECT_EQ(run(record(huge_only), 19991231).charts_failed, 0);
+  EXPECT_FALSE(file_exists(dir_.file("xyz")));
 }
 
 TEST_F(QuickQuoteCore, FileWithoutRecordsImportsNothing) {

@@ -244,13 +244,17 @@ class QuickQuote : public Command {
         continue;
       }
       const QuoteScan scan = scan_quotes(fd, date);
-      if (!scan.unnamed.empty()) {
-        run.skipped(static_cast<long>(scan.unnamed.size()));
+      if (!scan.unnamed.empty() || !scan.unstorable.empty()) {
+        run.skipped(static_cast<long>(scan.unnamed.size() + scan.unstorable.size()));
         if (run.logging()) {
           LineLocator where(fd);
           for (off_t pos : scan.unnamed) {
             const long line = where.line_at(pos);
             run.log(s.name, line, "record skipped: its symbol makes no chart name", where.text_of(line));
+          }
+          for (off_t pos : scan.unstorable) {
+            const long line = where.line_at(pos);
+            run.log(s.name, line, "record skipped: a value a chart cannot hold", where.text_of(line));
           }
         }
       }
@@ -285,7 +289,7 @@ class QuickQuote : public Command {
       run.note(s.name + ": " + std::to_string(r.charts_stored) + " charts updated for " +
                std::to_string(date) + " from " + std::to_string(r.records) + " records" +
                (r.charts_failed ? ", " + std::to_string(r.charts_failed) + " failed" : std::string()) +
-               (r.records_skipped ? ", " + std::to_string(r.records_skipped) + " records without a symbol skipped"
+               (r.records_skipped ? ", " + std::to_string(r.records_skipped) + " records skipped"
                                   : std::string()));
     }
     return run.status();
