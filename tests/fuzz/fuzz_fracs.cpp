@@ -51,11 +51,11 @@ inline int run(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(field.find_first_not_of("0123456789+-./") == std::string::npos);
     (void)fracs(field.c_str());
   }
-  for (int code = -1; code <= 4; ++code) {
+  for (int code = -1; code <= 5; ++code) {
     std::int32_t date = 0;
     bool synthetic = false;
     if (parse_date(text.c_str(), code, &date, &synthetic) && !synthetic) {
-      FUZZ_CHECK(code >= 0 && code <= 3);
+      FUZZ_CHECK(code >= 0 && code <= 4);  // 4: day first (dd.mm.yyyy)
       FUZZ_CHECK(date >= 10000101 && date <= 29999931);
     }
   }
