@@ -4,5 +4,4 @@ char typechart[2] = {'?', '\n'};
 std::int32_t longsdate = 0;
 std::int32_t longedate = 0;
 BarRecord bb;
-BarRecord temp28;
 char exclambuf[80] = "";

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "chartdata/osshims.h"
-#include "converter/commands.h"
-#include "converter/defaults_file.h"
-#include "converter/globals.h"
-#include "converter/main_menu.h"
+#include "window/commands.h"
+#include "window/defaults_file.h"
+#include "window/globals.h"
+#include "window/main_menu.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "setup/environment.h"

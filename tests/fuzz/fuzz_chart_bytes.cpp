@@ -24,10 +24,10 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/globals.h"
 #include "chartdata/splice.h"
-#include "converter/adjust.h"
-#include "converter/chart_to_text.h"
-#include "converter/compress.h"
-#include "converter/weekly_monthly.h"
+#include "convert/adjust.h"
+#include "convert/chart_to_text.h"
+#include "convert/compress.h"
+#include "convert/weekly_monthly.h"
 #include "fuzz_support.h"
 
 namespace fuzz_chart_bytes {

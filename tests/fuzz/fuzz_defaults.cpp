@@ -10,11 +10,11 @@
 #include <string>
 
 #include "chartdata/globals.h"
-#include "converter/chart_to_text.h"
-#include "converter/defaults_file.h"
-#include "converter/format_settings.h"
-#include "converter/globals.h"
-#include "converter/text_to_chart.h"
+#include "convert/chart_to_text.h"
+#include "window/defaults_file.h"
+#include "window/format_settings.h"
+#include "window/globals.h"
+#include "convert/text_to_chart.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "setup/environment.h"

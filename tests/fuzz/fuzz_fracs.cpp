@@ -9,8 +9,8 @@
 #include <string>
 
 #include "chartdata/encodings.h"
-#include "converter/quickquote.h"
-#include "converter/text_to_chart.h"
+#include "convert/quickquote.h"
+#include "convert/text_to_chart.h"
 #include "fuzz_support.h"
 
 namespace fuzz_fracs {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "chartdata/encodings.h"
-#include "converter/index_file.h"
+#include "convert/index_file.h"
 #include "fuzz_support.h"
 
 namespace fuzz_index {

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "chartdata/linereader.h"
-#include "converter/commands.h"
-#include "converter/globals.h"
+#include "window/commands.h"
+#include "window/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "widgets/dirlist.h"

@@ -15,7 +15,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
-#include "converter/quickquote.h"
+#include "convert/quickquote.h"
 #include "fuzz_support.h"
 
 namespace fuzz_quickquote {

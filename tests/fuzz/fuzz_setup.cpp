@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "converter/main_menu.h"
+#include "window/main_menu.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "setup/setup.h"

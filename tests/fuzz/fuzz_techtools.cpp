@@ -14,7 +14,7 @@
 #include <chrono>
 #include <string>
 
-#include "converter/techtools.h"
+#include "convert/techtools.h"
 #include "fuzz_support.h"
 
 namespace fuzz_techtools {

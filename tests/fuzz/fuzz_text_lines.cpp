@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "chartdata/linereader.h"
-#include "converter/globals.h"
-#include "converter/symbol_names.h"
-#include "converter/text_to_chart.h"
+#include "window/globals.h"
+#include "convert/symbol_names.h"
+#include "convert/text_to_chart.h"
 #include "fuzz_support.h"
 
 namespace fuzz_text_lines {

@@ -7,7 +7,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "converter/adjust.h"
+#include "convert/adjust.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"
 

@@ -12,12 +12,12 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
-#include "converter/batch_backup.h"
-#include "converter/batch_env.h"
-#include "converter/batch_lines.h"
-#include "converter/batch_quotes.h"
-#include "converter/batch_text.h"
-#include "converter/quickquote.h"
+#include "tools/morva-convert/batch_backup.h"
+#include "tools/morva-convert/batch_env.h"
+#include "tools/morva-convert/batch_lines.h"
+#include "tools/morva-convert/batch_quotes.h"
+#include "tools/morva-convert/batch_text.h"
+#include "convert/quickquote.h"
 #include "support/tempdir.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "chartdata/faults.h"
-#include "converter/chart_to_text.h"
-#include "converter/globals.h"
-#include "converter/text_sort.h"
+#include "convert/chart_to_text.h"
+#include "window/globals.h"
+#include "convert/text_sort.h"
 #include "support/tempdir.h"
 
 namespace {

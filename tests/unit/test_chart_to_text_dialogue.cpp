@@ -12,8 +12,8 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "converter/commands.h"
-#include "converter/globals.h"
+#include "window/commands.h"
+#include "window/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/tempdir.h"

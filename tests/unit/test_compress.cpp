@@ -7,7 +7,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "converter/compress.h"
+#include "convert/compress.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"
 

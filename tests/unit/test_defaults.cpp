@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "converter/defaults_file.h"
-#include "converter/globals.h"
+#include "window/defaults_file.h"
+#include "window/globals.h"
 #include "screen/headless.h"
 #include "setup/environment.h"
 #include "support/scripted_keys.h"

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 #include "chartdata/encodings.h"
-#include "converter/index_file.h"
+#include "convert/index_file.h"
 #include "support/tempdir.h"
 
 namespace {

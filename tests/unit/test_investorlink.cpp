@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "converter/globals.h"
-#include "converter/investorlink.h"
+#include "window/globals.h"
+#include "convert/investorlink.h"
 #include "support/tempdir.h"
 
 extern char** environ;

@@ -18,8 +18,8 @@
 #include <gtest/gtest.h>
 
 #include "chartdata/chartfile.h"
-#include "converter/commands.h"
-#include "converter/globals.h"
+#include "window/commands.h"
+#include "window/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/tempdir.h"

@@ -24,12 +24,12 @@
 #include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "chartdata/splice.h"
-#include "converter/chart_to_text.h"
-#include "converter/globals.h"
-#include "converter/quickquote.h"
-#include "converter/store.h"
-#include "converter/symbol_names.h"
-#include "converter/text_to_chart.h"
+#include "convert/chart_to_text.h"
+#include "window/globals.h"
+#include "convert/quickquote.h"
+#include "convert/store.h"
+#include "convert/symbol_names.h"
+#include "convert/text_to_chart.h"
 #include "support/tempdir.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
 #include "chartdata/linereader.h"
-#include "converter/quickquote.h"
+#include "convert/quickquote.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"
 

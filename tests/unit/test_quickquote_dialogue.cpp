@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "chartdata/chartfile.h"
-#include "converter/commands.h"
-#include "converter/globals.h"
+#include "window/commands.h"
+#include "window/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/chart_files.h"

@@ -14,9 +14,9 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
 #include "chartdata/globals.h"
-#include "converter/globals.h"
-#include "converter/store.h"
-#include "converter/text_to_chart.h"
+#include "window/globals.h"
+#include "convert/store.h"
+#include "convert/text_to_chart.h"
 #include "support/tempdir.h"
 
 namespace {

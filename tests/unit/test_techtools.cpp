@@ -10,7 +10,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "converter/techtools.h"
+#include "convert/techtools.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"
 

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "converter/globals.h"
-#include "converter/symbol_names.h"
-#include "converter/text_layout.h"
-#include "converter/text_to_chart.h"
+#include "window/globals.h"
+#include "convert/symbol_names.h"
+#include "convert/text_layout.h"
+#include "convert/text_to_chart.h"
 #include "chartdata/linereader.h"
 #include "support/tempdir.h"
 

@@ -10,7 +10,7 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
 #include "chartdata/globals.h"
-#include "converter/weekly_monthly.h"
+#include "convert/weekly_monthly.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"
 

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "chartdata/chartfile.h"
-#include "converter/adjust.h"
-#include "converter/commands.h"
-#include "converter/compress.h"
-#include "converter/globals.h"
-#include "converter/weekly_monthly.h"
+#include "convert/adjust.h"
+#include "window/commands.h"
+#include "convert/compress.h"
+#include "window/globals.h"
+#include "convert/weekly_monthly.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "setup/environment.h"

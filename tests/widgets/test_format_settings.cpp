@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "converter/format_settings.h"
-#include "converter/globals.h"
+#include "window/format_settings.h"
+#include "window/globals.h"
 #include "support/scripted_keys.h"
 #include "widget_fixture.h"
 #include "widgets/title.h"

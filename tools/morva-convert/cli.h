@@ -15,9 +15,9 @@
 #include <CLI/CLI.hpp>
 
 #include "chartdata/bar.h"
-#include "converter/batch_backup.h"
-#include "converter/globals.h"
-#include "converter/text_layout.h"
+#include "tools/morva-convert/batch_backup.h"
+#include "window/globals.h"
+#include "convert/text_layout.h"
 
 namespace mc {
 

@@ -13,12 +13,12 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/safe_replace.h"
 #include "cli.h"
-#include "converter/adjust.h"
-#include "converter/chart_to_text.h"
-#include "converter/compress.h"
-#include "converter/index_file.h"
-#include "converter/text_to_chart.h"
-#include "converter/weekly_monthly.h"
+#include "convert/adjust.h"
+#include "convert/chart_to_text.h"
+#include "convert/compress.h"
+#include "convert/index_file.h"
+#include "convert/text_to_chart.h"
+#include "convert/weekly_monthly.h"
 
 namespace mc {
 

@@ -9,10 +9,10 @@
 
 #include "chartdata/linereader.h"
 #include "cli.h"
-#include "converter/batch_lines.h"
-#include "converter/batch_quotes.h"
-#include "converter/quickquote.h"
-#include "converter/techtools.h"
+#include "tools/morva-convert/batch_lines.h"
+#include "tools/morva-convert/batch_quotes.h"
+#include "convert/quickquote.h"
+#include "convert/techtools.h"
 
 namespace mc {
 

@@ -9,14 +9,14 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
 #include "cli.h"
-#include "converter/batch_env.h"
-#include "converter/batch_lines.h"
-#include "converter/batch_text.h"
+#include "tools/morva-convert/batch_env.h"
+#include "tools/morva-convert/batch_lines.h"
+#include "tools/morva-convert/batch_text.h"
 #include "chartdata/encodings.h"
-#include "converter/investorlink.h"
-#include "converter/main_menu.h"
-#include "converter/text_layout.h"
-#include "converter/text_to_chart.h"
+#include "convert/investorlink.h"
+#include "window/main_menu.h"
+#include "convert/text_layout.h"
+#include "convert/text_to_chart.h"
 
 namespace mc {
 

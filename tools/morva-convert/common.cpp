@@ -14,7 +14,7 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
 #include "cli.h"
-#include "converter/batch_env.h"
+#include "tools/morva-convert/batch_env.h"
 
 namespace mc {
 

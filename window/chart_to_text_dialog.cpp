@@ -1,0 +1,125 @@
+// Chart-to-text dialogue (generalRT) over the core of
+// convert/chart_to_text.cpp.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "chartdata/bar.h"
+#include "chartdata/chartfile.h"
+#include "chartdata/globals.h"
+#include "chartdata/osshims.h"
+#include "chartdata/safe_replace.h"
+#include "convert/chart_to_text.h"
+#include "window/commands.h"
+#include "window/globals.h"
+#include "screen/screen.h"
+#include "setup/environment.h"
+#include "widgets/filechooser.h"
+#include "widgets/prompt.h"
+#include "widgets/title.h"
+
+namespace {
+
+const char* const kTextPrompt = "               Enter a TEXT filename (or ESCape):";
+const char* const kWriteErr = " Unable to write to disk. Disk full?";
+
+class ScreenChartTextReport : public ChartTextReport {
+ public:
+  explicit ScreenChartTextReport(bool display) : display_(display) {}
+  void line(const std::string& text) override {
+    if (!display_) return;
+    putss(text.c_str());
+    putss("\r\n");
+    // The last rows of the screen are left free; before the set-up has
+    // measured the window, the text grid tells how many rows there are.
+    int rows = VPXC > 0 ? VPX / static_cast<int>(VPXC) : 0;
+    if (rows <= 7) rows = maxrow;
+    if (scr_srow() >= rows - 2) scr_rowcol(5, 0);
+  }
+  void bar_read(long n, const BarRecord& bar) override {
+    if (display_ || n % 5 != 1) return;
+    const int row = scr_srow(), col = scr_scol();
+    ftos(bar.close, nullptr, 3, 3);
+    scr_rowcol(row, col);
+  }
+  bool stop() override { return scr_csts() == 27; }
+
+ private:
+  bool display_;
+};
+
+// The refusal of a name: the disk-full line, then the name, rest of the row cleared.
+void refuse(const char* name) {
+  msg(kDiskFullLine, title, 1);
+  putss(name);
+  scr_clrl();
+}
+
+}  // namespace
+
+int chart_to_text_dialogue(int fd) {
+  ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);
+  char name[81];
+  for (;;) {
+    scr_scrup(0, 1, 0, 9, 79);
+    putsn("Source: ", 2, 0, -1);
+    putss(exclambuf);
+    putss(" Ready to store new file.\r\n\n");
+    putss(kTextPrompt);
+    drive();
+    if (exclamfile) {
+      std::snprintf(name, sizeof name, "%s", list_text_name(exclambuf).c_str());
+      putss(name);
+    } else {
+      name[0] = '\0';
+      if (dir_on_2ndname(name) == 0) {
+        ::close(fd);
+        return 0;
+      }
+    }
+    // In a list no other name can be typed: a refused name gives this
+    // chart up and the list goes on.
+    if (not_differ(name, firstname)) {
+      if (exclamfile) break;
+      continue;
+    }
+    if (exist(name)) {
+      if (msg("File exists; overwrite? (y/n)->", title, 1) != 'y') {
+        refuse(name);
+        if (exclamfile) break;
+        continue;
+      }
+    }
+    // The text is written beside its name and takes the name only when it
+    // is complete; a name where no file can be made is refused now.
+    SafeReplace out(name, SafeReplace::Locking::kNone);  // a text
+    if (!out.ok()) {
+      refuse(name);
+      if (exclamfile) break;
+      continue;
+    }
+    scr_rowcol(2, 0);
+    scr_clrl();
+    bool display = false;
+    if (!exclamfile &&
+        msg("Do you want to display this TEXT file as it is created? (y/n)->", title, 1) == 'y') {
+      scr_scrup(0, 5, 0, 24, 79);
+      display = true;
+    }
+    scr_rowcol(6, 0);
+    ScreenChartTextReport report(display);
+    ChartTextResult result;
+    chart_to_text(fd, out, ff, exclambuf, report, &result);
+    if (display) {
+      putsn("Press enter.", 24, 60, -1);
+      scr_getc(1);
+    }
+    ::close(fd);
+    if (result.write_failed) msg(kWriteErr, title, 1);
+    return 1;
+  }
+  ::close(fd);
+  return 1;
+}

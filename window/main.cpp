@@ -1,0 +1,20 @@
+// morvautl: the converter's entry point.  Any command-line argument means
+// the charting program started it and will take back a stored chart.
+#include "window/defaults_file.h"
+#include "window/globals.h"
+#include "window/main_menu.h"
+#include "screen/screen.h"
+#include "setup/setup.h"
+#include "widgets/prompt.h"
+
+int main(int argc, char** /*argv*/) {
+  set_builtin_format();
+  scr_setup(kBanner);
+  // X protocol errors are shown as a top-row message once the failing call
+  // has returned.
+  screen_set_error_reporter(report_screen_error);
+  get_setup(1);
+  ff.datecode = 0;
+  loadsave_defaults(0, 0);
+  main_loop(argc > 1 ? 1 : 0);
+}
