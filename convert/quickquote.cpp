@@ -199,7 +199,17 @@ int first_quote_name(int fd, std::string* name) {
   }
 }
 
-int save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
+namespace {
+
+// A record that gives no bar: counted and told.
+void skip_record(QuoteImport& s) {
+  ++s.records_skipped;
+  s.listener->record_skipped();
+}
+
+}  // namespace
+
+Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
   char line1[kQuoteLineSize], line3[kQuoteLineSize], other[kQuoteLineSize];
   long count = 0, unstorable = 0;
   BarRecord bar;
@@ -213,8 +223,7 @@ int save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
     if (quote_record_without_symbol(line1)) {
       rest_of_record(s, line3, other);
       s.listener->record_read();
-      ++s.records_skipped;
-      s.listener->record_skipped();
+      skip_record(s);
       continue;
     }
     const std::string sym = quote_chart_name(line1);
@@ -233,16 +242,14 @@ int save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
     s.listener->record_read();
     // A symbol that makes no usable name ("7", "72") gives no bar.
     if (sym.empty()) {
-      ++s.records_skipped;
-      s.listener->record_skipped();
+      skip_record(s);
       continue;
     }
     const QuoteRecord q = parse_quote(line1, has3 ? line3 : nullptr);
     // A value the chart cannot hold as written: the record is skipped, not
     // stored as another number.
     if (!q.storable) {
-      ++s.records_skipped;
-      s.listener->record_skipped();
+      skip_record(s);
       ++unstorable;
       continue;
     }
@@ -257,10 +264,10 @@ int save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
     if (count % 10 == 0) s.listener->progress(bar.close);
   }
   // Every record of the run skipped for its values: nothing to store.
-  if (count == 0 && unstorable > 0 && tmp != nullptr) return 2;
-  if (count == 0 || tmp == nullptr) return 1;
+  if (count == 0 && unstorable > 0 && tmp != nullptr) return Status::kNothing;
+  if (count == 0 || tmp == nullptr) return Status::kDone;
   // One bar per date: the run's last record stands for the day.
-  return write_bar(tmp, bar) ? 1 : 0;
+  return write_bar(tmp, bar) ? Status::kDone : Status::kFailed;
 }
 
 namespace {
@@ -290,7 +297,6 @@ int send_quickq_tomorva(QuoteImport& s, char* name) {
     } else {
       set_store_state(s.update_date);
       bool ran = false, nothing = false;
-      int step_ok = 0;
       // A full disk is no reason to divert the bars to "_": that chart
       // fails and is reported; "_" stands in only for a name that cannot be
       // made.
@@ -301,10 +307,10 @@ int send_quickq_tomorva(QuoteImport& s, char* name) {
           target,
           [&](std::FILE* tmp) {
             ran = true;
-            step_ok = save_qq_28(s, tmp, name);
+            const Status step = save_qq_28(s, tmp, name);
             // No record of the run could be stored: the chart is not touched.
-            nothing = step_ok == 2;
-            return nothing ? 0 : step_ok;
+            nothing = step == Status::kNothing;
+            return step == Status::kDone ? 1 : 0;
           },
           options);
       // When the splice failed before it got to the records, they are still

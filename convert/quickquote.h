@@ -132,7 +132,7 @@ int send_quickq_tomorva(QuoteImport& import, char* name);
 // Reads the records of the run of chart `name` and writes its bar to `tmp`
 // (nothing is written when tmp is null: the run is only passed over).
 // Leaves the next chart's name in import.next_chart ("" at the end of the
-// file).  1 when the bar was written completely (or there was none), 2
-// when every record of the run was skipped for a value a chart cannot hold
-// (nothing to store), else 0.
-int save_qq_28(QuoteImport& import, std::FILE* tmp, const char* name);
+// file).  kDone when the bar was written completely (or there was none),
+// kNothing when every record of the run was skipped for a value a chart
+// cannot hold (nothing to store), kFailed when the write failed.
+Status save_qq_28(QuoteImport& import, std::FILE* tmp, const char* name);
