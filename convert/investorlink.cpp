@@ -6,10 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 extern char** environ;
