@@ -555,10 +555,10 @@ Measure case_quotes(const std::string& dir) {
     const int fd = open_or_die(dir + "/" + kQuoteName);
     std::string first;
     QuickQuoteListener quiet;
-    QuoteOutcome out;
-    if (first_quote_name(fd, &first)) out = quickquote_import(fd, day, first, quiet);
+    Result out;
+    if (first_quote_name(fd, &first)) out = quickquote_import(QuoteRequest{fd, day, first}, quiet);
     linereader_close(fd);
-    if (out.charts_stored != kSymbols) fail("quick quotes stored " + std::to_string(out.charts_stored));
+    if (out.count != kSymbols) fail("quick quotes stored " + std::to_string(out.count));
   });
   m.items = kSymbols;
   m.bytes = double(kSymbols) * double(chart_bytes(kHistoryBars + 1));
@@ -724,9 +724,9 @@ Measure case_techtools(const std::string& dir) {
   Measure m = timed([&](Measure&) {
     const int fd = open_or_die(dir + "/prices.tt");
     TechToolsListener quiet;
-    const TechOutcome out = techtools_convert(fd, target, quiet);
+    const Result out = techtools_convert(TechToolsRequest{fd, target}, quiet);
     ::close(fd);
-    if (out.result != TechResult::kStored || out.bars < 65000) fail("TechTools import");
+    if (out.status != Status::kDone || out.stopped || out.count < 65000) fail("TechTools import");
   });
   m.items = kTechRecords;
   m.bytes = double(file_size(dir + "/prices.tt"));

@@ -6,40 +6,22 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <vector>
-
-#include "chartdata/globals.h"
-#include "window/commands.h"
-#include "window/globals.h"
-#include "screen/screen.h"
-#include "widgets/filechooser.h"
-#include "widgets/prompt.h"
-#include "widgets/title.h"
 
 extern char** environ;
 
-namespace {
-
-// The heading of the command's messages: first the command, then the
-// unpack command, then the temporary file's path.
-char ttt[200];
-
-const char* const kArchivePrompt = "   Enter an InvestorLink '.ZIP' file (or ESCape):";
-
-}  // namespace
-
-void set_investorlink_format() {
-  ff.direction = 0;
-  ff.datecode = 3;
-  ff.sep = ',';
-  std::memcpy(ff.order, "SOHLCVI     ", sizeof ff.order);
-  ff.nul1 = 0;
-  std::memcpy(ff.startdate, "19600101", sizeof ff.startdate);
-  ff.nul2 = 0;
+FormatSettings investorlink_format() {
+  FormatSettings f{};
+  f.direction = 0;
+  f.datecode = 3;
+  f.sep = ',';
+  std::memcpy(f.order, "SOHLCVI     ", sizeof f.order);
+  f.nul1 = 0;
+  std::memcpy(f.startdate, "19600101", sizeof f.startdate);
+  f.nul2 = 0;
+  return f;
 }
 
 int is_zip_name(const char* name) {
@@ -97,56 +79,21 @@ int unzip_members(const std::string& archive, int out_fd) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int investorlink_dialogue() {
-  mouse_show(1);
-  set_investorlink_format();
-  std::snprintf(ttt, sizeof ttt, "%s", "CONVERT      InvestorLink e-mailed file: ");
-  title = ttt;
-  int fd = dir_on_1stname(kArchivePrompt, firstname);
-  if (fd <= 0) return 0;
-  ttt[0] = '\0';
-
-  int textfd = fd;
-  std::string textname = firstname;
-  const char* failure = nullptr;  // what went wrong before the conversion
-  std::optional<PrivateTemp> tmp;  // removed when this function returns
-  if (is_zip_name(firstname)) {
-    ::close(fd);
-    const std::string archive = firstname;
-    textname = investor_text_name(archive);
-    std::snprintf(firstname, sizeof firstname, "%s", textname.c_str());
-    std::snprintf(ttt, sizeof ttt, "unzip -p %s \"*.[SC][TS][KF]\"", archive.c_str());
-    tmp.emplace(textname);
-    textfd = -1;
-    if (tmp->ok()) {
-      // Status 1 is unzip's "done, with warnings": what it unpacked is used.
-      const int rc = unzip_members(archive, tmp->fd());
-      const off_t unpacked = ::lseek(tmp->fd(), 0, SEEK_END);
-      // Status 11: no member matched.
-      if (rc == 11 || ((rc == 0 || rc == 1) && unpacked <= 0))
-        failure = " The archive holds no .STK or .CSF file. Nothing was stored.";
-      else if (rc < 0 || rc > 1)
-        failure = " unzip could not unpack the archive. Nothing was stored.";
-      std::snprintf(ttt, sizeof ttt, "%s", tmp->path().c_str());
-      textfd = tmp->release();
-      ::lseek(textfd, 0, SEEK_SET);
-    }
-  }
-  if (textfd <= 0) {
-    putss(" Cannot process the file.");
-  } else if (failure) {
-    ::close(textfd);
-    putsn(failure, 1, 0, -1);
+Result unpack_investorlink(const std::string& archive, PrivateTemp& text) {
+  Result r;
+  const int rc = unzip_members(archive, text.fd());
+  const off_t unpacked = ::lseek(text.fd(), 0, SEEK_END);
+  // Status 11: no member matched; status 1 is unzip's "done, with
+  // warnings": what it unpacked is used.
+  if (rc == 11 || ((rc == 0 || rc == 1) && unpacked <= 0)) {
+    r.status = Status::kNothing;
+    r.message = " The archive holds no .STK or .CSF file. Nothing was stored.";
+  } else if (rc < 0 || rc > 1) {
+    r.status = Status::kFailed;
+    r.message = " unzip could not unpack the archive. Nothing was stored.";
   } else {
-    std::snprintf(exclambuf, sizeof exclambuf, "%s", firstname);
-    const std::string before = savenm;
-    savenm[0] = '\0';
-    const int ok = generalTR(textfd, firstname);
-    const bool stored = savenm[0] != '\0';
-    if (!stored) std::snprintf(savenm, sizeof savenm, "%s", before.c_str());
-    putss(ok && stored ? " Finished." : " Nothing was stored.");
+    r.status = Status::kDone;
   }
-  scr_getc(1);
-  ttt[0] = '\0';
-  return 1;
+  ::lseek(text.fd(), 0, SEEK_SET);
+  return r;
 }

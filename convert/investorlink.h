@@ -2,14 +2,16 @@
 // comma-separated .STK / .CSF members, one line per symbol, the date in the
 // file name.  The members are unpacked into one private temporary file,
 // which is converted by the text-to-chart conversion with InvestorLink's
-// layout and removed afterwards.  (The entry point investorlink() is
-// declared in window/commands.h.)
+// layout and removed afterwards.
 #pragma once
 
 #include <string>
 
+#include "convert/format.h"
+#include "convert/result.h"
+
 // InvestorLink's layout: text to chart, yymmdd, ',', "SOHLCVI", 19600101.
-void set_investorlink_format();
+FormatSettings investorlink_format();
 
 // The text name of an archive name: "991231S.ZIP" gives "991231.STK",
 // "991231F.ZIP" gives "991231.CSF", any other "X.ZIP" loses ".ZIP".  Only
@@ -39,12 +41,16 @@ class PrivateTemp {
   std::string path_;
 };
 
-// The command itself (investorlink(), the main menu's entry point, runs it).
-int investorlink_dialogue();
-
 // Runs `unzip -p ARCHIVE "*.[SC][TS][KF]"` without a shell, its standard
 // output into out_fd and its standard input from /dev/null.  The archive
 // name is one argument whatever it holds (a name starting with '-' is
 // passed as "./name").  Returns unzip's exit status, or -1 when it could
 // not be started.
 int unzip_members(const std::string& archive, int out_fd);
+
+// Unpacks the .STK/.CSF members of `archive` into `text` and puts its
+// reading position back at its start.  kDone when there is text to
+// convert (unzip's warnings, status 1, included); kNothing when the archive
+// holds no such member; kFailed when unzip could not be run or could not
+// unpack the archive.  The message says what to show for the last two.
+Result unpack_investorlink(const std::string& archive, PrivateTemp& text);

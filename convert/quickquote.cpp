@@ -1,10 +1,11 @@
-// Quick-quote import: the record reader, the loop over charts through the
-// store splice, and the T dialogue (do_quickquote, quickquotesub).
+// Quick-quote import: the record reader and the loop over charts through
+// the store splice.
 #include "convert/quickquote.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -18,13 +19,8 @@
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
 #include "chartdata/splice.h"
-#include "window/commands.h"
-#include "window/globals.h"
 #include "convert/symbol_names.h"
 #include "convert/text_to_chart.h"
-#include "screen/screen.h"
-#include "widgets/filechooser.h"
-#include "widgets/prompt.h"
 
 namespace {
 
@@ -49,14 +45,6 @@ bool dash_line(std::string_view symbol) {
 // Lines that are not records.
 bool skipped_line(const char* line) { return quote_between_records(line); }
 
-// Reads the four lines after a record's first one into line3 (its third)
-// and `other`; false when the file ended before the third.
-bool rest_of_record(char* line3, char* other, bool (*next)(char*)) {
-  const bool has2 = next(other);
-  const bool has3 = has2 && next(line3);
-  if (has3 && next(other)) next(other);
-  return has3;
-}
 
 std::int32_t to_int32(const std::string& text) {
   const long long v = std::strtoll(text.c_str(), nullptr, 10);
@@ -65,45 +53,37 @@ std::int32_t to_int32(const std::string& text) {
   return static_cast<std::int32_t>(v);
 }
 
-// State of one import, shared by send_quickq_tomorva and save_qq_28.
-struct ImportState {
-  QuickQuoteListener* listener = nullptr;
-  QuoteOutcome* outcome = nullptr;
-  // The quote file read in blocks while quickquote_import runs (mygts asks
-  // the kernel for the position and the file's identity on every line).
-  TextSource* source = nullptr;
-  // The quote file's identity, taken once per import.
-  bool have_source_id = false;
-  dev_t source_dev = 0;
-  ino_t source_ino = 0;
-};
-QuickQuoteListener g_quiet;
-QuoteOutcome g_scratch;
-ImportState g_state{&g_quiet, &g_scratch};
-
 // The next line of the quote file into `buf` (kQuoteLineSize bytes), with
 // the line rules of mygts; false at the end of the file.
-bool next_quote_line(char* buf) {
-  if (TextSource* src = g_state.source) {
+bool next_quote_line(QuoteImport& imp, char* buf) {
+  if (TextSource* src = imp.source) {
     std::string_view line;
     if (!src->next(line)) return false;
     std::memcpy(buf, line.data(), line.size());  // at most 254 characters
     buf[line.size()] = '\0';
     return true;
   }
-  return mygts(buf, kQuoteLineSize - 1, fptextsrc) != nullptr;
+  return mygts(buf, kQuoteLineSize - 1, imp.fd) != nullptr;
+}
+
+// Reads the four lines after a record's first one into line3 (its third)
+// and `other`; false when the file ended before the third.
+bool rest_of_record(QuoteImport& imp, char* line3, char* other) {
+  const bool has2 = next_quote_line(imp, other);
+  const bool has3 = has2 && next_quote_line(imp, line3);
+  if (has3 && next_quote_line(imp, other)) next_quote_line(imp, other);
+  return has3;
 }
 
 // True when writing the chart `name` would replace the quote file itself or
 // clash with a temporary file of the write path.
-bool refused_name(const std::string& name) {
+bool refused_name(QuoteImport& s, const std::string& name) {
   if (is_temp_file_name(name)) return true;
   struct stat a;
   if (::stat(name.c_str(), &a) != 0) return false;
-  ImportState& s = g_state;
   if (!s.have_source_id) {
     struct stat b;
-    if (::fstat(fptextsrc, &b) != 0) return false;
+    if (::fstat(s.fd, &b) != 0) return false;
     // Kept for the import's other charts (the descriptor stays the same).
     if (s.source) {
       s.have_source_id = true;
@@ -219,55 +199,61 @@ int first_quote_name(int fd, std::string* name) {
   }
 }
 
-int save_qq_28(std::FILE* tmp, const char* name) {
-  ImportState& s = g_state;
+namespace {
+
+// A record that gives no bar: counted and told.
+void skip_record(QuoteImport& s) {
+  ++s.records_skipped;
+  s.listener->record_skipped();
+}
+
+}  // namespace
+
+Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
   char line1[kQuoteLineSize], line3[kQuoteLineSize], other[kQuoteLineSize];
   long count = 0, unstorable = 0;
   BarRecord bar;
   for (;;) {
-    const off_t start = s.source ? 0 : linereader_tell(fptextsrc);
-    if (!next_quote_line(line1)) {
-      get_the_symbol[0] = '\0';
+    const off_t start = s.source ? 0 : linereader_tell(s.fd);
+    if (!next_quote_line(s, line1)) {
+      s.next_chart.clear();
       break;
     }
     if (skipped_line(line1)) continue;
     if (quote_record_without_symbol(line1)) {
-      rest_of_record(line3, other, next_quote_line);
-      ++s.outcome->records;
-      ++s.outcome->records_skipped;
-      s.listener->record_skipped();
+      rest_of_record(s, line3, other);
+      s.listener->record_read();
+      skip_record(s);
       continue;
     }
     const std::string sym = quote_chart_name(line1);
     if (!sym.empty() && sym != name) {
       // The next chart starts here; its first record is read again.
-      std::snprintf(get_the_symbol, sizeof get_the_symbol, "%s", sym.c_str());
+      s.next_chart = sym;
       if (s.source)
         s.source->unread();
       else
-        linereader_seek(fptextsrc, start);
+        linereader_seek(s.fd, start);
       break;
     }
     // Lines 2 to 5; a record cut short by the end of the file keeps 0 in
     // the fields it lacks.
-    const bool has3 = rest_of_record(line3, other, next_quote_line);
-    ++s.outcome->records;
+    const bool has3 = rest_of_record(s, line3, other);
+    s.listener->record_read();
     // A symbol that makes no usable name ("7", "72") gives no bar.
     if (sym.empty()) {
-      ++s.outcome->records_skipped;
-      s.listener->record_skipped();
+      skip_record(s);
       continue;
     }
     const QuoteRecord q = parse_quote(line1, has3 ? line3 : nullptr);
     // A value the chart cannot hold as written: the record is skipped, not
     // stored as another number.
     if (!q.storable) {
-      ++s.outcome->records_skipped;
-      s.listener->record_skipped();
+      skip_record(s);
       ++unstorable;
       continue;
     }
-    bar.date = longsdate;
+    bar.date = s.update_date;
     bar.open = q.open;
     bar.high = q.high;
     bar.low = q.low;
@@ -278,31 +264,39 @@ int save_qq_28(std::FILE* tmp, const char* name) {
     if (count % 10 == 0) s.listener->progress(bar.close);
   }
   // Every record of the run skipped for its values: nothing to store.
-  if (count == 0 && unstorable > 0 && tmp != nullptr) return 2;
-  if (count == 0 || tmp == nullptr) return 1;
+  if (count == 0 && unstorable > 0 && tmp != nullptr) return Status::kNothing;
+  if (count == 0 || tmp == nullptr) return Status::kDone;
   // One bar per date: the run's last record stands for the day.
-  if (!write_bar(tmp, bar)) return 0;
-  longedate = bar.date;
-  return 1;
+  return write_bar(tmp, bar) ? Status::kDone : Status::kFailed;
 }
 
-int send_quickq_tomorva(char* name) {
-  ImportState& s = g_state;
+namespace {
+
+// The store splice takes the type of a new chart and the dates of the new
+// bars (every bar of a run has the update date) from chartdata's store
+// state.
+void set_store_state(std::int32_t date) {
+  typechart[0] = 'D';
+  typechart[1] = '\n';
+  longsdate = date;
+  longedate = date;
+}
+
+}  // namespace
+
+int send_quickq_tomorva(QuoteImport& s, char* name) {
   int all_ok = 1;
   for (;;) {
     std::string target = name;
     if (target.empty()) {
       // Records whose symbol makes no name: passed over.
-      save_qq_28(nullptr, name);
-    } else if (refused_name(target)) {
-      save_qq_28(nullptr, name);
-      ++s.outcome->charts_refused;
+      save_qq_28(s, nullptr, name);
+    } else if (refused_name(s, target)) {
+      save_qq_28(s, nullptr, name);
       s.listener->chart_refused(target);
     } else {
-      typechart[0] = 'D';
-      typechart[1] = '\n';
+      set_store_state(s.update_date);
       bool ran = false, nothing = false;
-      int step_ok = 0;
       // A full disk is no reason to divert the bars to "_": that chart
       // fails and is reported; "_" stands in only for a name that cannot be
       // made.
@@ -313,195 +307,71 @@ int send_quickq_tomorva(char* name) {
           target,
           [&](std::FILE* tmp) {
             ran = true;
-            step_ok = save_qq_28(tmp, name);
+            const Status step = save_qq_28(s, tmp, name);
             // No record of the run could be stored: the chart is not touched.
-            nothing = step_ok == 2;
-            return nothing ? 0 : step_ok;
+            nothing = step == Status::kNothing;
+            return step == Status::kDone ? 1 : 0;
           },
           options);
       // When the splice failed before it got to the records, they are still
       // passed over so that the next chart starts at its own records.
-      if (!ran) save_qq_28(nullptr, name);
+      if (!ran) save_qq_28(s, nullptr, name);
       // A run whose records were all skipped (counted and reported as such)
       // leaves the chart as it was and is no chart done.
       if (!nothing) {
         if (stored) {
-          ++s.outcome->charts_stored;
-          s.outcome->last_stored = target;
+          ++s.charts_stored;
         } else {
-          ++s.outcome->charts_failed;
+          ++s.charts_failed;
           all_ok = 0;
         }
         s.listener->chart_done(target, stored != 0);
       }
       std::snprintf(name, kMaxSymbol + 1, "%s", target.c_str());
     }
-    if (get_the_symbol[0] == '\0') break;
-    // ESC between charts: the next chart's name stays in get_the_symbol.
+    if (s.next_chart.empty()) break;
+    // A stop request between charts: the next chart's name stays in next_chart.
     if (s.listener->stop_requested()) {
-      s.outcome->stopped = true;
+      s.stopped = true;
       break;
     }
-    std::snprintf(name, kMaxSymbol + 1, "%s", get_the_symbol);
-    get_the_symbol[0] = '\0';
+    std::snprintf(name, kMaxSymbol + 1, "%s", s.next_chart.c_str());
+    s.next_chart.clear();
   }
   return all_ok;
 }
 
-QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::string& first_name,
-                               QuickQuoteListener& listener) {
-  QuoteOutcome out;
-  const ImportState saved = g_state;
-  TextSource source(fd);
-  g_state = ImportState{&listener, &out, &source};
-  fptextsrc = fd;
-  longsdate = update_date;
-  longedate = update_date;
-  get_the_symbol[0] = '\0';
+Result quickquote_import(const QuoteRequest& request, QuickQuoteListener& listener) {
+  TextSource source(request.source);
+  QuoteImport imp;
+  imp.fd = request.source;
+  imp.update_date = request.update_date;
+  imp.listener = &listener;
+  imp.source = &source;
   char name[kMaxSymbol + 1];
-  std::snprintf(name, sizeof name, "%s", first_name.c_str());
+  std::snprintf(name, sizeof name, "%s", request.first_name.c_str());
   // The charts reach the disk together before success is told.
   DurableBatch durable;
-  const int r = send_quickq_tomorva(name);
+  const int all_ok = send_quickq_tomorva(imp, name);
   const int unflushed = durable.publish();
   if (unflushed > 0) {
-    out.charts_failed += unflushed;
-    out.charts_stored = std::max(0L, static_cast<long>(out.charts_stored) - unflushed);
+    imp.charts_failed += unflushed;
+    imp.charts_stored = std::max(0L, imp.charts_stored - unflushed);
   }
-  g_state = saved;
-  out.result = r && out.charts_failed == 0 && out.charts_stored > 0 ? 1 : 0;
-  return out;
-}
-
-// ---- Dialogue ---------------------------------------------------------------
-
-namespace {
-
-constexpr const char* kQQTitle = "   QUICK-QUOTE TO MORVA File Conversion";
-constexpr const char* kQQPrompt = "Enter QUICK-QUOTE filename (Long quote format):";
-constexpr const char* kWriteErr = " Unable to write to disk. Disk full?";
-
-class ScreenListener : public QuickQuoteListener {
- public:
-  void progress(float close) override {
-    const int row = scr_srow(), col = scr_scol();
-    ftos(close, nullptr, 3, 3);
-    scr_rowcol(row, col);
+  Result r;
+  r.count = imp.charts_stored;
+  r.failed = imp.charts_failed;
+  r.passed_over = imp.records_skipped;
+  r.stopped = imp.stopped;
+  if (imp.charts_failed > 0) {
+    r.status = Status::kFailed;
+    r.message = kQuoteWriteFailed;
+    return r;
   }
-  void chart_done(const std::string& name, bool ok) override {
-    if (ok) return;
-    note(" Not stored (chart left as it was): " + name);
-  }
-  void chart_refused(const std::string& name) override {
-    note(" Skipped: the chart " + name + " would be the quote file itself.");
-  }
-  void record_skipped() override {
-    note(" Skipped: a record without a usable symbol or with a value a chart cannot hold.");
-  }
-  bool stop_requested() override { return scr_csts() == 27; }
-
- private:
-  static void note(const std::string& text) {
-    const int row = scr_srow(), col = scr_scol();
-    scr_rowcol(1, 0);
-    scr_clrl();
-    putsn(text.c_str(), 1, 0, -1);
-    scr_rowcol(row, col);
-  }
-};
-
-void clear_rows(int top, int bottom) {
-  for (int r = top; r <= bottom; ++r) {
-    scr_rowcol(r, 0);
-    scr_clrl();
-  }
-}
-
-// Reads the update date; 0 on ESC.
-std::int32_t ask_update_date() {
-  for (;;) {
-    char buf[10];
-    std::memset(buf, 0, sizeof buf);
-    putsn("Enter the date that you are updating (YYMMDD): ", 2, 0, -1);
-    putsn("        ", 2, 47, 8);
-    // Eight places: yyyymmdd is taken as well as yymmdd.
-    const int key = fgts(nullptr, 'n', 2, 47, 8, buf, 'n', 'y');
-    if (key == 27) return 0;
-    // Blanks around the digits are allowed; anything else is not a date.
-    const char* p = buf;
-    while (*p == ' ') ++p;
-    char* end = nullptr;
-    const long typed = std::strtol(p, &end, 10);
-    const bool digits_only = end != p && *p >= '0' && *p <= '9' &&
-                             std::strspn(end, " ") == std::strlen(end);
-    if (digits_only && typed == 0) continue;
-    const std::int32_t date = digits_only ? widen_update_date(typed) : 0;
-    scr_rowcol(1, 0);
-    scr_clrl();
-    if (date != 0) return date;
-    putsn(" Not a date: type the update date as YYMMDD or YYYYMMDD.", 1, 0, -1);
-  }
-}
-
-}  // namespace
-
-int quickquotesub(int fd) {
-  ff.sep = ' ';
-  std::memcpy(ff.order, "SCVOHL      ", sizeof ff.order);
-  scr_curson();
-  clear_rows(1, 9);
-  putsn("Source: ", 2, 0, -1);
-  puuts(exclambuf);
-  puuts(" Store data to what MORVA filename?\r\n\n");
-  puuts(" Enter a MORVA filename (or `.!' name or ESCape):");
-  scr_rowcol(4, 50);
-
-  std::string first;
-  if (!first_quote_name(fd, &first)) {
-    linereader_close(fd);
-    msg(" No quotes found in the file. Nothing was stored.", title, 1);
-    return 0;
-  }
-  scr_rowcol(2, 0);
-  scr_clrl();
-  typechart[0] = 'D';
-  typechart[1] = '\n';
-
-  const std::int32_t date = ask_update_date();
-  if (date == 0) {
-    linereader_close(fd);
-    return 0;
-  }
-  if (not_differ(first.c_str(), exclambuf)) {
-    linereader_close(fd);
-    return 0;
-  }
-
-  ScreenListener listener;
-  const QuoteOutcome r = quickquote_import(fd, date, first, listener);
-  linereader_close(fd);
-  if (!r.last_stored.empty()) std::snprintf(savenm, sizeof savenm, "%s", r.last_stored.c_str());
-  if (r.charts_failed > 0) {
-    msg(kWriteErr, kQQTitle, 1);
-    return 0;
-  }
-  if (r.records_skipped > 0) {
-    const std::string text = " " + std::to_string(r.records_skipped) +
-                             " record(s) skipped (no usable symbol, or a value a chart cannot hold);"
-                             " the others were stored.";
-    msg(text.c_str(), kQQTitle, 1);
-  }
-  return 1;
-}
-
-void do_quickquote() {
-  title = kQQTitle;
-  const int fd = dir_on_1stname(kQQPrompt, firstname);
-  if (fd <= 0) return;
-  for (;;) {
-    const int src = do_all(exclambuf, &exclamfile, fd);
-    if (src <= 0) break;
-    quickquotesub(src);
-    if (!exclamfile) break;
-  }
+  r.status = all_ok && imp.charts_stored > 0 ? Status::kDone : Status::kNothing;
+  if (imp.records_skipped > 0)
+    r.message = " " + std::to_string(imp.records_skipped) +
+                " record(s) skipped (no usable symbol, or a value a chart cannot hold);"
+                " the others were stored.";
+  return r;
 }

@@ -18,7 +18,10 @@
 #include <cstdio>
 #include <string>
 
+#include <sys/types.h>
+
 #include "chartdata/bar.h"
+#include "convert/result.h"
 
 inline constexpr int kQuoteLineSize = 256;  // line buffer; at most 254 characters a line
 inline constexpr std::size_t kQuoteFieldMax = 19;
@@ -53,6 +56,8 @@ class QuickQuoteListener {
   virtual ~QuickQuoteListener() = default;
   // Every 10th record of a chart's run, with that record's close.
   virtual void progress(float close) { (void)close; }
+  // After each record read (stored or skipped).
+  virtual void record_read() {}
   // A run was merged into its chart (`ok`) or its chart was left unchanged.
   virtual void chart_done(const std::string& name, bool ok) { (void)name, (void)ok; }
   // A run whose chart would be the quote file itself (or the splice's
@@ -66,16 +71,8 @@ class QuickQuoteListener {
   virtual bool stop_requested() { return false; }
 };
 
-struct QuoteOutcome {
-  int result = 0;           // 1: every run stored; 0: a chart failed or nothing was read
-  long charts_stored = 0;
-  long charts_failed = 0;
-  long charts_refused = 0;
-  long records = 0;         // records read
-  long records_skipped = 0; // records without a usable symbol (no bar stored)
-  bool stopped = false;     // ended on request before the file was used up
-  std::string last_stored;  // name of the chart stored last ("" when none)
-};
+// The messages of the import's endings.
+inline constexpr const char* kQuoteWriteFailed = " Unable to write to disk. Disk full?";
 
 // Lines between records: empty or blank lines, and lines whose symbol
 // starts with 20 dashes.
@@ -92,29 +89,50 @@ std::string quote_chart_name(const char* line);
 // at the start of that line.  0 when the file holds no record.
 int first_quote_name(int fd, std::string* name);
 
-// The import: every record from the reading position of `fd` on is merged
-// into its chart with the date `update_date` (yyyymmdd).  `first_name` is
-// the chart name of the first record (first_quote_name).  New charts are
-// daily charts whose header carries the update date.  Does not close fd;
-// reads it in blocks and leaves it after the last line read.
-QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::string& first_name,
-                               QuickQuoteListener& listener);
+class TextSource;
 
-// The loop over charts behind quickquote_import, on the module state: the
-// quote file in fptextsrc, the update date in longsdate.  `name` (at least
-// 22 bytes) holds the first chart's name on entry and the last chart's
-// name on return.  Positive when every chart was stored, else 0.
-int send_quickq_tomorva(char* name);
+// One import's state, handed down the loop over charts.
+struct QuoteImport {
+  int fd = -1;                   // the quote file
+  std::int32_t update_date = 0;  // the date of every bar (yyyymmdd)
+  QuickQuoteListener* listener = nullptr;
+  // The quote file read in blocks while quickquote_import runs; null:
+  // line by line through mygts.
+  TextSource* source = nullptr;
+  std::string next_chart;  // the chart name that ended the last run; "" at the end of the file
+  long charts_stored = 0, charts_failed = 0, records_skipped = 0;
+  bool stopped = false;  // ended on request before the file was used up
+  // The quote file's identity, taken once per import.
+  bool have_source_id = false;
+  dev_t source_dev = 0;
+  ino_t source_ino = 0;
+};
+
+struct QuoteRequest {
+  int source = -1;               // the quote file, at its first record (first_quote_name)
+  std::int32_t update_date = 0;  // yyyymmdd
+  std::string first_name;        // the chart name of the first record
+};
+
+// The import: every record from the reading position of the quote file on
+// is merged into its chart with the update date.  New charts are daily
+// charts whose header carries the update date.  Does not close the file;
+// reads it in blocks and leaves it after the last line read.  The Result:
+// count = charts stored, failed = charts left unchanged by a failed store,
+// passed_over = records skipped, `stopped` on a stop request; status kDone
+// when charts were stored and none failed, kFailed (kQuoteWriteFailed) when
+// one failed, kNothing when no chart was stored.  Skipped records give the
+// message " N record(s) skipped ..." unless a chart failed.
+Result quickquote_import(const QuoteRequest& request, QuickQuoteListener& listener);
+
+// The loop over charts behind quickquote_import.  `name` (at least 22
+// bytes) holds the first chart's name on entry and the last chart's name
+// on return.  Positive when every chart was stored, else 0.
+int send_quickq_tomorva(QuoteImport& import, char* name);
 // Reads the records of the run of chart `name` and writes its bar to `tmp`
 // (nothing is written when tmp is null: the run is only passed over).
-// Leaves the next chart's name in get_the_symbol ("" at the end of the
-// file).  1 when the bar was written completely (or there was none), 2
-// when every record of the run was skipped for a value a chart cannot hold
-// (nothing to store), else 0.
-int save_qq_28(std::FILE* tmp, const char* name);
-
-// Dialogue on the open quote file `fd` (its name in exclambuf): asks for the
-// update date and imports.  Sets the format settings' field order to
-// "SCVOHL" and the separator to a blank.  Closes fd.  Non-zero after a
-// completed import; savenm then names the chart stored last.
-int quickquotesub(int fd);
+// Leaves the next chart's name in import.next_chart ("" at the end of the
+// file).  kDone when the bar was written completely (or there was none),
+// kNothing when every record of the run was skipped for a value a chart
+// cannot hold (nothing to store), kFailed when the write failed.
+Status save_qq_28(QuoteImport& import, std::FILE* tmp, const char* name);

@@ -21,5 +21,6 @@ struct Result {
   std::int32_t first = 0;     // first date written (when the command reports one)
   std::int32_t last = 0;      // last date written, or the bar that did not fit
   long passed_over = 0;       // records or lines skipped or moved into place
+  long failed = 0;            // charts (or items) that could not be written; the others stand
   bool ok() const { return status == Status::kDone; }
 };

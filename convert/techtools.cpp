@@ -1,5 +1,4 @@
-// TechTools import: the conversion core (techtools_convert) and the F9
-// dialogue (do_techtools, techsub).
+// TechTools import: the conversion of one TechTools file into a new chart.
 #include "convert/techtools.h"
 
 #include <algorithm>
@@ -11,14 +10,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/safe_replace.h"
-#include "window/commands.h"
-#include "window/globals.h"
-#include "window/target_prompt.h"
-#include "screen/screen.h"
-#include "widgets/filechooser.h"
-#include "widgets/prompt.h"
 
 namespace {
 
@@ -55,7 +47,8 @@ BarRecord techtools_bar(int price_type, const unsigned char rec[kTechRecordSize]
   return b;
 }
 
-void order_tech_bars(std::vector<BarRecord>& bars, TechOutcome& out) {
+TechOrder order_tech_bars(std::vector<BarRecord>& bars) {
+  TechOrder out;
   std::int32_t latest = 0;
   for (std::size_t i = 0; i < bars.size(); ++i) {
     if (i > 0 && bars[i].date < latest) ++out.out_of_order;
@@ -73,36 +66,35 @@ void order_tech_bars(std::vector<BarRecord>& bars, TechOutcome& out) {
     }
   }
   bars.resize(w);
+  return out;
 }
 
-TechOutcome techtools_convert(int srcfd, const std::string& target, TechToolsListener& listener) {
-  TechOutcome out;
+namespace {
 
+Result ended(Status status, std::string message) {
+  Result r;
+  r.status = status;
+  r.message = std::move(message);
+  return r;
+}
+
+}  // namespace
+
+Result techtools_convert(const TechToolsRequest& request, TechToolsListener& listener) {
+  const int srcfd = request.source;
   unsigned char header[kTechHeaderSize];
   long got = read_fully(srcfd, header, sizeof header);
-  if (got < 0) {
-    out.result = TechResult::kReadError;
-    return out;
-  }
-  if (got < static_cast<long>(sizeof header)) {
-    out.result = TechResult::kNotTechTools;
-    return out;
-  }
+  if (got < 0) return ended(Status::kFailed, kTechReadFailed);
+  if (got < static_cast<long>(sizeof header)) return ended(Status::kRefused, kTechTooShort);
   const int price_type = static_cast<std::int16_t>(get_le16(header));
 
-  SafeReplace chart(target);
-  if (!chart.ok()) {
-    out.result = TechResult::kCreateFailed;
-    return out;
-  }
+  SafeReplace chart(request.target);
+  if (!chart.ok()) return ended(Status::kFailed, kDiskFullLine + request.target);
   // The header date is filled in once the last bar is known.
   unsigned char chart_header[kHeaderSize];
   const char type[2] = {'D', '\n'};
   make_header(chart_header, type, 0);
-  if (!chart.write(chart_header, sizeof chart_header)) {
-    out.result = TechResult::kWriteFailed;
-    return out;
-  }
+  if (!chart.write(chart_header, sizeof chart_header)) return ended(Status::kFailed, kTechWriteFailed);
 
   // Source records are read in blocks, then put in date order (a TechTools
   // file holds at most one record per day of 65,536 days, give or take
@@ -113,10 +105,7 @@ TechOutcome techtools_convert(int srcfd, const std::string& target, TechToolsLis
   bool stop = false;
   while (!stop) {
     got = read_fully(srcfd, in.data(), in.size());
-    if (got < 0) {
-      out.result = TechResult::kReadError;
-      return out;
-    }
+    if (got < 0) return ended(Status::kFailed, kTechReadFailed);
     const std::size_t records = static_cast<std::size_t>(got) / kTechRecordSize;
     for (std::size_t i = 0; i < records && !stop; ++i) {
       all.push_back(techtools_bar(price_type, in.data() + i * kTechRecordSize));
@@ -126,125 +115,31 @@ TechOutcome techtools_convert(int srcfd, const std::string& target, TechToolsLis
     // A short block is the end of the file (a partial last record is ignored).
     if (static_cast<std::size_t>(got) < in.size()) break;
   }
-  order_tech_bars(all, out);
+  const TechOrder order = order_tech_bars(all);
+  if (order.out_of_order > 0 || order.same_date > 0) listener.sorted(order.out_of_order, order.same_date);
   std::vector<unsigned char> bars(all.size() * kBarSize);
   for (std::size_t i = 0; i < all.size(); ++i) encode_bar(all[i], bars.data() + i * kBarSize);
-  if (!bars.empty() && !chart.write(bars.data(), bars.size())) {
-    out.result = TechResult::kWriteFailed;
-    return out;
-  }
-  out.bars = static_cast<long>(all.size());
-  if (!all.empty()) {
-    out.first_date = all.front().date;
-    out.last_date = all.back().date;
-  }
+  if (!bars.empty() && !chart.write(bars.data(), bars.size())) return ended(Status::kFailed, kTechWriteFailed);
 
+  Result out = ended(Status::kDone, "");
+  out.count = static_cast<long>(all.size());
+  out.stopped = stop;
+  out.passed_over = order.out_of_order + order.same_date;
+  if (!all.empty()) {
+    out.first = all.front().date;
+    out.last = all.back().date;
+  }
   unsigned char date[4];
-  put_le32(date, static_cast<std::uint32_t>(out.last_date));
+  put_le32(date, static_cast<std::uint32_t>(out.last));
   std::FILE* f = chart.stream();
   if (std::fseek(f, static_cast<long>(kHeaderDateOffset), SEEK_SET) != 0 ||
-      !chart.write(date, sizeof date) || std::fseek(f, 0, SEEK_END) != 0 || !chart.commit()) {
-    out.result = TechResult::kWriteFailed;
-    return out;
+      !chart.write(date, sizeof date) || std::fseek(f, 0, SEEK_END) != 0 || !chart.commit())
+    return ended(Status::kFailed, kTechWriteFailed);
+  if (out.passed_over > 0) {
+    char line[80];
+    std::snprintf(line, sizeof line, " Sorted by date: %ld records out of order, %ld of a repeated date.",
+                  order.out_of_order, order.same_date);
+    out.message = line;
   }
-  out.result = stop ? TechResult::kStopped : TechResult::kStored;
   return out;
-}
-
-// ---- Dialogue ---------------------------------------------------------------
-
-namespace {
-
-constexpr const char* kTechTitle = "   TECHTOOLS TO MORVA File Conversion";
-constexpr const char* kTechPrompt = "Enter a TECHTOOL filename (or`.!'name or ESCape):";
-constexpr const char* kTargetText = "       Enter a target filename (or ESCape):";
-constexpr const char* kSameName = "Use a name which differs from the source name.";
-constexpr const char* kWriteErr = " Unable to write to disk. Disk full?";
-
-// Progress on screen: the date of the 1st, 6th, 11th ... bar at row 2,
-// column 0; ESC waiting at the keyboard stops the conversion.
-class ScreenListener : public TechToolsListener {
- public:
-  void bar_written(long count, const BarRecord& bar) override {
-    if (count % 5 != 1) return;
-    char buf[40];
-    ftos(bar.date, buf, 6, 0);
-    const int row = scr_srow(), col = scr_scol();
-    putsn(buf, 2, 0, -1);
-    scr_rowcol(row, col);
-  }
-  bool stop_requested() override { return scr_csts() == 27; }
-};
-
-}  // namespace
-
-int techsub(int fd) {
-  TargetPrompt tp;
-  tp.source = exclambuf;
-  tp.prompt = kTargetText;
-  for (;;) {
-    if (ask_target_name(tp) != kTargetAccepted) {
-      ::close(fd);
-      return 0;
-    }
-    // The typed name may reach the source through another spelling
-    // ("./x", a link): converting a file onto itself would replace it.
-    if (same_file_as(tp.name, fd) || std::strcmp(tp.name, firstname) == 0) {
-      msg(kSameName, title, 1);
-      continue;
-    }
-    break;
-  }
-  typechart[0] = 'D';
-  typechart[1] = '\n';
-
-  scr_rowcol(2, 0);
-  scr_clrl();
-  scr_rowcol(6, 0);
-  ScreenListener listener;
-  const TechOutcome r = techtools_convert(fd, tp.name, listener);
-  ::close(fd);
-
-  switch (r.result) {
-    case TechResult::kStored:
-    case TechResult::kStopped:
-      std::snprintf(savenm, sizeof savenm, "%s", tp.name);
-      if (r.out_of_order > 0 || r.same_date > 0) {
-        // Said, and left on the screen until a key is pressed.
-        char line[80];
-        std::snprintf(line, sizeof line, " Sorted by date: %ld records out of order, %ld of a repeated date.",
-                      r.out_of_order, r.same_date);
-        msg(line, title, 1);
-      }
-      return 1;
-    case TechResult::kCreateFailed:
-      diskfull(tp.name);
-      return 0;
-    case TechResult::kNotTechTools:
-      msg(" Not a TECHTOOLS file: shorter than its 16-byte header.", title, 1);
-      return 0;
-    case TechResult::kReadError:
-      msg(" Unable to read the source file. Nothing was stored.", title, 1);
-      return 0;
-    case TechResult::kWriteFailed:
-      break;
-  }
-  msg(kWriteErr, title, 1);
-  return 0;
-}
-
-int do_techtools() {
-  title = kTechTitle;
-  const int fd = dir_on_1stname(kTechPrompt, firstname);
-  if (fd <= 0) return 0;
-  int stored = 0;
-  for (;;) {
-    const int src = do_all(exclambuf, &exclamfile, fd);
-    if (src <= 0) break;
-    // After a list only the chart of its last entry counts.
-    if (exclamfile) savenm[0] = '\0';
-    stored = techsub(src);
-    if (!exclamfile) break;
-  }
-  return stored;
 }

@@ -19,11 +19,18 @@
 #include <vector>
 
 #include "chartdata/bar.h"
+#include "convert/result.h"
 
 inline constexpr std::size_t kTechHeaderSize = 16;
 inline constexpr std::size_t kTechRecordSize = 16;
 // dton(18991230): serial 0 is 30 December 1899.
 inline constexpr int kTechBaseDate = 18991230;
+
+// The messages of the endings other than kDone.  A target that cannot be
+// made gets the disk-full line (kDiskFullLine) followed by its name.
+inline constexpr const char* kTechTooShort = " Not a TECHTOOLS file: shorter than its 16-byte header.";
+inline constexpr const char* kTechReadFailed = " Unable to read the source file. Nothing was stored.";
+inline constexpr const char* kTechWriteFailed = " Unable to write to disk. Disk full?";
 
 // One TechTools record decoded into a bar with a full yyyymmdd date.
 BarRecord techtools_bar(int price_type, const unsigned char rec[kTechRecordSize]);
@@ -32,47 +39,42 @@ BarRecord techtools_bar(int price_type, const unsigned char rec[kTechRecordSize]
 class TechToolsListener {
  public:
   virtual ~TechToolsListener() = default;
-  // After each bar written; `count` counts the bars written so far (1 for
-  // the first).
+  // After each bar read; `count` counts the bars so far (1 for the first).
   virtual void bar_written(long count, const BarRecord& bar) { (void)count, (void)bar; }
   // Polled after each bar: true stops the conversion after this bar (the
   // bars so far still form the chart).
   virtual bool stop_requested() { return false; }
+  // Once, before the chart is written, when records had to be put in date
+  // order: records dated before an earlier record, and records whose date
+  // a later record also has (one bar per date).
+  virtual void sorted(long out_of_order, long same_date) { (void)out_of_order, (void)same_date; }
 };
 
-enum class TechResult : int {
-  kStored = 1,        // the chart now holds every complete record
-  kStopped = 2,       // stopped on request; the bars so far form the chart
-  kNotTechTools = 3,  // source shorter than its 16-byte header; nothing written
-  kReadError = 4,     // the source could not be read; target unchanged
-  kCreateFailed = 5,  // the temporary chart could not be made; target unchanged
-  kWriteFailed = 6,   // a write or the final rename failed; target unchanged
+// How many records order_tech_bars moved and merged.
+struct TechOrder {
+  long out_of_order = 0;  // dated before an earlier record: sorted into place
+  long same_date = 0;     // another (later) record has the same date: one bar per date
 };
 
-struct TechOutcome {
-  TechResult result = TechResult::kWriteFailed;
-  long bars = 0;          // bars in the new chart
-  long out_of_order = 0;  // records dated before an earlier record: sorted into place
-  long same_date = 0;     // records whose date another (later) record also has: one bar per date
-  std::int32_t first_date = 0, last_date = 0;  // of the bars written (0 when none)
-  bool stored() const { return result == TechResult::kStored || result == TechResult::kStopped; }
-};
-
-// Converts the TechTools file open on `srcfd` (read from its current
-// position, which should be its start) into the chart `target`.  The chart
-// gets type 'D', full eight-digit dates, and the date of its last bar in
-// the header date field (0 for a chart without bars).  The records are
-// sorted by date with one bar per date (the later record of a date wins,
-// as in the text conversion), so no day is lost to a record out of order;
-// both are counted.  Does not close srcfd.
 // Sorts `bars` by date, keeping the file order within a date, then keeps
-// the last bar of each date.  Counts what was moved and merged into `out`.
-void order_tech_bars(std::vector<BarRecord>& bars, TechOutcome& out);
+// the last bar of each date (as the text conversion does).
+TechOrder order_tech_bars(std::vector<BarRecord>& bars);
 
-TechOutcome techtools_convert(int srcfd, const std::string& target, TechToolsListener& listener);
+struct TechToolsRequest {
+  int source = -1;     // the TechTools file, read from its current position (its start)
+  std::string target;  // the chart to write (replaced whole)
+};
 
-// Dialogue: asks for the target name of the open TechTools file `fd` (its
-// name in exclambuf), converts it and reports on screen.  Closes fd.  On
-// success the chart's name is in savenm and 1 is returned; 0 on ESC or
-// failure.
-int techsub(int fd);
+// Converts the TechTools file into the chart `target`: type 'D', full
+// eight-digit dates in date order with one bar per date, and the date of
+// its last bar in the header date field (0 for a chart without bars).
+// Does not close the source.  The Result:
+//   kDone     the chart holds the records (count bars, first/last dates;
+//             `stopped` when a stop request ended it early); passed_over
+//             counts the records sorted in or merged, and the message then
+//             says so (" Sorted by date: ...")
+//   kRefused  the source is shorter than its header (kTechTooShort)
+//   kFailed   a read (kTechReadFailed), the making of the target
+//             (kDiskFullLine + name) or a write or the rename
+//             (kTechWriteFailed) failed; the target is as it was
+Result techtools_convert(const TechToolsRequest& request, TechToolsListener& listener);

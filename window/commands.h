@@ -19,6 +19,15 @@ int addsubmultdiv(int fd, FILE* idx);
 // Vendor imports (F9, T).
 int do_techtools();
 void do_quickquote();
+// Asks for the target chart of the open TechTools file `fd` (its name in
+// exclambuf), converts it and reports on screen.  Closes fd.  On success the
+// chart's name is in savenm and 1 is returned; 0 on ESC or failure.
+int techsub(int fd);
+// Asks for the update date of the open quote file `fd` (its name in
+// exclambuf) and imports it.  Sets the format settings' field order to
+// "SCVOHL" and the separator to a blank.  Closes fd.  Non-zero after a
+// completed import; savenm then names the chart stored last.
+int quickquotesub(int fd);
 
 // Main loop helpers.
 // The next source of a list (or the one named source); with `charts`, an

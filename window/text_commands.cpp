@@ -7,8 +7,5 @@
 // commands that are not built (converter/zz_command_stubs.cpp).
 #include "convert/chart_to_text.h"
 #include "window/commands.h"
-#include "convert/investorlink.h"
 
 int generalRT(int fd) { return chart_to_text_dialogue(fd); }
-
-int investorlink() { return investorlink_dialogue(); }

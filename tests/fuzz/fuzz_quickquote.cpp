@@ -63,7 +63,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   std::string first;
   if (first_quote_name(fd, &first)) {
     FUZZ_CHECK(first.find('/') == std::string::npos);
-    quickquote_import(fd, update, first, rec);
+    quickquote_import(QuoteRequest{fd, update, first}, rec);
   }
   linereader_close(fd);
 

@@ -41,21 +41,24 @@ inline int run(const std::uint8_t* data, std::size_t size) {
 
   int fd = ::open(src.c_str(), O_RDONLY);
   FUZZ_CHECK(fd >= 0);
-  TechToolsListener quiet;
-  const TechOutcome r = techtools_convert(fd, target, quiet);
+  struct Sorted : TechToolsListener {
+    long same_date = 0;
+    void sorted(long, long same) override { same_date = same; }
+  } listener;
+  const Result r = techtools_convert(TechToolsRequest{fd, target}, listener);
   ::close(fd);
   const Bytes out = read_bytes(target);
   FUZZ_CHECK(no_temp_left(dir));
   if (size < kTechHeaderSize) {
-    FUZZ_CHECK(r.result == TechResult::kNotTechTools);
+    FUZZ_CHECK(r.status == Status::kRefused);
     FUZZ_CHECK(out == Bytes(kOld, kOld + sizeof kOld));
     return 0;
   }
-  FUZZ_CHECK(r.result == TechResult::kStored);
+  FUZZ_CHECK(r.status == Status::kDone);
   FUZZ_CHECK(whole_chart(out));
   FUZZ_CHECK(out[kHeaderTypeOffset] == 'D' && out[kHeaderTypeOffset + 1] == '\n');
   const auto bars = bars_of(out);
-  FUZZ_CHECK(static_cast<long>(bars.size()) == r.bars);
+  FUZZ_CHECK(static_cast<long>(bars.size()) == r.count);
 
   // Every date of the file once, ascending, with the last record of that date.
   std::map<std::int32_t, const std::uint8_t*> last_of_date;
@@ -70,7 +73,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(bars[k].openint == (rec[13] | rec[14] << 8 | rec[15] << 16));
     ++k;
   }
-  FUZZ_CHECK(records - static_cast<long>(bars.size()) == r.same_date);
+  FUZZ_CHECK(records - static_cast<long>(bars.size()) == listener.same_date);
   const std::int32_t header_date = static_cast<std::int32_t>(get_le32(out.data() + kHeaderDateOffset));
   FUZZ_CHECK(header_date == (bars.empty() ? 0 : bars.back().date));
   return 0;

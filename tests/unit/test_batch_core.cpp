@@ -234,8 +234,8 @@ TEST(BatchQuotes, ScanFindsTheChartsAndBarsTheImportStores) {
   QuickQuoteListener quiet;
   std::string first;
   ASSERT_EQ(first_quote_name(fd, &first), 1);
-  const QuoteOutcome r = quickquote_import(fd, 19991231, first, quiet);
-  EXPECT_EQ(r.charts_stored, 3);
+  const Result r = quickquote_import(QuoteRequest{fd, 19991231, first}, quiet);
+  EXPECT_EQ(r.count, 3);
   linereader_close(fd);
   // Each chart holds the bar of the run stored last into it.
   for (const char* name : {"ibm", "dec"}) {

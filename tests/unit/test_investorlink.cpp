@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include "window/globals.h"
 #include "convert/investorlink.h"
 #include "support/tempdir.h"
 
@@ -54,14 +53,14 @@ TEST(InvestorLinkNames, TextNameTable) {
 }
 
 TEST(InvestorLinkNames, SettingsAreInvestorLinksLayout) {
-  set_builtin_format();
-  ff.direction = 1;
-  set_investorlink_format();
-  EXPECT_EQ(ff.direction, 0);
-  EXPECT_EQ(ff.datecode, 3);
-  EXPECT_EQ(ff.sep, ',');
-  EXPECT_EQ(std::string(ff.order, 12), "SOHLCVI     ");
-  EXPECT_EQ(std::string(ff.startdate, 8), "19600101");
+  const FormatSettings f = investorlink_format();
+  EXPECT_EQ(f.direction, 0);
+  EXPECT_EQ(f.datecode, 3);
+  EXPECT_EQ(f.sep, ',');
+  EXPECT_EQ(std::string(f.order, 12), "SOHLCVI     ");
+  EXPECT_EQ(f.nul1, 0);
+  EXPECT_EQ(std::string(f.startdate, 8), "19600101");
+  EXPECT_EQ(f.nul2, 0);
 }
 
 TEST(PrivateTempFile, NotWorldWritableAndRemovedInEveryCase) {

@@ -734,17 +734,18 @@ TEST(QuoteEquivalence, BlockReaderAndLineReaderStoreTheSameCharts) {
       ASSERT_GE(fd, 0);
       std::string first;
       ASSERT_EQ(first_quote_name(fd, &first), 1);
+      QuickQuoteListener quiet;
       if (way == 0) {
-        QuickQuoteListener quiet;
-        quickquote_import(fd, 19990105, first, quiet);
+        quickquote_import(QuoteRequest{fd, 19990105, first}, quiet);
       } else {
         // The loop over charts on its own reads through mygts.
-        fptextsrc = fd;
-        longsdate = longedate = 19990105;
-        get_the_symbol[0] = '\0';
+        QuoteImport imp;
+        imp.fd = fd;
+        imp.update_date = 19990105;
+        imp.listener = &quiet;
         char name[kMaxSymbol + 1];
         std::snprintf(name, sizeof name, "%s", first.c_str());
-        send_quickq_tomorva(name);
+        send_quickq_tomorva(imp, name);
       }
       linereader_close(fd);
       Bytes all;

@@ -64,8 +64,10 @@ Bytes chart(std::int32_t hdate, std::initializer_list<B> bars) {
 class Recorder : public QuickQuoteListener {
  public:
   void progress(float close) override { closes.push_back(close); }
+  void record_read() override { ++records; }
   void chart_done(const std::string& name, bool ok) override {
     done.push_back(name + (ok ? ":ok" : ":failed"));
+    if (ok) last_stored = name;
   }
   void chart_refused(const std::string& name) override { refused.push_back(name); }
   bool stop_requested() override { return stop_after_first && !done.empty(); }
@@ -73,6 +75,8 @@ class Recorder : public QuickQuoteListener {
   std::vector<float> closes;
   std::vector<std::string> done, refused;
   bool stop_after_first = false;
+  long records = 0;         // of the last run
+  std::string last_stored;  // of the last run
 };
 
 class QuickQuoteCore : public ::testing::Test {
@@ -85,13 +89,15 @@ class QuickQuoteCore : public ::testing::Test {
   }
 
   // Writes the quote file into the current folder and imports it.
-  QuoteOutcome run(const std::string& text, std::int32_t date, const char* name = "quotes.txt") {
+  Result run(const std::string& text, std::int32_t date, const char* name = "quotes.txt") {
     EXPECT_TRUE(write_text(dir_.file(name), text));
     const int fd = ::open(name, O_RDONLY);
     EXPECT_GT(fd, 0);
     std::string first;
-    QuoteOutcome r;
-    if (first_quote_name(fd, &first)) r = quickquote_import(fd, date, first, rec_);
+    Result r;
+    rec_.records = 0;
+    rec_.last_stored.clear();
+    if (first_quote_name(fd, &first)) r = quickquote_import(QuoteRequest{fd, date, first}, rec_);
     linereader_close(fd);
     return r;
   }
@@ -174,10 +180,10 @@ TEST(ParseQuote, FieldsOfTheFirstAndThirdLines) {
 }
 
 TEST_F(QuickQuoteCore, OneRecordEachForIbmAndDecUpdatesBothCharts) {
-  const QuoteOutcome r = run(record(kIbm) + record(kDec), 20000105);
-  EXPECT_EQ(r.result, 1);
-  EXPECT_EQ(r.charts_stored, 2);
-  EXPECT_EQ(r.last_stored, "dec");
+  const Result r = run(record(kIbm) + record(kDec), 20000105);
+  EXPECT_EQ(r.status, Status::kDone);
+  EXPECT_EQ(r.count, 2);
+  EXPECT_EQ(rec_.last_stored, "dec");
   EXPECT_EQ(file("ibm"), chart(20000105, {{20000105, 120, 124.125f, 119.5f, 123.5f, 1500}}));
   EXPECT_EQ(file("dec"), chart(20000105, {{20000105, 100, 102, 99, 101.5f, 2000}}));
   EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "quotes.txt"}));
@@ -186,7 +192,7 @@ TEST_F(QuickQuoteCore, OneRecordEachForIbmAndDecUpdatesBothCharts) {
 TEST_F(QuickQuoteCore, WidenedDateMergesByDateIntoAnExistingChart) {
   Bytes old = chart(19991231, {{19991230, 1, 1, 1, 1, 1}, {20000105, 2, 2, 2, 2, 2}, {20000110, 3, 3, 3, 3, 3}});
   ASSERT_TRUE(write_file(dir_.file("ibm"), old));
-  ASSERT_EQ(run(record(kIbm), 20000105).result, 1);
+  ASSERT_EQ(run(record(kIbm), 20000105).status, Status::kDone);
   EXPECT_EQ(file("ibm"), chart(20000105, {{19991230, 1, 1, 1, 1, 1},
                                           {20000105, 120, 124.125f, 119.5f, 123.5f, 1500},
                                           {20000110, 3, 3, 3, 3, 3}}));
@@ -195,7 +201,7 @@ TEST_F(QuickQuoteCore, WidenedDateMergesByDateIntoAnExistingChart) {
 TEST_F(QuickQuoteCore, OldTwoDigitChartIsUpgradedAndTheNewBarFollowsIt) {
   Bytes old = chart(991231, {{991230, 1, 1, 1, 1, 1}, {991231, 2, 2, 2, 2, 2}});
   ASSERT_TRUE(write_file(dir_.file("ibm"), old));
-  ASSERT_EQ(run(record(kIbm), widen_update_date(105)).result, 1);
+  ASSERT_EQ(run(record(kIbm), widen_update_date(105)).status, Status::kDone);
   EXPECT_EQ(file("ibm"), chart(20000105, {{19991230, 1, 1, 1, 1, 1},
                                           {19991231, 2, 2, 2, 2, 2},
                                           {20000105, 120, 124.125f, 119.5f, 123.5f, 1500}}));
@@ -204,17 +210,17 @@ TEST_F(QuickQuoteCore, OldTwoDigitChartIsUpgradedAndTheNewBarFollowsIt) {
 TEST_F(QuickQuoteCore, CapitalsAndPunctuationInSymbolsMakeFileSafeNames) {
   const Quote brk{"BRK/A", "1", "1", "1", "1", "1"};
   const Quote prn{"PRN", "2", "2", "2", "2", "2"};
-  ASSERT_EQ(run(record(brk) + record(prn), 19991231).result, 1);
+  ASSERT_EQ(run(record(brk) + record(prn), 19991231).status, Status::kDone);
   EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"brk-a", "prn_", "quotes.txt"}));
 }
 
 TEST_F(QuickQuoteCore, OneBarPerDateTheLaterRecordOfTheDayWins) {
   const Quote ibm2{"IBM", "130", "10", "131", "132", "129"};
-  ASSERT_EQ(run(record(kIbm) + record(ibm2), 19991231).result, 1);
+  ASSERT_EQ(run(record(kIbm) + record(ibm2), 19991231).status, Status::kDone);
   EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 131, 132, 129, 130, 10}}));
 
   // A symbol that comes back after others is merged into its chart again.
-  ASSERT_EQ(run(record(kIbm) + record(kDec) + record(ibm2), 19991231).result, 1);
+  ASSERT_EQ(run(record(kIbm) + record(kDec) + record(ibm2), 19991231).status, Status::kDone);
   EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 131, 132, 129, 130, 10}}));
   EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
 }
@@ -233,9 +239,9 @@ TEST_F(QuickQuoteCore, DashLinesBlankLinesAndUnusableSymbolsAreNotRecords) {
   EXPECT_EQ(std::string(line, 3), "IBM");
   linereader_close(fd);
 
-  const QuoteOutcome r = run(text, 19991231);
-  EXPECT_EQ(r.result, 1);
-  EXPECT_EQ(r.charts_stored, 2);
+  const Result r = run(text, 19991231);
+  EXPECT_EQ(r.status, Status::kDone);
+  EXPECT_EQ(r.count, 2);
   EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
   EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "q2", "quotes.txt"}));
 }
@@ -245,11 +251,11 @@ TEST_F(QuickQuoteCore, RecordStartingWithABlankIsSkippedWholeAndCounted) {
   for (const std::string& text : {record(kIbm) + record(unnamed) + record(kDec),
                                   record(unnamed) + record(kIbm) + record(kDec)}) {
     for (const char* f : {"ibm", "dec"}) std::remove(dir_.file(f).c_str());
-    const QuoteOutcome r = run(text, 19991231);
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.charts_stored, 2);
-    EXPECT_EQ(r.records, 3);
-    EXPECT_EQ(r.records_skipped, 1);
+    const Result r = run(text, 19991231);
+    EXPECT_EQ(r.status, Status::kDone);
+    EXPECT_EQ(r.count, 2);
+    EXPECT_EQ(rec_.records, 3);
+    EXPECT_EQ(r.passed_over, 1);
     EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 120, 124.125f, 119.5f, 123.5f, 1500}}));
     EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
     EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "quotes.txt"}));
@@ -257,12 +263,12 @@ TEST_F(QuickQuoteCore, RecordStartingWithABlankIsSkippedWholeAndCounted) {
   // A volume beyond 32 bits is skipped the same way, never stored saturated.
   for (const char* f : {"ibm", "dec"}) std::remove(dir_.file(f).c_str());
   const Quote huge{"DEC", "101/08", "3000000000", "100", "102", "99"};
-  const QuoteOutcome r = run(record(kIbm) + record(kDec) + record(huge), 19991231);
-  EXPECT_EQ(r.records_skipped, 1);
+  const Result r = run(record(kIbm) + record(kDec) + record(huge), 19991231);
+  EXPECT_EQ(r.passed_over, 1);
   EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}}));
   // A chart whose only record is skipped is not made.
   const Quote huge_only{"XYZ", "101/08", "3000000000", "100", "102", "99"};
-  EXPECT_EQ(run(record(huge_only), 19991231).charts_failed, 0);
+  EXPECT_EQ(run(record(huge_only), 19991231).failed, 0);
   EXPECT_FALSE(file_exists(dir_.file("xyz")));
 }
 
@@ -276,23 +282,23 @@ TEST_F(QuickQuoteCore, FileWithoutRecordsImportsNothing) {
 
 TEST_F(QuickQuoteCore, RecordCutShortAtTheEndStillGivesABarWithoutStaleFields) {
   const std::string text = record(kIbm) + "DEC                   55.5" + std::string(40, ' ') + "700\n";
-  ASSERT_EQ(run(text, 19991231).result, 1);
+  ASSERT_EQ(run(text, 19991231).status, Status::kDone);
   EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 0, 0, 0, 55.5f, 700}}));
 }
 
 TEST_F(QuickQuoteCore, ProgressShowsEveryTenthCloseOfAChart) {
   std::string text;
   for (int i = 1; i <= 25; ++i) text += record({"IBM", std::to_string(i), "1", "1", "1", "1"});
-  ASSERT_EQ(run(text, 19991231).result, 1);
+  ASSERT_EQ(run(text, 19991231).status, Status::kDone);
   EXPECT_EQ(rec_.closes, (std::vector<float>{10, 20}));
   EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 1, 1, 1, 25, 1}}));
 }
 
 TEST_F(QuickQuoteCore, StopRequestEndsAfterTheChartJustStored) {
   rec_.stop_after_first = true;
-  const QuoteOutcome r = run(record(kIbm) + record(kDec), 19991231);
+  const Result r = run(record(kIbm) + record(kDec), 19991231);
   EXPECT_TRUE(r.stopped);
-  EXPECT_EQ(r.charts_stored, 1);
+  EXPECT_EQ(r.count, 1);
   EXPECT_TRUE(file_exists(dir_.file("ibm")));
   EXPECT_FALSE(file_exists(dir_.file("dec")));
 }
@@ -313,11 +319,12 @@ TEST_F(QuickQuoteCore, FailedChartIsLeftAsItWasAndTheNextChartStillGetsItsOwnBar
     ASSERT_TRUE(write_file(dir_.file("ibm"), old));
     ::unlink(dir_.file("dec").c_str());
     g_faults = c.plan;
-    const QuoteOutcome r = run(record(kIbm) + record(kDec), 19991231);
+    const Result r = run(record(kIbm) + record(kDec), 19991231);
     faults_reset();
-    EXPECT_EQ(r.result, 0) << c.what;
-    EXPECT_EQ(r.charts_failed, 1) << c.what;
-    EXPECT_EQ(r.last_stored, "dec") << c.what;
+    EXPECT_EQ(r.status, Status::kFailed) << c.what;
+    EXPECT_EQ(r.message, kQuoteWriteFailed) << c.what;
+    EXPECT_EQ(r.failed, 1) << c.what;
+    EXPECT_EQ(rec_.last_stored, "dec") << c.what;
     EXPECT_EQ(file("ibm"), old) << c.what;
     EXPECT_EQ(file("dec"), chart(19991231, {{19991231, 100, 102, 99, 101.5f, 2000}})) << c.what;
     EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"dec", "ibm", "quotes.txt"})) << c.what;
@@ -326,9 +333,9 @@ TEST_F(QuickQuoteCore, FailedChartIsLeftAsItWasAndTheNextChartStillGetsItsOwnBar
 
 TEST_F(QuickQuoteCore, ChartThatWouldBeTheQuoteFileItselfIsSkipped) {
   const std::string text = record(kIbm) + record(kDec);
-  const QuoteOutcome r = run(text, 19991231, "ibm");
-  EXPECT_EQ(r.charts_refused, 1);
-  EXPECT_EQ(r.charts_stored, 1);
+  const Result r = run(text, 19991231, "ibm");
+  EXPECT_EQ(rec_.refused.size(), 1u);
+  EXPECT_EQ(r.count, 1);
   EXPECT_EQ(rec_.refused, (std::vector<std::string>{"ibm"}));
   EXPECT_EQ(read_text(dir_.file("ibm")), text);
   EXPECT_TRUE(file_exists(dir_.file("dec")));

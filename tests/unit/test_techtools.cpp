@@ -39,12 +39,15 @@ Bytes tech_file(int price_type, const std::vector<TechRec>& recs) {
   return b;
 }
 
+// Stops after `n` bars (never when n is 0) and notes what was sorted in.
 class StopAfter : public TechToolsListener {
  public:
   explicit StopAfter(long n) : n_(n) {}
   void bar_written(long count, const BarRecord&) override { last_ = count; }
-  bool stop_requested() override { return last_ >= n_; }
+  bool stop_requested() override { return n_ > 0 && last_ >= n_; }
+  void sorted(long out_of_order, long same_date) override { order = {out_of_order, same_date}; }
   long last_ = 0;
+  TechOrder order;
 
  private:
   long n_;
@@ -60,23 +63,21 @@ class TechToolsCore : public ::testing::Test {
   }
 
   // Converts `source` bytes into dir/chart.
-  TechOutcome convert(const Bytes& source, TechToolsListener& l) {
+  Result convert(const Bytes& source, TechToolsListener& l) {
     const std::string src = dir_.file("prices.tt");
     EXPECT_TRUE(write_file(src, source));
     const int fd = ::open(src.c_str(), O_RDONLY);
     EXPECT_GT(fd, 0);
-    TechOutcome r = techtools_convert(fd, target(), l);
+    Result r = techtools_convert(TechToolsRequest{fd, target()}, l);
     ::close(fd);
     return r;
   }
-  TechOutcome convert(const Bytes& source) {
-    TechToolsListener quiet;
-    return convert(source, quiet);
-  }
+  Result convert(const Bytes& source) { return convert(source, rec_); }
   std::string target() const { return dir_.file("chart"); }
 
   TempDir dir_{"morva-techtools"};
   QuietDiskFull quiet_;
+  StopAfter rec_{0};
 };
 
 }  // namespace
@@ -123,10 +124,10 @@ TEST(TechToolsBar, EachPriceFieldDecodesByThePriceType) {
 }
 
 TEST_F(TechToolsCore, HeaderOnlyFileGivesAnEmptyChartThatCountsAsStored) {
-  const TechOutcome r = convert(tech_file(-3, {}));
-  EXPECT_EQ(r.result, TechResult::kStored);
-  EXPECT_TRUE(r.stored());
-  EXPECT_EQ(r.bars, 0);
+  const Result r = convert(tech_file(-3, {}));
+  EXPECT_EQ(r.status, Status::kDone);
+  EXPECT_FALSE(r.stopped);
+  EXPECT_EQ(r.count, 0);
   EXPECT_EQ(read_file(target()), chart_header(0));
 }
 
@@ -136,11 +137,12 @@ TEST_F(TechToolsCore, ChartHoldsEveryRecordInOrderWithTheLastDateInItsHeader) {
                                       {36526, 1234, 1240, 1230, 1237, 500, 0},
                                       {36529, 1, 2, 3, 4, 0xFFFFFF, 0x010203},
                                   });
-  const TechOutcome r = convert(src);
-  ASSERT_EQ(r.result, TechResult::kStored);
-  EXPECT_EQ(r.bars, 3);
-  EXPECT_EQ(r.first_date, 19991231);
-  EXPECT_EQ(r.last_date, 20000104);
+  const Result r = convert(src);
+  ASSERT_EQ(r.status, Status::kDone);
+  EXPECT_EQ(r.count, 3);
+  EXPECT_EQ(r.first, 19991231);
+  EXPECT_EQ(r.last, 20000104);
+  EXPECT_EQ(r.message, "");
 
   Bytes want = chart_header(20000104);
   put_bar(want, 19991231, 123.0f, 123.875f, 122.125f, 123.5f, 1000000, 12);
@@ -152,16 +154,16 @@ TEST_F(TechToolsCore, ChartHoldsEveryRecordInOrderWithTheLastDateInItsHeader) {
 TEST_F(TechToolsCore, PartialLastRecordIsIgnored) {
   Bytes src = tech_file(0, {{36526, 10, 11, 9, 10, 100, 0}});
   for (int i = 0; i < 15; ++i) src.push_back(0x11);
-  const TechOutcome r = convert(src);
-  ASSERT_EQ(r.result, TechResult::kStored);
+  const Result r = convert(src);
+  ASSERT_EQ(r.status, Status::kDone);
   EXPECT_EQ(read_file(target()).size(), 128u + 28u);
 }
 
 TEST_F(TechToolsCore, ManyRecordsAcrossReadBlocksAreAllConverted) {
   std::vector<TechRec> recs;
   for (unsigned i = 0; i < 2500; ++i) recs.push_back({30000 + i, i, i + 2, i, i + 1, i * 7, i});
-  const TechOutcome r = convert(tech_file(0, recs));
-  ASSERT_EQ(r.result, TechResult::kStored);
+  const Result r = convert(tech_file(0, recs));
+  ASSERT_EQ(r.status, Status::kDone);
   const Bytes chart = read_file(target());
   ASSERT_EQ(chart.size(), 128u + 2500u * 28u);
   // Spot-check the last bar's close and volume.
@@ -175,16 +177,18 @@ TEST_F(TechToolsCore, ManyRecordsAcrossReadBlocksAreAllConverted) {
 }
 
 TEST_F(TechToolsCore, RecordsOutOfDateOrderAreSortedInOneBarPerDate) {
-  const TechOutcome r = convert(tech_file(0, {
+  const Result r = convert(tech_file(0, {
                                                  {36530, 1, 1, 1, 1, 0, 0},
                                                  {36529, 2, 2, 2, 2, 0, 0},
                                                  {36530, 3, 3, 3, 3, 0, 0},
                                                  {36531, 4, 4, 4, 4, 0, 0},
                                              }));
-  ASSERT_EQ(r.result, TechResult::kStored);
-  EXPECT_EQ(r.bars, 3);
-  EXPECT_EQ(r.out_of_order, 1);
-  EXPECT_EQ(r.same_date, 1);
+  ASSERT_EQ(r.status, Status::kDone);
+  EXPECT_EQ(r.count, 3);
+  EXPECT_EQ(rec_.order.out_of_order, 1);
+  EXPECT_EQ(rec_.order.same_date, 1);
+  EXPECT_EQ(r.passed_over, 2);
+  EXPECT_EQ(r.message, " Sorted by date: 1 records out of order, 1 of a repeated date.");
   Bytes want = chart_header(20000106);
   put_bar(want, 20000104, 2, 2, 2, 2, 0, 0);
   put_bar(want, 20000105, 3, 3, 3, 3, 0, 0);  // the later record of the date
@@ -197,7 +201,7 @@ TEST_F(TechToolsCore, ExistingChartIsReplacedNotMerged) {
   put_bar(old, 19990101, 5, 5, 5, 5, 5, 5);
   put_bar(old, 20000101, 6, 6, 6, 6, 6, 6);
   ASSERT_TRUE(write_file(target(), old));
-  ASSERT_EQ(convert(tech_file(0, {{36527, 7, 7, 7, 7, 7, 7}})).result, TechResult::kStored);
+  ASSERT_EQ(convert(tech_file(0, {{36527, 7, 7, 7, 7, 7, 7}})).status, Status::kDone);
   Bytes want = chart_header(20000102);
   put_bar(want, 20000102, 7, 7, 7, 7, 7, 7);
   EXPECT_EQ(read_file(target()), want);
@@ -205,14 +209,14 @@ TEST_F(TechToolsCore, ExistingChartIsReplacedNotMerged) {
 
 TEST_F(TechToolsCore, StopRequestKeepsTheBarsSoFarAsTheChart) {
   StopAfter stop(2);
-  const TechOutcome r = convert(tech_file(0, {
+  const Result r = convert(tech_file(0, {
                                                  {36526, 1, 1, 1, 1, 0, 0},
                                                  {36527, 2, 2, 2, 2, 0, 0},
                                                  {36528, 3, 3, 3, 3, 0, 0},
                                              }),
                                 stop);
-  EXPECT_EQ(r.result, TechResult::kStopped);
-  EXPECT_TRUE(r.stored());
+  EXPECT_EQ(r.status, Status::kDone);
+  EXPECT_TRUE(r.stopped);
   Bytes want = chart_header(20000102);
   put_bar(want, 20000101, 1, 1, 1, 1, 0, 0);
   put_bar(want, 20000102, 2, 2, 2, 2, 0, 0);
@@ -226,22 +230,23 @@ TEST_F(TechToolsCore, FailuresLeaveTheExistingChartByteForByte) {
   struct Case {
     const char* what;
     FaultPlan plan;
-    TechResult result;
+    std::string message;
   };
+  const std::string cannot_create = kDiskFullLine + target();
   const Case cases[] = {
-      {"header write", FaultPlan{.fail_write = 1}, TechResult::kWriteFailed},
-      {"bar write", FaultPlan{.fail_write = 2}, TechResult::kWriteFailed},
-      {"header date write", FaultPlan{.fail_write = 3}, TechResult::kWriteFailed},
-      {"temporary file", FaultPlan{.fail_create = 1}, TechResult::kCreateFailed},
-      {"rename", FaultPlan{.fail_rename = 1}, TechResult::kWriteFailed},
+      {"header write", FaultPlan{.fail_write = 1}, kTechWriteFailed},
+      {"bar write", FaultPlan{.fail_write = 2}, kTechWriteFailed},
+      {"header date write", FaultPlan{.fail_write = 3}, kTechWriteFailed},
+      {"temporary file", FaultPlan{.fail_create = 1}, cannot_create},
+      {"rename", FaultPlan{.fail_rename = 1}, kTechWriteFailed},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(write_file(target(), old));
     g_faults = c.plan;
-    const TechOutcome r = convert(src);
+    const Result r = convert(src);
     faults_reset();
-    EXPECT_EQ(r.result, c.result) << c.what;
-    EXPECT_FALSE(r.stored()) << c.what;
+    EXPECT_EQ(r.status, Status::kFailed) << c.what;
+    EXPECT_EQ(r.message, c.message) << c.what;
     EXPECT_EQ(read_file(target()), old) << c.what;
     EXPECT_EQ(list_dir(dir_.path()), (std::vector<std::string>{"chart", "prices.tt"})) << c.what;
   }
@@ -249,7 +254,7 @@ TEST_F(TechToolsCore, FailuresLeaveTheExistingChartByteForByte) {
 
 TEST_F(TechToolsCore, FailedConversionCreatesNoNewChart) {
   g_faults.fail_write = 2;
-  EXPECT_EQ(convert(tech_file(0, {{36526, 1, 1, 1, 1, 0, 0}})).result, TechResult::kWriteFailed);
+  EXPECT_EQ(convert(tech_file(0, {{36526, 1, 1, 1, 1, 0, 0}})).message, kTechWriteFailed);
   EXPECT_FALSE(file_exists(target()));
 }
 
@@ -257,8 +262,9 @@ TEST_F(TechToolsCore, SourceShorterThanItsHeaderIsRefused) {
   Bytes old = chart_header(19990101);
   ASSERT_TRUE(write_file(target(), old));
   for (std::size_t n : {0u, 1u, 15u}) {
-    const TechOutcome r = convert(Bytes(n, 0x01));
-    EXPECT_EQ(r.result, TechResult::kNotTechTools) << n;
+    const Result r = convert(Bytes(n, 0x01));
+    EXPECT_EQ(r.status, Status::kRefused) << n;
+    EXPECT_EQ(r.message, kTechTooShort) << n;
     EXPECT_EQ(read_file(target()), old) << n;
   }
 }
@@ -268,7 +274,8 @@ TEST_F(TechToolsCore, TargetInAMissingFolderCannotBeCreated) {
   ASSERT_TRUE(write_file(src, tech_file(0, {{36526, 1, 1, 1, 1, 0, 0}})));
   const int fd = ::open(src.c_str(), O_RDONLY);
   TechToolsListener quiet;
-  const TechOutcome r = techtools_convert(fd, dir_.file("no/such/chart"), quiet);
+  const Result r = techtools_convert(TechToolsRequest{fd, dir_.file("no/such/chart")}, quiet);
   ::close(fd);
-  EXPECT_EQ(r.result, TechResult::kCreateFailed);
+  EXPECT_EQ(r.status, Status::kFailed);
+  EXPECT_EQ(r.message, kDiskFullLine + dir_.file("no/such/chart"));
 }

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <optional>
 
+#include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
 #include "cli.h"
 #include "tools/morva-convert/batch_lines.h"
@@ -32,7 +33,7 @@ bool same_file(const std::string& a, const std::string& b) {
 struct TechRead {
   bool header = false;
   std::vector<BarRecord> bars;
-  TechOutcome order;
+  TechOrder order;
 };
 
 TechRead read_techtools(const std::string& path) {
@@ -44,7 +45,7 @@ TechRead read_techtools(const std::string& path) {
     out.header = true;
     const int type = static_cast<std::int16_t>(head[0] | head[1] << 8);
     while (std::fread(rec, 1, sizeof rec, f) == sizeof rec) out.bars.push_back(techtools_bar(type, rec));
-    order_tech_bars(out.bars, out.order);
+    out.order = order_tech_bars(out.bars);
   }
   std::fclose(f);
   return out;
@@ -56,6 +57,9 @@ class TechProgress : public TechToolsListener {
   void bar_written(long count, const BarRecord&) override {
     if (total_ > 0 && count % 64 == 0) bar_.show(static_cast<double>(count) / static_cast<double>(total_));
   }
+  void sorted(long out_of_order, long same_date) override { order = {out_of_order, same_date}; }
+
+  TechOrder order;  // the records the conversion sorted in or merged
 
  private:
   Progress& bar_;
@@ -102,7 +106,6 @@ class TechTools : public Command {
       if (interrupted()) break;
       const Source& s = sources[i];
       const std::string& target = targets[i];
-      set_source_globals(s);
       const TechRead read = read_techtools(s.where());
       if (run.dry_run()) {
         if (!read.header) {
@@ -128,36 +131,27 @@ class TechTools : public Command {
         ::close(fd);
         continue;
       }
-      typechart[0] = 'D';
-      typechart[1] = '\n';
       Progress bar(base_name(s.name), common_.quiet);
       TechProgress progress(bar, static_cast<long>(read.bars.size()));
-      const TechOutcome r = techtools_convert(fd, target, progress);
+      const Result r = techtools_convert(TechToolsRequest{fd, target}, progress);
       ::close(fd);
       bar.done();
-      run.kept(target, r.stored());
-      switch (r.result) {
-        case TechResult::kStored:
-        case TechResult::kStopped:
-          run.note(s.name + ": " + std::to_string(r.bars) + " daily bars written to " + target +
-                   (r.out_of_order || r.same_date
-                        ? ", sorted by date (" + std::to_string(r.out_of_order) + " records out of order, " +
-                              std::to_string(r.same_date) + " of a repeated date)"
-                        : std::string()));
-          break;
-        case TechResult::kNotTechTools:
-          run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
-          break;
-        case TechResult::kReadError:
-          run.failed("cannot read " + s.where() + "; nothing stored");
-          break;
-        case TechResult::kCreateFailed:
-          run.failed("cannot create " + target);
-          break;
-        case TechResult::kWriteFailed:
-          run.failed("cannot write " + target + "; it was left as it was");
-          break;
-      }
+      run.kept(target, r.ok());
+      const TechOrder& o = progress.order;
+      if (r.ok())
+        run.note(s.name + ": " + std::to_string(r.count) + " daily bars written to " + target +
+                 (o.out_of_order || o.same_date
+                      ? ", sorted by date (" + std::to_string(o.out_of_order) + " records out of order, " +
+                            std::to_string(o.same_date) + " of a repeated date)"
+                      : std::string()));
+      else if (r.status == Status::kRefused)
+        run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
+      else if (r.message == kTechReadFailed)
+        run.failed("cannot read " + s.where() + "; nothing stored");
+      else if (r.message.starts_with(kDiskFullLine))
+        run.failed("cannot create " + target);
+      else
+        run.failed("cannot write " + target + "; it was left as it was");
     }
     return run.status();
   }
@@ -174,6 +168,7 @@ class QuoteListener : public QuickQuoteListener {
  public:
   QuoteListener(Run& run, Progress& bar, int fd) : run_(run), bar_(bar), fd_(fd), size_(file_size(fd)) {}
   void progress(float) override { show(); }
+  void record_read() override { ++records; }
   void chart_done(const std::string& name, bool ok) override {
     run_.kept(name, ok);
     show();
@@ -188,6 +183,8 @@ class QuoteListener : public QuickQuoteListener {
     run_.skipped();
   }
   bool stop_requested() override { return interrupted(); }
+
+  long records = 0;  // records read
 
  private:
   void show() {
@@ -237,7 +234,6 @@ class QuickQuote : public Command {
 
     for (const Source& s : sources) {
       if (interrupted()) break;
-      set_source_globals(s);
       const int fd = open_text_source(s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
@@ -279,18 +275,15 @@ class QuickQuote : public Command {
       }
       std::string first;
       first_quote_name(fd, &first);
-      typechart[0] = 'D';
-      typechart[1] = '\n';
       Progress bar(base_name(s.name), common_.quiet);
       QuoteListener listener(run, bar, fd);
-      const QuoteOutcome r = quickquote_import(fd, date, first, listener);
+      const Result r = quickquote_import(QuoteRequest{fd, date, first}, listener);
       linereader_close(fd);
       bar.done();
-      run.note(s.name + ": " + std::to_string(r.charts_stored) + " charts updated for " +
-               std::to_string(date) + " from " + std::to_string(r.records) + " records" +
-               (r.charts_failed ? ", " + std::to_string(r.charts_failed) + " failed" : std::string()) +
-               (r.records_skipped ? ", " + std::to_string(r.records_skipped) + " records skipped"
-                                  : std::string()));
+      run.note(s.name + ": " + std::to_string(r.count) + " charts updated for " + std::to_string(date) +
+               " from " + std::to_string(listener.records) + " records" +
+               (r.failed ? ", " + std::to_string(r.failed) + " failed" : std::string()) +
+               (r.passed_over ? ", " + std::to_string(r.passed_over) + " records skipped" : std::string()));
     }
     return run.status();
   }
