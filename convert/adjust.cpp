@@ -13,8 +13,9 @@
 
 namespace {
 
-bool is_operator(char op) { return op == '+' || op == '-' || op == '*' || op == '/'; }
-bool usable(char op, float k) { return is_operator(op) && k != 0.0f && std::isfinite(k); }
+bool usable(char op, float k) {
+  return (op == '+' || op == '-' || op == '*' || op == '/') && k != 0.0f && std::isfinite(k);
+}
 
 std::string strip_trailing_slashes(std::string s) {
   while (s.size() > 1 && s.back() == '/') s.pop_back();
@@ -139,25 +140,15 @@ Result adjust_stream(const AdjustRequest& request, std::FILE* source, SafeReplac
 }
 
 Result adjust_chart(int source_fd, const AdjustRequest& request, ChartPassProgress& progress) {
-  std::FILE* src = fdopen(source_fd, "rb");
-  if (!src) {
-    if (source_fd >= 0) close(source_fd);
-    return pass_ending(Status::kRefused, kNotChartMessage);
+  std::optional<SafeReplace> out;
+  Result opened = open_new_chart(source_fd, request.target, out);
+  if (!opened.ok()) {
+    close(source_fd);
+    return opened;
   }
-  if (!usable(request.op, request.k)) {
-    std::fclose(src);
-    return pass_ending(Status::kRefused);
-  }
-  SafeReplace out(request.target);
-  if (!out.ok()) {
-    std::fclose(src);
-    return pass_ending(Status::kFailed, kCannotOpenMessage);
-  }
-  Result result = adjust_stream(request, src, out, progress);
-  std::fclose(src);
-  if (result.ok() && !out.commit()) {
-    result.status = Status::kFailed;
-    result.message = kUnableToWriteMessage;
-  }
-  return result;
+  return write_new_chart(source_fd, *out,
+                         [&](std::FILE* src, SafeReplace& to, ChartPassProgress& shown) {
+                           return adjust_stream(request, src, to, shown);
+                         },
+                         progress);
 }

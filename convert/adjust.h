@@ -64,6 +64,6 @@ Result adjust_stream(const AdjustRequest& request, std::FILE* source, SafeReplac
                      ChartPassProgress& progress);
 
 // The whole command without the dialogue; `source_fd` is always closed and
-// `request.target` replaced only when complete; a target that cannot be
-// made is kFailed with kCannotOpenMessage, a failed rename kFailed.
+// `request.target` replaced only when complete; the endings of
+// open_new_chart and write_new_chart.
 Result adjust_chart(int source_fd, const AdjustRequest& request, ChartPassProgress& progress);

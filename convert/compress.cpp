@@ -96,25 +96,15 @@ Result compress_stream(const CompressRequest& request, std::FILE* source, SafeRe
 }
 
 Result compress_chart(int source_fd, const CompressRequest& request, ChartPassProgress& progress) {
-  std::FILE* src = fdopen(source_fd, "rb");
-  if (!src) {
-    if (source_fd >= 0) close(source_fd);
-    return pass_ending(Status::kRefused, kNotChartMessage);
+  std::optional<SafeReplace> out;
+  Result opened = open_new_chart(source_fd, request.target, out);
+  if (!opened.ok()) {
+    close(source_fd);
+    return opened;
   }
-  if (request.count < 1) {
-    std::fclose(src);
-    return pass_ending(Status::kRefused);
-  }
-  SafeReplace out(request.target);
-  if (!out.ok()) {
-    std::fclose(src);
-    return pass_ending(Status::kFailed, kCannotOpenMessage);
-  }
-  Result result = compress_stream(request, src, out, progress);
-  std::fclose(src);
-  if (result.ok() && !out.commit()) {
-    result.status = Status::kFailed;
-    result.message = kUnableToWriteMessage;
-  }
-  return result;
+  return write_new_chart(source_fd, *out,
+                         [&](std::FILE* src, SafeReplace& to, ChartPassProgress& shown) {
+                           return compress_stream(request, src, to, shown);
+                         },
+                         progress);
 }

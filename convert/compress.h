@@ -38,6 +38,5 @@ Result compress_stream(const CompressRequest& request, std::FILE* source, SafeRe
 
 // The whole command without the dialogue: compresses the chart open as
 // `source_fd` (always closed) into `request.target`, which is replaced only
-// when complete; a target that cannot be made is kFailed with
-// kCannotOpenMessage, a failed rename kFailed.
+// when complete; the endings of open_new_chart and write_new_chart.
 Result compress_chart(int source_fd, const CompressRequest& request, ChartPassProgress& progress);
