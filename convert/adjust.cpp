@@ -140,15 +140,10 @@ Result adjust_stream(const AdjustRequest& request, std::FILE* source, SafeReplac
 }
 
 Result adjust_chart(int source_fd, const AdjustRequest& request, ChartPassProgress& progress) {
-  std::optional<SafeReplace> out;
-  Result opened = open_new_chart(source_fd, request.target, out);
-  if (!opened.ok()) {
-    close(source_fd);
-    return opened;
-  }
-  return write_new_chart(source_fd, *out,
-                         [&](std::FILE* src, SafeReplace& to, ChartPassProgress& shown) {
-                           return adjust_stream(request, src, to, shown);
-                         },
-                         progress);
+  return write_new_chart(
+      source_fd, request.target,
+      [&](std::FILE* src, SafeReplace& out, ChartPassProgress& shown) {
+        return adjust_stream(request, src, out, shown);
+      },
+      progress);
 }

@@ -34,3 +34,14 @@ Result write_new_chart(int fd, SafeReplace& out, const ChartPass& pass,
   }
   return r;
 }
+
+Result write_new_chart(int fd, const std::string& target, const ChartPass& pass,
+                       ChartPassProgress& progress) {
+  std::optional<SafeReplace> out;
+  Result opened = open_new_chart(fd, target, out);
+  if (!opened.ok()) {
+    close(fd);
+    return opened;
+  }
+  return write_new_chart(fd, *out, pass, progress);
+}

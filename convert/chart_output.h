@@ -69,3 +69,8 @@ Result open_new_chart(int fd, const std::string& target, std::optional<SafeRepla
 // rename.
 Result write_new_chart(int fd, SafeReplace& out, const ChartPass& pass,
                        ChartPassProgress& progress);
+
+// Both steps, for a caller that asks for no other name: the source is
+// always closed.
+Result write_new_chart(int fd, const std::string& target, const ChartPass& pass,
+                       ChartPassProgress& progress);

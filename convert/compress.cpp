@@ -96,15 +96,10 @@ Result compress_stream(const CompressRequest& request, std::FILE* source, SafeRe
 }
 
 Result compress_chart(int source_fd, const CompressRequest& request, ChartPassProgress& progress) {
-  std::optional<SafeReplace> out;
-  Result opened = open_new_chart(source_fd, request.target, out);
-  if (!opened.ok()) {
-    close(source_fd);
-    return opened;
-  }
-  return write_new_chart(source_fd, *out,
-                         [&](std::FILE* src, SafeReplace& to, ChartPassProgress& shown) {
-                           return compress_stream(request, src, to, shown);
-                         },
-                         progress);
+  return write_new_chart(
+      source_fd, request.target,
+      [&](std::FILE* src, SafeReplace& out, ChartPassProgress& shown) {
+        return compress_stream(request, src, out, shown);
+      },
+      progress);
 }
