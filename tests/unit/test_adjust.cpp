@@ -103,20 +103,7 @@ TEST(AdjustSaveName, RelativeToTheDataDirectory) {
     EXPECT_EQ(name_from_data_dir(c.cwd, c.data, c.name), c.want) << c.cwd << " " << c.name;
 }
 
-class AdjustChart : public ::testing::Test {
- protected:
-  void SetUp() override {
-    faults_reset();
-    cd_ = std::make_unique<ScopedChdir>(tmp_.path());
-  }
-  void TearDown() override { faults_reset(); }
-  int source(const Bytes& b) {
-    write_file(tmp_.file("src.M"), b);
-    return open(tmp_.file("src.M").c_str(), O_RDONLY);
-  }
-  TempDir tmp_;
-  std::unique_ptr<ScopedChdir> cd_;
-};
+using AdjustChart = ChartFolderTest;
 
 TEST_F(AdjustChart, HeaderKeptIndexThenOperatorAndProgressEveryFifthBar) {
   struct Watch : ChartPassProgress {

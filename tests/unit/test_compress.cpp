@@ -70,19 +70,8 @@ TEST(CompressBars, SumsSaturateAndCountsBelowOneGiveNothing) {
   EXPECT_TRUE(compress_bars(in, -3).empty());
 }
 
-class CompressChart : public ::testing::Test {
+class CompressChart : public ChartFolderTest {
  protected:
-  void SetUp() override {
-    faults_reset();
-    cd_ = std::make_unique<ScopedChdir>(tmp_.path());
-  }
-  void TearDown() override { faults_reset(); }
-  int source(const Bytes& b) {
-    write_file(tmp_.file("src.M"), b);
-    return open(tmp_.file("src.M").c_str(), O_RDONLY);
-  }
-  TempDir tmp_;
-  std::unique_ptr<ScopedChdir> cd_;
   ChartPassProgress quiet_;
 };
 
