@@ -2,11 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
 #include <limits>
-#include <unistd.h>
-
 #include <string>
 
 #include "chartdata/chartfile.h"

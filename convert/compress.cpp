@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <unistd.h>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"

@@ -164,7 +164,6 @@ std::vector<BarRecord> fold_bars(std::span<const BarRecord> bars, FoldKind kind,
 }
 
 Result fold_chart(int source_fd, const FoldRequest& request, ChartPassProgress& progress) {
-  const Result unable = pass_ending(Status::kFailed, kUnableToWriteMessage);
   std::FILE* src = fdopen(source_fd, "rb");
   if (!src) {
     if (source_fd >= 0) close(source_fd);
@@ -182,7 +181,7 @@ Result fold_chart(int source_fd, const FoldRequest& request, ChartPassProgress& 
   }
   bool read_error = std::ferror(src) != 0;
   std::fclose(src);
-  Result result = unable;
+  Result result = pass_ending(Status::kFailed, kUnableToWriteMessage);
   result.stopped = pass.stopped;
   if (read_error) return result;  // a source that cannot be read to its end is not folded at all
   if (!pass.any) {
