@@ -669,15 +669,15 @@ Measure case_fold(const std::string& dir, FoldKind kind) {
   make_dir(work);
   const std::string target = work + (kind == FoldKind::kWeekly ? "/weekly.M" : "/monthly.M");
   ::unlink(target.c_str());
-  FoldResult r;
+  Result r;
   Measure m = timed([&](Measure&) {
     std::FILE* idxf = std::fopen((dir + "/big.idx").c_str(), "r");
     if (idxf == nullptr) die("no index file");
     const IndexFile idx = IndexFile::load(idxf);
     std::fclose(idxf);
     ChartPassProgress quiet;
-    r = fold_chart(open_big(dir, false), kind, idx, target, quiet);
-    if (r.status != kFoldStored) fail("fold status " + std::to_string(r.status));
+    r = fold_chart(open_big(dir, false), {kind, idx, target}, quiet);
+    if (!r.ok()) fail("fold status " + std::to_string(static_cast<int>(r.status)));
   });
   m.items = kBigBars;
   m.bytes = double(chart_bytes(kBigBars));
@@ -691,8 +691,8 @@ Measure case_compress(const std::string& dir) {
   ::unlink(target.c_str());
   Measure m = timed([&](Measure&) {
     ChartPassProgress quiet;
-    const CompressResult r = compress_chart(open_big(dir, false), kCompressN, target, quiet);
-    if (r.status != kCompressWritten) fail("compression status " + std::to_string(r.status));
+    const Result r = compress_chart(open_big(dir, false), {kCompressN, target}, quiet);
+    if (!r.ok()) fail("compression status " + std::to_string(static_cast<int>(r.status)));
   });
   m.items = kBigBars;
   m.bytes = double(chart_bytes(kBigBars));
@@ -707,8 +707,8 @@ Measure case_adjust(const std::string& dir) {
   ::unlink(target.c_str());
   Measure m = timed([&](Measure&) {
     ChartPassProgress quiet;
-    const AdjustResult r = adjust_chart(open_big(dir, false), IndexFile{}, '*', kAdjustK, target, quiet);
-    if (r.status != kAdjustWritten) fail("adjustment status " + std::to_string(r.status));
+    const Result r = adjust_chart(open_big(dir, false), {'*', kAdjustK, IndexFile{}, target}, quiet);
+    if (!r.ok()) fail("adjustment status " + std::to_string(static_cast<int>(r.status)));
   });
   m.items = kBigBars;
   m.bytes = double(chart_bytes(kBigBars));

@@ -2,23 +2,17 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
 #include <limits>
-#include <unistd.h>
+#include <string>
 
 #include "chartdata/chartfile.h"
-#include "convert/chart_output.h"
-#include "window/commands.h"
-#include "window/globals.h"
-#include "window/target_prompt.h"
-#include "screen/screen.h"
-#include "setup/environment.h"
-#include "widgets/prompt.h"
 
 namespace {
 
-bool is_operator(char op) { return op == '+' || op == '-' || op == '*' || op == '/'; }
+bool usable(char op, float k) {
+  return (op == '+' || op == '-' || op == '*' || op == '/') && k != 0.0f && std::isfinite(k);
+}
 
 std::string strip_trailing_slashes(std::string s) {
   while (s.size() > 1 && s.back() == '/') s.pop_back();
@@ -103,148 +97,50 @@ std::string name_from_data_dir(const std::string& cwd, const std::string& datadi
   return (here == "/" ? "" : here) + "/" + name;
 }
 
-AdjustResult adjust_stream(std::FILE* source, const IndexFile& idx, char op, float k,
-                           SafeReplace& out, ChartPassProgress& progress) {
-  AdjustResult result;
-  if (!is_operator(op) || k == 0.0f || !std::isfinite(k)) {
-    result.status = kAdjustBadInput;
-    return result;
-  }
+Result adjust_stream(const AdjustRequest& request, std::FILE* source, SafeReplace& out,
+                     ChartPassProgress& progress) {
+  const char op = request.op;
+  const float k = request.k;
+  if (!usable(op, k)) return pass_ending(Status::kRefused);
   unsigned char header[kHeaderSize];
-  if (std::fread(header, 1, kHeaderSize, source) != kHeaderSize) {
-    result.status = kAdjustNotChart;
-    return result;
-  }
+  if (std::fread(header, 1, kHeaderSize, source) != kHeaderSize)
+    return pass_ending(Status::kRefused, kNotChartMessage);
+  Result result = pass_ending(Status::kFailed, kUnableToWriteMessage);
   if (!out.write(header, kHeaderSize)) return result;
   BarRecord b;
   BarBlocks bars(source);
   while (bars.next(&b)) {
-    idx.apply(b);
+    request.index.apply(b);
     // A result the chart cannot hold (a price beyond the float range, a
     // volume beyond 32 bits) is never stored as another value: the whole
     // adjustment is refused and the target stays as it was.
     if (!adjust_fits(b, op, k)) {
-      result.status = kAdjustOutOfRange;
-      result.bad_date = b.date;
+      result.status = Status::kRefused;
+      result.message = kOutOfRangeMessage;
+      result.last = b.date;
       return result;
     }
     unsigned char rec[kBarSize];
     encode_bar(adjust_bar(b, op, k), rec);
     if (!out.write(rec, kBarSize)) return result;
-    if (++result.bars % 5 == 0) progress.progress(b.close);
+    if (++result.count % 5 == 0) progress.progress(b.close);
     if (progress.stop_requested()) {
       result.stopped = true;
       break;
     }
   }
-  result.status = std::ferror(source) ? kAdjustFailed : kAdjustWritten;
+  if (!std::ferror(source)) {
+    result.status = Status::kDone;
+    result.message.clear();
+  }
   return result;
 }
 
-AdjustResult adjust_chart(int source_fd, const IndexFile& idx, char op, float k,
-                          const std::string& target, ChartPassProgress& progress) {
-  AdjustResult result;
-  std::FILE* src = fdopen(source_fd, "rb");
-  if (!src) {
-    if (source_fd >= 0) close(source_fd);
-    result.status = kAdjustNotChart;
-    return result;
-  }
-  if (!is_operator(op) || k == 0.0f || !std::isfinite(k)) {
-    std::fclose(src);
-    result.status = kAdjustBadInput;
-    return result;
-  }
-  SafeReplace out(target);
-  if (!out.ok()) {
-    std::fclose(src);
-    return result;
-  }
-  result = adjust_stream(src, idx, op, k, out, progress);
-  std::fclose(src);
-  if (result.status == kAdjustWritten && !out.commit()) result.status = kAdjustFailed;
-  return result;
-}
-
-// ---- The dialogue addsubmultdiv ----------------------------------------------
-
-namespace {
-
-constexpr const char* kOperatorQuestion =
-    "Do you want to add + subtract - multiply * or divide / the file? ->";
-constexpr const char* kConstantQuestion =
-    "Enter the size of constant with which you want to do this operation->";
-constexpr const char* kTargetText = "       Enter a target filename (or ESCape):";
-
-std::string working_dir() {
-  char buf[4096];
-  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
-}
-
-}  // namespace
-
-int addsubmultdiv(int fd, FILE* idx) {
-  scr_scrup(0, 2, 0, 9, 79);
-  char op = 0;
-  while (!op) {
-    putsn(kOperatorQuestion, 2, 0, -1);
-    int key = scr_getc(1);
-    if (key == 27) {
-      close(fd);
-      return 27;
-    }
-    if (key == '+' || key == '-' || key == '*' || key == '/') op = static_cast<char>(key);
-  }
-  putsn(kConstantQuestion, 2, 0, -1);
-  char text[7] = "";
-  if (fgts(nullptr, 'n', 2, 69, 6, text, 'n', 'y') == 27) {
-    close(fd);
-    return 27;
-  }
-  float k = 0;
-  if (!parse_constant(text, &k)) {
-    close(fd);
-    return 0;
-  }
-
-  scr_scrup(0, 2, 0, 9, 79);
-  char name[22];
-  for (;;) {
-    scr_rowcol(2, 0);
-    putss("Source: ");
-    putss(exclambuf);
-    putss(" Ready to store new file.\r\n\n");
-    putss(kTargetText);
-    putsn("The current working subdirectory is: ", 6, 7, -1);
-    putss(working_dir().c_str());
-    name[0] = 0;
-    if (fgts(nullptr, 'a', 4, 45, 21, name, 'n', 'y') == 27) {
-      close(fd);
-      return 27;
-    }
-    if (not_differ(name, exclambuf)) continue;
-    // No name typed is a name that cannot be opened: the same message.
-    if (!name[0]) {
-      msg(kCannotOpenMessage, title, 1);
-      continue;
-    }
-    int r = write_new_chart(fd, name, [&](std::FILE* src, SafeReplace& out, ChartPassProgress& screen) {
-      IndexFile index = IndexFile::load(idx);
-      AdjustResult res = adjust_stream(src, index, op, k, out, screen);
-      return res.status == kAdjustWritten      ? kPassWritten
-             : res.status == kAdjustNotChart   ? kPassNotChart
-             : res.status == kAdjustOutOfRange ? kPassOutOfRange
-                                               : kPassFailed;
-    });
-    if (r == kNewChartAskAgain) continue;
-    if (r != kNewChartStored) return 0;
-    // The charting program opens charts relative to the data directory it
-    // started in; a name that does not fit leaves nothing to hand over.
-    std::string saved = name_from_data_dir(working_dir(), origdatasubdir, name);
-    if (saved.size() < sizeof savenm)
-      std::snprintf(savenm, sizeof savenm, "%s", saved.c_str());
-    else
-      savenm[0] = 0;
-    return 1;
-  }
+Result adjust_chart(int source_fd, const AdjustRequest& request, ChartPassProgress& progress) {
+  return write_new_chart(
+      source_fd, request.target,
+      [&](std::FILE* src, SafeReplace& out, ChartPassProgress& shown) {
+        return adjust_stream(request, src, out, shown);
+      },
+      progress);
 }

@@ -11,7 +11,8 @@
 #include "chartdata/bar.h"
 #include "chartdata/safe_replace.h"
 #include "convert/index_file.h"
-#include "convert/weekly_monthly.h"  // ChartPassProgress
+#include "convert/chart_output.h"
+#include "convert/result.h"
 
 // One price with one operator ('+', '-', '*', '/'), computed in double and
 // rounded to float; any other operator gives the price back.
@@ -39,29 +40,30 @@ int parse_constant(const char* text, float* k);
 std::string name_from_data_dir(const std::string& cwd, const std::string& datadir,
                                const std::string& name);
 
-enum AdjustStatus : int {
-  kAdjustWritten = 1,  // the target holds the adjusted chart
-  kAdjustNotChart,     // the source is shorter than a chart header; target unchanged
-  kAdjustBadInput,     // operator or constant not usable; nothing done
-  kAdjustFailed,       // a read, a write or the final rename failed; target unchanged
-  kAdjustOutOfRange,   // a bar's result does not fit a chart (bad_date); target unchanged
-};
-
-struct AdjustResult {
-  int status = kAdjustFailed;
-  long bars = 0;
-  bool stopped = false;
-  std::int32_t bad_date = 0;  // kAdjustOutOfRange: the bar that did not fit
+// What an adjustment needs: the operator ('+', '-', '*', '/'), the constant
+// (not zero, finite), the source's index file and the target.
+struct AdjustRequest {
+  char op = 0;
+  float k = 0;
+  IndexFile index;
+  std::string target;
 };
 
 // Reads the chart `source` from its start, applies the index and the
-// operator to every bar and writes the new chart into `out` (not yet
-// committed).  Progress shows the close (after the index, before the
-// operator) after every 5th bar.
-AdjustResult adjust_stream(std::FILE* source, const IndexFile& idx, char op, float k,
-                           SafeReplace& out, ChartPassProgress& progress);
+// operator to every bar and writes the new chart into `out`, the
+// replacement of the target (not yet committed; the caller commits it when
+// the pass is kDone).  Progress shows the close (after the index, before
+// the operator) after every 5th bar.
+//   kDone     `out` holds the adjusted chart: count bars, stopped after ESC
+//   kRefused  operator or constant not usable (nothing done); a source
+//             shorter than a chart header (kNotChartMessage); a bar whose
+//             result does not fit a chart (kOutOfRangeMessage, `last` is
+//             its date)
+//   kFailed   a read or a write failed (kUnableToWriteMessage)
+Result adjust_stream(const AdjustRequest& request, std::FILE* source, SafeReplace& out,
+                     ChartPassProgress& progress);
 
 // The whole command without the dialogue; `source_fd` is always closed and
-// `target` replaced only when complete.
-AdjustResult adjust_chart(int source_fd, const IndexFile& idx, char op, float k,
-                          const std::string& target, ChartPassProgress& progress);
+// `request.target` replaced only when complete; the endings of
+// open_new_chart and write_new_chart.
+Result adjust_chart(int source_fd, const AdjustRequest& request, ChartPassProgress& progress);

@@ -1,61 +1,47 @@
 #include "convert/chart_output.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include "window/commands.h"
-#include "window/globals.h"
-#include "window/target_prompt.h"
-#include "screen/screen.h"
-#include "widgets/prompt.h"
-
-int refuse_source_as_target(const char* target, int fd) {
-  if (!same_file_as(target, fd)) return 0;
-  msg(kSameNameMessage, title, 1);
-  return 1;
+bool same_file_as(const char* name, int fd) {
+  struct stat a{}, b{};
+  if (::stat(name, &a) != 0 || ::fstat(fd, &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-ScreenChartProgress::ScreenChartProgress() {
-  scr_rowcol(2, 0);
-  scr_clrl();
-  scr_rowcol(6, 0);
-}
-
-void ScreenChartProgress::progress(float close) {
-  int row = scr_srow(), col = scr_scol();
-  scr_rowcol(2, 0);
-  ftos(close, nullptr, 3, 3);
-  scr_rowcol(row, col);
-}
-
-bool ScreenChartProgress::stop_requested() { return scr_csts() == 27; }
-
-int write_new_chart(int fd, const char* target, const ChartPass& pass) {
-  if (refuse_source_as_target(target, fd)) return kNewChartAskAgain;
-  SafeReplace out(target);
-  if (!out.ok()) {
-    msg(kCannotOpenMessage, title, 1);
-    return kNewChartAskAgain;
+Result open_new_chart(int fd, const std::string& target, std::optional<SafeReplace>& out) {
+  if (same_file_as(target.c_str(), fd)) return pass_ending(Status::kRefused, kSameNameMessage);
+  out.emplace(target);
+  if (!out->ok()) {
+    out.reset();
+    return pass_ending(Status::kFailed, kCannotOpenMessage);
   }
-  ScreenChartProgress screen;
+  return pass_ending(Status::kDone);
+}
+
+Result write_new_chart(int fd, SafeReplace& out, const ChartPass& pass,
+                       ChartPassProgress& progress) {
   std::FILE* src = fdopen(fd, "rb");
   if (!src) {
     close(fd);
-    msg(kNotChartMessage, title, 1);
-    return kNewChartFailed;
+    return pass_ending(Status::kRefused, kNotChartMessage);
   }
-  ChartPassStatus status = pass(src, out, screen);
+  Result r = pass(src, out, progress);
   std::fclose(src);
-  if (status == kPassNotChart) {
-    msg(kNotChartMessage, title, 1);
-    return kNewChartFailed;
+  if (r.ok() && !out.commit()) {
+    r.status = Status::kFailed;
+    r.message = kUnableToWriteMessage;
   }
-  if (status == kPassOutOfRange) {
-    msg(kOutOfRangeMessage, title, 1);
-    return kNewChartFailed;
+  return r;
+}
+
+Result write_new_chart(int fd, const std::string& target, const ChartPass& pass,
+                       ChartPassProgress& progress) {
+  std::optional<SafeReplace> out;
+  Result opened = open_new_chart(fd, target, out);
+  if (!opened.ok()) {
+    close(fd);
+    return opened;
   }
-  if (status != kPassWritten || !out.commit()) {
-    msg(kUnableToWriteMessage, title, 1);
-    return kNewChartFailed;
-  }
-  return kNewChartStored;
+  return write_new_chart(fd, *out, pass, progress);
 }

@@ -1,18 +1,10 @@
 #include "convert/compress.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
-#include <unistd.h>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "convert/chart_output.h"
-#include "window/commands.h"
-#include "window/globals.h"
-#include "window/target_prompt.h"
-#include "screen/screen.h"
-#include "widgets/prompt.h"
 
 namespace {
 
@@ -73,18 +65,14 @@ std::vector<BarRecord> compress_bars(std::span<const BarRecord> bars, int n) {
   return out;
 }
 
-CompressResult compress_stream(std::FILE* source, int n, SafeReplace& out,
-                               ChartPassProgress& progress) {
-  CompressResult result;
-  if (n < 1) {
-    result.status = kCompressBadCount;
-    return result;
-  }
+Result compress_stream(const CompressRequest& request, std::FILE* source, SafeReplace& out,
+                       ChartPassProgress& progress) {
+  Result result = pass_ending(Status::kFailed, kUnableToWriteMessage);
+  const int n = request.count;
+  if (n < 1) return pass_ending(Status::kRefused);
   unsigned char header[kHeaderSize];
-  if (std::fread(header, 1, kHeaderSize, source) != kHeaderSize) {
-    result.status = kCompressNotChart;
-    return result;
-  }
+  if (std::fread(header, 1, kHeaderSize, source) != kHeaderSize)
+    return pass_ending(Status::kRefused, kNotChartMessage);
   header[kHeaderTypeOffset] = 'N';
   header[kHeaderTypeOffset + 1] = '\n';
   if (!out.write(header, kHeaderSize)) return result;
@@ -95,84 +83,22 @@ CompressResult compress_stream(std::FILE* source, int n, SafeReplace& out,
         unsigned char rec[kBarSize];
         encode_bar(g, rec);
         if (!out.write(rec, kBarSize)) return false;
-        ++result.bars;
+        ++result.count;
         return true;
       },
       &progress, &result.stopped);
-  result.status = written && !std::ferror(source) ? kCompressWritten : kCompressFailed;
+  if (written && !std::ferror(source)) {
+    result.status = Status::kDone;
+    result.message.clear();
+  }
   return result;
 }
 
-CompressResult compress_chart(int source_fd, int n, const std::string& target,
-                              ChartPassProgress& progress) {
-  CompressResult result;
-  std::FILE* src = fdopen(source_fd, "rb");
-  if (!src) {
-    if (source_fd >= 0) close(source_fd);
-    result.status = kCompressNotChart;
-    return result;
-  }
-  if (n < 1) {
-    std::fclose(src);
-    result.status = kCompressBadCount;
-    return result;
-  }
-  SafeReplace out(target);
-  if (!out.ok()) {
-    std::fclose(src);
-    return result;
-  }
-  result = compress_stream(src, n, out, progress);
-  std::fclose(src);
-  if (result.status == kCompressWritten && !out.commit()) result.status = kCompressFailed;
-  return result;
-}
-
-// ---- The dialogue COMPRESSs -------------------------------------------------
-
-namespace {
-
-constexpr const char* kCountQuestion =
-    "How many calendar days should be compressed into each bar? ->";
-constexpr const char* kCompressPrompt = "       Enter a `compressed' filename (or ESCape):";
-
-}  // namespace
-
-int COMPRESSs(int fd) {
-  TargetPrompt tp;
-  tp.source = exclambuf;
-  tp.prompt = kCompressPrompt;
-  for (;;) {
-    scr_scrup(0, 2, 0, 9, 79);
-    putsn(kCountQuestion, 2, 0, -1);
-    char count[5] = "";
-    int key = fgts(nullptr, 'n', 2, 61, 4, count, 'n', 'y');
-    if (key == 27) {
-      close(fd);
-      return 27;
-    }
-    // 0, text that is no number, and a negative count (which would put no
-    // bar into a group) end the command without output.
-    int n = std::atoi(count);
-    if (n <= 0) {
-      close(fd);
-      return 0;
-    }
-    int r = ask_target_name_once(tp);
-    if (r == kTargetEscape) {
-      close(fd);
-      return 27;
-    }
-    if (r == kTargetAgain) continue;
-    int w = write_new_chart(fd, tp.name, [&](std::FILE* src, SafeReplace& out, ChartPassProgress& screen) {
-      CompressResult res = compress_stream(src, n, out, screen);
-      return res.status == kCompressWritten    ? kPassWritten
-             : res.status == kCompressNotChart ? kPassNotChart
-                                               : kPassFailed;
-    });
-    if (w == kNewChartAskAgain) continue;
-    if (w != kNewChartStored) return 0;
-    std::snprintf(savenm, sizeof savenm, "%s", tp.name);
-    return 1;
-  }
+Result compress_chart(int source_fd, const CompressRequest& request, ChartPassProgress& progress) {
+  return write_new_chart(
+      source_fd, request.target,
+      [&](std::FILE* src, SafeReplace& out, ChartPassProgress& shown) {
+        return compress_stream(request, src, out, shown);
+      },
+      progress);
 }

@@ -11,7 +11,8 @@
 
 #include "chartdata/bar.h"
 #include "chartdata/safe_replace.h"
-#include "convert/weekly_monthly.h"  // ChartPassProgress
+#include "convert/chart_output.h"
+#include "convert/result.h"
 
 // Groups of `n` bars (the last one may be shorter): open of the first bar,
 // the extreme high and low, close of the last, volumes and open interests
@@ -19,27 +20,23 @@
 // `n` must be at least 1.
 std::vector<BarRecord> compress_bars(std::span<const BarRecord> bars, int n);
 
-enum CompressStatus : int {
-  kCompressWritten = 1,  // the target holds the numbered chart
-  kCompressNotChart,     // the source is shorter than a chart header; target unchanged
-  kCompressBadCount,     // n below 1; nothing done
-  kCompressFailed,       // a write or the final rename failed; target unchanged
-};
-
-struct CompressResult {
-  int status = kCompressFailed;
-  long bars = 0;         // bars written
-  bool stopped = false;  // ended early by the progress (ESC); still written
+// What a compression needs: the bars per group and the target.
+struct CompressRequest {
+  int count = 0;
+  std::string target;
 };
 
 // Reads the chart `source` from its start and writes the numbered chart into
-// `out` (a replacement of the target that is not yet committed).  The caller
-// commits `out` when the status is kCompressWritten.
-CompressResult compress_stream(std::FILE* source, int n, SafeReplace& out,
-                               ChartPassProgress& progress);
+// `out`, the replacement of the target (not yet committed; the caller
+// commits it when the pass is kDone).
+//   kDone     `out` holds the numbered chart: count bars, stopped after ESC
+//   kRefused  a count below 1 (nothing done), or a source shorter than a
+//             chart header (kNotChartMessage)
+//   kFailed   a read or a write failed (kUnableToWriteMessage)
+Result compress_stream(const CompressRequest& request, std::FILE* source, SafeReplace& out,
+                       ChartPassProgress& progress);
 
 // The whole command without the dialogue: compresses the chart open as
-// `source_fd` (always closed) into `target`, which is replaced only when
-// complete.
-CompressResult compress_chart(int source_fd, int n, const std::string& target,
-                              ChartPassProgress& progress);
+// `source_fd` (always closed) into `request.target`, which is replaced only
+// when complete; the endings of open_new_chart and write_new_chart.
+Result compress_chart(int source_fd, const CompressRequest& request, ChartPassProgress& progress);

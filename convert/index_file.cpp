@@ -116,7 +116,7 @@ void apply_idx_values(BarRecord& bar, FILE* stream) {
   IndexFile::load(stream).apply(bar);
 }
 
-std::string index_file_name(std::string_view chartname) {
+std::string index_file_name(std::string_view chartname, bool make_dir) {
   std::string dir, file;
   if (auto slash = chartname.rfind('/'); slash != std::string_view::npos) {
     dir = std::string(chartname.substr(0, slash + 1)) + "idx";
@@ -128,7 +128,7 @@ std::string index_file_name(std::string_view chartname) {
     dir = "idx";
     file = chartname;
   }
-  sys_mkdir(dir.c_str());
+  if (make_dir) sys_mkdir(dir.c_str());
   return dir + "/" + file;
 }
 

@@ -25,8 +25,8 @@
 // "data/abc.M" -> "data/idx/abc.M", "abc.M" -> "idx/abc.M", "C:abc.M" ->
 // "C:idx/abc.M".
 void convert_nm_to_idx(char* dest, const char* chartname);
-// The same as a string.
-std::string index_file_name(std::string_view chartname);
+// The same as a string; with `make_dir` false the directory is not made.
+std::string index_file_name(std::string_view chartname, bool make_dir = true);
 
 // One usable piece of an index file: its date and value.
 struct IndexLine {

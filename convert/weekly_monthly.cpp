@@ -9,12 +9,6 @@
 #include "chartdata/encodings.h"
 #include "chartdata/globals.h"
 #include "chartdata/splice.h"
-#include "convert/chart_output.h"
-#include "window/commands.h"
-#include "window/globals.h"
-#include "window/target_prompt.h"
-#include "screen/screen.h"
-#include "widgets/prompt.h"
 
 namespace {
 
@@ -169,15 +163,13 @@ std::vector<BarRecord> fold_bars(std::span<const BarRecord> bars, FoldKind kind,
   return std::move(out.groups);
 }
 
-FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
-                      const std::string& target, ChartPassProgress& progress) {
-  FoldResult result;
+Result fold_chart(int source_fd, const FoldRequest& request, ChartPassProgress& progress) {
   std::FILE* src = fdopen(source_fd, "rb");
   if (!src) {
     if (source_fd >= 0) close(source_fd);
-    result.status = kFoldNoBars;
-    return result;
+    return pass_ending(Status::kNothing, kUnableToWriteMessage);
   }
+  const FoldKind kind = request.kind;
   unsigned char header[kHeaderSize];
   bool whole_header = std::fread(header, 1, kHeaderSize, src) == kHeaderSize;
   FoldOutcome pass;
@@ -185,39 +177,39 @@ FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
     bool already_weekly = kind == FoldKind::kWeekly && header[kHeaderTypeOffset] == 'W';
     BarBlocks bars(src);
     auto next = [&](BarRecord& b) { return bars.next(&b); };
-    pass = fold_pass(next, kind, already_weekly, idx, &progress);
+    pass = fold_pass(next, kind, already_weekly, request.index, &progress);
   }
   bool read_error = std::ferror(src) != 0;
   std::fclose(src);
+  Result result = pass_ending(Status::kFailed, kUnableToWriteMessage);
   result.stopped = pass.stopped;
-  if (read_error) {  // a source that cannot be read to its end is not folded at all
-    result.status = kFoldFailed;
-    return result;
-  }
+  if (read_error) return result;  // a source that cannot be read to its end is not folded at all
   if (!pass.any) {
-    result.status = kFoldNoBars;
+    result.status = Status::kNothing;
     return result;
   }
   // The splice needs the new bars in ascending order of date.
   for (std::size_t i = 1; i < pass.groups.size(); ++i) {
     if (pass.groups[i].date <= pass.groups[i - 1].date) {
-      result.status = kFoldUnsorted;
+      result.status = Status::kRefused;
+      result.message = kUnsortedMessage;
       return result;
     }
   }
 
-  typechart[0] = kind == FoldKind::kWeekly ? 'W' : 'M';
-  typechart[1] = '\n';
   // The range starts at the first bar taken, or earlier when that bar's
   // group is dated before it (a weekend bar goes back to its Friday, the
   // 29th of February to the 28th), so that the old bar of that date is
   // replaced rather than kept beside the new one.
-  longsdate = std::min(pass.first_date, pass.groups.front().date);
-  longedate = pass.groups.back().date;
-  result.first = longsdate;
-  result.last = longedate;
+  result.first = std::min(pass.first_date, pass.groups.front().date);
+  result.last = pass.groups.back().date;
 
-  std::string name = target;
+  // The splice's chart type for a new target and its range.
+  typechart[0] = kind == FoldKind::kWeekly ? 'W' : 'M';
+  typechart[1] = '\n';
+  longsdate = result.first;
+  longedate = result.last;
+  std::string name = request.target;
   SpliceOptions options;
   options.fallback_name = false;  // a target that cannot be made ends the command
   int ok = store_splice(
@@ -225,58 +217,13 @@ FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
       [&](std::FILE* tmp) {
         for (const BarRecord& b : pass.groups)
           if (!write_bar(tmp, b)) return 0;
-        longedate = pass.groups.back().date;
+        longedate = result.last;
         return 1;
       },
       options);
-  if (!ok) {
-    result.status = kFoldFailed;
-    return result;
-  }
-  result.status = kFoldStored;
-  result.groups = static_cast<long>(pass.groups.size());
+  if (!ok) return result;
+  result.status = Status::kDone;
+  result.message.clear();
+  result.count = static_cast<long>(pass.groups.size());
   return result;
 }
-
-// ---- The dialogues DAYWK and DAYMONTH ------------------------------------
-
-namespace {
-
-constexpr const char* kWeeklyPrompt = "       Enter a MORVA WEEKLY filename (or ESCape):";
-constexpr const char* kMonthlyPrompt = "      Enter a MORVA MONTHLY filename (or ESCape):";
-constexpr const char* kUnsorted =
-    " The source's dates go backwards; nothing was stored. Sort the chart first.";
-
-int fold_dialogue(int fd, FILE* idx, FoldKind kind) {
-  TargetPrompt tp;
-  tp.source = exclambuf;
-  tp.prompt = kind == FoldKind::kWeekly ? kWeeklyPrompt : kMonthlyPrompt;
-  for (;;) {
-    if (ask_target_name(tp) != kTargetAccepted) {
-      close(fd);
-      return 27;
-    }
-    // Another spelling of the source ("./x", a link) would fold the chart
-    // into itself.
-    if (!refuse_source_as_target(tp.name, fd)) break;
-  }
-  ScreenChartProgress screen;
-  IndexFile index = IndexFile::load(idx);
-  FoldResult r = fold_chart(fd, kind, index, tp.name, screen);
-  switch (r.status) {
-    case kFoldStored:
-      std::snprintf(savenm, sizeof savenm, "%s", tp.name);
-      return 1;
-    case kFoldUnsorted:
-      msg(kUnsorted, title, 1);
-      return 0;
-    default:  // no usable bar, or the target could not be made or written
-      msg(kUnableToWriteMessage, title, 1);
-      return 0;
-  }
-}
-
-}  // namespace
-
-int DAYWK(int fd, FILE* idx) { return fold_dialogue(fd, idx, FoldKind::kWeekly); }
-int DAYMONTH(int fd, FILE* idx) { return fold_dialogue(fd, idx, FoldKind::kMonthly); }

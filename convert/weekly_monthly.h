@@ -1,10 +1,8 @@
 // Daily to weekly and monthly charts (F3).
 //
-// The core folds consecutive bars of a source chart into one bar per
-// calendar week or month and splices the groups into the target chart, which
-// keeps its own header and the bars the new range does not cover.  The
-// dialogues DAYWK and DAYMONTH (declared in window/commands.h) ask for the
-// target and report on screen.
+// Folds consecutive bars of a source chart into one bar per calendar week
+// or month and splices the groups into the target chart, which keeps its
+// own header and the bars the new range does not cover.
 #pragma once
 
 #include <cstdint>
@@ -13,19 +11,9 @@
 #include <vector>
 
 #include "chartdata/bar.h"
+#include "convert/chart_output.h"
 #include "convert/index_file.h"
-
-// Progress of one pass over a source chart, shared by the fold, compression
-// and adjustment cores.  The dialogues draw it on screen; tests and
-// benchmarks use the defaults.
-struct ChartPassProgress {
-  virtual ~ChartPassProgress() = default;
-  // A group or bar was written; `close` is the price the dialogue shows.
-  virtual void progress(float /*close*/) {}
-  // Asked after each written group or bar: true stops the pass there (ESC).
-  // What was written so far is kept.
-  virtual bool stop_requested() { return false; }
-};
+#include "convert/result.h"
 
 enum class FoldKind { kWeekly, kMonthly };
 
@@ -49,26 +37,23 @@ std::vector<BarRecord> fold_bars(std::span<const BarRecord> bars, FoldKind kind,
                                  bool already_weekly, const IndexFile& idx = {},
                                  ChartPassProgress* progress = nullptr, bool* stopped = nullptr);
 
-enum FoldStatus : int {
-  kFoldStored = 1,  // the target was replaced with the spliced chart
-  kFoldNoBars,      // the source holds no bar with a volume of 0 or more
-  kFoldUnsorted,    // the source's dates go backwards; nothing written
-  kFoldFailed,      // the target could not be made or written; it is unchanged
-};
-
-struct FoldResult {
-  int status = kFoldFailed;
-  long groups = 0;             // groups written
-  bool stopped = false;        // the pass was ended early (ESC)
-  std::int32_t first = 0;      // start of the stored range (longsdate)
-  std::int32_t last = 0;       // date of the last group (longedate)
+// What a fold needs: the kind, the source's index file and the target.
+struct FoldRequest {
+  FoldKind kind = FoldKind::kWeekly;
+  IndexFile index;
+  std::string target;
 };
 
 // Folds the chart open as `source_fd` (read from its current position,
-// which must be the start; always closed) into `target`.  Sets typechart to
-// 'W' or 'M' for a target that has to be created, and longsdate/longedate.
-// The target's header date becomes the last date stored.  A target holding
-// two-digit-year dates is upgraded first.  The target is replaced only when
-// the whole splice succeeded.
-FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
-                      const std::string& target, ChartPassProgress& progress);
+// which must be the start; always closed) into `request.target`.  A target
+// that has to be created is typed 'W' or 'M'; its header date becomes the
+// last date stored.  A target holding two-digit-year dates is upgraded
+// first.  The target is replaced only when the whole splice succeeded.
+//   kDone     the target holds the spliced chart: count groups, first and
+//             last the stored range, stopped after ESC
+//   kNothing  the source holds no bar with a volume of 0 or more
+//             (kUnableToWriteMessage)
+//   kRefused  the source's dates go backwards (kUnsortedMessage)
+//   kFailed   the source could not be read to its end, or the target could
+//             not be made or written; it is unchanged (kUnableToWriteMessage)
+Result fold_chart(int source_fd, const FoldRequest& request, ChartPassProgress& progress);

@@ -1,6 +1,5 @@
 #include "window/target_prompt.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -82,10 +81,4 @@ int ask_target_name(TargetPrompt& tp) {
     int r = ask_target_name_once(tp);
     if (r != kTargetAgain) return r;
   }
-}
-
-int same_file_as(const char* name, int fd) {
-  struct stat a{}, b{};
-  if (::stat(name, &a) != 0 || ::fstat(fd, &b) != 0) return 0;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }

@@ -17,6 +17,8 @@
 
 #include <cstddef>
 
+#include "convert/chart_output.h"  // same_file_as
+
 enum TargetPromptResult : int {
   kTargetAccepted = 1,  // a name was accepted; it is in TargetPrompt::name
   kTargetAgain = 2,     // single round only: a listing was shown or the name was refused
@@ -37,7 +39,3 @@ int ask_target_name(TargetPrompt& tp);
 // after a listing or a refused name (the numbered-chart dialogue then asks
 // its count again before the next round).
 int ask_target_name_once(TargetPrompt& tp);
-
-// 1 when `name` is the file open as `fd` under another spelling ("./x", a
-// link): writing that target would rewrite the source itself.
-int same_file_as(const char* name, int fd);

@@ -177,9 +177,9 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   IndexFile idx("990105 1.25\n990301 -2\n");
   {
     const std::string target = dir + "/fold.W";
-    FoldResult r = fold_chart(open_ro(src), (p1 & 4) ? FoldKind::kMonthly : FoldKind::kWeekly,
-                              (p1 & 8) ? idx : IndexFile(), target, quiet);
-    if (r.status == kFoldStored) {
+    const FoldKind kind = (p1 & 4) ? FoldKind::kMonthly : FoldKind::kWeekly;
+    Result r = fold_chart(open_ro(src), {kind, (p1 & 8) ? idx : IndexFile(), target}, quiet);
+    if (r.status == Status::kDone) {
       Bytes out = read_bytes(target);
       FUZZ_CHECK(whole_chart(out));
       auto got = bars_of(out);
@@ -191,8 +191,8 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   {
     const std::string target = dir + "/num.N";
     const int n = 1 + (p1 >> 4);
-    CompressResult r = compress_chart(open_ro(src), n, target, quiet);
-    if (r.status == kCompressWritten) {
+    Result r = compress_chart(open_ro(src), {n, target}, quiet);
+    if (r.ok()) {
       Bytes out = read_bytes(target);
       FUZZ_CHECK(whole_chart(out));
       const std::size_t whole = original.size() >= kHeaderSize ? (original.size() - kHeaderSize) / kBarSize : 0;
@@ -205,9 +205,8 @@ inline int run(const std::uint8_t* data, std::size_t size) {
     const std::string target = dir + "/adj.M";
     static const char kOps[] = "+-*/";
     const float k = (p1 & 0x40) ? 0.5f : 3.0f;
-    AdjustResult r = adjust_chart(open_ro(src), (p1 & 8) ? idx : IndexFile(), kOps[p1 & 3], k,
-                                  target, quiet);
-    if (r.status == kAdjustWritten) {
+    Result r = adjust_chart(open_ro(src), {kOps[p1 & 3], k, (p1 & 8) ? idx : IndexFile(), target}, quiet);
+    if (r.ok()) {
       Bytes out = read_bytes(target);
       FUZZ_CHECK(whole_chart(out));
       FUZZ_CHECK(std::equal(out.begin(), out.begin() + kHeaderSize, original.begin()));

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 
+#include "chartdata/faults.h"
 #include "screen/headless.h"
 #include "widgets/widget_fixture.h"  // HookedBackend
 
@@ -90,6 +91,9 @@ int open_chart(const TempDir& tmp, const std::string& name, const Bytes& bytes) 
   EXPECT_TRUE(write_file(path, bytes));
   return open(path.c_str(), O_RDONLY);
 }
+
+ChartFolderTest::ChartFolderTest() { faults_reset(); }
+ChartFolderTest::~ChartFolderTest() { faults_reset(); }
 
 void expect_bars(const std::vector<BarRecord>& got, const std::vector<BarRecord>& want) {
   ASSERT_EQ(got.size(), want.size());

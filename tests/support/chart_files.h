@@ -5,6 +5,8 @@
 // waits).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,6 +50,19 @@ int open_chart(const TempDir& tmp, const std::string& name, const Bytes& bytes);
 
 // Every field of every bar equal (a failure names the bar).
 void expect_bars(const std::vector<BarRecord>& got, const std::vector<BarRecord>& want);
+
+// A test that runs in a temporary folder of its own (the working directory
+// while it runs), with the injected faults cleared before and after.
+class ChartFolderTest : public ::testing::Test {
+ protected:
+  ChartFolderTest();
+  ~ChartFolderTest() override;
+  // Writes `bytes` as src.M and opens it for reading.
+  int source(const Bytes& bytes) const { return open_chart(tmp_, "src.M", bytes); }
+
+  TempDir tmp_;
+  ScopedChdir cd_{tmp_.path()};
+};
 
 // ---- Guards ------------------------------------------------------------------
 

@@ -103,20 +103,7 @@ TEST(AdjustSaveName, RelativeToTheDataDirectory) {
     EXPECT_EQ(name_from_data_dir(c.cwd, c.data, c.name), c.want) << c.cwd << " " << c.name;
 }
 
-class AdjustChart : public ::testing::Test {
- protected:
-  void SetUp() override {
-    faults_reset();
-    cd_ = std::make_unique<ScopedChdir>(tmp_.path());
-  }
-  void TearDown() override { faults_reset(); }
-  int source(const Bytes& b) {
-    write_file(tmp_.file("src.M"), b);
-    return open(tmp_.file("src.M").c_str(), O_RDONLY);
-  }
-  TempDir tmp_;
-  std::unique_ptr<ScopedChdir> cd_;
-};
+using AdjustChart = ChartFolderTest;
 
 TEST_F(AdjustChart, HeaderKeptIndexThenOperatorAndProgressEveryFifthBar) {
   struct Watch : ChartPassProgress {
@@ -126,9 +113,9 @@ TEST_F(AdjustChart, HeaderKeptIndexThenOperatorAndProgressEveryFifthBar) {
   std::vector<BarRecord> in;
   for (int d = 19990102; d <= 19990112; ++d) in.push_back(bar(d, 1, 2, 0.5f, 1, 1001, 3));
   IndexFile idx("990101 10\n990111 20\n");
-  AdjustResult r = adjust_chart(source(chart_bytes('W', in)), idx, '/', 2, "out.M", watch);
-  ASSERT_EQ(r.status, kAdjustWritten);
-  EXPECT_EQ(r.bars, 11);
+  Result r = adjust_chart(source(chart_bytes('W', in)), {'/', 2, idx, "out.M"}, watch);
+  ASSERT_EQ(r.status, Status::kDone);
+  EXPECT_EQ(r.count, 11);
   std::vector<BarRecord> want;
   for (BarRecord b : in) {
     idx.apply(b);
@@ -148,17 +135,20 @@ TEST_F(AdjustChart, RefusalsAndFailuresLeaveTargetAsItWas) {
     Bytes src;
     char op;
     float k;
-    int fail_write, fail_rename, status;
+    int fail_write, fail_rename;
+    Status status;
+    const char* message;
   };
   const Case cases[] = {
-      {"short header", Bytes(127, 0), '+', 1, 0, 0, kAdjustNotChart},
-      {"zero constant", chart_bytes('D', in), '*', 0, 0, 0, kAdjustBadInput},
-      {"unknown operator", chart_bytes('D', in), 'x', 2, 0, 0, kAdjustBadInput},
-      {"a bar write fails", chart_bytes('D', in), '+', 1, 5, 0, kAdjustFailed},
-      {"rename fails", chart_bytes('D', in), '+', 1, 0, 1, kAdjustFailed},
-      {"a price overflows to inf", chart_bytes('D', in), '*', 1e38f, 0, 0, kAdjustOutOfRange},
+      {"short header", Bytes(127, 0), '+', 1, 0, 0, Status::kRefused, kNotChartMessage},
+      {"zero constant", chart_bytes('D', in), '*', 0, 0, 0, Status::kRefused, ""},
+      {"unknown operator", chart_bytes('D', in), 'x', 2, 0, 0, Status::kRefused, ""},
+      {"a bar write fails", chart_bytes('D', in), '+', 1, 5, 0, Status::kFailed, kUnableToWriteMessage},
+      {"rename fails", chart_bytes('D', in), '+', 1, 0, 1, Status::kFailed, kUnableToWriteMessage},
+      {"a price overflows to inf", chart_bytes('D', in), '*', 1e38f, 0, 0, Status::kRefused,
+       kOutOfRangeMessage},
       {"a volume leaves 32 bits", chart_bytes('D', {bar(1, 1, 1, 1, 1, 2000000000, 1)}), '*', 0.5f,
-       0, 0, kAdjustOutOfRange},
+       0, 0, Status::kRefused, kOutOfRangeMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -168,7 +158,9 @@ TEST_F(AdjustChart, RefusalsAndFailuresLeaveTargetAsItWas) {
     g_faults.fail_write = c.fail_write;
     g_faults.fail_rename = c.fail_rename;
     ChartPassProgress quiet;
-    EXPECT_EQ(adjust_chart(fd, IndexFile(), c.op, c.k, "out.M", quiet).status, c.status);
+    Result r = adjust_chart(fd, {c.op, c.k, IndexFile(), "out.M"}, quiet);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.message, c.message);
     faults_reset();
     EXPECT_EQ(read_file(tmp_.file("out.M")), old);
     EXPECT_EQ(list_dir(tmp_.path()), (std::vector<std::string>{"out.M", "src.M"}));
@@ -180,14 +172,14 @@ TEST_F(AdjustChart, StopKeepsBarsWrittenAndEmptySourceGivesHeader) {
     bool stop_requested() override { return true; }
   } stop;
   std::vector<BarRecord> in(3, bar(19990105, 10, 12, 9, 11, 1001, 7));
-  AdjustResult r = adjust_chart(source(chart_bytes('D', in)), IndexFile(), '-', 1, "out.M", stop);
-  EXPECT_EQ(r.status, kAdjustWritten);
+  Result r = adjust_chart(source(chart_bytes('D', in)), {'-', 1, IndexFile(), "out.M"}, stop);
+  EXPECT_EQ(r.status, Status::kDone);
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(read_file(tmp_.file("out.M")), chart_bytes('D', {adjust_bar(in[0], '-', 1)}));
 
   ChartPassProgress quiet;
-  r = adjust_chart(source(chart_bytes('M', {})), IndexFile(), '*', 3, "out2.M", quiet);
-  EXPECT_EQ(r.status, kAdjustWritten);
+  r = adjust_chart(source(chart_bytes('M', {})), {'*', 3, IndexFile(), "out2.M"}, quiet);
+  EXPECT_EQ(r.status, Status::kDone);
   EXPECT_EQ(read_file(tmp_.file("out2.M")), chart_bytes('M', {}));
 }
 

@@ -538,6 +538,21 @@ TEST_F(BatchCli, PlotDrawsEachChartAndListsItsBadBars) {
   EXPECT_GT(read_file(data_.file("ibm.png")).size(), 8u);
 }
 
+// A chart whose path is longer than any name field of the window: the
+// commands that read its index file build that name whole.
+TEST_F(BatchCli, ChartsWithLongPathsAreFoldedAndAdjusted) {
+  const std::string chart = std::string(120, 'd') + "/ibm";
+  data_.mkdirs(std::string(120, 'd'));
+  write_file(data_.file(chart), read_file(data_.file("ibm")));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"weekly", chart, "--to", "w"}, {"monthly", chart, "--to", "m"},
+        {"adjust", chart, "--to", "a", "--op", "+", "--constant", "1"}}) {
+    const auto r = run(args);
+    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+  }
+  EXPECT_EQ(list_dir(data_.file(std::string(120, 'd'))), (std::vector<std::string>{"ibm", "idx"}));
+}
+
 TEST_F(BatchCli, ListsWorkAsInTheWindow) {
   write_text(data_.file("aa.txt"), "19990104,1,2,0.5,1.5,10,0\n19990105,1,2,0.5,1.5,10,0\n");
   write_text(data_.file("two!"), "aa.txt\nprices.txt\n^\nmissing.txt\n");

@@ -70,19 +70,8 @@ TEST(CompressBars, SumsSaturateAndCountsBelowOneGiveNothing) {
   EXPECT_TRUE(compress_bars(in, -3).empty());
 }
 
-class CompressChart : public ::testing::Test {
+class CompressChart : public ChartFolderTest {
  protected:
-  void SetUp() override {
-    faults_reset();
-    cd_ = std::make_unique<ScopedChdir>(tmp_.path());
-  }
-  void TearDown() override { faults_reset(); }
-  int source(const Bytes& b) {
-    write_file(tmp_.file("src.M"), b);
-    return open(tmp_.file("src.M").c_str(), O_RDONLY);
-  }
-  TempDir tmp_;
-  std::unique_ptr<ScopedChdir> cd_;
   ChartPassProgress quiet_;
 };
 
@@ -90,17 +79,17 @@ TEST_F(CompressChart, HeaderCopiedWithTypeN) {
   const char daily[2] = {'D', '\n'}, numbered[2] = {'N', '\n'};
   write_file(tmp_.file("out.M"), chart_bytes(daily, twelve()));  // replaced whole
   int fd = source(chart_bytes(daily, twelve(), '#'));
-  CompressResult r = compress_chart(fd, 5, "out.M", quiet_);
-  EXPECT_EQ(r.status, kCompressWritten);
-  EXPECT_EQ(r.bars, 3);
+  Result r = compress_chart(fd, {5, "out.M"}, quiet_);
+  EXPECT_EQ(r.status, Status::kDone);
+  EXPECT_EQ(r.count, 3);
   EXPECT_EQ(read_file(tmp_.file("out.M")), chart_bytes(numbered, compress_bars(twelve(), 5), '#'));
   EXPECT_EQ(fcntl(fd, F_GETFD), -1);
 }
 
 TEST_F(CompressChart, EmptySourceGivesHeaderOnly) {
   const char daily[2] = {'D', '\n'}, numbered[2] = {'N', '\n'};
-  CompressResult r = compress_chart(source(chart_bytes(daily, {})), 3, "out.M", quiet_);
-  EXPECT_EQ(r.status, kCompressWritten);
+  Result r = compress_chart(source(chart_bytes(daily, {})), {3, "out.M"}, quiet_);
+  EXPECT_EQ(r.status, Status::kDone);
   EXPECT_EQ(read_file(tmp_.file("out.M")), chart_bytes(numbered, {}));
 }
 
@@ -110,15 +99,19 @@ TEST_F(CompressChart, RefusalsAndFailuresLeaveTargetAsItWas) {
   struct Case {
     const char* what;
     Bytes src;
-    int n, fail_write, fail_rename, status;
+    int n, fail_write, fail_rename;
+    Status status;
+    const char* message;
   };
   const Case cases[] = {
-      {"short header", Bytes(100, ' '), 5, 0, 0, kCompressNotChart},
-      {"count 0", chart_bytes(daily, twelve()), 0, 0, 0, kCompressBadCount},
-      {"negative count", chart_bytes(daily, twelve()), -2, 0, 0, kCompressBadCount},
-      {"header write fails", chart_bytes(daily, twelve()), 5, 1, 0, kCompressFailed},
-      {"third bar write fails", chart_bytes(daily, twelve()), 5, 4, 0, kCompressFailed},
-      {"rename fails", chart_bytes(daily, twelve()), 5, 0, 1, kCompressFailed},
+      {"short header", Bytes(100, ' '), 5, 0, 0, Status::kRefused, kNotChartMessage},
+      {"count 0", chart_bytes(daily, twelve()), 0, 0, 0, Status::kRefused, ""},
+      {"negative count", chart_bytes(daily, twelve()), -2, 0, 0, Status::kRefused, ""},
+      {"header write fails", chart_bytes(daily, twelve()), 5, 1, 0, Status::kFailed,
+       kUnableToWriteMessage},
+      {"third bar write fails", chart_bytes(daily, twelve()), 5, 4, 0, Status::kFailed,
+       kUnableToWriteMessage},
+      {"rename fails", chart_bytes(daily, twelve()), 5, 0, 1, Status::kFailed, kUnableToWriteMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -127,7 +120,9 @@ TEST_F(CompressChart, RefusalsAndFailuresLeaveTargetAsItWas) {
     faults_reset();
     g_faults.fail_write = c.fail_write;
     g_faults.fail_rename = c.fail_rename;
-    EXPECT_EQ(compress_chart(fd, c.n, "out.M", quiet_).status, c.status);
+    Result r = compress_chart(fd, {c.n, "out.M"}, quiet_);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.message, c.message);
     faults_reset();
     EXPECT_EQ(read_file(tmp_.file("out.M")), old);
     EXPECT_EQ(list_dir(tmp_.path()), (std::vector<std::string>{"out.M", "src.M"}));
@@ -140,8 +135,8 @@ TEST_F(CompressChart, StopKeepsGroupsWritten) {
     bool stop_requested() override { return ++seen == 2; }
   } stop;
   const char daily[2] = {'D', '\n'}, numbered[2] = {'N', '\n'};
-  CompressResult r = compress_chart(source(chart_bytes(daily, twelve())), 5, "out.M", stop);
-  EXPECT_EQ(r.status, kCompressWritten);
+  Result r = compress_chart(source(chart_bytes(daily, twelve())), {5, "out.M"}, stop);
+  EXPECT_EQ(r.status, Status::kDone);
   EXPECT_TRUE(r.stopped);
   auto two = compress_bars(twelve(), 5);
   two.pop_back();

@@ -489,8 +489,8 @@ TEST_F(Hostile, SourceChartsOfOddSizes) {
     ASSERT_TRUE(write_file("src.M", src));
     ChartPassProgress quiet;
 
-    CompressResult cr = compress_chart(::open("src.M", O_RDONLY), 1, "n.M", quiet);
-    EXPECT_EQ(cr.status, c.is_chart ? kCompressWritten : kCompressNotChart);
+    Result cr = compress_chart(::open("src.M", O_RDONLY), {1, "n.M"}, quiet);
+    EXPECT_EQ(cr.status, c.is_chart ? Status::kDone : Status::kRefused);
     if (c.is_chart) {
       EXPECT_EQ(bars_of(read_file("n.M")).size(), c.bars);
     } else {
@@ -498,8 +498,8 @@ TEST_F(Hostile, SourceChartsOfOddSizes) {
     }
     unlink("n.M");
 
-    AdjustResult ar = adjust_chart(::open("src.M", O_RDONLY), IndexFile(), '*', 2, "a.M", quiet);
-    EXPECT_EQ(ar.status, c.is_chart ? kAdjustWritten : kAdjustNotChart);
+    Result ar = adjust_chart(::open("src.M", O_RDONLY), {'*', 2, IndexFile(), "a.M"}, quiet);
+    EXPECT_EQ(ar.status, c.is_chart ? Status::kDone : Status::kRefused);
     if (c.is_chart) {
       EXPECT_EQ(read_file("a.M").size(), kHeaderSize + c.bars * kBarSize);
     } else {
@@ -507,8 +507,8 @@ TEST_F(Hostile, SourceChartsOfOddSizes) {
     }
     unlink("a.M");
 
-    FoldResult fr = fold_chart(::open("src.M", O_RDONLY), FoldKind::kWeekly, IndexFile(), "w.M", quiet);
-    EXPECT_EQ(fr.status, c.bars ? kFoldStored : kFoldNoBars);
+    Result fr = fold_chart(::open("src.M", O_RDONLY), {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet);
+    EXPECT_EQ(fr.status, c.bars ? Status::kDone : Status::kNothing);
     EXPECT_EQ(file_exists("w.M"), c.bars > 0);
     unlink("w.M");
 
@@ -565,7 +565,7 @@ TEST_F(Hostile, SourceBarsOutOfOrder) {
   EXPECT_EQ(read_file("w.M"), old_w);
   // Compression, adjustment and chart to text keep the bars as they come.
   ChartPassProgress quiet;
-  EXPECT_EQ(compress_chart(::open("src.M", O_RDONLY), 1, "n.M", quiet).status, kCompressWritten);
+  EXPECT_EQ(compress_chart(::open("src.M", O_RDONLY), {1, "n.M"}, quiet).status, Status::kDone);
   EXPECT_EQ(bars_of(read_file("n.M")).size(), 3u);
   EXPECT_EQ(read_file("src.M"), src);
 }

@@ -115,24 +115,16 @@ TEST(FoldPass, IndexAppliedAndStopAfterAGroup) {
   EXPECT_EQ(stop.shown[0], 2.0f);  // close of the Monday read last (on an index date)
 }
 
-class FoldChart : public ::testing::Test {
+class FoldChart : public ChartFolderTest {
  protected:
-  void SetUp() override {
-    faults_reset();
-    cd_ = std::make_unique<ScopedChdir>(tmp_.path());
-  }
-  void TearDown() override { faults_reset(); }
-  TempDir tmp_;
-  std::unique_ptr<ScopedChdir> cd_;
   ChartPassProgress quiet_;
 };
 
 TEST_F(FoldChart, NewTargetGetsTypeAndLastDate) {
-  int fd = open_chart(tmp_, "src.M", chart_bytes('D', 0, {flat(kMon, 1), flat(kFri, 2),
-                                                           flat(kNextTue, 3)}));
-  FoldResult r = fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", quiet_);
-  EXPECT_EQ(r.status, kFoldStored);
-  EXPECT_EQ(r.groups, 2);
+  int fd = source(chart_bytes('D', 0, {flat(kMon, 1), flat(kFri, 2), flat(kNextTue, 3)}));
+  Result r = fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet_);
+  EXPECT_EQ(r.status, Status::kDone);
+  EXPECT_EQ(r.count, 2);
   EXPECT_EQ(read_file(tmp_.file("w.M")),
             chart_bytes('W', 19990115,
                         {bar(kFri, 1, 2, 1, 2, 200, 20), flat(19990115, 3)}));
@@ -143,9 +135,9 @@ TEST_F(FoldChart, ExistingTargetKeepsHeaderAndBarsOutsideTheRange) {
   Bytes old = chart_bytes('M', 123, {flat(19981231, 7), flat(19990131, 8), flat(19990331, 9)});
   old[5] = 'X';  // a header byte no conversion interprets
   write_file(tmp_.file("m.M"), old);
-  int fd = open_chart(tmp_, "src.M", chart_bytes('D', 0, {flat(19990105, 1), flat(19990227, 2)}));
-  FoldResult r = fold_chart(fd, FoldKind::kMonthly, IndexFile(), "m.M", quiet_);
-  ASSERT_EQ(r.status, kFoldStored);
+  int fd = source(chart_bytes('D', 0, {flat(19990105, 1), flat(19990227, 2)}));
+  Result r = fold_chart(fd, {FoldKind::kMonthly, IndexFile(), "m.M"}, quiet_);
+  ASSERT_EQ(r.status, Status::kDone);
   Bytes want = chart_bytes('M', 19990228, {flat(19981231, 7), flat(19990131, 1),
                                            flat(19990228, 2), flat(19990331, 9)});
   want[5] = 'X';
@@ -154,23 +146,23 @@ TEST_F(FoldChart, ExistingTargetKeepsHeaderAndBarsOutsideTheRange) {
 
 TEST_F(FoldChart, WeekendFirstBarReplacesTheOldFridayInsteadOfDuplicatingIt) {
   write_file(tmp_.file("w.M"), chart_bytes('W', 0, {flat(19990101, 5), flat(kFri, 6)}));
-  int fd = open_chart(tmp_, "src.M", chart_bytes('D', 0, {flat(kSat, 1)}));
-  FoldResult r = fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", quiet_);
-  ASSERT_EQ(r.status, kFoldStored);
+  int fd = source(chart_bytes('D', 0, {flat(kSat, 1)}));
+  Result r = fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet_);
+  ASSERT_EQ(r.status, Status::kDone);
   EXPECT_EQ(read_file(tmp_.file("w.M")), chart_bytes('W', kFri, {flat(19990101, 5), flat(kFri, 1)}));
 }
 
 TEST_F(FoldChart, SixDigitTargetIsUpgradedBeforeTheSplice) {
   write_file(tmp_.file("w.M"), chart_bytes('W', 0, {flat(981231, 5), flat(990108, 6)}));
-  int fd = open_chart(tmp_, "src.M", chart_bytes('D', 0, {flat(kNextTue, 1)}));
-  ASSERT_EQ(fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", quiet_).status, kFoldStored);
+  int fd = source(chart_bytes('D', 0, {flat(kNextTue, 1)}));
+  ASSERT_EQ(fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet_).status, Status::kDone);
   EXPECT_EQ(read_file(tmp_.file("w.M")),
             chart_bytes('W', 19990115, {flat(19981231, 5), flat(kFri, 6), flat(19990115, 1)}));
 }
 
 TEST_F(FoldChart, AlreadyWeeklySourceByItsHeader) {
-  int fd = open_chart(tmp_, "src.M", chart_bytes('W', 0, {flat(kThu, 1), flat(kNextTue, 2)}));
-  ASSERT_EQ(fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", quiet_).status, kFoldStored);
+  int fd = source(chart_bytes('W', 0, {flat(kThu, 1), flat(kNextTue, 2)}));
+  ASSERT_EQ(fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet_).status, Status::kDone);
   EXPECT_EQ(read_file(tmp_.file("w.M")),
             chart_bytes('W', 19990115, {flat(kFri, 1), flat(19990115, 2)}));
 }
@@ -179,8 +171,10 @@ TEST_F(FoldChart, NothingUsableCreatesNothing) {
   const Bytes sources[] = {chart_bytes('D', 0, {}), chart_bytes('D', 0, {flat(kMon, 1, -1)}),
                            Bytes(50, ' ')};
   for (const Bytes& src : sources) {
-    int fd = open_chart(tmp_, "src.M", src);
-    EXPECT_EQ(fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", quiet_).status, kFoldNoBars);
+    int fd = source(src);
+    Result r = fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet_);
+    EXPECT_EQ(r.status, Status::kNothing);
+    EXPECT_EQ(r.message, kUnableToWriteMessage);
     EXPECT_FALSE(file_exists(tmp_.file("w.M")));
   }
 }
@@ -188,8 +182,10 @@ TEST_F(FoldChart, NothingUsableCreatesNothing) {
 TEST_F(FoldChart, DatesGoingBackwardsAreRefused) {
   Bytes old = chart_bytes('W', 0, {flat(kFri, 6)});
   write_file(tmp_.file("w.M"), old);
-  int fd = open_chart(tmp_, "src.M", chart_bytes('D', 0, {flat(kNextTue, 1), flat(kMon, 2)}));
-  EXPECT_EQ(fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", quiet_).status, kFoldUnsorted);
+  int fd = source(chart_bytes('D', 0, {flat(kNextTue, 1), flat(kMon, 2)}));
+  Result r = fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet_);
+  EXPECT_EQ(r.status, Status::kRefused);
+  EXPECT_EQ(r.message, kUnsortedMessage);
   EXPECT_EQ(read_file(tmp_.file("w.M")), old);
 }
 
@@ -203,8 +199,10 @@ TEST_F(FoldChart, FailedWriteOrRenameLeavesTargetAsItWas) {
     if (which < 4) g_faults.fail_write = which + 1;
     else if (which == 4) g_faults.fail_rename = 1;
     else g_faults.fail_create = 1;
-    int fd = open_chart(tmp_, "src.M", src);
-    EXPECT_EQ(fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", quiet_).status, kFoldFailed);
+    int fd = source(src);
+    Result r = fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, quiet_);
+    EXPECT_EQ(r.status, Status::kFailed);
+    EXPECT_EQ(r.message, kUnableToWriteMessage);
     EXPECT_EQ(read_file(tmp_.file("w.M")), old);
     EXPECT_EQ(list_dir(tmp_.path()), (std::vector<std::string>{"src.M", "w.M"}));
   }
@@ -215,9 +213,9 @@ TEST_F(FoldChart, StopKeepsGroupsSoFarAndLaterOldBars) {
     bool stop_requested() override { return true; }
   } stop;
   write_file(tmp_.file("w.M"), chart_bytes('W', 0, {flat(19990101, 5), flat(19990129, 9)}));
-  int fd = open_chart(tmp_, "src.M", chart_bytes('D', 0, {flat(kMon, 1), flat(kNextTue, 2)}));
-  FoldResult r = fold_chart(fd, FoldKind::kWeekly, IndexFile(), "w.M", stop);
-  EXPECT_EQ(r.status, kFoldStored);
+  int fd = source(chart_bytes('D', 0, {flat(kMon, 1), flat(kNextTue, 2)}));
+  Result r = fold_chart(fd, {FoldKind::kWeekly, IndexFile(), "w.M"}, stop);
+  EXPECT_EQ(r.status, Status::kDone);
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(read_file(tmp_.file("w.M")),
             chart_bytes('W', kFri, {flat(19990101, 5), flat(kFri, 1), flat(19990129, 9)}));

@@ -210,14 +210,15 @@ TEST_F(ChartDialogue, AdjustConstantFieldHoldsSixCharacters) {
 }
 
 TEST_F(ChartDialogue, AdjustRefusesTheSourceAndUnwritableNames) {
-  // The source, a folder that does not exist and an empty field: each is
-  // refused with a message that waits for a key, then the name is asked again.
-  type({"*2\rsrc.M\r", "nodir/x.M\r", "\r", "x.M\r"});
+  // The source (by its name and by another spelling), a folder that does
+  // not exist and an empty field: each is refused with a message that waits
+  // for a key, then the name is asked again.
+  type({"*2\rsrc.M\r", "./src.M\r", "nodir/x.M\r", "\r", "x.M\r"});
   EXPECT_EQ(addsubmultdiv(fd_, nullptr), 1);
   EXPECT_EQ(read_file(dir_.file("src.M")), source_bytes_);
   EXPECT_TRUE(file_exists(dir_.file("x.M")));
-  EXPECT_EQ(keys_.typed(), 3u);
-  EXPECT_EQ(headless_starved(), 3);
+  EXPECT_EQ(keys_.typed(), 4u);
+  EXPECT_EQ(headless_starved(), 4);
 }
 
 }  // namespace

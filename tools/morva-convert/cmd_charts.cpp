@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/safe_replace.h"
 #include "cli.h"
 #include "convert/adjust.h"
+#include "convert/chart_output.h"
 #include "convert/chart_to_text.h"
 #include "convert/compress.h"
 #include "convert/index_file.h"
@@ -49,31 +51,10 @@ class PassProgress : public ChartPassProgress {
   long long size_;
 };
 
-// The index file of a chart as the window names it, opened for reading
-// (null when there is none).  Like the window this makes the "idx"
-// directory; a dry run only looks.
-std::FILE* open_index(const std::string& chart, bool dry_run) {
-  if (!dry_run) {
-    char name[sizeof exclambuf + 8];
-    convert_nm_to_idx(name, chart.c_str());
-    return std::fopen(name, "r");
-  }
-  std::string dir, file;
-  if (auto slash = chart.rfind('/'); slash != std::string::npos) {
-    dir = chart.substr(0, slash + 1) + "idx";
-    file = chart.substr(slash + 1);
-  } else if (auto colon = chart.rfind(':'); colon != std::string::npos) {
-    dir = chart.substr(0, colon + 1) + "idx";
-    file = chart.substr(colon + 1);
-  } else {
-    dir = "idx";
-    file = chart;
-  }
-  return std::fopen((dir + "/" + file).c_str(), "r");
-}
-
+// The index file of a chart as the window names it.  Like the window this
+// makes the "idx" directory; a dry run only looks.
 IndexFile load_index(const std::string& chart, bool dry_run) {
-  std::FILE* f = open_index(chart, dry_run);
+  std::FILE* f = std::fopen(index_file_name(chart, !dry_run).c_str(), "r");
   IndexFile idx = IndexFile::load(f);
   if (f) std::fclose(f);
   return idx;
@@ -113,6 +94,30 @@ class ChartCommand : public Command {
     return jobs;
   }
 
+  // Writes the new chart of `j` from the chart open as `fd` (always
+  // closed) by `pass`, with a progress bar.  Nothing when the target could
+  // not be made; otherwise how the pass ended.  Every failure but a result
+  // out of range is reported here.
+  std::optional<Result> write_chart(Run& run, const Job& j, int fd, const ChartPass& pass) {
+    std::optional<SafeReplace> out;
+    if (!open_new_chart(fd, j.target, out).ok()) {
+      ::close(fd);
+      run.kept(j.target, false);
+      run.failed("cannot create " + j.target);
+      return std::nullopt;
+    }
+    Progress bar(base_name(j.source.name), common_.quiet);
+    PassProgress progress(bar, fd);
+    Result r = write_new_chart(fd, *out, pass, progress);
+    bar.done();
+    run.kept(j.target, r.ok());
+    if (r.message == kNotChartMessage)
+      run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
+    else if (!r.ok() && r.message != kOutOfRangeMessage)
+      run.failed("cannot write " + j.target + "; it was left as it was");
+    return r;
+  }
+
   CommonOptions& common_;
   std::vector<std::string> sources_;
   std::string to_;
@@ -142,7 +147,6 @@ class Fold : public ChartCommand {
     const char* what = monthly_ ? "monthly" : "weekly";
     for (const Job& j : jobs) {
       if (interrupted()) break;
-      set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;
@@ -164,26 +168,25 @@ class Fold : public ChartCommand {
         run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
-      const IndexFile index = load_index(j.source.name, false);
+      FoldRequest request{kind, load_index(j.source.name, false), j.target};
       if (!run.keep(j.target)) {
         ::close(fd);
         continue;
       }
-      typechart[0] = '?';
       Progress bar(base_name(j.source.name), common_.quiet);
       PassProgress progress(bar, fd);
-      const FoldResult r = fold_chart(fd, kind, index, j.target, progress);  // closes fd
+      const Result r = fold_chart(fd, request, progress);  // closes fd
       bar.done();
-      run.kept(j.target, r.status == kFoldStored);
+      run.kept(j.target, r.ok());
       switch (r.status) {
-        case kFoldStored:
-          run.note(j.source.name + ": " + std::to_string(r.groups) + ' ' + what + " bars stored in " +
+        case Status::kDone:
+          run.note(j.source.name + ": " + std::to_string(r.count) + ' ' + what + " bars stored in " +
                    j.target + ", " + std::to_string(r.first) + " to " + std::to_string(r.last));
           break;
-        case kFoldNoBars:
+        case Status::kNothing:
           run.failed(j.source.name + ": no bar with a volume of 0 or more; nothing stored");
           break;
-        case kFoldUnsorted:
+        case Status::kRefused:
           run.failed(j.source.name + ": its dates go backwards; nothing stored (sort the chart first)");
           break;
         default:
@@ -224,7 +227,6 @@ class Compress : public ChartCommand {
     const std::vector<Job> jobs = plan(expand_sources(sources_, true));
     for (const Job& j : jobs) {
       if (interrupted()) break;
-      set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;
@@ -247,27 +249,13 @@ class Compress : public ChartCommand {
         ::close(fd);
         continue;
       }
-      SafeReplace out(j.target);
-      std::FILE* src = out.ok() ? fdopen(fd, "rb") : nullptr;
-      if (!src) {
-        ::close(fd);
-        run.kept(j.target, false);
-        run.failed("cannot create " + j.target);
-        continue;
-      }
-      Progress bar(base_name(j.source.name), common_.quiet);
-      PassProgress progress(bar, fd);
-      const CompressResult r = compress_stream(src, static_cast<int>(n), out, progress);
-      std::fclose(src);
-      bar.done();
-      const bool written = r.status == kCompressWritten && out.commit();
-      run.kept(j.target, written);
-      if (written)
-        run.note(j.source.name + ": " + std::to_string(r.bars) + " numbered bars written to " + j.target);
-      else if (r.status == kCompressNotChart)
-        run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
-      else
-        run.failed("cannot write " + j.target + "; it was left as it was");
+      const CompressRequest request{static_cast<int>(n), j.target};
+      const std::optional<Result> r =
+          write_chart(run, j, fd, [&](std::FILE* src, SafeReplace& out, ChartPassProgress& progress) {
+            return compress_stream(request, src, out, progress);
+          });
+      if (r && r->ok())
+        run.note(j.source.name + ": " + std::to_string(r->count) + " numbered bars written to " + j.target);
     }
     return run.status();
   }
@@ -306,7 +294,6 @@ class Adjust : public ChartCommand {
     const std::vector<Job> jobs = plan(expand_sources(sources_, true));
     for (const Job& j : jobs) {
       if (interrupted()) break;
-      set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;
@@ -332,35 +319,20 @@ class Adjust : public ChartCommand {
         run.failed("cannot open " + absolute_here(j.source.name));
         continue;
       }
-      const IndexFile index = load_index(j.source.name, false);
+      const AdjustRequest request{op, k, load_index(j.source.name, false), j.target};
       if (!run.keep(j.target)) {
         ::close(fd);
         continue;
       }
-      SafeReplace out(j.target);
-      std::FILE* src = out.ok() ? fdopen(fd, "rb") : nullptr;
-      if (!src) {
-        ::close(fd);
-        run.kept(j.target, false);
-        run.failed("cannot create " + j.target);
-        continue;
-      }
-      Progress bar(base_name(j.source.name), common_.quiet);
-      PassProgress progress(bar, fd);
-      const AdjustResult r = adjust_stream(src, index, op, k, out, progress);
-      std::fclose(src);
-      bar.done();
-      const bool written = r.status == kAdjustWritten && out.commit();
-      run.kept(j.target, written);
-      if (written)
-        run.note(j.source.name + ": " + std::to_string(r.bars) + " bars adjusted into " + j.target);
-      else if (r.status == kAdjustNotChart)
-        run.failed(j.source.name + " is not a chart: it is shorter than a chart header");
-      else if (r.status == kAdjustOutOfRange)
-        run.failed(j.source.name + ": the bar of " + std::to_string(r.bad_date) +
+      const std::optional<Result> r =
+          write_chart(run, j, fd, [&](std::FILE* src, SafeReplace& out, ChartPassProgress& progress) {
+            return adjust_stream(request, src, out, progress);
+          });
+      if (r && r->ok())
+        run.note(j.source.name + ": " + std::to_string(r->count) + " bars adjusted into " + j.target);
+      else if (r && r->message == kOutOfRangeMessage)
+        run.failed(j.source.name + ": the bar of " + std::to_string(r->last) +
                    " would not fit a chart after the adjustment; " + j.target + " was left as it was");
-      else
-        run.failed("cannot write " + j.target + "; it was left as it was");
     }
     return run.status();
   }
