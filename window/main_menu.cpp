@@ -23,6 +23,7 @@
 #include "window/format_settings.h"
 #include "window/globals.h"
 #include "convert/index_file.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/setup.h"
 #include "widgets/filechooser.h"
@@ -54,7 +55,6 @@ const char* prompt[2] = {
 
 namespace {
 
-constexpr int kKeyEsc = 27;
 // What the menu window returns for a click on its minus button or outside
 // the list: a value that selects nothing, so a stray click never starts a
 // command or ends the program.
@@ -259,7 +259,7 @@ int choice_code(unsigned char f, bool on_line) {
   // A line index and a key code can be the same number (Tab is 9, the
   // line of <T>): which one it is comes from how the menu was left.
   if (on_line) return f <= 11 ? f + 11 : kChoiceNone;
-  if (f >= 211 && f <= 218) return f - 200;  // F2..F9
+  if (f >= kKeyF2 && f <= kKeyF9) return f - kKeyF2 + kChoiceTextChart;
   switch (f) {
     case 'b': case 'B': return kChoiceBloomberg;
     case 't': case 'T': return kChoiceQuickquote;
