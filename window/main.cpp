@@ -1,5 +1,6 @@
 // morvautl: the converter's entry point.  Any command-line argument means
 // the charting program started it and will take back a stored chart.
+#include "window/banner.h"
 #include "window/defaults_file.h"
 #include "window/globals.h"
 #include "window/main_menu.h"

@@ -17,7 +17,7 @@
 #include "window/commands.h"
 #include "window/globals.h"
 #include "convert/index_file.h"
-#include "window/main_menu.h"
+#include "convert/ascii_replace.h"
 #include "convert/quickquote.h"
 #include "convert/techtools.h"
 #include "convert/text_to_chart.h"

@@ -30,6 +30,7 @@
 #include "window/commands.h"
 #include "window/defaults_file.h"
 #include "window/globals.h"
+#include "convert/ascii_replace.h"
 #include "window/main_menu.h"
 #include "convert/quickquote.h"
 #include "convert/techtools.h"
