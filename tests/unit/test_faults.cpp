@@ -32,6 +32,7 @@
 #include "window/globals.h"
 #include "convert/ascii_replace.h"
 #include "window/main_menu.h"
+#include "window/screen_reporters.h"
 #include "convert/quickquote.h"
 #include "convert/techtools.h"
 #include "screen/backend.h"
@@ -155,11 +156,14 @@ class FaultSweep : public ::testing::Test {
  protected:
   void SetUp() override {
     work_ = root_.mkdirs("work");
-    old_reporter_ = diskfull_reporter;  // the screen's own reporter stays
+    old_reporter_ = diskfull_reporter;
+    old_lock_reporter_ = lock_reporter;
+    install_screen_reporters();  // the window's own, as at its start-up
   }
   void TearDown() override {
     faults_reset();
     diskfull_reporter = old_reporter_;
+    lock_reporter = old_lock_reporter_;
   }
 
   // A fresh working folder with the scenario's inputs, the current folder.
@@ -263,6 +267,7 @@ class FaultSweep : public ::testing::Test {
   TempDir root_{"mf"};  // short: the start directory holds 24 characters
   std::string work_;
   DiskFullReporter old_reporter_ = nullptr;
+  LockReporter old_lock_reporter_{};
 };
 
 // A text of two symbols, 300 days each; "ibm" already has a chart whose
