@@ -11,6 +11,7 @@
 
 #include "screen/backend.h"
 #include "screen/headless.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "support/scripted_keys.h"
