@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 
-#include "screen/headless.h"
 
 void le16(Bytes& b, unsigned v) {
   b.push_back(static_cast<unsigned char>(v));
