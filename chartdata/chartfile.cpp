@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,7 +13,6 @@
 #include "chartdata/faults.h"
 #include "chartdata/globals.h"
 #include "chartdata/safe_replace.h"
-#include "screen/screen.h"
 
 const char* const kDiskFullLine =
     "\r\nDisk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n";
@@ -21,10 +21,11 @@ namespace {
 
 constexpr std::size_t kCopyRecords = 128;  // records per block of the copies
 
-void screen_diskfull(const char* name) {
-  putsn(kDiskFullLine, -1, -1, -1);
-  if (name != nullptr) putsn(name, -1, -1, -1);
-  scr_clrl();
+// Until a program installs its own reporter: the line and the name on
+// standard error, so that no failed creation goes unsaid.
+void stderr_diskfull(const char* name) {
+  std::fprintf(stderr, "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\n");
+  if (name != nullptr) std::fprintf(stderr, "%s\n", name);
 }
 
 std::int32_t record_date(const unsigned char* rec) {
@@ -33,7 +34,7 @@ std::int32_t record_date(const unsigned char* rec) {
 
 }  // namespace
 
-DiskFullReporter diskfull_reporter = screen_diskfull;
+DiskFullReporter diskfull_reporter = stderr_diskfull;
 
 void diskfull(const char* name) {
   if (diskfull_reporter != nullptr) diskfull_reporter(name);

@@ -14,8 +14,8 @@
 extern const char* const kDiskFullLine;
 
 // Reports a failed creation: the disk-full line, then `name` (may be
-// nullptr).  The default prints both at the screen cursor and clears the
-// rest of the line; tests and batch tools may install their own reporter.
+// nullptr).  The default writes both to standard error; the window installs
+// its reporter (both at the screen cursor), the batch tool and tests theirs.
 using DiskFullReporter = void (*)(const char* name);
 extern DiskFullReporter diskfull_reporter;
 void diskfull(const char* name);

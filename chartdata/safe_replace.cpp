@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
@@ -18,8 +19,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "screen/backend.h"
-#include "screen/screen.h"
 
 std::string dir_of(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -72,26 +71,17 @@ int g_lock_wait_ms = 30000;
 
 namespace {
 
-// At the screen cursor: the waiting line once, then a dot a second.
+// Until a program installs its own reporter: standard error, one line when
+// the wait begins and one when it fails.
 void default_lock_waiting(const char* name, int seconds) {
-  if (seconds == 1) {
-    putsn("\r\nWaiting for ", -1, -1, -1);
-    putsn(name, -1, -1, -1);
-    putsn(", another program is writing it ", -1, -1, -1);
-  } else {
-    putsn(".", -1, -1, -1);
-  }
-  // Shown now: the program waits without reading keys.
-  if (ScreenBackend* b = screen_backend()) b->flush();
-  screen_dump_shadow();
+  if (seconds == 1) std::fprintf(stderr, "Waiting for %s, another program is writing it\n", name);
 }
 
 void default_lock_failed(const char* name, bool busy) {
-  putsn(busy ? "\r\nChart busy (another program is writing it), nothing written: "
-             : "\r\nCannot lock the chart, nothing written: ",
-        -1, -1, -1);
-  putsn(name, -1, -1, -1);
-  scr_clrl();
+  std::fprintf(stderr, "%s%s\n",
+               busy ? "Chart busy (another program is writing it), nothing written: "
+                    : "Cannot lock the chart, nothing written: ",
+               name);
 }
 
 // The lock file of each directory while this process holds a lock in it

@@ -58,6 +58,8 @@ struct LockReporter {
   // (`busy` false: no lock file, say); nothing was written to it.
   void (*failed)(const char* name, bool busy);
 };
+// The default writes to standard error; the window installs its reporter
+// (at the screen cursor), the batch tool its own.
 extern LockReporter lock_reporter;
 
 class ChartLock {

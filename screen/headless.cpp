@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "screen/backend.h"
+#include "screen/keys.h"
 #include "screen/keysyms.h"
 #include "screen/screen.h"
 
@@ -242,16 +243,16 @@ struct CodeKey {
 };
 // DOS codes that need a key other than their character.
 constexpr CodeKey kCodeKeys[] = {
-    {27, keysym::Escape, 0},  {8, keysym::BackSpace, 0}, {13, keysym::Return, 0},
-    {9, keysym::Tab, 0},      {28, keysym::Right, 0},    {29, keysym::Left, 0},
-    {30, keysym::Up, 0},      {31, keysym::Down, 0},     {202, keysym::Prior, 0},
-    {203, keysym::Next, 0},   {204, keysym::Home, 0},    {205, keysym::End, 0},
-    {206, keysym::Insert, 0}, {207, keysym::Delete, 0},
-    {200, keysym::F11, 0},    {201, keysym::F12, 0},
-    {230, 'a', MOD_ALT},      {231, 'b', MOD_ALT},       {232, 'c', MOD_ALT},
-    {233, 'd', MOD_ALT},      {234, 'e', MOD_ALT},       {235, 'f', MOD_ALT},
-    {236, 'g', MOD_ALT},      {237, 'h', MOD_ALT},       {247, 'r', MOD_ALT},
-    {248, 's', MOD_ALT},      {250, 'u', MOD_ALT},       {253, 'x', MOD_ALT},
+    {kKeyEsc, keysym::Escape, 0},  {kKeyBackspace, keysym::BackSpace, 0}, {kKeyEnter, keysym::Return, 0},
+    {kKeyTab, keysym::Tab, 0},     {kKeyRight, keysym::Right, 0},   {kKeyLeft, keysym::Left, 0},
+    {kKeyUp, keysym::Up, 0},       {kKeyDown, keysym::Down, 0},     {kKeyPgUp, keysym::Prior, 0},
+    {kKeyPgDn, keysym::Next, 0},   {kKeyHome, keysym::Home, 0},     {kKeyEnd, keysym::End, 0},
+    {kKeyIns, keysym::Insert, 0},  {kKeyDel, keysym::Delete, 0},
+    {kKeyF11, keysym::F11, 0},     {kKeyF12, keysym::F12, 0},
+    {alt_key('a'), 'a', MOD_ALT},  {alt_key('b'), 'b', MOD_ALT},    {alt_key('c'), 'c', MOD_ALT},
+    {alt_key('d'), 'd', MOD_ALT},  {alt_key('e'), 'e', MOD_ALT},    {alt_key('f'), 'f', MOD_ALT},
+    {alt_key('g'), 'g', MOD_ALT},  {alt_key('h'), 'h', MOD_ALT},    {alt_key('r'), 'r', MOD_ALT},
+    {alt_key('s'), 's', MOD_ALT},  {alt_key('u'), 'u', MOD_ALT},    {alt_key('x'), 'x', MOD_ALT},
 };
 
 }  // namespace
@@ -297,9 +298,11 @@ void headless_push_key(unsigned char code) {
       return;
     }
   }
-  if (code >= 210 && code <= 219) return headless_push_keysym(keysym::F1 + (code - 210), 0);
-  if (code >= 190 && code <= 199) return headless_push_keysym(keysym::F1 + (code - 190), MOD_CONTROL);
-  if (code >= 180 && code <= 189) return headless_push_keysym(keysym::F1 + (code - 180), MOD_ALT);
+  if (code >= kKeyF1 && code <= kKeyF10) return headless_push_keysym(keysym::F1 + (code - kKeyF1), 0);
+  if (code >= kKeyCtrlF1 && code < kKeyCtrlF1 + 10)
+    return headless_push_keysym(keysym::F1 + (code - kKeyCtrlF1), MOD_CONTROL);
+  if (code >= kKeyAltF1 && code < kKeyAltF1 + 10)
+    return headless_push_keysym(keysym::F1 + (code - kKeyAltF1), MOD_ALT);
   if (code == 10) return headless_push_keysym('j', MOD_CONTROL);
   if (code >= 1 && code <= 26) return headless_push_keysym('a' + code - 1, MOD_CONTROL);
   if (code >= 'A' && code <= 'Z') return headless_push_keysym(code, MOD_SHIFT);

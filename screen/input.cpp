@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "screen/backend.h"
+#include "screen/keys.h"
 #include "screen/keysyms.h"
 #include "screen/screen.h"
 
@@ -20,21 +21,23 @@ struct KeyPair {
 
 // Keys with their own code, by unshifted key symbol.
 constexpr KeyPair keytable[] = {
-    {keysym::Escape, 27},        {keysym::BackSpace, 8},   {keysym::Return, 13},
-    {keysym::Right, 28},         {keysym::Left, 29},       {keysym::Up, 30},
-    {keysym::Down, 31},          {keysym::KP_Subtract, 45}, {keysym::KP_Add, 43},
-    {keysym::Prior, 202},        {keysym::Next, 203},      {keysym::Home, 204},
-    {keysym::End, 205},          {keysym::Insert, 206},
-    {keysym::Delete, 207},       {keysym::KP_Enter, 13},   {keysym::F1 + 0, 210},
-    {keysym::F1 + 1, 211},       {keysym::F1 + 2, 212},    {keysym::F1 + 3, 213},
-    {keysym::F1 + 4, 214},       {keysym::F1 + 5, 215},    {keysym::F1 + 6, 216},
-    {keysym::F1 + 7, 217},       {keysym::F1 + 8, 218},    {keysym::F1 + 9, 219},
+    {keysym::Escape, kKeyEsc},   {keysym::BackSpace, kKeyBackspace}, {keysym::Return, kKeyEnter},
+    {keysym::Right, kKeyRight},  {keysym::Left, kKeyLeft},   {keysym::Up, kKeyUp},
+    {keysym::Down, kKeyDown},    {keysym::KP_Subtract, '-'}, {keysym::KP_Add, '+'},
+    {keysym::Prior, kKeyPgUp},   {keysym::Next, kKeyPgDn},   {keysym::Home, kKeyHome},
+    {keysym::End, kKeyEnd},      {keysym::Insert, kKeyIns},
+    {keysym::Delete, kKeyDel},   {keysym::KP_Enter, kKeyEnter}, {keysym::F1 + 0, kKeyF1},
+    {keysym::F1 + 1, kKeyF2},    {keysym::F1 + 2, kKeyF3},   {keysym::F1 + 3, kKeyF4},
+    {keysym::F1 + 4, kKeyF5},    {keysym::F1 + 5, kKeyF6},   {keysym::F1 + 6, kKeyF7},
+    {keysym::F1 + 7, kKeyF8},    {keysym::F1 + 8, kKeyF9},   {keysym::F1 + 9, kKeyF10},
 };
 
 // Alt+letter: 229 plus the letter's place in the alphabet, for these letters.
 constexpr KeyPair alpha[] = {
-    {'a', 230}, {'b', 231}, {'c', 232}, {'d', 233}, {'e', 234}, {'f', 235},
-    {'g', 236}, {'h', 237}, {'r', 247}, {'s', 248}, {'u', 250}, {'x', 253},
+    {'a', alt_key('a')},  {'b', alt_key('b')},  {'c', alt_key('c')},
+    {'d', alt_key('d')},  {'e', alt_key('e')},  {'f', alt_key('f')},
+    {'g', alt_key('g')},  {'h', alt_key('h')},  {'r', alt_key('r')},
+    {'s', alt_key('s')}, {'u', alt_key('u')}, {'x', alt_key('x')},
 };
 
 short leftshift, rightshift, leftctrl, rightctrl, leftalt, rightalt, capslock, numlock;
@@ -77,8 +80,8 @@ unsigned char decode_key(const ScreenEvent& ev) {
   int code = 0;
   if (pcio_lookup(static_cast<int>(ev.keysym), &code)) return static_cast<unsigned char>(code);
   // The keypad's Home and End (Num Lock off) are Home and End.
-  if (ev.lookup_keysym == keysym::KP_Home) return 204;
-  if (ev.lookup_keysym == keysym::KP_End) return 205;
+  if (ev.lookup_keysym == keysym::KP_Home) return kKeyHome;
+  if (ev.lookup_keysym == keysym::KP_End) return kKeyEnd;
   const unsigned char byte = static_cast<unsigned char>(ev.lookup_keysym & 0xff);
   if (ctrl_held()) {
     if (byte >= 'a' && byte <= 'z') return static_cast<unsigned char>(byte - 'a' + 1);
@@ -106,13 +109,13 @@ ScreenBackend* backend() { return screen_backend(); }
 // The key readers' event loop.
 unsigned char read_key(Read how) {
   ScreenBackend* b = backend();
-  if (!b) return how == Read::Wait ? 27 : 0;
+  if (!b) return how == Read::Wait ? kKeyEsc : 0;
   ScreenEvent ev;
   for (;;) {
     screen_service_errors();
     if (how == Read::Wait) {
       if (!b->pending(KEY_READ_MASK)) screen_dump_shadow();
-      if (!b->next_event(KEY_READ_MASK, true, ev)) return 27;
+      if (!b->next_event(KEY_READ_MASK, true, ev)) return kKeyEsc;
     } else if (!b->next_event(KEY_READ_MASK, false, ev)) {
       // A poll that finds nothing is where the line editor and the long
       // passes wait, so the screen is published here too.
@@ -161,11 +164,11 @@ int pcio_lookup(int keycode, int* code) {
   const unsigned ks = static_cast<unsigned>(keycode);
   if (const KeyPair* k = find_key(keytable, ks)) {
     int c = k->code;
-    if (c >= 210 && c <= 219) {
+    if (c >= kKeyF1 && c <= kKeyF10) {
       if (ctrl_held())
-        c -= 20;
+        c += kKeyCtrlF1 - kKeyF1;
       else if (alt_held())
-        c -= 30;
+        c += kKeyAltF1 - kKeyF1;
     }
     if (code) *code = c;
     return 1;
@@ -299,11 +302,11 @@ unsigned char getc_pass(char wait) {
   const int b = mouse_button_where(wait, &row, &col);
   if (b == 1) {
     for (int idx : {2, 5, 4, 3})
-      if (inside_scr_area(idx, row, col)) return 13;
-    if (inside_scr_area(99, row, col)) return 255;
+      if (inside_scr_area(idx, row, col)) return kKeyEnter;
+    if (inside_scr_area(99, row, col)) return kKeyClick;
     return scr_csts();
   }
-  if (b >= 2) return 47;
+  if (b >= 2) return kKeyOtherClick;
   return scr_csts();
 }
 
@@ -312,7 +315,7 @@ unsigned char getc_pass(char wait) {
 unsigned char scr_getc(int mode) {
   if (mode == 0) {
     int row = 0, col = 0;
-    if (mouse_button_where(0, &row, &col)) return 13;
+    if (mouse_button_where(0, &row, &col)) return kKeyEnter;
     return scr_cst();
   }
   if (mode == 1) {

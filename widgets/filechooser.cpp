@@ -14,6 +14,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/osshims.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "widgets/dirlist.h"
@@ -24,9 +25,6 @@
 
 namespace {
 
-constexpr int kKeyEsc = 27;
-constexpr int kKeyF1 = 210;
-constexpr int kKeyF9 = 218;
 constexpr int kNameRow = 4, kNameCol = 52, kNameLen = 21;
 constexpr int kHintRow = 6, kHintCol = 27;
 constexpr int kPatternSize = 48;
@@ -87,15 +85,15 @@ int open_source(const char* name, bool chart) {
   return fd;
 }
 
-// Runs the listing below the name field.  Returns 13 with the chosen name
+// Runs the listing below the name field.  Returns Enter with the chosen name
 // in `chosen`, else 0.
 int run_listing(char* chosen) {
   char pattern[kPatternSize] = "*";
   int row = scr_srow();
   int r = openselected(pattern, kDirectoryCaption, row + 1, 4, row + 18, 79, 0);
-  if (r != 13) return 0;
+  if (r != kKeyEnter) return 0;
   std::snprintf(chosen, kPatternSize, "%s", pattern);
-  return 13;
+  return kKeyEnter;
 }
 
 // The shared loop of both prompts.  `target`: picked names get the
@@ -224,7 +222,7 @@ int openselected(char* pattern, const char* caption, int top, int left, int bott
       std::memcpy(targopnX[1], "../ EXIT", 8);
 
     int r = windows(&winparam);
-    if (r == kKeyEsc || r == 255) {
+    if (r == kKeyEsc || r == kKeyClick) {
       pattern[0] = 0;
       return r;
     }
@@ -278,7 +276,7 @@ int openselected(char* pattern, const char* caption, int top, int left, int bott
       continue;
     }
     std::snprintf(pattern, kPatternSize, "%s", name.c_str());
-    return 13;
+    return kKeyEnter;
   }
 }
 

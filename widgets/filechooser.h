@@ -43,8 +43,8 @@ int chdrive(int key, char* name);
 // digit narrows the listing to names starting with it (either case), F1
 // shows help page 4, choosing a directory enters it and updates datasubdir,
 // "../ EXIT" (offered below the setup's data directory) goes up.
-// Returns 13 with the chosen file name in `pattern`, or 27 / 255 with
-// `pattern` emptied when the user left the listing (27 also when nothing can
+// Returns kKeyEnter with the chosen file name in `pattern`, or kKeyEsc /
+// kKeyClick with `pattern` emptied when the user left the listing (Esc also when nothing can
 // be listed).
 int openselected(char* pattern, const char* caption, int top, int left, int bottom, int right,
                  int save);

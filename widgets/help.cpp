@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "chartdata/osshims.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "widgets/menu.h"
@@ -44,7 +45,7 @@ void fill_window() {
   inswin.columns = 1;
   inswin.colour = color[0];
   inswin.words[0] = insmenu;
-  inswin.result[kResultCloseCode] = 27;
+  inswin.result[kResultCloseCode] = kKeyEsc;
   inswin.result[kResultSaveFlag] = 1;
 }
 
@@ -151,7 +152,7 @@ void new_instructions(int page, int npages) {
 
     if (!f) {
       const char key = msg(rmissing, "", 1);
-      if (key == 27) return;
+      if (key == kKeyEsc) return;
       continue;  // the user may have made the file available: try again
     }
 
@@ -197,12 +198,12 @@ void new_instructions(int page, int npages) {
 
       putsn(" Press a key to continue or PgUp or ESCape ", maxrow - 2, 2, -1);
       const int key = scr_getc(1);
-      if (key == 202) {
+      if (key == kKeyPgUp) {
         if (idx > 0) --idx;
         seek = true;
         continue;
       }
-      if (key == 27 || key == 219) break;
+      if (key == kKeyEsc || key == kKeyF10) break;
       if (after == kEndByte || after == EOF) break;
       ++idx;
       if (idx >= npages) break;

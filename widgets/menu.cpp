@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "screen/backend.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 
@@ -38,7 +39,6 @@ int cur_columns = 1;
 int cur_count = 0;
 bool cur_standalone = false;
 
-constexpr int kKeyHome = 204, kKeyEnd = 205;
 constexpr int kUpMark = 1;
 constexpr int kDownMark = 2;
 
@@ -402,7 +402,7 @@ int mouse_mover_poparea(int y, int x) {
     which_word_is_being_pointed(&probe, c);
     if (probe.curword != last_wordwas) {
       last_wordwas = probe.curword;
-      return 255;
+      return kKeyClick;
     }
   }
   return 0;
@@ -456,7 +456,7 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
   scrollUP_on_leftclick = scrollDN_on_leftclick = 0;
   last_wordwas = windowfunc_isactive ? windowfunc_isactive->curword : -1;
 
-  int key = 27;
+  int key = kKeyEsc;
   if (shown <= 0) {
     // No room for a single line (or no lines): nothing can be chosen.
     if (result) result[0] = '\0';
@@ -474,8 +474,8 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
       highlight_cell(true);
       key = scr_getc(1);
       highlight_cell(false);
-      if (key != 13) scrollUP_on_leftclick = scrollDN_on_leftclick = 0;
-      if (key == 13) {
+      if (key != kKeyEnter) scrollUP_on_leftclick = scrollDN_on_leftclick = 0;
+      if (key == kKeyEnter) {
         if (scrollDN_on_leftclick || scrollUP_on_leftclick) {
           // Scroll one line at a time while the left button stays down.
           const bool down = scrollDN_on_leftclick != 0;
@@ -497,7 +497,7 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
         copy_cell(result);
         break;
       }
-      if (key == 30 || key == '8') {
+      if (key == kKeyUp || key == '8') {
         if (popline > 0) {
           --popline;
         } else if (voffset > 0) {
@@ -506,7 +506,7 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
         }
         continue;
       }
-      if (key == 31 || key == ' ' || key == '2') {
+      if (key == kKeyDown || key == ' ' || key == '2') {
         if (popline < shown - 1) {
           ++popline;
         } else if (voffset < maxvoffset) {
@@ -515,13 +515,13 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
         }
         continue;
       }
-      if (key == 202) {
+      if (key == kKeyPgUp) {
         voffset = std::max(voffset - scroll_step(), 0);
         redraw();
         if (voffset == 0) popline = 0;
         continue;
       }
-      if (key == 203) {
+      if (key == kKeyPgDn) {
         voffset = std::max(std::min(voffset + scroll_step(), maxvoffset), 0);
         redraw();
         if (voffset == maxvoffset) popline = shown - 1;
@@ -543,22 +543,22 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
         redraw();
         continue;
       }
-      if (key == 28) {
+      if (key == kKeyRight) {
         if (columns == 1) break;
         if (startofhighlite + (barlgth + 1) <= left + 2 + (columns - 1) * (barlgth + 1))
           startofhighlite += barlgth + 1;
         continue;
       }
-      if (key == 29) {
+      if (key == kKeyLeft) {
         if (columns == 1) break;
         if (startofhighlite > left + 2) startofhighlite -= barlgth + 1;
         continue;
       }
-      if (key == 207) {
+      if (key == kKeyDel) {
         copy_cell(result);
         break;
       }
-      if (key == 27 || key == 255) {
+      if (key == kKeyEsc || key == kKeyClick) {
         popline = 0;
         break;
       }
@@ -568,7 +568,7 @@ int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char*
       }
     }
 
-    if (key == 13) key = columns == 1 ? voffset + popline : 13;
+    if (key == kKeyEnter) key = columns == 1 ? voffset + popline : kKeyEnter;
 
     mouse_set_motionfunction(nullptr);
     put_out_marks();
@@ -650,7 +650,7 @@ int windows(MenuWindow* w) {
   if (nwords == 0) {
     windowfunc_isactive = nullptr;
     w->result[0] = '\0';
-    return 13;
+    return kKeyEnter;
   }
   if (w->curword >= nwords) w->curword = 0;
 
@@ -671,10 +671,10 @@ int windows(MenuWindow* w) {
                        w->columns, w->result[kResultSaveFlag]);
     } else {
       w->result[0] = '\0';
-      result = 13;
+      result = kKeyEnter;
     }
-    if (result == 29 || result == 28) {
-      const int next = i + (result == 28 ? 1 : -1);
+    if (result == kKeyLeft || result == kKeyRight) {
+      const int next = i + (result == kKeyRight ? 1 : -1);
       if (next >= 0 && next < nwords) {
         word_on(false);
         w->curword = static_cast<unsigned char>(next);
@@ -682,7 +682,7 @@ int windows(MenuWindow* w) {
       }
       continue;
     }
-    if (result == 255) {
+    if (result == kKeyClick) {
       int r = 0, c = 0;
       mouse_button_where(0, &r, &c);
       if (inside_scr_area(1, r, c)) {

@@ -62,7 +62,7 @@ extern int color0short;     // menu colour as a colour number
 extern int updnactive;      // bit 0 up mark lit, bit 1 down mark lit
 
 // Draws the window and runs the pop-up of the current word.  Returns the
-// pop-up's result (a line index, 13 after a choice in a several-column
+// pop-up's result (a line index, Enter after a choice in a several-column
 // list, a key), or result[kResultCloseCode] for the minus button or a
 // click elsewhere.
 int windows(MenuWindow* w);
@@ -73,9 +73,9 @@ int windows(MenuWindow* w);
 // returned in lower case.  `result` (may be null) receives the text of the
 // chosen cell.  `columns` <= 0 counts as 1.  `save` non-zero saves the
 // screen image before and restores it after.
-// Returns voffset + popline after Enter in a one-column list, 13 after
-// Enter in a several-column list, otherwise the key: 27, 255, 28/29 (one
-// column only), 207 (Del, the cell copied to `result`), or another key in
+// Returns voffset + popline after Enter in a one-column list, kKeyEnter
+// after Enter in a several-column list, otherwise the key: Esc, a click,
+// Right/Left (one column only), Del (the cell copied to `result`), or another key in
 // lower case when `acceptkeys` is set.
 int popmenu(WordList lines, int top, int left, int bottom, int acceptkeys, char* result,
             int columns, int save);

@@ -4,12 +4,12 @@
 #include <cctype>
 #include <cstring>
 
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 
 namespace {
 
-constexpr int kKeyHome = 204, kKeyEnd = 205;
 
 int cell_w() { return HPXC ? static_cast<int>(HPXC) : (pixelspercol > 0 ? pixelspercol : 8); }
 int cell_h() { return VPXC ? static_cast<int>(VPXC) : (pixelsperrow > 0 ? pixelsperrow : 15); }
@@ -120,7 +120,7 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
     if (button == 0) {
       key = scr_getc(1);
     } else if (inside_scr_area(0, mr, mc)) {
-      key = 27;
+      key = kKeyEsc;
     } else if (inside_scr_area(5, mr, mc)) {
       scr_inverse_atr(row, col, len, color[0]);
       key = scr_getc(1);
@@ -128,7 +128,7 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
       key = scr_getc(1);
     }
 
-    if (key == 255) continue;
+    if (key == kKeyClick) continue;
     if (key == '|') break;
     if (numeric_char(key)) {
       if (idx >= len) {
@@ -154,7 +154,7 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
       }
       continue;
     }
-    if (key == 8) {
+    if (key == kKeyBackspace) {
       if (idx > 0) {
         --idx;
         buf[idx] = ' ';
@@ -171,11 +171,11 @@ int fgts(FILE* /*source*/, char cls, int row, int col, int len, char* buf, char 
       idx = text_end < len ? text_end : len;
       continue;
     }
-    if (key == 29 && arrows == 'y' && idx > 0) {
+    if (key == kKeyLeft && arrows == 'y' && idx > 0) {
       --idx;
       continue;
     }
-    if (key == 28 && arrows == 'y' && idx < len) {
+    if (key == kKeyRight && arrows == 'y' && idx < len) {
       ++idx;
       continue;
     }

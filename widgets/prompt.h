@@ -1,9 +1,7 @@
 // The one-line editor, the top-row question and a few one-line helpers.
 //
-// Key codes are the DOS-style codes of screen/screen.h (13 Enter, 27 Esc,
-// 28 Right, 29 Left, 8 Backspace, 202 PgUp, 203 PgDn, 204 Home, 205 End,
-// 210..219 F1..F10,
-// 255 a click on an active screen area other than 2..5).
+// Key codes are the DOS-style codes named in screen/keys.h (kKeyClick is
+// a click on an active screen area other than 2..5).
 //
 // Types: fgts returns int (the key code, 0..255).  msg returns char: the
 // key's low byte turned to lower case; compare it as (unsigned char) for

@@ -14,6 +14,7 @@
 #include "convert/chart_to_text.h"
 #include "window/commands.h"
 #include "window/globals.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "widgets/filechooser.h"
@@ -44,7 +45,7 @@ class ScreenChartTextReport : public ChartTextReport {
     ftos(bar.close, nullptr, 3, 3);
     scr_rowcol(row, col);
   }
-  bool stop() override { return scr_csts() == 27; }
+  bool stop() override { return scr_csts() == kKeyEsc; }
 
  private:
   bool display_;

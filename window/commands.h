@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "window/name_list.h"  // do_all and not_differ, which every command uses
+
 // Text <-> chart (F2).
 int generalTR(int fd, char* textname);   // text file -> charts; 1 when stored
 int generalRT(int fd);                   // chart -> text file; 0 on ESC at the name
@@ -28,9 +30,3 @@ int techsub(int fd);
 // "SCVOHL" and the separator to a blank.  Closes fd.  Non-zero after a
 // completed import; savenm then names the chart stored last.
 int quickquotesub(int fd);
-
-// Main loop helpers.
-// The next source of a list (or the one named source); with `charts`, an
-// old chart among them is brought to four-digit years first.
-int do_all(char* namebuf, char* listflag, int fd, bool charts = false);
-int not_differ(const char* target, const char* source);

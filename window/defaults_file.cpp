@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "chartdata/safe_replace.h"
-#include "window/main_menu.h"  // kBanner
+#include "window/banner.h"
 #include "setup/environment.h"
 #include "widgets/prompt.h"
 

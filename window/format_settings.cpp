@@ -9,6 +9,7 @@
 #include <string>
 
 #include "window/globals.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "widgets/menu.h"
@@ -46,9 +47,6 @@ const char* itemX[kFormatItems] = {
 char format_title[80];
 
 namespace {
-
-constexpr int kKeyEsc = 27;
-constexpr int kKeyF2 = 211;
 
 // The date-format code as an index into the four date lines; a code out of
 // range (a damaged defaults file) shows as the first line.

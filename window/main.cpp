@@ -1,8 +1,10 @@
 // morvautl: the converter's entry point.  Any command-line argument means
 // the charting program started it and will take back a stored chart.
+#include "window/banner.h"
 #include "window/defaults_file.h"
 #include "window/globals.h"
 #include "window/main_menu.h"
+#include "window/screen_reporters.h"
 #include "screen/screen.h"
 #include "setup/setup.h"
 #include "widgets/prompt.h"
@@ -13,6 +15,8 @@ int main(int argc, char** /*argv*/) {
   // X protocol errors are shown as a top-row message once the failing call
   // has returned.
   screen_set_error_reporter(report_screen_error);
+  // A chart that cannot be created or is locked is said on the screen.
+  install_screen_reporters();
   get_setup(1);
   ff.datecode = 0;
   loadsave_defaults(0, 0);

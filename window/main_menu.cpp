@@ -18,11 +18,14 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
 #include "chartdata/safe_replace.h"
+#include "window/banner.h"
 #include "window/commands.h"
 #include "window/defaults_file.h"
 #include "window/format_settings.h"
 #include "window/globals.h"
+#include "window/name_list.h"
 #include "convert/index_file.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/setup.h"
 #include "widgets/filechooser.h"
@@ -54,7 +57,6 @@ const char* prompt[2] = {
 
 namespace {
 
-constexpr int kKeyEsc = 27;
 // What the menu window returns for a click on its minus button or outside
 // the list: a value that selects nothing, so a stray click never starts a
 // command or ends the program.
@@ -148,8 +150,7 @@ void text_chart_loop() {
 
     int fd = dir_on_1stname(prompt[1], firstname);
     if (!fd) continue;
-    bool ascii_list = std::strncmp(firstname, "ASCII", 5) == 0 ||
-                      std::strncmp(firstname, "ascii", 5) == 0;
+    const bool ascii = ascii_list(firstname);
     bool closing = false;
     for (;;) {
       int src = do_all(exclambuf, &exclamfile, fd);
@@ -161,10 +162,10 @@ void text_chart_loop() {
       // stored a chart; the previous name comes back when it did not.
       char before[sizeof savenm];
       std::memcpy(before, savenm, sizeof savenm);
-      if (exclamfile && ascii_list) savenm[0] = 0;
+      if (exclamfile && ascii) savenm[0] = 0;
       int r = generalTR(src, exclambuf);
       bool stored_now = savenm[0] != 0;
-      if (exclamfile && ascii_list && !stored_now) std::memcpy(savenm, before, sizeof savenm);
+      if (exclamfile && ascii && !stored_now) std::memcpy(savenm, before, sizeof savenm);
       if (!r) {
         show_finished();
         wait_key();
@@ -175,11 +176,7 @@ void text_chart_loop() {
         closing = true;
         break;
       }
-      if (ascii_list) {
-        putss("\r\nErasing the ASCII file and replacing it with the MORVA format.");
-        if (!stored_now || field_order_has_symbol() || !ascii_replace(exclambuf, savenm))
-          putss("\r\nThe ASCII file stays: no complete chart was stored from it alone.");
-      }
+      if (ascii) replace_ascii_entry(exclambuf, savenm, stored_now && !field_order_has_symbol());
     }
     if (!closing) continue;
     show_finished();
@@ -247,19 +244,13 @@ void sibling_tool(const char* name, const char* message) {
   wait_key();
 }
 
-// True when a chart of `size` bytes is whole: a header and at least one
-// complete bar.
-bool complete_chart_size(std::size_t size) {
-  return size >= kHeaderSize + kBarSize && (size - kHeaderSize) % kBarSize == 0;
-}
-
 }  // namespace
 
 int choice_code(unsigned char f, bool on_line) {
   // A line index and a key code can be the same number (Tab is 9, the
   // line of <T>): which one it is comes from how the menu was left.
   if (on_line) return f <= 11 ? f + 11 : kChoiceNone;
-  if (f >= 211 && f <= 218) return f - 200;  // F2..F9
+  if (f >= kKeyF2 && f <= kKeyF9) return f - kKeyF2 + kChoiceTextChart;
   switch (f) {
     case 'b': case 'B': return kChoiceBloomberg;
     case 't': case 'T': return kChoiceQuickquote;
@@ -291,63 +282,6 @@ unsigned char firstmenu(bool* on_line) {
   // a key leaves it empty.
   if (on_line) *on_line = mainwin.result[0] != '\0' && f <= 11;
   return f;
-}
-
-int do_all(char* namebuf, char* listflag, int fd, bool charts) {
-  if (!std::strchr(firstname, '!')) {
-    *listflag = 0;
-    std::snprintf(namebuf, 80, "%s", firstname);
-    return fd;
-  }
-  *listflag = 1;
-  if (scr_csts() != kKeyEsc && mygts(namebuf, 80, fd) && namebuf[0] && namebuf[0] != '^') {
-    struct stat st{};
-    if (!(::stat(namebuf, &st) == 0 && S_ISDIR(st.st_mode))) {
-      if (charts) Y2000_upgrade(namebuf);
-      int entry = ::open(namebuf, O_RDONLY);
-      if (entry > 0) return entry;
-      if (entry == 0) ::close(entry);
-    }
-  }
-  linereader_close(fd);
-  namebuf[0] = 0;
-  return 0;
-}
-
-int not_differ(const char* target, const char* source) {
-  if (std::strcmp(target, source) != 0) return 0;
-  msg("Use a name which differs from the source name.", title, 1);
-  return 1;
-}
-
-int ascii_replace(const char* textname, const char* chartname) {
-  if (!textname[0] || !chartname[0] || std::strcmp(textname, chartname) == 0) return 0;
-  // The chart as its last writer (this run included) left it.
-  ChartLock lock(chartname);
-  if (!lock.held()) return 0;
-  struct stat st{};
-  if (::stat(chartname, &st) != 0 || !S_ISREG(st.st_mode) ||
-      !complete_chart_size(static_cast<std::size_t>(st.st_size)))
-    return 0;
-  int fd = ::open(chartname, O_RDONLY);
-  if (fd < 0) return 0;
-  std::vector<unsigned char> bytes;
-  unsigned char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return 0;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buf, buf + n);
-  }
-  ::close(fd);
-  if (!complete_chart_size(bytes.size())) return 0;
-  // The text file is replaced whole by a copy of the chart, or not at all;
-  // the chart stays where the conversion stored it.
-  return replace_file(textname, bytes);
 }
 
 void runMORVAxx(const char* name) {

@@ -1,9 +1,6 @@
 // The main menu, its dispatch to the commands, and the end of the program.
 #pragma once
 
-// Banner: window title and icon name.
-inline constexpr const char* kBanner = "MORVA File Converter V5.37";
-
 // The main-menu group: "FILE", twelve lines, null.
 extern const char* xmenu[14];
 // File-chooser prompts: [0] for chart files, [1] for text files.
@@ -39,8 +36,3 @@ void runMORVAxx(const char* name);
 // `name` in the start directory when `handoff`, display closed, exit 0.
 [[noreturn]] void endmorvautl(int handoff, const char* name, int changed);
 
-// Replaces the text file `textname` by the chart `chartname` that was just
-// stored from it, only when that chart exists and is a complete chart file
-// (header and at least one whole bar).  The text file gets a copy of the
-// chart; the chart stays where it was stored.  Returns 1 when replaced.
-int ascii_replace(const char* textname, const char* chartname);

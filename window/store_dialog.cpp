@@ -10,6 +10,7 @@
 #include "convert/store.h"
 #include "window/text_screen.h"
 #include "convert/text_to_chart.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "widgets/prompt.h"
 
@@ -79,7 +80,7 @@ void ScreenTextReport::name_refused(const std::string& name, const std::string& 
   msg(text.substr(0, 79).c_str(), title, 1);
 }
 
-bool ScreenTextReport::stop_between_charts() { return scr_csts() == 27; }
+bool ScreenTextReport::stop_between_charts() { return scr_csts() == kKeyEsc; }
 
 int sendto_morva(char* name, char* textname, long* charts_written, long* names_refused) {
   TextStoreParams params;

@@ -7,14 +7,13 @@
 #include <string>
 
 #include "window/commands.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "widgets/filechooser.h"
 #include "widgets/prompt.h"
 
 namespace {
 
-constexpr int kKeyEsc = 27;
-constexpr int kKeyF9 = 218;
 constexpr int kNameRow = 4, kNameCol = 52, kNameLen = 21;
 constexpr int kPatternSize = 48;
 
@@ -29,7 +28,7 @@ const char* bare_name(const char* name) {
 void pick_default(TargetPrompt& tp) {
   char pattern[kPatternSize] = "*";
   int row = scr_srow();
-  if (openselected(pattern, kDirectoryCaption, row + 1, 4, row + 18, 79, 0) != 13) {
+  if (openselected(pattern, kDirectoryCaption, row + 1, 4, row + 18, 79, 0) != kKeyEnter) {
     tp.picked[0] = 0;
     return;
   }

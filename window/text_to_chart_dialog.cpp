@@ -15,6 +15,7 @@
 #include "convert/symbol_names.h"
 #include "window/text_screen.h"
 #include "convert/text_to_chart.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "widgets/filechooser.h"
 #include "widgets/prompt.h"
@@ -85,7 +86,7 @@ int what_type(int fd, char* textname) {
       case 'd': text = create; type = 'D'; break;
       case 'm': text = createrm; type = 'M'; break;
       case 'n': text = creatern; type = 'N'; break;
-      case 27: return 0;
+      case kKeyEsc: return 0;
       default: break;
     }
     if (!text) continue;

@@ -12,35 +12,20 @@
 #include <thread>
 #include <vector>
 
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/x11_harness.h"
 
 namespace {
 
-void le32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-void lef(Bytes& b, float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, 4);
-  le32(b, v);
-}
 // A daily chart of `n` bars on consecutive days from 1 January 1990 (every
 // date a valid yyyymmdd by a simple day-of-month walk).
 Bytes daily_chart(int n) {
-  Bytes h(128, ' ');
-  h[0] = 0;
-  h[77] = '/';
-  h[109] = 0;
-  h[116] = 'D';
-  h[117] = '\n';
-  for (int i = 0; i < 4; ++i) h[118 + i] = 0;
+  Bytes h = chart_header(0, 'D');
   int y = 1990, m = 1, d = 1;
   for (int i = 0; i < n; ++i) {
-    le32(h, static_cast<std::uint32_t>(y * 10000 + m * 100 + d));
-    for (float p : {10.0f, 11.0f, 9.0f, 10.5f}) lef(h, p + static_cast<float>(i % 7));
-    le32(h, 1000);
-    le32(h, 0);
+    const float k = static_cast<float>(i % 7);
+    put_bar(h, y * 10000 + m * 100 + d, 10.0f + k, 11.0f + k, 9.0f + k, 10.5f + k, 1000, 0);
     if (++d > 28) {
       d = 1;
       if (++m > 12) {

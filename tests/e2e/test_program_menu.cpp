@@ -14,6 +14,7 @@
 #include "window/commands.h"
 #include "window/defaults_file.h"
 #include "window/globals.h"
+#include "convert/ascii_replace.h"
 #include "window/main_menu.h"
 #include "screen/headless.h"
 #include "screen/screen.h"

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/x11_harness.h"
 
@@ -28,33 +29,11 @@ struct Bar {
   std::int32_t volume, openint;
 };
 
-void le32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-void lef(Bytes& b, float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, 4);
-  le32(b, v);
-}
 // A chart: the header of a new chart (blanks, 0 at 0 and 109, '/' at 77,
 // type and line feed at 116, the last date at 118) and the bars.
 Bytes chart(char type, std::int32_t date, const std::vector<Bar>& bars) {
-  Bytes h(128, ' ');
-  h[0] = 0;
-  h[77] = '/';
-  h[109] = 0;
-  h[116] = static_cast<unsigned char>(type);
-  h[117] = '\n';
-  for (int i = 0; i < 4; ++i) h[118 + i] = static_cast<unsigned char>(std::uint32_t(date) >> (8 * i));
-  for (const Bar& b : bars) {
-    le32(h, static_cast<std::uint32_t>(b.date));
-    lef(h, b.open);
-    lef(h, b.high);
-    lef(h, b.low);
-    lef(h, b.close);
-    le32(h, static_cast<std::uint32_t>(b.volume));
-    le32(h, static_cast<std::uint32_t>(b.openint));
-  }
+  Bytes h = chart_header(date, type);
+  for (const Bar& b : bars) put_bar(h, b.date, b.open, b.high, b.low, b.close, b.volume, b.openint);
   return h;
 }
 

@@ -7,8 +7,6 @@
 #include <fcntl.h>
 
 #include "chartdata/faults.h"
-#include "screen/headless.h"
-#include "widgets/widget_fixture.h"  // HookedBackend
 
 void le16(Bytes& b, unsigned v) {
   b.push_back(static_cast<unsigned char>(v));
@@ -111,25 +109,3 @@ void expect_bars(const std::vector<BarRecord>& got, const std::vector<BarRecord>
 
 QuietDiskFull::QuietDiskFull() : old_(diskfull_reporter) { diskfull_reporter = [](const char*) {}; }
 QuietDiskFull::~QuietDiskFull() { diskfull_reporter = old_; }
-
-KeysWhenWaiting::KeysWhenWaiting() = default;
-
-KeysWhenWaiting::~KeysWhenWaiting() { stop(); }
-
-void KeysWhenWaiting::stop() {
-  if (hooked_) screen_set_backend(inner_);
-  hooked_.reset();
-}
-
-void KeysWhenWaiting::type(std::vector<std::string> batches) {
-  batches_ = std::move(batches);
-  next_ = 0;
-  if (!hooked_ || screen_backend() != hooked_.get()) {
-    inner_ = screen_backend();
-    hooked_ = std::make_unique<HookedBackend>(inner_);
-  }
-  hooked_->on_sleep = [this] {
-    if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-  };
-  screen_set_backend(hooked_.get());
-}

@@ -1,8 +1,7 @@
 // Chart files for tests: bytes built by hand (independent of the program's
 // own encoders, for comparing whole files), bytes built through the
-// program's encoders, readers of stored fields, and the guards the command
-// tests share (a silent disk-full reporter, keys typed when the program
-// waits).
+// program's encoders, readers of stored fields, and the silent disk-full
+// reporter the command tests share.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -78,31 +77,3 @@ class QuietDiskFull {
   DiskFullReporter old_;
 };
 
-class HookedBackend;
-class ScreenBackend;
-
-// Types batches of keys into the headless screen, each only when the
-// program waits for input (it sleeps while its cursor blinks) with no key
-// queued, so that no poll for ESC and no flush of waiting keys takes them.
-// Puts the screen's backend back when destroyed.
-class KeysWhenWaiting {
- public:
-  KeysWhenWaiting();
-  ~KeysWhenWaiting();
-  KeysWhenWaiting(const KeysWhenWaiting&) = delete;
-  KeysWhenWaiting& operator=(const KeysWhenWaiting&) = delete;
-
-  // Starts typing `batches` (after stop(), or after headless_start() put
-  // its own backend back, the hook is made again).
-  void type(std::vector<std::string> batches);
-  // Puts the screen's backend back; no further batch is typed.
-  void stop();
-  // How many batches have been typed so far.
-  std::size_t typed() const { return next_; }
-
- private:
-  std::vector<std::string> batches_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
-};

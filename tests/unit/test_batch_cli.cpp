@@ -553,6 +553,22 @@ TEST_F(BatchCli, ChartsWithLongPathsAreFoldedAndAdjusted) {
   EXPECT_EQ(list_dir(data_.file(std::string(120, 'd'))), (std::vector<std::string>{"ibm", "idx"}));
 }
 
+TEST_F(BatchCli, PlotWithoutThePictureProgramBesideItFailsAndDrawsNothing) {
+  const std::string alone = elsewhere_.file("morva-convert");
+  ASSERT_TRUE(write_file(alone, read_file(batch_test::program())));
+  ASSERT_EQ(::chmod(alone.c_str(), 0700), 0);
+  batch_test::Started p = batch_test::start(
+      {"plot", "ibm", "-o", "ibm.png", "--data-dir", data_.path(), "--start-dir", start_.path()},
+      start_.path(), data_.path(), alone);
+  const batch_test::Outcome r = batch_test::finish(p);
+  EXPECT_EQ(r.status, 3);
+  // Looked for beside the copy (its folder as the system resolves it).
+  EXPECT_EQ(r.err.rfind("morva-convert: cannot start the picture program /", 0), 0u) << r.err;
+  const std::string folder = elsewhere_.path().substr(elsewhere_.path().rfind('/'));
+  EXPECT_TRUE(r.err.ends_with(folder + "/morva-plot: No such file or directory\n")) << r.err;
+  EXPECT_FALSE(file_exists(data_.file("ibm.png")));
+}
+
 TEST_F(BatchCli, ListsWorkAsInTheWindow) {
   write_text(data_.file("aa.txt"), "19990104,1,2,0.5,1.5,10,0\n19990105,1,2,0.5,1.5,10,0\n");
   write_text(data_.file("two!"), "aa.txt\nprices.txt\n^\nmissing.txt\n");

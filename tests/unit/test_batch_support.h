@@ -32,15 +32,15 @@ struct Started {
   std::unique_ptr<TempDir> capture;
 };
 
-// Starts morva-convert with `args`, HOME pointed at `home`, standard input
-// from /dev/null, standard output and error captured, and no display; in
-// `cwd` when it is not empty.
+// Starts morva-convert (or `binary`) with `args`, HOME pointed at `home`,
+// standard input from /dev/null, standard output and error captured, and no
+// display; in `cwd` when it is not empty.
 inline Started start(const std::vector<std::string>& args, const std::string& home,
-                     const std::string& cwd = "") {
+                     const std::string& cwd = "", const std::string& binary = program()) {
   Started p;
   p.capture = std::make_unique<TempDir>("mcv-out");
   const std::string out_path = p.capture->file("out"), err_path = p.capture->file("err");
-  std::vector<std::string> argv_s = {program()};
+  std::vector<std::string> argv_s = {binary};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argv_s) argv.push_back(a.data());

@@ -17,7 +17,7 @@
 #include "window/commands.h"
 #include "window/globals.h"
 #include "convert/index_file.h"
-#include "window/main_menu.h"
+#include "convert/ascii_replace.h"
 #include "convert/quickquote.h"
 #include "convert/techtools.h"
 #include "convert/text_to_chart.h"
@@ -25,7 +25,7 @@
 #include "screen/screen.h"
 #include "support/tempdir.h"
 #include "unit/test_batch_support.h"
-#include "widgets/widget_fixture.h"
+#include "support/scripted_keys.h"
 
 namespace {
 
@@ -115,7 +115,7 @@ class BatchVersusWindow : public ::testing::Test {
   void TearDown() override {
     diskfull_reporter = old_reporter_;
     exclamfile = 0;
-    if (hooked_) screen_set_backend(inner_);
+    keys_.stop();
   }
 
   // The same file in both folders.
@@ -132,20 +132,7 @@ class BatchVersusWindow : public ::testing::Test {
   // Keys for the window, each batch typed when the program next looks for
   // a key and finds none.
   void type_when_waiting(std::vector<std::string> batches) {
-    batches_ = std::move(batches);
-    next_ = 0;
-    if (!hooked_) {
-      inner_ = screen_backend();
-      hooked_ = std::make_unique<HookedBackend>(inner_);
-      screen_set_backend(hooked_.get());
-    }
-    arm();
-  }
-  void arm() {
-    hooked_->on_empty_poll = [this] {
-      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-      arm();
-    };
+    keys_.type_at_empty_polls(std::move(batches));
   }
 
   // A source as the file chooser hands it over.
@@ -182,10 +169,7 @@ class BatchVersusWindow : public ::testing::Test {
 
   TempDir win_{"mcv-win"}, cli_{"mcv-cli"}, start_{"mcv-start"};
   ScopedChdir cd_{win_.path()};
-  std::vector<std::string> batches_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
+  ScriptedKeys keys_;
   DiskFullReporter old_reporter_ = nullptr;
 };
 

@@ -17,7 +17,7 @@
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/tempdir.h"
-#include "widgets/widget_fixture.h"
+#include "support/scripted_keys.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ class ChartToTextDialogue : public ::testing::Test {
   }
   void TearDown() override {
     exclamfile = 0;
-    if (hooked_) screen_set_backend(inner_);
+    keys_.stop();
   }
   int open_chart(const char* name) {
     std::snprintf(firstname, sizeof firstname, "%s", name);
@@ -63,36 +63,12 @@ class ChartToTextDialogue : public ::testing::Test {
   }
   // Batches are typed only when the program finds no key waiting.
   void type_when_waiting(std::vector<std::string> batches) {
-    batches_ = std::move(batches);
-    next_ = 0;
-    if (!hooked_) {
-      inner_ = screen_backend();
-      hooked_ = std::make_unique<HookedBackend>(inner_);
-      screen_set_backend(hooked_.get());
-    }
-    arm();
+    keys_.type_at_empty_polls(std::move(batches));
   }
-  void arm() {
-    hooked_->on_empty_poll = [this] {
-      tops_.push_back(headless_row(0));
-      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-      arm();
-    };
-  }
-
   // Row 0 each time the program looked for a key: the questions it asked.
-  bool asked(const std::string& question) const {
-    const std::string row = question + std::string(79 - question.size(), ' ');
-    for (const std::string& t : tops_)
-      if (t.substr(0, 79) == row) return true;
-    return false;
-  }
+  bool asked(const std::string& question) const { return keys_.asked(question); }
 
-  std::vector<std::string> batches_;
-  std::vector<std::string> tops_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
+  ScriptedKeys keys_;
   TempDir dir_{"morva-rtdlg"};
   ScopedChdir cd_{dir_.path()};
 };
@@ -106,7 +82,7 @@ TEST_F(ChartToTextDialogue, TypedNameWithoutDisplayGivesTheSortedText) {
   const int fd = open_chart("ibm");
   type_when_waiting({"ibm.txt\r", "n"});
   EXPECT_EQ(generalRT(fd), 1);
-  EXPECT_EQ(next_, 2u);
+  EXPECT_EQ(keys_.typed(), 2u);
   EXPECT_FALSE(fd_open(fd));
   EXPECT_EQ(read_text(dir_.file("ibm.txt")), kText);
   EXPECT_EQ(headless_starved(), 0);
@@ -129,7 +105,7 @@ TEST_F(ChartToTextDialogue, DisplayShowsTheLinesAndWaitsForEnter) {
   const int fd = open_chart("ibm");
   type_when_waiting({"ibm.txt\r", "y", "\r"});
   EXPECT_EQ(generalRT(fd), 1);
-  EXPECT_EQ(next_, 3u);
+  EXPECT_EQ(keys_.typed(), 3u);
   EXPECT_EQ(headless_row(6).substr(0, kLine2.size()), kLine2);  // in the chart's order
   EXPECT_EQ(headless_row(7).substr(0, kLine1.size()), kLine1);
   EXPECT_EQ(headless_row(24).substr(60, 12), "Press enter.");

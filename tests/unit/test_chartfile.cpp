@@ -12,9 +12,11 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
 #include "chartdata/globals.h"
+#include "chartdata/safe_replace.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/tempdir.h"
+#include "window/screen_reporters.h"
 
 namespace {
 
@@ -134,8 +136,18 @@ TEST_F(ChartFile, CreatmorvaFailureReportsAndKeepsTheOldFile) {
   }
 }
 
-TEST_F(ChartFile, DiskFullLineGoesToTheScreenAtTheCursor) {
+TEST_F(ChartFile, WithoutAReporterOfItsOwnAProgramSaysTheDiskFullLineOnStandardError) {
   diskfull_reporter = saved_reporter;
+  const std::string path = dir.file("no/such/ibm.M");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(creatmorva(path.c_str()), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\n" + path + "\n");
+}
+
+TEST_F(ChartFile, DiskFullLineGoesToTheScreenAtTheCursor) {
+  const LockReporter saved_lock = lock_reporter;
+  install_screen_reporters();  // the window's, as at its start-up
   headless_start();
   scr_rowcol(5, 10);
   const std::string path = dir.file("no/such/ibm.M");
@@ -146,6 +158,7 @@ TEST_F(ChartFile, DiskFullLineGoesToTheScreenAtTheCursor) {
   EXPECT_EQ(scr_srow(), 7);
   EXPECT_EQ(std::string(kDiskFullLine),
             "\r\nDisk full or disk error or filename wrong? Maybe run scandisk or fsck.\r\n");
+  lock_reporter = saved_lock;
 }
 
 TEST_F(ChartFile, BarRecordsRoundTripAndPartialRecordsEnd) {

@@ -36,6 +36,7 @@
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "setup/setup.h"
+#include "support/scripted_keys.h"
 #include "support/tempdir.h"
 #include "widgets/dirlist.h"
 #include "widgets/filechooser.h"
@@ -49,83 +50,13 @@ namespace {
 
 // Keys typed batch by batch when the program waits; ESC once every batch is
 // used up and the program still waits; every screen it waited on is kept.
-class ScreenLog final : public ScreenBackend {
- public:
-  explicit ScreenLog(std::deque<std::string> batches = {}) : batches_(std::move(batches)) {
-    inner_ = screen_backend();
-    screen_set_backend(this);
+struct ScreenLog {
+  explicit ScreenLog(const std::deque<std::string>& batches = {}) {
+    for (const std::string& b : batches) keys.then(b);
+    keys.keep_screens("MORVA_HOSTILE_TRACE").escape_when_idle();
   }
-  ~ScreenLog() override {
-    screen_set_backend(inner_);
-    if (std::getenv("MORVA_HOSTILE_TRACE")) std::fprintf(stderr, "%s\n", log_.c_str());
-  }
-  bool saw(const std::string& text) const {
-    return log_.find(text) != std::string::npos || headless_screen().find(text) != std::string::npos;
-  }
-  void draw_text(int x, int y, int b, const char* s, int n, unsigned long fg, unsigned long bg) override {
-    inner_->draw_text(x, y, b, s, n, fg, bg);
-  }
-  void clear_window() override { inner_->clear_window(); }
-  bool read_pixels(int x, int y, int w, int h, std::vector<unsigned long>& out) override {
-    return inner_->read_pixels(x, y, w, h, out);
-  }
-  void write_pixels(int x, int y, int w, int h, const std::vector<unsigned long>& px) override {
-    inner_->write_pixels(x, y, w, h, px);
-  }
-  void draw_points(const Point* pts, int n, unsigned long pixel) override { inner_->draw_points(pts, n, pixel); }
-  void draw_line(int a, int b, int c, int d, unsigned long pixel) override { inner_->draw_line(a, b, c, d, pixel); }
-  void flush() override { inner_->flush(); }
-  bool next_event(unsigned mask, bool wait, ScreenEvent& ev) override {
-    if (wait && (mask & EV_KEYPRESS)) waiting();
-    return inner_->next_event(mask, wait, ev);
-  }
-  bool pending(unsigned mask) override { return inner_->pending(mask); }
-  void put_back(const ScreenEvent& ev) override { inner_->put_back(ev); }
-  bool lookup_colour(const char* name, Rgb16& rgb) override { return inner_->lookup_colour(name, rgb); }
-  bool alloc_colour(Rgb16& rgb, unsigned long& pixel) override { return inner_->alloc_colour(rgb, pixel); }
-  bool parse_colour(const char* spec, Rgb16& rgb) override { return inner_->parse_colour(spec, rgb); }
-  unsigned long white_pixel() override { return inner_->white_pixel(); }
-  unsigned long black_pixel() override { return inner_->black_pixel(); }
-  void move_resize(int x, int y, int w, int h) override { inner_->move_resize(x, y, w, h); }
-  void sleep_us(long us) override {
-    inner_->sleep_us(us);
-    waiting();
-    if (headless_queued() == 0 && batches_.empty() && ++idle_ >= 20) {
-      idle_ = 0;
-      if (++escapes_ > 200) {
-        std::fprintf(stderr, "the dialogue does not come back after 200 ESC presses\n");
-        std::abort();
-      }
-      headless_push_key(27);
-    }
-  }
-  void close() override { inner_->close(); }
-
- private:
-  void waiting() {
-    if (headless_queued() != 0) return;
-    std::string now = headless_screen();
-    if (now != last_) {
-      log_ += now;
-      last_ = std::move(now);
-    }
-    if (!batches_.empty()) {
-      // Printable characters, Enter and ESC as typed; other codes (arrows
-      // 28-31, PgDn 203, F-keys 210-219) as DOS key codes.
-      for (char ch : batches_.front()) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c >= 128 || (c < 32 && c != '\r' && c != '\n' && c != 27))
-          headless_push_key(c);
-        else
-          headless_push_keys(std::string(1, ch));
-      }
-      batches_.pop_front();
-    }
-  }
-  ScreenBackend* inner_ = nullptr;
-  std::deque<std::string> batches_;
-  std::string log_, last_;
-  int idle_ = 0, escapes_ = 0;
+  bool saw(const std::string& text) const { return keys.saw(text); }
+  ScriptedKeys keys;
 };
 
 BarRecord bar(std::int32_t date, float price, std::int32_t volume = 100) {

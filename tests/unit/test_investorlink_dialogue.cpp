@@ -23,7 +23,7 @@
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/tempdir.h"
-#include "widgets/widget_fixture.h"
+#include "support/scripted_keys.h"
 
 extern char** environ;
 
@@ -84,29 +84,13 @@ class InvestorLinkDialogue : public ::testing::Test {
     ::unlink(dir_.file("B.CSF").c_str());
   }
   void TearDown() override {
-    if (hooked_) screen_set_backend(inner_);
+    keys_.stop();
   }
   void type_when_waiting(std::vector<std::string> batches) {
-    batches_ = std::move(batches);
-    next_ = 0;
-    if (!hooked_) {
-      inner_ = screen_backend();
-      hooked_ = std::make_unique<HookedBackend>(inner_);
-      screen_set_backend(hooked_.get());
-    }
-    arm();
-  }
-  void arm() {
-    hooked_->on_empty_poll = [this] {
-      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-      arm();
-    };
+    keys_.type_at_empty_polls(std::move(batches));
   }
 
-  std::vector<std::string> batches_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
+  ScriptedKeys keys_;
   TempDir dir_{"morva-ildlg"};
   ScopedChdir cd_{dir_.path()};
 };
@@ -115,7 +99,7 @@ TEST_F(InvestorLinkDialogue, ArchiveGivesOneChartPerSymbolDatedFromItsName) {
   const auto before = tmp_entries("991231.STK.");
   type_when_waiting({"991231S.ZIP\r", "d"});
   EXPECT_EQ(investorlink(), 1);
-  EXPECT_EQ(next_, 2u);
+  EXPECT_EQ(keys_.typed(), 2u);
   EXPECT_EQ(headless_starved(), 1);  // the wait after " Finished."
   EXPECT_NE(headless_screen().find(" Finished."), std::string::npos);
   for (const char* path : {"stk_i/ibm", "stk_m/msft", "stk_x/xon"}) {

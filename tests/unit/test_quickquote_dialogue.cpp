@@ -13,6 +13,7 @@
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/chart_files.h"
+#include "support/scripted_keys.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -46,12 +47,12 @@ class QuickQuoteDialogue : public ::testing::Test {
                              record("DEC", "101/08", "2000", "100", "102", "99");
     ASSERT_TRUE(write_text(dir_.file("quotes.txt"), text));
   }
-  void type_when_waiting(std::vector<std::string> batches) { keys_.type(std::move(batches)); }
+  void type_when_waiting(std::vector<std::string> batches) { keys_.type_at_sleeps(std::move(batches)); }
 
   TempDir dir_{"morva-qqdlg"};
   ScopedChdir cd_{dir_.path()};
   QuietDiskFull quiet_;
-  KeysWhenWaiting keys_;
+  ScriptedKeys keys_;
 };
 
 }  // namespace

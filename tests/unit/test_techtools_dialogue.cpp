@@ -15,6 +15,7 @@
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/chart_files.h"
+#include "support/scripted_keys.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -49,12 +50,12 @@ class TechToolsDialogue : public ::testing::Test {
     faults_reset();
   }
 
-  void type_when_waiting(std::vector<std::string> batches) { keys_.type(std::move(batches)); }
+  void type_when_waiting(std::vector<std::string> batches) { keys_.type_at_sleeps(std::move(batches)); }
 
   TempDir dir_{"morva-ttdlg"};
   ScopedChdir cd_{dir_.path()};
   QuietDiskFull quiet_;
-  KeysWhenWaiting keys_;
+  ScriptedKeys keys_;
 };
 
 }  // namespace

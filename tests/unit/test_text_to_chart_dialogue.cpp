@@ -19,7 +19,7 @@
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/tempdir.h"
-#include "widgets/widget_fixture.h"
+#include "support/scripted_keys.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ class TextToChartDialogue : public ::testing::Test {
   void TearDown() override {
     diskfull_reporter = old_reporter_;
     exclamfile = 0;
-    if (hooked_) screen_set_backend(inner_);
+    keys_.stop();
   }
 
   // Opens the text as the main loop would after the file chooser.
@@ -65,36 +65,12 @@ class TextToChartDialogue : public ::testing::Test {
   // none, never ahead: msg throws away keys typed ahead of its question,
   // and the ESC polls between charts would take them.
   void type_when_waiting(std::vector<std::string> batches) {
-    batches_ = std::move(batches);
-    next_ = 0;
-    if (!hooked_) {
-      inner_ = screen_backend();
-      hooked_ = std::make_unique<HookedBackend>(inner_);
-      screen_set_backend(hooked_.get());
-    }
-    arm();
+    keys_.type_at_empty_polls(std::move(batches));
   }
-  void arm() {
-    hooked_->on_empty_poll = [this] {
-      tops_.push_back(headless_row(0));
-      if (headless_queued() == 0 && next_ < batches_.size()) headless_push_keys(batches_[next_++]);
-      arm();
-    };
-  }
-
   // Row 0 each time the program looked for a key: the questions it asked.
-  bool asked(const std::string& question) const {
-    const std::string row = question + std::string(79 - question.size(), ' ');
-    for (const std::string& t : tops_)
-      if (t.substr(0, 79) == row) return true;
-    return false;
-  }
+  bool asked(const std::string& question) const { return keys_.asked(question); }
 
-  std::vector<std::string> batches_;
-  std::vector<std::string> tops_;
-  std::size_t next_ = 0;
-  ScreenBackend* inner_ = nullptr;
-  std::unique_ptr<HookedBackend> hooked_;
+  ScriptedKeys keys_;
   TempDir dir_{"morva-trdlg"};
   ScopedChdir cd_{dir_.path()};
   DiskFullReporter old_reporter_ = nullptr;
@@ -131,7 +107,7 @@ TEST_F(TextToChartDialogue, DatesFarApartAskTheTypeAndEscStoresNothing) {
   type_when_waiting({"msft\r", "x", "\x1b"});  // any other key asks again; ESC ends
   char name2[80] = "other.txt";
   EXPECT_EQ(generalTR(fd, name2), 0);
-  EXPECT_EQ(next_, 3u);
+  EXPECT_EQ(keys_.typed(), 3u);
   EXPECT_FALSE(file_exists(dir_.file("txt_m")));
   EXPECT_FALSE(fd_open(fd));
 }

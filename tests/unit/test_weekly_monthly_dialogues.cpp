@@ -18,6 +18,7 @@
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "support/chart_files.h"
+#include "support/scripted_keys.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -64,7 +65,7 @@ class ChartDialogue : public ::testing::Test {
   // ESC and no question's flush of waiting keys can take them.
   void type(std::vector<std::string> batches) {
     headless_push_keys(batches.front());
-    keys_.type(std::vector<std::string>(batches.begin() + 1, batches.end()));
+    keys_.type_at_sleeps(std::vector<std::string>(batches.begin() + 1, batches.end()));
   }
   bool source_closed() const { return fcntl(fd_, F_GETFD) == -1; }
   std::vector<std::string> files() const { return list_dir(dir_.path()); }
@@ -74,7 +75,7 @@ class ChartDialogue : public ::testing::Test {
   Bytes source_bytes_;
   int fd_ = -1;
   QuietDiskFull quiet_;
-  KeysWhenWaiting keys_;
+  ScriptedKeys keys_;
 };
 
 TEST_F(ChartDialogue, WeeklyStoresTheFoldAndShowsProgress) {

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr unsigned char kRight = 28, kDown = 31, kEnter = 13, kEsc = 27, kF9 = 218;
-
 std::string cwd() {
   char buf[4096];
   return getcwd(buf, sizeof buf) ? buf : "";
@@ -134,9 +132,9 @@ TEST_F(FileChooserTest, F9ThenEnterOnANameThenEnterOpensIt) {
   make("b.txt", "second");
   ScriptedKeys keys;
   std::string listing;
-  keys.then_key(kF9)
+  keys.then_key(kKeyF9)
       .at_wait([&] { listing = headless_screen(); })
-      .then_keys({kRight, kRight, kEnter})
+      .then_keys({kKeyRight, kKeyRight, kKeyEnter})
       .then("\r");
   char name[44];
   int fd = source(name);
@@ -169,7 +167,7 @@ TEST_F(FileChooserTest, NamesWithBlanksAndShellCharactersAreOpenedAsFiles) {
     // Picked in the listing: the whole name comes back, not the part
     // before the first blank.
     ScriptedKeys keys;
-    keys.then_key(kF9).then_keys({kRight, kRight, kEnter}).then("\r");
+    keys.then_key(kKeyF9).then_keys({kKeyRight, kKeyRight, kKeyEnter}).then("\r");
     char name[44];
     int fd = source(name);
     ASSERT_GT(fd, 0);
@@ -184,9 +182,9 @@ TEST_F(FileChooserTest, LongNamesAreShownCutAndReturnedWhole) {
   make("a-name-of-nineteen1", "long");
   ScriptedKeys keys;
   std::string listing;
-  keys.then_key(kF9)
+  keys.then_key(kKeyF9)
       .at_wait([&] { listing = headless_screen(); })
-      .then_keys({kRight, kEnter})
+      .then_keys({kKeyRight, kKeyEnter})
       .then("\r");
   char name[44];
   int fd = source(name);
@@ -205,11 +203,11 @@ TEST_F(FileChooserTest, CdDotDotListsTheParentAndExitGoesBackUp) {
   ScriptedKeys keys;
   std::string below, above;
   // In sub the parent cell reads "../ EXIT"; choosing it goes up.
-  keys.then_key(kF9)
+  keys.then_key(kKeyF9)
       .at_wait([&] { below = headless_screen(); })
-      .then_key(kEnter)
+      .then_key(kKeyEnter)
       .at_wait([&] { above = headless_screen(); })
-      .then_key(kEsc)
+      .then_key(kKeyEsc)
       .then("\x1b");
   char name[44];
   EXPECT_EQ(source(name), 0);
@@ -224,7 +222,7 @@ TEST_F(FileChooserTest, CdDotDotListsTheParentAndExitGoesBackUp) {
   ScopedChdir again(sub);
   ScriptedKeys keys2;
   std::string listing;
-  keys2.then("CD ..\r").at_wait([&] { listing = headless_screen(); }).then_key(kEsc).then("\x1b");
+  keys2.then("CD ..\r").at_wait([&] { listing = headless_screen(); }).then_key(kKeyEsc).then("\x1b");
   EXPECT_EQ(source(name), 0);
   EXPECT_EQ(cwd(), dir.path());
   EXPECT_TRUE(shown(listing, "outer.txt"));
@@ -234,11 +232,11 @@ TEST_F(FileChooserTest, ALetterNarrowsTheListing) {
   for (const char* n : {"apple", "Mango", "melon", "zebra"}) make(n);
   ScriptedKeys keys;
   std::string all, narrowed;
-  keys.then_key(kF9)
+  keys.then_key(kKeyF9)
       .at_wait([&] { all = headless_screen(); })
       .then("m")
       .at_wait([&] { narrowed = headless_screen(); })
-      .then_key(kEsc)
+      .then_key(kKeyEsc)
       .then("\x1b");
   char name[44];
   EXPECT_EQ(source(name), 0);
@@ -262,7 +260,7 @@ TEST_F(FileChooserTest, TargetPromptGivesThePickedNameWithItsFolder) {
   make("chart.M", "c");
   {
     ScriptedKeys keys;
-    keys.then_key(kF9).then_keys({kRight, kEnter}).then("\r");
+    keys.then_key(kKeyF9).then_keys({kKeyRight, kKeyEnter}).then("\r");
     char name[44] = "";
     EXPECT_EQ(dir_on_2ndname(name), 1);
     EXPECT_EQ(std::string(name), dir.path() + "/chart.M");
@@ -286,7 +284,7 @@ TEST_F(FileChooserTest, LeavingTheListingEmptiesThePattern) {
   char pattern[48] = "Q* q*";
   ScriptedKeys keys;
   std::string listing;
-  keys.at_wait([&] { listing = headless_screen(); }).then_key(kEsc);
+  keys.at_wait([&] { listing = headless_screen(); }).then_key(kKeyEsc);
   EXPECT_EQ(openselected(pattern, "Directory", 5, 4, 22, 79, 0), 27);
   EXPECT_EQ(std::string(pattern), "");
   EXPECT_TRUE(shown(listing, "Directory"));

@@ -72,7 +72,7 @@ TEST_F(FormatSettingsTest, KeysChangeTheSettings) {
 TEST_F(FormatSettingsTest, F2AtOnceStartsWithoutMarkingAChange) {
   int changed = 0;
   ScriptedKeys keys;
-  keys.then_key(211);
+  keys.then_key(kKeyF2);
   EXPECT_EQ(format_choices(&changed), 1);
   EXPECT_EQ(changed, 0);
   EXPECT_EQ(headless_row(16), std::string(79, ' '));  // screen cleared
@@ -81,7 +81,7 @@ TEST_F(FormatSettingsTest, F2AtOnceStartsWithoutMarkingAChange) {
 TEST_F(FormatSettingsTest, KeysWithoutMeaningStillMarkAChange) {
   int changed = 0;
   ScriptedKeys keys;
-  keys.then_key(210).then("x").then_key(211);
+  keys.then_key(kKeyF1).then("x").then_key(kKeyF2);
   EXPECT_EQ(format_choices(&changed), 1);
   EXPECT_EQ(changed, 1);
   EXPECT_EQ(std::memcmp(&ff, "\0DOHLCVI     \0,19600101\0\0", 25), 0);

@@ -175,7 +175,7 @@ TEST_F(HelpTest, MissingFileRetriedAfterItAppears) {
     shown.push_back(trim(headless_row(3)));
     if (shown.size() == 1) {
       write_help(kPages);     // the user puts the disk back
-      headless_push_key(27);  // and leaves the page that then shows
+      headless_push_key(kKeyEsc);  // and leaves the page that then shows
     }
   };
   new_instructions(4, 2);

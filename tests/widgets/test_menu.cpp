@@ -236,10 +236,10 @@ TEST_F(WindowTest, ArrowsOnASingleWordReopenTheSamePopup) {
   for (unsigned char arrow : {28, 29}) {
     SetUp();
     win.words[0] = file.list();
-    headless_push_key(31);
+    headless_push_key(kKeyDown);
     headless_push_key(arrow);
-    headless_push_key(31);
-    headless_push_key(13);
+    headless_push_key(kKeyDown);
+    headless_push_key(kKeyEnter);
     EXPECT_EQ(windows(&win), 2) << int(arrow);
     EXPECT_EQ(win.curword, 0);
     EXPECT_EQ(windowfunc_isactive, nullptr);
@@ -253,11 +253,11 @@ TEST_F(WindowTest, ArrowsMoveBetweenWords) {
   win.words[0] = file.list();
   win.words[1] = edit.list();
   win.words[2] = help.list();
-  headless_push_key(28);
-  headless_push_key(28);
-  headless_push_key(28);  // on the last word: the same pop-up again
-  headless_push_key(29);
-  headless_push_key(13);
+  headless_push_key(kKeyRight);
+  headless_push_key(kKeyRight);
+  headless_push_key(kKeyRight);  // on the last word: the same pop-up again
+  headless_push_key(kKeyLeft);
+  headless_push_key(kKeyEnter);
   EXPECT_EQ(windows(&win), 0);
   EXPECT_EQ(win.curword, 1);
   EXPECT_STREQ(win.result, "line 01");
@@ -283,8 +283,8 @@ TEST_F(WindowTest, PointerOverAnotherWordOpensItsPopup) {
   win.words[0] = file.list();
   win.words[1] = edit.list();
   headless_push_motion(1, 12);  // over EDIT
-  headless_push_key(31);
-  headless_push_key(13);
+  headless_push_key(kKeyDown);
+  headless_push_key(kKeyEnter);
   EXPECT_EQ(windows(&win), 1);
   EXPECT_EQ(win.curword, 1);
   EXPECT_STREQ(win.result, "line 02");
@@ -371,7 +371,7 @@ TEST_F(MenuTest, SaveFlagRestoresTheScreenAndStartsAtTheTop) {
     return px;
   };
   const auto before = snapshot();
-  headless_push_key(13);
+  headless_push_key(kKeyEnter);
   EXPECT_EQ(popmenu(w.list(), kTop, kLeft, kTop + 11, 1, nullptr, 1, 1), 0);
   EXPECT_EQ(voffset, 0);
   EXPECT_EQ(snapshot(), before);

@@ -77,7 +77,7 @@ TEST_F(PromptTest, FieldEchoesTypingAndRemovesTheMarkAtTheEnd) {
   hook().on_key_taken = [&] {
     if (++taken == 7) while_editing = cells(4, 73, 1);
   };
-  headless_push_key(13);
+  headless_push_key(kKeyEnter);
   EXPECT_EQ(fgts(stdin, 'a', 4, 52, 21, buf, 'n', 'y'), 13);
   EXPECT_EQ(while_editing, "<");
   EXPECT_EQ(cells(4, 52, 8), "ibm.txt ");

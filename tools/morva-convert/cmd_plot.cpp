@@ -1,192 +1,69 @@
-// plot: pictures of charts as PNG, SVG or PDF.  Reads only; every picture
-// replaces its file only once it is complete.
-#include <sys/stat.h>
+// plot: handed whole to the picture program morva-plot, which draws with
+// Cairo; morva-convert itself links no drawing or X11 library.
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cli.h"
-#include "plot/chart_plot.h"
+#include "tools/morva-convert/plot_command.h"
 
 namespace mc {
 
 namespace {
 
-bool is_dir(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// The picture program beside this program's own executable; "" when that
+// executable cannot be found.
+std::string plot_program_path() {
+  char self[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  std::string path(self, static_cast<std::size_t>(n));
+  path.erase(path.rfind('/') + 1);
+  return path + kPlotProgram;
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-// The chart type letter of a chart's header (0 when it has none).
-int type_letter(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return 0;
-  const int c = std::fseek(f, static_cast<long>(kHeaderTypeOffset), SEEK_SET) == 0 ? std::fgetc(f) : 0;
-  std::fclose(f);
-  return c == EOF ? 0 : c;
-}
-
-// "WxH", each side 100 to 10000.
-bool parse_size(const std::string& s, int* w, int* h) {
-  const std::size_t x = s.find_first_of("xX");
-  if (x == std::string::npos || x == 0 || x + 1 == s.size()) return false;
-  const std::string a = s.substr(0, x), b = s.substr(x + 1);
-  if (a.find_first_not_of("0123456789") != std::string::npos ||
-      b.find_first_not_of("0123456789") != std::string::npos || a.size() > 5 || b.size() > 5)
-    return false;
-  *w = std::atoi(a.c_str());
-  *h = std::atoi(b.c_str());
-  return *w >= 100 && *h >= 100 && *w <= 10000 && *h <= 10000;
-}
-
-// A date yyyymmdd, or a bar number of a numbered chart: digits only.
-bool parse_bound(const std::string& s, std::int64_t* v) {
-  if (s.empty()) return true;
-  if (s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) return false;
-  *v = std::atoll(s.c_str());
-  return true;
-}
-
-std::string list_bad_bars(const plot::Chart& chart, const std::vector<BadBar>& bad) {
-  constexpr std::size_t kListed = 10;
-  std::string s;
-  for (std::size_t i = 0; i < bad.size() && i < kListed; ++i) {
-    const BadBar& b = bad[i];
-    s += (i ? "; " : "") + std::string("bar ") + std::to_string(b.index + 1) + " (" +
-         std::to_string(chart.bars[b.index].date) + ") " + bar_fault_text(b.faults);
-  }
-  if (bad.size() > kListed) s += "; and " + std::to_string(bad.size() - kListed) + " more";
-  return s;
-}
-
-class Plot : public Command {
+class PlotHandoff : public Command {
  public:
-  Plot(CLI::App& parent, CommonOptions& common) : common_(common) {
-    app = parent.add_subcommand("plot", "Draw charts as pictures: PNG, SVG or PDF");
-    app->add_option("CHART", charts_, "The charts")->type_name("CHART")->required();
-    app->add_option("--output,-o", output_,
-                    "The picture, its format by its extension (.png, .svg, .pdf); with several charts "
-                    "an existing directory, each picture named after its chart")
-        ->type_name("FILE")
-        ->required();
-    app->add_option("--format", format_, "Format of pictures named after their charts: png, svg or pdf")
-        ->type_name("FORMAT");
-    app->add_option("--from", from_, "First date drawn, yyyymmdd (a bar number for a numbered chart)")
-        ->type_name("DATE");
-    app->add_option("--to", to_, "Last date drawn, yyyymmdd (a bar number for a numbered chart)")
-        ->type_name("DATE");
-    app->add_option("--size", size_, "Width and height in pixels (default 1200x700)")->type_name("WxH");
-    app->add_flag("--log", log_, "Logarithmic price axis");
-    app->add_flag("--quiet,-q", common.quiet, "No line for each picture written");
-    add_location_options(app, common);
+  PlotHandoff(CLI::App& parent, CommonOptions& common, std::vector<std::string> args)
+      : args_(std::move(args)) {
+    // The same options as the picture program's, so that a call that does
+    // not parse is refused here, with the same words, before any hand-over.
+    app = add_plot_options(parent, common, options_);
   }
 
+  // The call parsed: morva-plot takes over this process with the same
+  // words, so that its output, its exit status and the signals of a
+  // Ctrl-C are the caller's own, as if nothing had been handed over.
   int run() override {
-    Run run(common_);
-    if (!run.prepare(false)) return run.status();
-    plot::Options o;
-    if (!size_.empty() && !parse_size(size_, &o.width, &o.height))
-      throw UsageError{"--size '" + size_ +
-                       "': give width x height in pixels, e.g. 1200x700, each 100 to 10000"};
-    if (!parse_bound(from_, &o.from))
-      throw UsageError{"--from '" + from_ + "': give a date yyyymmdd (a bar number for a numbered chart)"};
-    if (!parse_bound(to_, &o.to))
-      throw UsageError{"--to '" + to_ + "': give a date yyyymmdd (a bar number for a numbered chart)"};
-    if (o.from && o.to && o.from > o.to) throw UsageError{"--from " + from_ + " is after --to " + to_};
-    o.log = log_;
-    plot::Format named{};
-    const bool has_format = !format_.empty();
-    if (has_format && !plot::format_of_name("." + format_, &named))
-      throw UsageError{"--format '" + format_ + "': use png, svg or pdf"};
-
-    // Where each picture goes, all decided before anything is drawn.
-    const bool several = charts_.size() > 1;
-    const bool into_dir = is_dir(output_);
-    if (several && !into_dir)
-      throw UsageError{"-o " + output_ + ": with several charts -o must name an existing directory"};
-    plot::Format single{};
-    if (!into_dir) {
-      if (!plot::format_of_name(output_, &single))
-        throw UsageError{"-o " + output_ +
-                         ": give a name ending in .png, .svg or .pdf, or an existing directory"};
-      if (has_format && single != named)
-        throw UsageError{"--format " + format_ + " does not match -o " + output_};
+    const std::string program = plot_program_path();
+    if (program.empty()) {
+      complain(std::string("cannot find the picture program ") + kPlotProgram +
+               ": where this program lies is unknown");
+      return kFileFailure;
     }
-    const std::vector<Source> sources = expand_sources(charts_, false);
-    const plot::Format format = into_dir ? (has_format ? named : plot::Format::kPng) : single;
-    std::vector<std::string> targets;
-    for (const Source& s : sources) {
-      const std::string target = into_dir ? (output_.back() == '/' ? output_ : output_ + "/") +
-                                                base_name(s.name) + "." + plot::extension_of(format)
-                                          : output_;
-      // A picture never replaces a chart, nor another picture of this run.
-      for (const Source& other : sources)
-        if (same_file(target, other.name))
-          throw UsageError{target + " would replace the chart " + other.name};
-      for (const std::string& t : targets)
-        if (t == target) throw UsageError{"two charts would both be drawn to " + target};
-      targets.push_back(target);
-      // A calendar chart is cut by dates of eight digits; a numbered one by bar numbers.
-      if (type_letter(s.name) != 'N')
-        for (const std::string* bound : {&from_, &to_})
-          if (!bound->empty() && bound->size() != 8)
-            throw UsageError{(bound == &from_ ? "--from " : "--to ") + *bound + ": " + s.name +
-                             " is dated: give a date yyyymmdd"};
-    }
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      if (interrupted()) break;
-      const Source& s = sources[i];
-      const std::string& target = targets[i];
-      plot::Chart chart;
-      chart.name = base_name(s.name);
-      const std::string why = plot::read_chart(s.name, chart);
-      if (!why.empty()) {
-        run.failed(why == "it is shorter than a chart header" ? s.name + " is not a chart: " + why
-                                                              : "cannot read " + s.name + ": " + why);
-        continue;
-      }
-      const plot::Layout layout = plot::lay_out(chart, o);
-      if (layout.shown.empty()) {
-        complain(s.name + ": no bars" + (o.from || o.to ? " in the range asked" : "") + "; nothing drawn");
-        run.skipped();
-        continue;
-      }
-      if (const std::string err = plot::draw(chart, layout, o, format, target); !err.empty()) {
-        run.failed("cannot write " + target + ": " + err);
-        continue;
-      }
-      for (const std::string& note : layout.notes) complain(s.name + ": " + note);
-      if (!layout.bad.empty()) {
-        complain(s.name + ": " + std::to_string(layout.bad.size()) +
-                 (layout.bad.size() == 1 ? " bad bar" : " bad bars") +
-                 ", marked where shown: " + list_bad_bars(chart, layout.bad));
-        run.skipped();
-      }
-      run.note(target + ": " + std::to_string(layout.shown.size()) +
-               (layout.shown.size() == 1 ? " bar of " : " bars of ") + s.name);
-    }
-    return run.status();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (std::string& a : args_) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    ::execv(program.c_str(), argv.data());
+    complain("cannot start the picture program " + program + ": " + std::strerror(errno));
+    return kFileFailure;
   }
 
  private:
-  CommonOptions& common_;
-  std::vector<std::string> charts_;
-  std::string output_, format_, from_, to_, size_;
-  bool log_ = false;
+  std::vector<std::string> args_;
+  PlotOptions options_;
 };
 
 }  // namespace
 
-std::unique_ptr<Command> add_plot(CLI::App& app, CommonOptions& common) {
-  return std::make_unique<Plot>(app, common);
+std::unique_ptr<Command> add_plot_handoff(CLI::App& app, CommonOptions& common,
+                                          std::vector<std::string> args) {
+  return std::make_unique<PlotHandoff>(app, common, std::move(args));
 }
 
 }  // namespace mc

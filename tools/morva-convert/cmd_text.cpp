@@ -14,7 +14,7 @@
 #include "tools/morva-convert/batch_text.h"
 #include "chartdata/encodings.h"
 #include "convert/investorlink.h"
-#include "window/main_menu.h"
+#include "convert/ascii_replace.h"
 #include "convert/text_layout.h"
 #include "convert/text_to_chart.h"
 

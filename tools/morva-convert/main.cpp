@@ -1,7 +1,8 @@
 // morva-convert: the conversions of the MORVA File Converter without its
 // window, for scripts and cron jobs.  Each subcommand runs the same command
 // core as the window's menu line, so the files it writes are byte for byte
-// the window's.
+// the window's.  The picture program morva-plot is built from this file
+// too, with `plot` as its one subcommand.
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -49,18 +50,7 @@ int main(int argc, char** argv) {
   // Where the files are may also be said before the subcommand.
   mc::add_location_options(&app, common);
   std::vector<std::unique_ptr<mc::Command>> commands;
-  commands.push_back(mc::add_text_to_chart(app, common));
-  commands.push_back(mc::add_chart_to_text(app, common));
-  commands.push_back(mc::add_weekly(app, common, false));
-  commands.push_back(mc::add_weekly(app, common, true));
-  commands.push_back(mc::add_compress(app, common));
-  commands.push_back(mc::add_adjust(app, common));
-  commands.push_back(mc::add_techtools(app, common));
-  commands.push_back(mc::add_quickquote(app, common));
-  commands.push_back(mc::add_investorlink(app, common));
-  commands.push_back(mc::add_show(app, common));
-  commands.push_back(mc::add_plot(app, common));
-  commands.push_back(mc::add_detect(app, common));
+  mc::add_commands(app, common, commands, std::vector<std::string>(argv + 1, argv + argc));
 
   try {
     app.parse(argc, argv);
