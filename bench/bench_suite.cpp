@@ -489,8 +489,9 @@ Measure text_to_charts(const std::string& work, const std::string& text, const c
       p.format = ff;
       p.textname = textname;
       p.chart_type = 'D';
-      TextSource src(fd);
-      ok = store_text(src, name, p, report);
+      LineReader src(fd);
+      TimeOfDayDates clock;
+      ok = store_text(src, name, p, clock, report).ok();
     }
     linereader_close(fd);
     if (!ok || report.charts != kSymbols || report.failed != 0)

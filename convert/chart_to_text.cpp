@@ -64,10 +64,6 @@ std::string date_text(std::int32_t date, int code) {
   }
 }
 
-void insertdate(char* text, std::int32_t date) {
-  std::strcat(text, date_text(date, ff.datecode).c_str());
-}
-
 namespace {
 
 // The text "%*.*f" gives for `value` (at most 511 characters, as ftos_text's

@@ -5,8 +5,7 @@
 //
 // The core (chart_to_text and the line helpers) reads the chart and writes
 // the text through a whole-file replacement: the text file changes only
-// when the new one is complete, so a failed write leaves it as it was.  The
-// dialogue is generalRT.
+// when the new one is complete, so a failed write leaves it as it was.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +20,6 @@ std::string ftos_text(double value, int width, int precision);
 
 // The date yyyymmdd in date-format `code` (empty for an unknown code).
 std::string date_text(std::int32_t date, int code);
-// Appends the date in the current date format (ff) to text.
-void insertdate(char* text, std::int32_t date);
 
 // The line of one bar (without padding or line end): the field texts in
 // field order, leading blanks dropped, each followed by the separator, the
@@ -80,9 +77,3 @@ int chart_to_csv(int fd, SafeReplace& out, std::int32_t start, ChartTextReport& 
 // The text name of a chart in a list: its first 21 characters, the last '.'
 // of the file-name part made '_', then ".T" ("ibm.M" gives "ibm_M.T").
 std::string list_text_name(const char* chartname);
-
-// Dialogue: converts the chart open in fd; 0 when the user escaped from the
-// name prompt, 1 otherwise.  fd is closed.  (generalRT, the main menu's
-// entry point, runs it.)
-int chart_to_text_dialogue(int fd);
-int generalRT(int fd);

@@ -12,7 +12,6 @@
 #include <optional>
 #include <vector>
 
-#include "chartdata/globals.h"
 #include "window/commands.h"
 #include "window/globals.h"
 #include "screen/screen.h"

@@ -13,7 +13,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
@@ -69,9 +68,10 @@ std::int32_t to_int32(const std::string& text) {
 struct ImportState {
   QuickQuoteListener* listener = nullptr;
   QuoteOutcome* outcome = nullptr;
-  // The quote file read in blocks while quickquote_import runs (mygts asks
-  // the kernel for the position and the file's identity on every line).
-  TextSource* source = nullptr;
+  // The quote file, read in blocks.
+  LineReader* source = nullptr;
+  // New charts are daily; every bar is dated the update date.
+  SpliceRange range{'D', 0, 0};
   // The quote file's identity, taken once per import.
   bool have_source_id = false;
   dev_t source_dev = 0;
@@ -84,14 +84,11 @@ ImportState g_state{&g_quiet, &g_scratch};
 // The next line of the quote file into `buf` (kQuoteLineSize bytes), with
 // the line rules of mygts; false at the end of the file.
 bool next_quote_line(char* buf) {
-  if (TextSource* src = g_state.source) {
-    std::string_view line;
-    if (!src->next(line)) return false;
-    std::memcpy(buf, line.data(), line.size());  // at most 254 characters
-    buf[line.size()] = '\0';
-    return true;
-  }
-  return mygts(buf, kQuoteLineSize - 1, fptextsrc) != nullptr;
+  std::string_view line;
+  if (!g_state.source->next(line, kQuoteLineSize - 1)) return false;
+  std::memcpy(buf, line.data(), line.size());  // at most 254 characters
+  buf[line.size()] = '\0';
+  return true;
 }
 
 // True when writing the chart `name` would replace the quote file itself or
@@ -103,13 +100,11 @@ bool refused_name(const std::string& name) {
   ImportState& s = g_state;
   if (!s.have_source_id) {
     struct stat b;
-    if (::fstat(fptextsrc, &b) != 0) return false;
+    if (::fstat(s.source->fd(), &b) != 0) return false;
     // Kept for the import's other charts (the descriptor stays the same).
-    if (s.source) {
-      s.have_source_id = true;
-      s.source_dev = b.st_dev;
-      s.source_ino = b.st_ino;
-    }
+    s.have_source_id = true;
+    s.source_dev = b.st_dev;
+    s.source_ino = b.st_ino;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
   }
   return a.st_dev == s.source_dev && a.st_ino == s.source_ino;
@@ -225,7 +220,6 @@ int save_qq_28(std::FILE* tmp, const char* name) {
   long count = 0, unstorable = 0;
   BarRecord bar;
   for (;;) {
-    const off_t start = s.source ? 0 : linereader_tell(fptextsrc);
     if (!next_quote_line(line1)) {
       get_the_symbol[0] = '\0';
       break;
@@ -242,10 +236,7 @@ int save_qq_28(std::FILE* tmp, const char* name) {
     if (!sym.empty() && sym != name) {
       // The next chart starts here; its first record is read again.
       std::snprintf(get_the_symbol, sizeof get_the_symbol, "%s", sym.c_str());
-      if (s.source)
-        s.source->unread();
-      else
-        linereader_seek(fptextsrc, start);
+      s.source->unread();
       break;
     }
     // Lines 2 to 5; a record cut short by the end of the file keeps 0 in
@@ -267,7 +258,7 @@ int save_qq_28(std::FILE* tmp, const char* name) {
       ++unstorable;
       continue;
     }
-    bar.date = longsdate;
+    bar.date = s.range.first;
     bar.open = q.open;
     bar.high = q.high;
     bar.low = q.low;
@@ -282,11 +273,13 @@ int save_qq_28(std::FILE* tmp, const char* name) {
   if (count == 0 || tmp == nullptr) return 1;
   // One bar per date: the run's last record stands for the day.
   if (!write_bar(tmp, bar)) return 0;
-  longedate = bar.date;
+  s.range.last = bar.date;
   return 1;
 }
 
-int send_quickq_tomorva(char* name) {
+namespace {
+
+int send_charts(char* name) {
   ImportState& s = g_state;
   int all_ok = 1;
   for (;;) {
@@ -299,8 +292,6 @@ int send_quickq_tomorva(char* name) {
       ++s.outcome->charts_refused;
       s.listener->chart_refused(target);
     } else {
-      typechart[0] = 'D';
-      typechart[1] = '\n';
       bool ran = false, nothing = false;
       int step_ok = 0;
       // A full disk is no reason to divert the bars to "_": that chart
@@ -310,7 +301,7 @@ int send_quickq_tomorva(char* name) {
       // (Only a chart that does not exist yet may need it.)
       options.fallback_name = !exist(target.c_str()) && !name_can_be_made(target);
       const int stored = store_splice(
-          target,
+          target, s.range,
           [&](std::FILE* tmp) {
             ran = true;
             step_ok = save_qq_28(tmp, name);
@@ -348,21 +339,32 @@ int send_quickq_tomorva(char* name) {
   return all_ok;
 }
 
+}  // namespace
+
+int send_quickq_tomorva(LineReader& src, std::int32_t update_date, char* name) {
+  ImportState& s = g_state;
+  LineReader* const outer = s.source;
+  const SpliceRange outer_range = s.range;
+  s.source = &src;
+  s.range = SpliceRange{'D', update_date, update_date};
+  get_the_symbol[0] = '\0';
+  const int r = send_charts(name);
+  s.source = outer;
+  s.range = outer_range;
+  return r;
+}
+
 QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::string& first_name,
                                QuickQuoteListener& listener) {
   QuoteOutcome out;
   const ImportState saved = g_state;
-  TextSource source(fd);
-  g_state = ImportState{&listener, &out, &source};
-  fptextsrc = fd;
-  longsdate = update_date;
-  longedate = update_date;
-  get_the_symbol[0] = '\0';
+  g_state = ImportState{&listener, &out};
   char name[kMaxSymbol + 1];
   std::snprintf(name, sizeof name, "%s", first_name.c_str());
+  LineReader source(fd);
   // The charts reach the disk together before success is told.
   DurableBatch durable;
-  const int r = send_quickq_tomorva(name);
+  const int r = send_quickq_tomorva(source, update_date, name);
   const int unflushed = durable.publish();
   if (unflushed > 0) {
     out.charts_failed += unflushed;
@@ -464,8 +466,6 @@ int quickquotesub(int fd) {
   }
   scr_rowcol(2, 0);
   scr_clrl();
-  typechart[0] = 'D';
-  typechart[1] = '\n';
 
   const std::int32_t date = ask_update_date();
   if (date == 0) {

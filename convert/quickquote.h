@@ -19,6 +19,7 @@
 #include <string>
 
 #include "chartdata/bar.h"
+#include "chartdata/linereader.h"
 
 inline constexpr int kQuoteLineSize = 256;  // line buffer; at most 254 characters a line
 inline constexpr std::size_t kQuoteFieldMax = 19;
@@ -100,11 +101,11 @@ int first_quote_name(int fd, std::string* name);
 QuoteOutcome quickquote_import(int fd, std::int32_t update_date, const std::string& first_name,
                                QuickQuoteListener& listener);
 
-// The loop over charts behind quickquote_import, on the module state: the
-// quote file in fptextsrc, the update date in longsdate.  `name` (at least
-// 22 bytes) holds the first chart's name on entry and the last chart's
-// name on return.  Positive when every chart was stored, else 0.
-int send_quickq_tomorva(char* name);
+// The loop over charts behind quickquote_import: the quote file read
+// through `src`, every bar dated `update_date`.  `name` (at least 22 bytes)
+// holds the first chart's name on entry and the last chart's name on
+// return.  Positive when every chart was stored, else 0.
+int send_quickq_tomorva(LineReader& src, std::int32_t update_date, char* name);
 // Reads the records of the run of chart `name` and writes its bar to `tmp`
 // (nothing is written when tmp is null: the run is only passed over).
 // Leaves the next chart's name in get_the_symbol ("" at the end of the

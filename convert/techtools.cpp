@@ -11,7 +11,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/safe_replace.h"
 #include "window/commands.h"
 #include "window/globals.h"
@@ -195,9 +194,6 @@ int techsub(int fd) {
     }
     break;
   }
-  typechart[0] = 'D';
-  typechart[1] = '\n';
-
   scr_rowcol(2, 0);
   scr_clrl();
   scr_rowcol(6, 0);

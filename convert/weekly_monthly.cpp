@@ -7,7 +7,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/splice.h"
 #include "convert/chart_output.h"
 #include "window/commands.h"
@@ -206,26 +205,26 @@ FoldResult fold_chart(int source_fd, FoldKind kind, const IndexFile& idx,
     }
   }
 
-  typechart[0] = kind == FoldKind::kWeekly ? 'W' : 'M';
-  typechart[1] = '\n';
+  SpliceRange range;
+  range.type = kind == FoldKind::kWeekly ? 'W' : 'M';
   // The range starts at the first bar taken, or earlier when that bar's
   // group is dated before it (a weekend bar goes back to its Friday, the
   // 29th of February to the 28th), so that the old bar of that date is
   // replaced rather than kept beside the new one.
-  longsdate = std::min(pass.first_date, pass.groups.front().date);
-  longedate = pass.groups.back().date;
-  result.first = longsdate;
-  result.last = longedate;
+  range.first = std::min(pass.first_date, pass.groups.front().date);
+  range.last = pass.groups.back().date;
+  result.first = range.first;
+  result.last = range.last;
 
   std::string name = target;
   SpliceOptions options;
   options.fallback_name = false;  // a target that cannot be made ends the command
   int ok = store_splice(
-      name,
+      name, range,
       [&](std::FILE* tmp) {
         for (const BarRecord& b : pass.groups)
           if (!write_bar(tmp, b)) return 0;
-        longedate = pass.groups.back().date;
+        range.last = pass.groups.back().date;
         return 1;
       },
       options);

@@ -8,12 +8,12 @@
 
 #include "chartdata/bar.h"
 #include "chartdata/chartfile.h"
-#include "chartdata/globals.h"
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
 #include "convert/chart_to_text.h"
 #include "window/commands.h"
 #include "window/globals.h"
+#include "window/text_screen.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "widgets/filechooser.h"
@@ -58,6 +58,10 @@ void refuse(const char* name) {
 }
 
 }  // namespace
+
+void insertdate(char* text, std::int32_t date) {
+  std::strcat(text, date_text(date, ff.datecode).c_str());
+}
 
 int chart_to_text_dialogue(int fd) {
   ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);

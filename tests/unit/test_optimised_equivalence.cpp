@@ -21,7 +21,6 @@
 #include "chartdata/bar.h"
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "chartdata/splice.h"
 #include "convert/chart_to_text.h"
@@ -363,15 +362,12 @@ TEST(SpliceEquivalence, OldBarsAroundTheNewOnesForVariedCharts) {
     }
     ASSERT_TRUE(write_file(dir.file("c.M"), bytes));
     std::string target = dir.file("c.M");
-    typechart[0] = 'D';
-    typechart[1] = '\n';
-    longsdate = first;
-    longedate = first;
-    ASSERT_EQ(store_splice(target,
+    SpliceRange range{'D', first, first};
+    ASSERT_EQ(store_splice(target, range,
                            [&](std::FILE* tmp) {
                              for (const BarRecord& b : add)
                                if (!write_bar(tmp, b)) return 0;
-                             if (!add.empty()) longedate = add.back().date;
+                             if (!add.empty()) range.last = add.back().date;
                              return 1;
                            }),
               1);
@@ -439,7 +435,9 @@ ParsedLine ref_parse(std::string_view line, const std::string& cursym, const For
     return out;
   }
   std::int32_t date = 0;
-  if (!(has_d && parse_date(s.slot[4], f.datecode, &date)) && !parse_date(textname, f.datecode, &date)) {
+  TimeOfDayDates clock;  // the layouts compared carry no times of day
+  if (!(has_d && parse_date(s.slot[4], f.datecode, &date, clock)) &&
+      !parse_date(textname, f.datecode, &date, clock)) {
     out.kind = LineKind::kBadDate;
     return out;
   }
@@ -514,7 +512,8 @@ TEST(TextEquivalence, LinesParsedAsTheFieldWalkReadsThem) {
   std::mt19937 rng(21);
   for (const Layout& l : layouts) {
     TextReport quiet;
-    LineParser parser(l.f, "prices.csv", l.factor, quiet);
+    TimeOfDayDates clock;
+    LineParser parser(l.f, "prices.csv", l.factor, quiet, clock);
     std::string cursym = "ibm";
     bool dated = false;
     for (int i = 0; i < 30000; ++i) {
@@ -595,13 +594,14 @@ TEST(StoreEquivalence, MultiSymbolTextIntoNewChartsAsLineByLineReadingGives) {
   params.format = f;
   params.textname = "prices.csv";
   StoreReport quiet;
-  int ok;
+  Result ok;
   {
-    TextSource src(fd);
-    ok = store_text(src, name, params, quiet);
+    LineReader src(fd);
+    TimeOfDayDates clock;
+    ok = store_text(src, name, params, clock, quiet);
   }
   ::close(fd);
-  ASSERT_EQ(ok, 1);
+  ASSERT_TRUE(ok.ok());
 
   // The same charts line by line: the walk, every bar kept in date order,
   // the last line of a date winning.
@@ -718,7 +718,7 @@ std::string varied_quotes(unsigned seed) {
   return text;
 }
 
-TEST(QuoteEquivalence, BlockReaderAndLineReaderStoreTheSameCharts) {
+TEST(QuoteEquivalence, LargeAndSmallBlocksStoreTheSameCharts) {
   for (unsigned seed = 1; seed <= 4; ++seed) {
     const std::string quotes = varied_quotes(seed);
     std::vector<Bytes> results;
@@ -738,13 +738,11 @@ TEST(QuoteEquivalence, BlockReaderAndLineReaderStoreTheSameCharts) {
         QuickQuoteListener quiet;
         quickquote_import(fd, 19990105, first, quiet);
       } else {
-        // The loop over charts on its own reads through mygts.
-        fptextsrc = fd;
-        longsdate = longedate = 19990105;
-        get_the_symbol[0] = '\0';
+        // The loop over charts on its own, reading through small blocks.
+        LineReader src(fd, 61);
         char name[kMaxSymbol + 1];
         std::snprintf(name, sizeof name, "%s", first.c_str());
-        send_quickq_tomorva(name);
+        send_quickq_tomorva(src, 19990105, name);
       }
       linereader_close(fd);
       Bytes all;

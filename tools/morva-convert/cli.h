@@ -173,9 +173,6 @@ int open_source(const std::string& name, bool dry_run);
 // Opens a text, quote or TechTools source, which is only ever read.
 int open_text_source(const std::string& name);
 
-// Sets the window's globals for the source now processed.
-void set_source_globals(const Source& s);
-
 // ---- Output -------------------------------------------------------------
 
 // The heading and the text of one bar as `show` and dry runs print them.

@@ -142,7 +142,6 @@ class Fold : public ChartCommand {
     const char* what = monthly_ ? "monthly" : "weekly";
     for (const Job& j : jobs) {
       if (interrupted()) break;
-      set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;
@@ -169,7 +168,6 @@ class Fold : public ChartCommand {
         ::close(fd);
         continue;
       }
-      typechart[0] = '?';
       Progress bar(base_name(j.source.name), common_.quiet);
       PassProgress progress(bar, fd);
       const FoldResult r = fold_chart(fd, kind, index, j.target, progress);  // closes fd
@@ -224,7 +222,6 @@ class Compress : public ChartCommand {
     const std::vector<Job> jobs = plan(expand_sources(sources_, true));
     for (const Job& j : jobs) {
       if (interrupted()) break;
-      set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;
@@ -306,7 +303,6 @@ class Adjust : public ChartCommand {
     const std::vector<Job> jobs = plan(expand_sources(sources_, true));
     for (const Job& j : jobs) {
       if (interrupted()) break;
-      set_source_globals(j.source);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;
@@ -428,7 +424,6 @@ class ChartToText : public Command {
       if (interrupted()) break;
       const Source& s = sources[i];
       const std::string& name = names[i];
-      set_source_globals(s);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;

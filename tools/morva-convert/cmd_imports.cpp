@@ -102,7 +102,6 @@ class TechTools : public Command {
       if (interrupted()) break;
       const Source& s = sources[i];
       const std::string& target = targets[i];
-      set_source_globals(s);
       const TechRead read = read_techtools(s.where());
       if (run.dry_run()) {
         if (!read.header) {
@@ -128,8 +127,6 @@ class TechTools : public Command {
         ::close(fd);
         continue;
       }
-      typechart[0] = 'D';
-      typechart[1] = '\n';
       Progress bar(base_name(s.name), common_.quiet);
       TechProgress progress(bar, static_cast<long>(read.bars.size()));
       const TechOutcome r = techtools_convert(fd, target, progress);
@@ -237,7 +234,6 @@ class QuickQuote : public Command {
 
     for (const Source& s : sources) {
       if (interrupted()) break;
-      set_source_globals(s);
       const int fd = open_text_source(s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
@@ -279,8 +275,6 @@ class QuickQuote : public Command {
       }
       std::string first;
       first_quote_name(fd, &first);
-      typechart[0] = 'D';
-      typechart[1] = '\n';
       Progress bar(base_name(s.name), common_.quiet);
       QuoteListener listener(run, bar, fd);
       const QuoteOutcome r = quickquote_import(fd, date, first, listener);
