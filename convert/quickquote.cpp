@@ -343,14 +343,13 @@ int send_charts(char* name) {
 
 int send_quickq_tomorva(LineReader& src, std::int32_t update_date, char* name) {
   ImportState& s = g_state;
-  LineReader* const outer = s.source;
-  const SpliceRange outer_range = s.range;
+  const ImportState outer = s;
   s.source = &src;
   s.range = SpliceRange{'D', update_date, update_date};
+  s.have_source_id = false;  // taken anew from this quote file
   get_the_symbol[0] = '\0';
   const int r = send_charts(name);
-  s.source = outer;
-  s.range = outer_range;
+  s = outer;
   return r;
 }
 

@@ -23,7 +23,6 @@
 namespace {
 
 const char* const kTextPrompt = "               Enter a TEXT filename (or ESCape):";
-const char* const kWriteErr = " Unable to write to disk. Disk full?";
 
 class ScreenChartTextReport : public ChartTextReport {
  public:
@@ -114,14 +113,13 @@ int chart_to_text_dialogue(int fd) {
     }
     scr_rowcol(6, 0);
     ScreenChartTextReport report(display);
-    ChartTextResult result;
-    chart_to_text(fd, out, ff, exclambuf, report, &result);
+    const Result result = chart_to_text(fd, out, ff, exclambuf, report);
     if (display) {
       putsn("Press enter.", 24, 60, -1);
       scr_getc(1);
     }
     ::close(fd);
-    if (result.write_failed) msg(kWriteErr, title, 1);
+    if (!result.ok()) msg(result.message.c_str(), title, 1);
     return 1;
   }
   ::close(fd);
