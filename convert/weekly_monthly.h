@@ -60,13 +60,13 @@ struct FoldResult {
   int status = kFoldFailed;
   long groups = 0;             // groups written
   bool stopped = false;        // the pass was ended early (ESC)
-  std::int32_t first = 0;      // start of the stored range (longsdate)
-  std::int32_t last = 0;       // date of the last group (longedate)
+  std::int32_t first = 0;      // start of the stored range
+  std::int32_t last = 0;       // date of the last group
 };
 
 // Folds the chart open as `source_fd` (read from its current position,
-// which must be the start; always closed) into `target`.  Sets typechart to
-// 'W' or 'M' for a target that has to be created, and longsdate/longedate.
+// which must be the start; always closed) into `target`.  A target that
+// has to be created gets the type 'W' or 'M'.
 // The target's header date becomes the last date stored.  A target holding
 // two-digit-year dates is upgraded first.  The target is replaced only when
 // the whole splice succeeded.

@@ -299,9 +299,9 @@ TEST(DayNumberEquivalence, YearBoundariesAndSamplesFarBeyondTheUsualCalendar) {
 // ---- The store splice ----------------------------------------------------------
 
 // What the splice leaves: the old header with the last new date at offset
-// 118, the old bars before the first bar dated longsdate or later (one dated
-// exactly longsdate is dropped), the new bars, then every later old bar
-// dated after the last new one.
+// 118, the old bars before the first bar dated on or after the first new
+// date (one dated exactly that date is dropped), the new bars, then every
+// later old bar dated after the last new one.
 Bytes ref_splice(const Bytes& old, const std::vector<BarRecord>& add, std::int32_t first) {
   Bytes out(old.begin(), old.begin() + kHeaderSize);
   const std::size_t n = (old.size() - kHeaderSize) / kBarSize;
