@@ -31,15 +31,19 @@ const char* const kArchivePrompt = "   Enter an InvestorLink '.ZIP' file (or ESC
 
 }  // namespace
 
-void set_investorlink_format() {
-  ff.direction = 0;
-  ff.datecode = 3;
-  ff.sep = ',';
-  std::memcpy(ff.order, "SOHLCVI     ", sizeof ff.order);
-  ff.nul1 = 0;
-  std::memcpy(ff.startdate, "19600101", sizeof ff.startdate);
-  ff.nul2 = 0;
+FormatSettings investorlink_format() {
+  FormatSettings f{};
+  f.direction = 0;
+  f.datecode = 3;
+  f.sep = ',';
+  std::memcpy(f.order, "SOHLCVI     ", sizeof f.order);
+  f.nul1 = 0;
+  std::memcpy(f.startdate, "19600101", sizeof f.startdate);
+  f.nul2 = 0;
+  return f;
 }
+
+void set_investorlink_format() { ff = investorlink_format(); }
 
 int is_zip_name(const char* name) {
   const char* dot = std::strrchr(name, '.');

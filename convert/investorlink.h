@@ -8,7 +8,11 @@
 
 #include <string>
 
+#include "convert/format.h"
+
 // InvestorLink's layout: text to chart, yymmdd, ',', "SOHLCVI", 19600101.
+FormatSettings investorlink_format();
+// Sets the window's format settings to it.
 void set_investorlink_format();
 
 // The text name of an archive name: "991231S.ZIP" gives "991231.STK",

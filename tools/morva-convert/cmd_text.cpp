@@ -364,10 +364,7 @@ class InvestorLink : public Command {
       throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
     const std::vector<Source> sources = expand_sources(sources_, false, true);
     // InvestorLink's layout, whatever the saved settings say.
-    const FormatSettings saved = ff;
-    set_investorlink_format();
-    const FormatSettings layout = ff;
-    ff = saved;
+    const FormatSettings layout = investorlink_format();
     if (!run.open_log()) return run.status();
 
     TimeOfDayDates clock;  // the time-of-day dates of this run
