@@ -424,6 +424,18 @@ TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
   }
 }
 
+// The index file of a chart is looked up beside it, whatever the length of
+// its path.
+TEST_F(BatchCli, FoldsOfAChartDeepInFolders) {
+  const std::string deep = std::string(60, 'd') + "/" + std::string(60, 'e');
+  data_.mkdirs(deep + "/idx");
+  write_file(data_.file(deep + "/ibm"), read_file(data_.file("ibm")));
+  write_text(data_.file(deep + "/idx/ibm"), "990101 2\n");
+  const auto r = run({"weekly", deep + "/ibm", "--to", "w"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dates_of(read_file(data_.file("w"))).size(), 2u);
+}
+
 TEST_F(BatchCli, BackupKeepsTheVersionBeforeTheRun) {
   data_.mkdirs("txt_i");
   const Bytes old = chart('D', {bar(19981231, 5)});

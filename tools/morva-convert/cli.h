@@ -16,7 +16,7 @@
 
 #include "chartdata/bar.h"
 #include "tools/morva-convert/batch_backup.h"
-#include "window/globals.h"
+#include "convert/format.h"
 #include "convert/text_layout.h"
 
 namespace mc {

@@ -53,11 +53,7 @@ class PassProgress : public ChartPassProgress {
 // (null when there is none).  Like the window this makes the "idx"
 // directory; a dry run only looks.
 std::FILE* open_index(const std::string& chart, bool dry_run) {
-  if (!dry_run) {
-    char name[sizeof exclambuf + 8];
-    convert_nm_to_idx(name, chart.c_str());
-    return std::fopen(name, "r");
-  }
+  if (!dry_run) return std::fopen(index_file_name(chart).c_str(), "r");
   std::string dir, file;
   if (auto slash = chart.rfind('/'); slash != std::string::npos) {
     dir = chart.substr(0, slash + 1) + "idx";
