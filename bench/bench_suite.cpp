@@ -489,8 +489,9 @@ Measure text_to_charts(const std::string& work, const std::string& text, const c
       p.format = ff;
       p.textname = textname;
       p.chart_type = 'D';
-      TextSource src(fd);
-      ok = store_text(src, name, p, report);
+      LineReader src(fd);
+      TimeOfDayDates clock;
+      ok = store_text(src, name, p, clock, report).ok();
     }
     linereader_close(fd);
     if (!ok || report.charts != kSymbols || report.failed != 0)
@@ -651,15 +652,15 @@ Measure case_b3(const std::string& dir) {
   const std::string out = work + "/big.txt";
   ::unlink(out.c_str());
   set_builtin_format();
-  ChartTextResult r;
+  Result r;
   Measure m = timed([&](Measure&) {
     const int fd = open_big(dir, true);
     ChartTextReport quiet;
-    const int ok = chart_to_text(fd, out, ff, "big", quiet, &r);
+    r = chart_to_text(fd, out, ff, "big", quiet);
     ::close(fd);
-    if (!ok || r.lines != kBigBars) fail("chart to text wrote " + std::to_string(r.lines) + " lines");
+    if (!r.ok() || r.count != kBigBars) fail("chart to text wrote " + std::to_string(r.count) + " lines");
   });
-  m.items = static_cast<double>(r.bars);
+  m.items = static_cast<double>(r.count + r.passed_over);
   m.bytes = static_cast<double>(file_size(out));
   return m;
 }

@@ -11,7 +11,6 @@
 
 #include "chartdata/encodings.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
 #include "chartdata/safe_replace.h"
 
 const char* const kDiskFullLine =
@@ -50,16 +49,17 @@ void make_header(unsigned char out[kHeaderSize], const char type[2], std::int32_
   put_le32(out + kHeaderDateOffset, static_cast<std::uint32_t>(date));
 }
 
-int creatmorva(const char* path) {
+int creatmorva(const char* path, char type, std::int32_t first) {
   unsigned char header[kHeaderSize];
-  make_header(header, typechart, longsdate);
+  const char letter[2] = {type, '\n'};
+  make_header(header, letter, first);
   SafeReplace out(path);
   if (out.write(header, sizeof header) && out.commit()) return 1;
   diskfull(path);
   return 0;
 }
 
-int cpyoldtmpstart(std::FILE* old, std::FILE* tmp) {
+int cpyoldtmpstart(std::FILE* old, std::FILE* tmp, std::int32_t first) {
   unsigned char header[kHeaderSize];
   std::size_t got = std::fread(header, 1, sizeof header, old);
   if (got < sizeof header) {
@@ -77,10 +77,10 @@ int cpyoldtmpstart(std::FILE* old, std::FILE* tmp) {
     const std::size_t records = got / kBarSize;
     for (std::size_t i = 0; i < records; ++i) {
       const std::int32_t date = record_date(block + i * kBarSize);
-      if (date < longsdate) continue;
-      // A record dated longsdate is replaced by the new bars (passed over);
+      if (date < first) continue;
+      // A record dated `first` is replaced by the new bars (passed over);
       // a later one is left for the trailing copy.
-      const std::size_t used = (date == longsdate ? i + 1 : i) * kBarSize;
+      const std::size_t used = (date == first ? i + 1 : i) * kBarSize;
       if (i > 0 && !checked_write(tmp, block, i * kBarSize)) return 0;
       if (used < got && std::fseek(old, -static_cast<long>(got - used), SEEK_CUR) != 0) return 0;
       return 1;
@@ -90,16 +90,16 @@ int cpyoldtmpstart(std::FILE* old, std::FILE* tmp) {
   }
 }
 
-int cpyoldtmpend(std::FILE* old, std::FILE* tmp) {
+int cpyoldtmpend(std::FILE* old, std::FILE* tmp, std::int32_t last) {
   unsigned char block[kCopyRecords * kBarSize];
   for (;;) {
     const std::size_t got = std::fread(block, 1, sizeof block, old);
     const std::size_t records = got / kBarSize;
-    // The records dated after longedate, moved together at the front.
+    // The records dated after `last`, moved together at the front.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < records; ++i) {
       const unsigned char* rec = block + i * kBarSize;
-      if (record_date(rec) <= longedate) continue;
+      if (record_date(rec) <= last) continue;
       if (kept != i) std::memmove(block + kept * kBarSize, rec, kBarSize);
       ++kept;
     }
@@ -114,7 +114,7 @@ int unlink_rename(const char* path, const char* from) {
   return checked_rename(from, resolve_target(path).c_str());
 }
 
-void adddotM_from(char* buf, const char* source) {
+void adddotM(char* buf, const char* source) {
   std::size_t len = 0;
   while (len < 21 && source[len] != '\0') ++len;
   std::memcpy(buf, source, len);
@@ -125,8 +125,6 @@ void adddotM_from(char* buf, const char* source) {
   if (char* dot = std::strrchr(name, '.')) *dot = '_';
   std::memcpy(buf + len, ".M", 3);
 }
-
-void adddotM(char* buf) { adddotM_from(buf, exclambuf); }
 
 namespace {
 

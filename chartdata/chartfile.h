@@ -28,31 +28,31 @@ void make_header(unsigned char out[kHeaderSize], const char type[2], std::int32_
 // 'N' numbered); nullptr for any other byte.
 const char* chart_type_word(unsigned char type);
 
-// Creates `path` as a new, empty chart with the header of the globals
-// typechart and longsdate, replacing any file of that name only once the
-// header is complete.  1 on success; else reports through diskfull(path)
-// and returns 0 (an existing file is then left as it was).
-int creatmorva(const char* path);
+// Creates `path` as a new, empty chart whose header holds the type letter
+// `type` and the date `first` (the first date of the bars it is made for),
+// replacing any file of that name only once the header is complete.  1 on
+// success; else reports through diskfull(path) and returns 0 (an existing
+// file is then left as it was).
+int creatmorva(const char* path, char type, std::int32_t first);
 
 // Leading copy of the store splice: copies the 128-byte header of `old`
-// and its bars dated before longsdate to `tmp`; a bar dated exactly
-// longsdate is dropped, a bar dated after it is left unread in `old`.
-// -1 when `old` holds fewer than 128 bytes (nothing written), 0 on a read
-// or write error, 1 otherwise.
-int cpyoldtmpstart(std::FILE* old, std::FILE* tmp);
-// Trailing copy: appends the remaining bars of `old` dated after
-// longedate.  1 at the end of `old`, 0 on a read or write error.
-int cpyoldtmpend(std::FILE* old, std::FILE* tmp);
+// and its bars dated before `first` (the first new date) to `tmp`; a bar
+// dated exactly `first` is dropped, a bar dated after it is left unread in
+// `old`.  -1 when `old` holds fewer than 128 bytes (nothing written), 0 on
+// a read or write error, 1 otherwise.
+int cpyoldtmpstart(std::FILE* old, std::FILE* tmp, std::int32_t first);
+// Trailing copy: appends the remaining bars of `old` dated after `last`
+// (the last new date).  1 at the end of `old`, 0 on a read or write error.
+int cpyoldtmpend(std::FILE* old, std::FILE* tmp, std::int32_t last);
 
 // Moves `from` over `path` in one rename (the old `path` stays intact
 // until the new file takes its place).  1 when the rename succeeded.
 int unlink_rename(const char* path, const char* from);
 
-// Chart name derived from the current source name (exclambuf): its first
-// 21 characters, the last '.' of the file-name part turned into '_', then
-// ".M" ("ibm.txt" -> "ibm_txt.M").  buf holds at least 24 bytes.
-void adddotM(char* buf);
-void adddotM_from(char* buf, const char* source);
+// Chart name derived from the source name `source`: its first 21
+// characters, the last '.' of the file-name part turned into '_', then ".M"
+// ("ibm.txt" -> "ibm_txt.M").  buf holds at least 24 bytes.
+void adddotM(char* buf, const char* source);
 
 // True when `head` (the header and the first bar, `got` bytes read) is an
 // old chart: byte 77 '/', a daily, weekly, monthly or undecided type letter

@@ -13,7 +13,6 @@
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
 
@@ -111,14 +110,14 @@ bool pwrite_all(int fd, const void* p, std::size_t n, off_t at) {
 }
 
 // Appending in place: the chart (locked, open for update, `size` bytes,
-// `bars` whole bars, the last dated before longsdate) gets the new bars
+// `bars` whole bars, the last dated before range.first) gets the new bars
 // after its last whole bar and the header date, exactly the bytes the
 // splice would have written, and loses a trailing partial record.  The
 // step writes into memory first, so that an abandoned store writes
 // nothing.  On any failure the chart is put back byte for byte.
 //   1 appended, 0 failed, -1 abandoned by the step (chart as before).
-int append_in_place(int fd, off_t size, off_t bars, const NewBarsStep& write_new_bars,
-                    const SpliceOptions& options) {
+int append_in_place(int fd, off_t size, off_t bars, const SpliceRange& range,
+                    const NewBarsStep& write_new_bars, const SpliceOptions& options) {
   char* mem = nullptr;
   std::size_t mem_size = 0;
   File out(::open_memstream(&mem, &mem_size));
@@ -140,8 +139,8 @@ int append_in_place(int fd, off_t size, off_t bars, const NewBarsStep& write_new
   const off_t end = static_cast<off_t>(kHeaderSize) + bars * static_cast<off_t>(kBarSize);
   const off_t new_end = end + static_cast<off_t>(mem_size);
   std::int32_t date = 0;
-  const bool write_date = options.header_date ? options.header_date(longedate, &date)
-                                              : default_header_date(longedate, &date);
+  const bool write_date = options.header_date ? options.header_date(range.last, &date)
+                                              : default_header_date(range.last, &date);
   // What the steps overwrite, to be put back on failure: the header date
   // and a trailing partial record.
   unsigned char old_date[4];
@@ -170,11 +169,7 @@ int append_in_place(int fd, off_t size, off_t bars, const NewBarsStep& write_new
 
 }  // namespace
 
-int store_splice(std::string& target, const NewBarsStep& write_new_bars) {
-  return store_splice(target, write_new_bars, SpliceOptions{});
-}
-
-int store_splice(std::string& target, const NewBarsStep& write_new_bars,
+int store_splice(std::string& target, SpliceRange& range, const NewBarsStep& write_new_bars,
                  const SpliceOptions& options) {
   SharedBuffers buffers;
   if (target.empty()) return 0;
@@ -202,7 +197,7 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
       bool after = bars == 0;
       if (!after && pread_all(fileno(old.get()), last, sizeof last,
                               static_cast<off_t>(kHeaderSize) + (bars - 1) * static_cast<off_t>(kBarSize)))
-        after = static_cast<std::int32_t>(get_le32(last)) < longsdate;
+        after = static_cast<std::int32_t>(get_le32(last)) < range.first;
       if (after) {
         int fd;
         do {
@@ -212,7 +207,7 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
           diskfull(target.c_str());
           return 0;
         }
-        const int r = append_in_place(fd, static_cast<off_t>(old_size), bars, write_new_bars, options);
+        const int r = append_in_place(fd, static_cast<off_t>(old_size), bars, range, write_new_bars, options);
         const bool closed = ::close(fd) == 0;
         if (r < 0) return 0;  // abandoned: no fault of the disk, as in the rewrite
         if (!closed || !r) {
@@ -259,12 +254,13 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
     std::setvbuf(tmp, tb.data(), _IOFBF, tb.size());
   }
 
-  int r = old ? cpyoldtmpstart(old.get(), tmp) : -1;
+  int r = old ? cpyoldtmpstart(old.get(), tmp, range.first) : -1;
   if (r < 0) {
     // No old chart, or one shorter than its header: start from a new header.
     old.reset();
     unsigned char header[kHeaderSize];
-    make_header(header, typechart, longsdate);
+    const char type[2] = {range.type, '\n'};
+    make_header(header, type, range.first);
     r = checked_write(tmp, header, sizeof header);
   }
   if (r > 0) {
@@ -274,11 +270,11 @@ int store_splice(std::string& target, const NewBarsStep& write_new_bars,
       r = 0;
     }
   }
-  if (r > 0 && old) r = cpyoldtmpend(old.get(), tmp);
+  if (r > 0 && old) r = cpyoldtmpend(old.get(), tmp, range.last);
   if (r > 0) {
     std::int32_t date = 0;
-    bool write_date = options.header_date ? options.header_date(longedate, &date)
-                                          : default_header_date(longedate, &date);
+    bool write_date = options.header_date ? options.header_date(range.last, &date)
+                                          : default_header_date(range.last, &date);
     if (write_date) {
       unsigned char field[4];
       put_le32(field, static_cast<std::uint32_t>(date));

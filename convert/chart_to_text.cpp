@@ -64,10 +64,6 @@ std::string date_text(std::int32_t date, int code) {
   }
 }
 
-void insertdate(char* text, std::int32_t date) {
-  std::strcat(text, date_text(date, ff.datecode).c_str());
-}
-
 namespace {
 
 // The text "%*.*f" gives for `value` (at most 511 characters, as ftos_text's
@@ -240,10 +236,14 @@ class BarReader {
 
 }  // namespace
 
-int chart_to_text(int fd, const std::string& textpath, const FormatSettings& f,
-                  const std::string& chartname, ChartTextReport& report, ChartTextResult* result) {
+Result chart_to_text(int fd, const std::string& textpath, const FormatSettings& f,
+                     const std::string& chartname, ChartTextReport& report) {
   SafeReplace out(textpath, SafeReplace::Locking::kNone);
-  return chart_to_text(fd, out, f, chartname, report, result);
+  return chart_to_text(fd, out, f, chartname, report);
+}
+
+bool text_sorted(const FormatSettings& f, long lines) {
+  return f.datecode == 0 && f.order[0] == 'D' && lines > 1;
 }
 
 namespace {
@@ -319,17 +319,30 @@ bool sort_written(SafeReplace& out, const std::vector<std::uint32_t>& sizes) {
   return block.empty() || out.write(block.data(), block.size());
 }
 
+// The ending of a pass: `bars` read, `lines` written.
+Result text_written(long bars, long lines, bool stopped) {
+  Result r;
+  r.status = Status::kDone;
+  r.count = lines;
+  r.passed_over = bars - lines;
+  r.stopped = stopped;
+  return r;
+}
+
+Result text_failed(long bars, long lines) {
+  Result r = text_written(bars, lines, false);
+  r.status = Status::kFailed;
+  r.message = kTextWriteError;
+  return r;
+}
+
 }  // namespace
 
-int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::string& chartname,
-                  ChartTextReport& report, ChartTextResult* result) {
-  ChartTextResult local;
-  ChartTextResult& r = result ? *result : local;
-  r = ChartTextResult{};
-  if (!out.ok()) {
-    r.write_failed = true;
-    return 0;
-  }
+Result chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::string& chartname,
+                     ChartTextReport& report) {
+  if (!out.ok()) return text_failed(0, 0);
+  long bars_read = 0, lines = 0;
+  bool failed = false, stopped = false;
   // With yyyymmdd dates first the finished text is sorted.  A chart's lines
   // usually come in order already; the records are only kept in memory
   // (read back from the temporary file) when one of them is out of order.
@@ -344,9 +357,9 @@ int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::
   LineBlocks blocks(out);
   std::string line, rec;
   while (bars.next(bar)) {
-    ++r.bars;
-    report.bar_read(r.bars, bar);
-    if (bar_line(bar, r.bars, f, chartname, line)) {
+    ++bars_read;
+    report.bar_read(bars_read, bar);
+    if (bar_line(bar, bars_read, f, chartname, line)) {
       if (first) {
         width = line_width(line.size(), f.datecode);
         first = false;
@@ -355,10 +368,10 @@ int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::
       if (rec.size() < width) rec.append(width - rec.size(), ' ');
       rec += '\n';
       if (!blocks.add(rec)) {
-        r.write_failed = true;
+        failed = true;
         break;
       }
-      ++r.lines;
+      ++lines;
       if (sorting) {
         sizes.push_back(static_cast<std::uint32_t>(rec.size()));
         if (in_order && !previous.empty() && compare_records(previous, rec) > 0) in_order = false;
@@ -366,25 +379,16 @@ int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::
       }
       report.line(line);
     }
-    if (report.stop()) break;
-  }
-  if (!r.write_failed && !blocks.flush()) r.write_failed = true;
-  if (r.write_failed) {
-    r.lines = blocks.written();
-    return 0;
-  }
-  if (sorting && sizes.size() > 1) {
-    if (!in_order && !sort_written(out, sizes)) {
-      r.write_failed = true;
-      return 0;
+    if (report.stop()) {
+      stopped = true;
+      break;
     }
-    r.sorted = true;
   }
-  if (!out.commit()) {
-    r.write_failed = true;
-    return 0;
-  }
-  return 1;
+  if (failed || !blocks.flush()) return text_failed(bars_read, blocks.written());
+  if (sorting && sizes.size() > 1 && !in_order && !sort_written(out, sizes))
+    return text_failed(bars_read, lines);
+  if (!out.commit()) return text_failed(bars_read, lines);
+  return text_written(bars_read, lines, stopped);
 }
 
 // ---- CSV for other tools -------------------------------------------------------------
@@ -447,39 +451,34 @@ void csv_line(const BarRecord& bar, std::string& line) {
   line += '\n';
 }
 
-int chart_to_csv(int fd, SafeReplace& out, std::int32_t start, ChartTextReport& report,
-                 ChartTextResult* result) {
-  ChartTextResult local;
-  ChartTextResult& r = result ? *result : local;
-  r = ChartTextResult{};
-  if (!out.ok()) {
-    r.write_failed = true;
-    return 0;
-  }
+Result chart_to_csv(int fd, SafeReplace& out, std::int32_t start, ChartTextReport& report) {
+  if (!out.ok()) return text_failed(0, 0);
+  long bars_read = 0, lines = 0;
+  bool failed = false, stopped = false;
   LineBlocks blocks(out);
   std::string line = kCsvHeader;
-  if (!blocks.add(line)) r.write_failed = true;
+  if (!blocks.add(line)) failed = true;
   BarRecord bar;
   BarReader bars(fd);
-  while (!r.write_failed && bars.next(bar)) {
-    ++r.bars;
-    report.bar_read(r.bars, bar);
+  while (!failed && bars.next(bar)) {
+    ++bars_read;
+    report.bar_read(bars_read, bar);
     if (bar.date >= start) {
       csv_line(bar, line);
       if (!blocks.add(line)) {
-        r.write_failed = true;
+        failed = true;
         break;
       }
-      ++r.lines;
+      ++lines;
       report.line(line);
     }
-    if (report.stop()) break;
+    if (report.stop()) {
+      stopped = true;
+      break;
+    }
   }
-  if (r.write_failed || !blocks.flush() || !out.commit()) {
-    r.write_failed = true;
-    return 0;
-  }
-  return 1;
+  if (failed || !blocks.flush() || !out.commit()) return text_failed(bars_read, lines);
+  return text_written(bars_read, lines, stopped);
 }
 
 std::string list_text_name(const char* chartname) {

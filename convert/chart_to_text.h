@@ -5,8 +5,7 @@
 //
 // The core (chart_to_text and the line helpers) reads the chart and writes
 // the text through a whole-file replacement: the text file changes only
-// when the new one is complete, so a failed write leaves it as it was.  The
-// dialogue is generalRT.
+// when the new one is complete, so a failed write leaves it as it was.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +13,7 @@
 
 #include "chartdata/bar.h"
 #include "convert/format.h"
+#include "convert/result.h"
 
 // ftos's text with a buffer: "%*.*f", then right-aligned and cut to
 // width + precision + 1 characters (or to the integer part when longer).
@@ -21,8 +21,6 @@ std::string ftos_text(double value, int width, int precision);
 
 // The date yyyymmdd in date-format `code` (empty for an unknown code).
 std::string date_text(std::int32_t date, int code);
-// Appends the date in the current date format (ff) to text.
-void insertdate(char* text, std::int32_t date);
 
 // The line of one bar (without padding or line end): the field texts in
 // field order, leading blanks dropped, each followed by the separator, the
@@ -47,42 +45,36 @@ class ChartTextReport {
   virtual bool stop() { return false; }
 };
 
-struct ChartTextResult {
-  long bars = 0;         // bars read
-  long lines = 0;        // lines written
-  bool write_failed = false;
-  bool sorted = false;   // the text was sorted into date order
-};
+// What the window shows when the text could not be written.
+inline constexpr const char* kTextWriteError = " Unable to write to disk. Disk full?";
 
 // Writes the bars of the chart open in fd (positioned after its header) as
-// the text file `textpath`.  1 when the text file was written (also after
-// a stop); 0 when it could not be made or a write failed: the file is then
-// as it was before.
-int chart_to_text(int fd, const std::string& textpath, const FormatSettings& f,
-                  const std::string& chartname, ChartTextReport& report,
-                  ChartTextResult* result = nullptr);
+// the text file `textpath`.  The result:
+//   kDone    the text file was written (count: its lines; passed_over: the
+//            bars left out by the start date; stopped: report.stop() ended
+//            the writing, what was written stands);
+//   kFailed  it could not be made or a write failed (kTextWriteError): the
+//            file is as it was before (count: the lines that were written).
+Result chart_to_text(int fd, const std::string& textpath, const FormatSettings& f,
+                     const std::string& chartname, ChartTextReport& report);
 // The same into a replacement the caller has already made (and checked).
 class SafeReplace;
-int chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::string& chartname,
-                  ChartTextReport& report, ChartTextResult* result = nullptr);
+Result chart_to_text(int fd, SafeReplace& out, const FormatSettings& f, const std::string& chartname,
+                     ChartTextReport& report);
+// Whether a finished text of `lines` lines was sorted into date order:
+// with yyyymmdd dates in the first column and at least two lines.
+bool text_sorted(const FormatSettings& f, long lines);
 
 // CSV for spreadsheets and data-frame libraries: the header line
 // kCsvHeader, then one line a bar: an ISO date (the number itself when it
 // is no calendar date), the prices as the shortest decimals that read back
 // as the stored floats, volume and open interest, separated by ',' and
-// ended by a line feed.  Bars dated before `start` are left out.  1 when
-// the file was written; 0 as chart_to_text.
+// ended by a line feed.  Bars dated before `start` are left out.  The
+// result as chart_to_text's.
 extern const char* const kCsvHeader;
 void csv_line(const BarRecord& bar, std::string& line);
-int chart_to_csv(int fd, SafeReplace& out, std::int32_t start, ChartTextReport& report,
-                 ChartTextResult* result = nullptr);
+Result chart_to_csv(int fd, SafeReplace& out, std::int32_t start, ChartTextReport& report);
 
 // The text name of a chart in a list: its first 21 characters, the last '.'
 // of the file-name part made '_', then ".T" ("ibm.M" gives "ibm_M.T").
 std::string list_text_name(const char* chartname);
-
-// Dialogue: converts the chart open in fd; 0 when the user escaped from the
-// name prompt, 1 otherwise.  fd is closed.  (generalRT, the main menu's
-// entry point, runs it.)
-int chart_to_text_dialogue(int fd);
-int generalRT(int fd);

@@ -14,7 +14,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
@@ -56,14 +55,11 @@ std::int32_t to_int32(const std::string& text) {
 // The next line of the quote file into `buf` (kQuoteLineSize bytes), with
 // the line rules of mygts; false at the end of the file.
 bool next_quote_line(QuoteImport& imp, char* buf) {
-  if (TextSource* src = imp.source) {
-    std::string_view line;
-    if (!src->next(line)) return false;
-    std::memcpy(buf, line.data(), line.size());  // at most 254 characters
-    buf[line.size()] = '\0';
-    return true;
-  }
-  return mygts(buf, kQuoteLineSize - 1, imp.fd) != nullptr;
+  std::string_view line;
+  if (!imp.source->next(line, kQuoteLineSize - 1)) return false;
+  std::memcpy(buf, line.data(), line.size());  // at most 254 characters
+  buf[line.size()] = '\0';
+  return true;
 }
 
 // Reads the four lines after a record's first one into line3 (its third)
@@ -83,13 +79,11 @@ bool refused_name(QuoteImport& s, const std::string& name) {
   if (::stat(name.c_str(), &a) != 0) return false;
   if (!s.have_source_id) {
     struct stat b;
-    if (::fstat(s.fd, &b) != 0) return false;
+    if (::fstat(s.source->fd(), &b) != 0) return false;
     // Kept for the import's other charts (the descriptor stays the same).
-    if (s.source) {
-      s.have_source_id = true;
-      s.source_dev = b.st_dev;
-      s.source_ino = b.st_ino;
-    }
+    s.have_source_id = true;
+    s.source_dev = b.st_dev;
+    s.source_ino = b.st_ino;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
   }
   return a.st_dev == s.source_dev && a.st_ino == s.source_ino;
@@ -214,7 +208,6 @@ Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
   long count = 0, unstorable = 0;
   BarRecord bar;
   for (;;) {
-    const off_t start = s.source ? 0 : linereader_tell(s.fd);
     if (!next_quote_line(s, line1)) {
       s.next_chart.clear();
       break;
@@ -230,10 +223,7 @@ Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
     if (!sym.empty() && sym != name) {
       // The next chart starts here; its first record is read again.
       s.next_chart = sym;
-      if (s.source)
-        s.source->unread();
-      else
-        linereader_seek(s.fd, start);
+      s.source->unread();
       break;
     }
     // Lines 2 to 5; a record cut short by the end of the file keeps 0 in
@@ -267,22 +257,10 @@ Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
   if (count == 0 && unstorable > 0 && tmp != nullptr) return Status::kNothing;
   if (count == 0 || tmp == nullptr) return Status::kDone;
   // One bar per date: the run's last record stands for the day.
-  return write_bar(tmp, bar) ? Status::kDone : Status::kFailed;
+  if (!write_bar(tmp, bar)) return Status::kFailed;
+  s.range.last = bar.date;
+  return Status::kDone;
 }
-
-namespace {
-
-// The store splice takes the type of a new chart and the dates of the new
-// bars (every bar of a run has the update date) from chartdata's store
-// state.
-void set_store_state(std::int32_t date) {
-  typechart[0] = 'D';
-  typechart[1] = '\n';
-  longsdate = date;
-  longedate = date;
-}
-
-}  // namespace
 
 int send_quickq_tomorva(QuoteImport& s, char* name) {
   int all_ok = 1;
@@ -295,7 +273,8 @@ int send_quickq_tomorva(QuoteImport& s, char* name) {
       save_qq_28(s, nullptr, name);
       s.listener->chart_refused(target);
     } else {
-      set_store_state(s.update_date);
+      // New charts are daily; every bar of a run has the update date.
+      s.range = SpliceRange{'D', s.update_date, s.update_date};
       bool ran = false, nothing = false;
       // A full disk is no reason to divert the bars to "_": that chart
       // fails and is reported; "_" stands in only for a name that cannot be
@@ -304,7 +283,7 @@ int send_quickq_tomorva(QuoteImport& s, char* name) {
       // (Only a chart that does not exist yet may need it.)
       options.fallback_name = !exist(target.c_str()) && !name_can_be_made(target);
       const int stored = store_splice(
-          target,
+          target, s.range,
           [&](std::FILE* tmp) {
             ran = true;
             const Status step = save_qq_28(s, tmp, name);
@@ -342,9 +321,8 @@ int send_quickq_tomorva(QuoteImport& s, char* name) {
 }
 
 Result quickquote_import(const QuoteRequest& request, QuickQuoteListener& listener) {
-  TextSource source(request.source);
+  LineReader source(request.source);
   QuoteImport imp;
-  imp.fd = request.source;
   imp.update_date = request.update_date;
   imp.listener = &listener;
   imp.source = &source;

@@ -21,6 +21,8 @@
 #include <sys/types.h>
 
 #include "chartdata/bar.h"
+#include "chartdata/linereader.h"
+#include "chartdata/splice.h"
 #include "convert/result.h"
 
 inline constexpr int kQuoteLineSize = 256;  // line buffer; at most 254 characters a line
@@ -89,16 +91,14 @@ std::string quote_chart_name(const char* line);
 // at the start of that line.  0 when the file holds no record.
 int first_quote_name(int fd, std::string* name);
 
-class TextSource;
-
 // One import's state, handed down the loop over charts.
 struct QuoteImport {
-  int fd = -1;                   // the quote file
+  LineReader* source = nullptr;  // the quote file, read in blocks
   std::int32_t update_date = 0;  // the date of every bar (yyyymmdd)
   QuickQuoteListener* listener = nullptr;
-  // The quote file read in blocks while quickquote_import runs; null:
-  // line by line through mygts.
-  TextSource* source = nullptr;
+  // What the splice of the chart now stored needs: the type of a new chart
+  // and the dates of its bars.
+  SpliceRange range{'D', 0, 0};
   std::string next_chart;  // the chart name that ended the last run; "" at the end of the file
   long charts_stored = 0, charts_failed = 0, records_skipped = 0;
   bool stopped = false;  // ended on request before the file was used up

@@ -10,7 +10,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
 #include "chartdata/splice.h"
@@ -85,9 +84,7 @@ bool name_can_be_made(const std::string& path, const std::string& dir) {
 int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type,
               const std::string& home) {
   if (bars.empty()) return 1;
-  typechart[0] = chart_type;
-  typechart[1] = '\n';
-  longsdate = bars.front().bar.date;
+  SpliceRange range{chart_type, bars.front().bar.date, 0};
   const std::int32_t last = bars.back().bar.date;
   // A new chart is written whole: its header (type, first date, with the
   // last date at offset 118 as a store leaves it) and its bars, through one
@@ -95,7 +92,8 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
     std::vector<unsigned char> bytes(kHeaderSize + bars.size() * kBarSize);
-    make_header(bytes.data(), typechart, longsdate);
+    const char type[2] = {chart_type, '\n'};
+    make_header(bytes.data(), type, range.first);
     if (last >= 101 && last <= 99999999)
       put_le32(bytes.data() + kHeaderDateOffset, static_cast<std::uint32_t>(last));
     for (std::size_t i = 0; i < bars.size(); ++i)
@@ -109,10 +107,7 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
       out.discard();
       return store_run(path, bars, chart_type, home);
     }
-    if (made && out.write(bytes.data(), bytes.size()) && out.commit()) {
-      longedate = last;
-      return 1;
-    }
+    if (made && out.write(bytes.data(), bytes.size()) && out.commit()) return 1;
     // A chart that cannot be made under its name is stored as "_" in the
     // same directory, merged like any chart (an earlier "_" keeps its bars).
     // A failure of the disk (no temporary file, a short write, the rename)
@@ -127,7 +122,7 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
   SpliceOptions options;
   options.fallback_name = false;
   const int ok = store_splice(
-      path,
+      path, range,
       [&](std::FILE* tmp) {
         // Encoded in blocks: one checked write per block, not per bar.
         constexpr std::size_t kBlock = 256;
@@ -141,7 +136,7 @@ int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_typ
           }
         }
         if (k && !checked_write(tmp, buf, k * kBarSize)) return 0;
-        longedate = last;
+        range.last = last;
         return 1;
       },
       options);
@@ -157,14 +152,31 @@ std::string file_part(const std::string& path) {
 
 }  // namespace
 
-int store_text(TextSource& src, std::string& name, const TextStoreParams& params,
-               StoreReport& report) {
-  LineParser parser(params.format, params.textname, params.volume_factor, report, params.decimal_comma);
+Result store_text(LineReader& src, std::string& name, const TextStoreParams& params,
+                  TimeOfDayDates& clock, StoreReport& report) {
+  LineParser parser(params.format, params.textname, params.volume_factor, report, clock,
+                    params.decimal_comma);
   DirectoryCache dirs;
   std::vector<RunBar> bars;
   std::string next;
   std::string last_path;
+  Result result;
   bool refused_any = false;
+  // How the run ended: the last chart stored (1) or not (0).
+  auto ending = [&](int stored) {
+    if (refused_any) {
+      result.status = Status::kRefused;  // said when it happened
+    } else if (!stored) {
+      result.status = Status::kFailed;
+      result.message = kStoreWriteError;
+    } else if (result.count == 0) {
+      result.status = Status::kNothing;
+      result.message = kStoreNoBar;
+    } else {
+      result.status = Status::kDone;
+    }
+    return result;
+  };
   for (;;) {
     const std::string cursym = name;
     std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(params.textname, name);
@@ -181,24 +193,29 @@ int store_text(TextSource& src, std::string& name, const TextStoreParams& params
       report.name_refused(name, why);
       if (next.empty()) {
         name = last_path;
-        return 0;
+        return ending(0);
       }
       name = next;
       continue;
     }
     order_run(bars);
-    const int result = store_run(path, bars, params.chart_type, dir);
-    if (result && !bars.empty()) ++report.charts_written;
-    report.chart_done(file_part(path), result);
-    if (!result || next.empty()) {
+    const int stored = store_run(path, bars, params.chart_type, dir);
+    if (stored && !bars.empty()) {
+      ++result.count;
+      if (result.first == 0) result.first = bars.front().bar.date;
+      result.last = bars.back().bar.date;
+    }
+    report.chart_done(file_part(path), stored);
+    if (!stored || next.empty()) {
       name = path;
-      return refused_any ? 0 : result;
+      return ending(stored);
     }
     last_path = path;
     if (report.stop_between_charts()) {
       // The next symbol was not stored; the caller keeps the last chart stored.
       name = last_path;
-      return refused_any ? 0 : result;
+      result.stopped = true;
+      return ending(stored);
     }
     name = next;
   }

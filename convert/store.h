@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "chartdata/linereader.h"
 #include "convert/format.h"
+#include "convert/result.h"
 #include "convert/text_to_chart.h"
 
 struct TextStoreParams {
@@ -42,9 +44,6 @@ class StoreReport : public TextReport {
   virtual void name_refused(const std::string& name, const std::string& why) { (void)name, (void)why; }
   // Asked between two charts: true stops the run (ESC).
   virtual bool stop_between_charts() { return false; }
-
-  // Charts that store_text wrote bars into (a run without bars writes none).
-  long charts_written = 0;
 };
 
 // Why `name` (stored as `path`) cannot name a chart: it holds control
@@ -76,27 +75,29 @@ class DirectoryCache {
 // Merges the ordered bars of one run into the chart at `path` through the
 // store splice; a chart that does not exist yet is written whole.  A name
 // that cannot be made (its folder is missing, say) becomes "_" in `home`
-// (the storage directory; "" = the current one).  A run without bars
-// leaves the chart as it is.  1 when stored (or nothing to store), 0 when
-// the store failed; the chart is then byte for byte as it was.
+// (the storage directory; "" = the current one).  A new chart gets the type
+// letter `chart_type`.  A run without bars leaves the chart as it is.  1
+// when stored (or nothing to store), 0 when the store failed; the chart is
+// then byte for byte as it was.
 int store_run(std::string& path, const std::vector<RunBar>& bars, char chart_type,
               const std::string& home = "");
 
+// The messages of the store's endings, as the window shows them.
+inline constexpr const char* kStoreWriteError = " Unable to write to disk. Disk full?";
+inline constexpr const char* kStoreNoBar =
+    " No bar was stored: no line had a usable date (from the start date on) and values.";
+
 // The whole store of a text (sendto_morva's work): reads the lines of `src`
 // from its current position, the first chart being `name`; with a symbol
-// column every change of symbol starts the next chart.  Returns 1 when the
-// last chart was stored completely, else 0.  On return `name` holds the
-// last chart's path (directory, "/", name); also when the caller stopped
-// the run between two charts, so that it never names a chart that was not
-// stored.
-int store_text(TextSource& src, std::string& name, const TextStoreParams& params,
-               StoreReport& report);
-
-// Dialogue: stores the text open in fptextsrc into `name` (at least 81
-// bytes) and the charts of further symbols, showing the directory at row
-// 2, column 41 and each chart's name at the cursor; ESC waiting between two
-// charts stops the run.  Returns 1 when the last chart was stored;
-// *charts_written (when given) counts the charts that received bars.
-// `names_refused` (when given) receives how many charts were refused for
-// their names (the refusal was already shown).
-int sendto_morva(char* name, char* textname, long* charts_written = nullptr, long* names_refused = nullptr);
+// column every change of symbol starts the next chart.  Time-of-day dates
+// come from `clock`.  On return `name` holds the last chart's path
+// (directory, "/", name); also when the caller stopped the run between two
+// charts, so that it never names a chart that was not stored.  The result:
+//   kDone     charts were stored (count: the charts that received bars;
+//             stopped: the caller stopped the run between two charts);
+//   kNothing  every chart was stored, but no line gave a bar (kStoreNoBar);
+//   kRefused  a chart's name was refused (report.name_refused said so);
+//   kFailed   the last chart could not be stored (kStoreWriteError); it is
+//             byte for byte as it was.
+Result store_text(LineReader& src, std::string& name, const TextStoreParams& params,
+                  TimeOfDayDates& clock, StoreReport& report);

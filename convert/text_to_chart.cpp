@@ -12,13 +12,8 @@
 #include <limits>
 
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "convert/symbol_names.h"
-
-int tentimes = 0;
-int telerate_date = 711750;  // 14 September 1948
-const char* Mcal = "janfebmaraprmayjunjulaugsepoctnovdec";
 
 namespace {
 
@@ -205,7 +200,7 @@ int date_code1(char* text, std::int32_t* date) {
   return finish_date(year, month, day, date);
 }
 
-int date_code2(const char* text, std::int32_t* date, bool* synthetic) {
+int date_code2(const char* text, std::int32_t* date, TimeOfDayDates& clock, bool* synthetic) {
   char buf[28];
   std::size_t n = 0;
   while (n < 27 && text[n]) {
@@ -226,9 +221,9 @@ int date_code2(const char* text, std::int32_t* date, bool* synthetic) {
   if (*p == '+' || *p == '-') ++p;
   p = skip_digits(p);
   if (*p == ':') {
-    ++tentimes;
-    if (tentimes % 30 == 0) ++telerate_date;
-    *date = ntod(telerate_date);
+    ++clock.tentimes;
+    if (clock.tentimes % 30 == 0) ++clock.telerate_date;
+    *date = ntod(clock.telerate_date);
     if (synthetic) *synthetic = true;
     return 1;
   }
@@ -274,7 +269,8 @@ int search(char* text) {
   return 0;
 }
 
-int parse_date(const char* text, int code, std::int32_t* date, bool* synthetic) {
+int parse_date(const char* text, int code, std::int32_t* date, TimeOfDayDates& clock,
+               bool* synthetic) {
   if (synthetic) *synthetic = false;
   switch (code) {
     case 0:
@@ -285,7 +281,7 @@ int parse_date(const char* text, int code, std::int32_t* date, bool* synthetic) 
       return date_code1(copy.data(), date);
     }
     case 2:
-      return date_code2(text, date, synthetic);
+      return date_code2(text, date, clock, synthetic);
     case 3:
       return date_code3(text, date);
     case 4:
@@ -435,8 +431,8 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
 // ---- Lines into bars ------------------------------------------------------------
 
 LineParser::LineParser(const FormatSettings& f, std::string textname, int volume_factor,
-                       TextReport& report, bool decimal_comma)
-    : f_(f), textname_(std::move(textname)), factor_(volume_factor), report_(report),
+                       TextReport& report, TimeOfDayDates& clock, bool decimal_comma)
+    : f_(f), textname_(std::move(textname)), factor_(volume_factor), report_(report), clock_(clock),
       decimal_comma_(decimal_comma && f.sep != ',') {
   for (int i = 0; i < 12; ++i) {
     if (f_.order[i] == 'S') has_s_ = true;
@@ -553,10 +549,10 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
 
 bool LineParser::date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic) {
   if (has_d_) {
-    if (parse_date(s.slot[4], f_.datecode, date, synthetic)) return true;
+    if (parse_date(s.slot[4], f_.datecode, date, clock_, synthetic)) return true;
     report_.bad_date();
   }
-  if (parse_date(textname_.c_str(), f_.datecode, date, synthetic)) return true;
+  if (parse_date(textname_.c_str(), f_.datecode, date, clock_, synthetic)) return true;
   report_.bad_date();
   report_.bad_name_date();
   return false;
@@ -632,86 +628,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
 
 // ---- Reading a text ----------------------------------------------------------------
 
-TextSource::TextSource(int fd) : fd_(fd), block_(1 << 16) {
-  linereader_release(fd);  // its block may lie elsewhere; the kernel position is current
-  const off_t at = ::lseek(fd, 0, SEEK_CUR);
-  seekable_ = at >= 0;
-  base_ = seekable_ ? at : 0;
-}
-
-TextSource::~TextSource() {
-  if (seekable_) ::lseek(fd_, static_cast<off_t>(base_ + static_cast<long long>(pos_)), SEEK_SET);
-}
-
-bool TextSource::fill() {
-  if (eof_) return false;
-  base_ += static_cast<long long>(pos_);
-  std::memmove(block_.data(), block_.data() + pos_, len_ - pos_);
-  len_ -= pos_;
-  pos_ = 0;
-  for (;;) {
-    const ssize_t got = ::read(fd_, block_.data() + len_, block_.size() - len_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      eof_ = true;
-      return false;
-    }
-    len_ += static_cast<std::size_t>(got);
-    return true;
-  }
-}
-
-bool TextSource::next(std::string_view& line) {
-  if (again_ && have_) {
-    again_ = false;
-    line = line_;
-    return true;
-  }
-  again_ = false;
-  constexpr std::size_t kMaxFast = kLineBudget - 2;  // a line of 254 leaves its line feed
-  // Common case: a whole line without carriage returns in the block.
-  if (len_ - pos_ > kMaxFast || eof_) {
-    const char* p = block_.data() + pos_;
-    const std::size_t avail = std::min(len_ - pos_, kMaxFast + 1);
-    const char* nl = static_cast<const char*>(std::memchr(p, '\n', avail));
-    if (nl && static_cast<std::size_t>(nl - p) <= kMaxFast &&
-        !std::memchr(p, '\r', static_cast<std::size_t>(nl - p))) {
-      const char* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(nl - p)));
-      line_ = std::string_view(p, static_cast<std::size_t>((nul ? nul : nl) - p));
-      pos_ += static_cast<std::size_t>(nl - p) + 1;
-      have_ = true;
-      line = line_;
-      return true;
-    }
-  }
-  // Byte by byte, as mygts counts.
-  int budget = kLineBudget - 1;
-  std::size_t stored = 0;
-  for (;;) {
-    if (pos_ == len_ && !fill()) {
-      if (stored == 0) {
-        have_ = false;
-        return false;
-      }
-      break;
-    }
-    const char c = block_[pos_++];
-    if (c == '\r') {
-      if (--budget <= 0) break;
-      continue;
-    }
-    if (c == '\n') break;
-    buf_[stored++] = c;
-    if (--budget <= 0) break;
-  }
-  const char* nul = static_cast<const char*>(std::memchr(buf_, '\0', stored));
-  line_ = std::string_view(buf_, nul ? static_cast<std::size_t>(nul - buf_) : stored);
-  have_ = true;
-  line = line_;
-  return true;
-}
-
-void save28r(std::vector<RunBar>& bars, const std::string& cursym, TextSource& src,
+void save28r(std::vector<RunBar>& bars, const std::string& cursym, LineReader& src,
              LineParser& parser, std::string& nextsym, TextReport& report) {
   const std::string sym = cursym;  // cursym may be nextsym itself
   ParsedLine p;
@@ -726,7 +643,6 @@ void save28r(std::vector<RunBar>& bars, const std::string& cursym, TextSource& s
       return;
     }
     if (p.kind != LineKind::kBar) continue;
-    bb = p.bar;
     bars.push_back({p.bar, p.synthetic});
     if (++count % 10 == 0) report.progress(p.bar);
   }
@@ -754,7 +670,7 @@ int first_symbol(int fd, const FormatSettings& f, std::string& name) {
 }
 
 void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::int32_t dates[2],
-                     int* count, TextReport& report) {
+                     int* count, TextReport& report, TimeOfDayDates& clock) {
   *count = 0;
   bool has_d = false;
   for (int i = 0; i < 12; ++i)
@@ -773,7 +689,7 @@ void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::i
       if (!from) from = "";
     }
     if (!has_d) return;
-    if (parse_date(from, f.datecode, &dates[0])) break;
+    if (parse_date(from, f.datecode, &dates[0], clock)) break;
     if (is_header_line(buf, f.sep)) continue;  // a header: no message
     report.bad_date();
   }
@@ -786,7 +702,7 @@ void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::i
   }
   from = finddigit(from);
   if (!from) return;
-  if (!parse_date(from, f.datecode, &dates[1])) {
+  if (!parse_date(from, f.datecode, &dates[1], clock)) {
     report.bad_date();
     return;
   }

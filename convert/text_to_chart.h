@@ -1,12 +1,10 @@
 // Text to chart: text price files, one bar per line, laid out as the format
 // settings `ff` describe, turned into bar records.
 //
-// Two layers.  The core (LineParser, parse_date, first_symbol,
-// first_two_dates) is plain file and text work that tests, benchmarks and
-// batch tools call; it reports through TextReport and never touches the
-// screen.  The dialogue (generalTR, get_1st_name, what_type, getthedate,
-// save28r) asks and prints at the rows and columns of the conversion screen
-// over that core.  Storing the bars into charts is convert/store.h.
+// Plain file and text work (LineParser, parse_date, first_symbol,
+// first_two_dates, save28r) that the window's dialogue, tests, benchmarks
+// and batch tools call; it reports through TextReport and never touches the
+// screen.  Storing the bars into charts is convert/store.h.
 #pragma once
 
 #include <cstdint>
@@ -15,19 +13,23 @@
 #include <vector>
 
 #include "chartdata/bar.h"
-#include "window/globals.h"
+#include "chartdata/linereader.h"
+#include "convert/format.h"
 
-// ---- Shared state of the run ---------------------------------------------
+// ---- State of a run ----------------------------------------------------------
 
 // Time-of-day dates (code 2, hh:mm:ss): every time-stamped line counts in
 // tentimes; every 30th one moves telerate_date (a day number, starting at
-// 14 September 1948) on by a day.  Both live for the whole run.
-extern int tentimes;
-extern int telerate_date;
-// "janfebmaraprmayjunjulaugsepoctnovdec", three letters per month.
-extern const char* Mcal;
+// 14 September 1948) on by a day.  Its owner keeps one for a whole run
+// (the window for its session, the batch tool for its command), so the
+// dates go on from one text to the next.
+struct TimeOfDayDates {
+  int tentimes = 0;
+  int telerate_date = 711750;  // 14 September 1948
+};
+// Three letters per month.
+inline constexpr char Mcal[] = "janfebmaraprmayjunjulaugsepoctnovdec";
 
-inline constexpr int kLineBudget = 255;  // mygts budget: at most 254 characters a line
 inline constexpr int kFieldMax = 19;     // characters a field slot keeps
 
 // ---- Pure helpers ----------------------------------------------------------
@@ -45,8 +47,9 @@ int search(char* text);
 // them ignored; code 4 is day first with '.', '/' or '-' and is only
 // chosen in the batch tool (the window's menu has codes 0-3).  Returns 1 when valid;
 // *synthetic is set when the text was a time of day and the date is the
-// next synthetic one (tentimes / telerate_date).  No message.
-int parse_date(const char* text, int code, std::int32_t* date, bool* synthetic = nullptr);
+// next synthetic one of `clock`, which moves on.  No message.
+int parse_date(const char* text, int code, std::int32_t* date, TimeOfDayDates& clock,
+               bool* synthetic = nullptr);
 
 // A header line: no digit, and every non-empty field (split at `sep`)
 // begins with a letter, after blanks, quotes and '<' ("Date,Open,High,Low,
@@ -141,9 +144,9 @@ struct ParsedLine {
 class LineParser {
  public:
   // With `decimal_comma` every ',' of a line is read as a decimal point
-  // (the separator is then not ',').
+  // (the separator is then not ',').  Time-of-day dates come from `clock`.
   LineParser(const FormatSettings& f, std::string textname, int volume_factor,
-             TextReport& report, bool decimal_comma = false);
+             TextReport& report, TimeOfDayDates& clock, bool decimal_comma = false);
   // Parses one line (as mygts returned it).  `cursym` is the chart's
   // symbol when the order has a symbol column.
   void parse(std::string_view line, const std::string& cursym, ParsedLine& out);
@@ -163,6 +166,7 @@ class LineParser {
   std::string textname_;
   int factor_;
   TextReport& report_;
+  TimeOfDayDates& clock_;
   bool has_s_ = false, has_d_ = false;
   bool decimal_comma_ = false;
   bool dated_ = false;  // a line gave a date: header lines are behind
@@ -173,39 +177,8 @@ class LineParser {
 
 // ---- Reading a text ----------------------------------------------------------
 
-// Lines of a text open in a descriptor, from its current position, with
-// exactly the line rules of mygts at a budget of 255: at most 254
-// characters, a carriage return dropped but counted, a line feed ends the
-// line, the rest of a longer line is the next line, the text stops at a
-// NUL.  It reads the file in large blocks with no system call per line
-// (mygts asks the kernel for the position and the file's identity on every
-// call, which costs seconds on a million lines); when the source goes, the
-// descriptor is left just after the last line read, so mygts and
-// go_back_a_line carry on from there.  A line can be given back once so
-// that the next read returns it again (the first line of the next chart).
-class TextSource {
- public:
-  explicit TextSource(int fd);
-  ~TextSource();
-  TextSource(const TextSource&) = delete;
-  TextSource& operator=(const TextSource&) = delete;
-  bool next(std::string_view& line);
-  void unread() { again_ = true; }
-  int fd() const { return fd_; }
-
- private:
-  bool fill();
-  int fd_;
-  bool again_ = false;
-  bool have_ = false;
-  bool eof_ = false;
-  bool seekable_ = true;
-  long long base_ = 0;  // file offset of block_[0]
-  std::vector<char> block_;
-  std::size_t pos_ = 0, len_ = 0;
-  char buf_[kLineBudget] = {};
-  std::string_view line_;
-};
+// A text is read through chartdata's LineReader (the line rules of mygts at
+// a budget of kLineBudget).
 
 // A bar of a run and whether its date is a synthetic time-of-day date.
 struct RunBar {
@@ -216,9 +189,8 @@ struct RunBar {
 // Reads the lines of one chart from `src` and appends the bar of every
 // accepted line to `bars` (text order), until the symbol changes or the
 // text ends.  `nextsym` receives the new symbol, empty at the end of the
-// text; the line that changed it is given back to `src`.  `bb` holds the
-// last bar built.
-void save28r(std::vector<RunBar>& bars, const std::string& cursym, TextSource& src,
+// text; the line that changed it is given back to `src`.
+void save28r(std::vector<RunBar>& bars, const std::string& cursym, LineReader& src,
              LineParser& parser, std::string& nextsym, TextReport& report);
 
 // ---- Reading the first lines -----------------------------------------------
@@ -236,19 +208,4 @@ int first_symbol(int fd, const FormatSettings& f, std::string& name);
 // line's first separator.  Reports every failed date through
 // report.bad_date().
 void first_two_dates(int fd, const FormatSettings& f, bool symbol_in_use, std::int32_t dates[2],
-                     int* count, TextReport& report);
-
-// ---- Dialogue --------------------------------------------------------------
-
-// Converts the text open in fd (named textname) into charts; 1 when stored.
-int generalTR(int fd, char* textname);
-// Reads lines until the first usable symbol and leaves it, as a chart name,
-// in `name` (at least 22 bytes); the name is left unchanged when there is
-// none.  Returns 1 when a symbol was found.
-int get_1st_name(char* name, const FormatSettings& f);
-// Decides the chart type (typechart) and longsdate; 0 on ESC or when no
-// first date can be found.
-int what_type(int fd, char* textname);
-// Parses a date in the current date format; shows " Bad date format. So,
-// skip this line." at row 1, column 7 when it is bad.  1 when valid.
-int getthedate(const char* text, std::int32_t* date);
+                     int* count, TextReport& report, TimeOfDayDates& clock);

@@ -7,7 +7,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/splice.h"
 
 namespace {
@@ -197,27 +196,26 @@ Result fold_chart(int source_fd, const FoldRequest& request, ChartPassProgress& 
     }
   }
 
+  SpliceRange range;
+  range.type = request.kind == FoldKind::kWeekly ? 'W' : 'M';
   // The range starts at the first bar taken, or earlier when that bar's
   // group is dated before it (a weekend bar goes back to its Friday, the
   // 29th of February to the 28th), so that the old bar of that date is
   // replaced rather than kept beside the new one.
-  result.first = std::min(pass.first_date, pass.groups.front().date);
-  result.last = pass.groups.back().date;
+  range.first = std::min(pass.first_date, pass.groups.front().date);
+  range.last = pass.groups.back().date;
+  result.first = range.first;
+  result.last = range.last;
 
-  // The splice's chart type for a new target and its range.
-  typechart[0] = kind == FoldKind::kWeekly ? 'W' : 'M';
-  typechart[1] = '\n';
-  longsdate = result.first;
-  longedate = result.last;
   std::string name = request.target;
   SpliceOptions options;
   options.fallback_name = false;  // a target that cannot be made ends the command
   int ok = store_splice(
-      name,
+      name, range,
       [&](std::FILE* tmp) {
         for (const BarRecord& b : pass.groups)
           if (!write_bar(tmp, b)) return 0;
-        longedate = result.last;
+        range.last = result.last;
         return 1;
       },
       options);

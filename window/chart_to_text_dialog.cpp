@@ -8,13 +8,13 @@
 
 #include "chartdata/bar.h"
 #include "chartdata/chartfile.h"
-#include "chartdata/globals.h"
 #include "chartdata/osshims.h"
 #include "chartdata/safe_replace.h"
 #include "convert/chart_to_text.h"
 #include "window/commands.h"
 #include "window/globals.h"
 #include "screen/keys.h"
+#include "window/text_screen.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "widgets/filechooser.h"
@@ -24,7 +24,6 @@
 namespace {
 
 const char* const kTextPrompt = "               Enter a TEXT filename (or ESCape):";
-const char* const kWriteErr = " Unable to write to disk. Disk full?";
 
 class ScreenChartTextReport : public ChartTextReport {
  public:
@@ -59,6 +58,10 @@ void refuse(const char* name) {
 }
 
 }  // namespace
+
+void insertdate(char* text, std::int32_t date) {
+  std::strcat(text, date_text(date, ff.datecode).c_str());
+}
 
 int chart_to_text_dialogue(int fd) {
   ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);
@@ -111,14 +114,13 @@ int chart_to_text_dialogue(int fd) {
     }
     scr_rowcol(6, 0);
     ScreenChartTextReport report(display);
-    ChartTextResult result;
-    chart_to_text(fd, out, ff, exclambuf, report, &result);
+    const Result result = chart_to_text(fd, out, ff, exclambuf, report);
     if (display) {
       putsn("Press enter.", 24, 60, -1);
       scr_getc(1);
     }
     ::close(fd);
-    if (result.write_failed) msg(kWriteErr, title, 1);
+    if (!result.ok()) msg(result.message.c_str(), title, 1);
     return 1;
   }
   ::close(fd);

@@ -209,7 +209,6 @@ void chart_to_chart(int code) {
       if (exclamfile) return;
       break;
     }
-    typechart[0] = '?';
     if (code == kChoiceWeekMonth) {
       tone(320, 2);
       putsn("To <W>eekly or <M>onthly? ->", 2, 13, -1);

@@ -106,8 +106,6 @@ int quickquotesub(int fd) {
   }
   scr_rowcol(2, 0);
   scr_clrl();
-  typechart[0] = 'D';
-  typechart[1] = '\n';
 
   const std::int32_t date = ask_update_date();
   if (date == 0) {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "chartdata/globals.h"
 #include "window/globals.h"
 #include "chartdata/safe_replace.h"
 #include "convert/store.h"
@@ -75,29 +74,32 @@ void ScreenTextReport::chart_done(const std::string& chart, int ok) {
 }
 
 void ScreenTextReport::name_refused(const std::string& name, const std::string& why) {
-  ++refused;
   const std::string text = " Not stored: the chart " + printable_name(name) + ": " + why + ".";
   msg(text.substr(0, 79).c_str(), title, 1);
 }
 
 bool ScreenTextReport::stop_between_charts() { return scr_csts() == kKeyEsc; }
 
-int sendto_morva(char* name, char* textname, long* charts_written, long* names_refused) {
+Result sendto_morva(char* name, char* textname, int fd, char chart_type) {
   TextStoreParams params;
   params.format = ff;
   params.textname = textname;
   params.volume_factor = volume_factor(exclamfile != 0, firstname);
-  params.chart_type = typechart[0];
+  params.chart_type = chart_type;
   std::string chart = name;
   ScreenTextReport report;
-  TextSource src(fptextsrc);
-  // The charts of the text reach the disk together before success is told.
-  DurableBatch durable;
-  int ok = store_text(src, chart, params, report);
-  if (durable.publish() != 0) ok = 0;
+  Result r;
+  {
+    LineReader src(fd);
+    // The charts of the text reach the disk together before success is told.
+    DurableBatch durable;
+    r = store_text(src, chart, params, time_of_day, report);
+    if (durable.publish() != 0 && r.status != Status::kRefused) {
+      r.status = Status::kFailed;
+      r.message = kStoreWriteError;
+    }
+  }
   get_the_symbol[0] = '\0';
-  if (charts_written) *charts_written = report.charts_written;
-  if (names_refused) *names_refused = report.refused;
   std::snprintf(name, 81, "%s", chart.c_str());
-  return ok;
+  return r;
 }

@@ -56,8 +56,6 @@ int techsub(int fd) {
     }
     break;
   }
-  typechart[0] = 'D';
-  typechart[1] = '\n';
 
   scr_rowcol(2, 0);
   scr_clrl();

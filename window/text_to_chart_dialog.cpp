@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "window/commands.h"
 #include "window/globals.h"
@@ -39,39 +38,37 @@ bool order_has(char letter) { return std::memchr(ff.order, letter, sizeof ff.ord
 // The text is the conversion's to close, whatever the outcome.
 int finish(int fd, int result) {
   linereader_close(fd);
-  if (fptextsrc == fd) fptextsrc = -1;
   return result;
 }
 
 }  // namespace
 
 int getthedate(const char* text, std::int32_t* date) {
-  if (parse_date(text, ff.datecode, date)) return 1;
+  if (parse_date(text, ff.datecode, date, time_of_day)) return 1;
   show_bad_date();
   return 0;
 }
 
-int get_1st_name(char* name, const FormatSettings& f) {
+int get_1st_name(char* name, const FormatSettings& f, int fd) {
   std::string sym;
-  if (!first_symbol(fptextsrc, f, sym)) return 0;
+  if (!first_symbol(fd, f, sym)) return 0;
   std::snprintf(name, kMaxSymbol + 1, "%s", sym.c_str());
   return 1;
 }
 
-int what_type(int fd, char* textname) {
-  longsdate = 0;
+int what_type(int fd, char* textname, SpliceRange* start) {
+  start->first = 0;
   ScreenTextReport report;
   std::int32_t dates[2] = {0, 0};
   int count = 0;
-  first_two_dates(fd, ff, get_the_symbol[0] != '\0', dates, &count, report);
+  first_two_dates(fd, ff, get_the_symbol[0] != '\0', dates, &count, report, time_of_day);
   if (count == 2) {
     const std::int32_t diff = dates[1] - dates[0];
     if (diff >= 1 && diff <= 4) {
-      typechart[0] = 'D';
-      typechart[1] = '\n';
+      start->type = 'D';
       putsn(create, 2, 0, -1);
       linereader_seek(fd, 0);
-      longsdate = dates[0];
+      start->first = dates[0];
       return 1;
     }
   }
@@ -91,16 +88,15 @@ int what_type(int fd, char* textname) {
     }
     if (!text) continue;
     putsn(text, 2, 0, -1);
-    typechart[0] = type;
-    typechart[1] = '\n';
+    start->type = type;
     break;
   }
   linereader_seek(fd, 0);
   if (count >= 1) {
-    longsdate = dates[0];
+    start->first = dates[0];
     return 1;
   }
-  return getthedate(textname, &longsdate);
+  return getthedate(textname, &start->first);
 }
 
 int generalTR(int fd, char* textname) {
@@ -110,7 +106,6 @@ int generalTR(int fd, char* textname) {
       msg("Uncompress file by typing full filename at DOS prompt or use RUN in Windos", title, 1);
     return finish(fd, 0);
   }
-  fptextsrc = fd;
   scr_curson();
   scr_scrup(0, 1, 0, 9, 79);
   row1_cleared();
@@ -123,7 +118,7 @@ int generalTR(int fd, char* textname) {
 
   char name[81] = "";
   if (order_has('S')) {
-    if (!get_1st_name(name, ff)) return finish(fd, 0);  // no usable symbol line
+    if (!get_1st_name(name, ff, fd)) return finish(fd, 0);  // no usable symbol line
     const std::size_t n = std::min(std::strlen(name), sizeof get_the_symbol - 1);
     std::memcpy(get_the_symbol, name, n);
     get_the_symbol[n] = '\0';
@@ -145,25 +140,18 @@ int generalTR(int fd, char* textname) {
 
   scr_rowcol(2, 0);
   scr_clrl();
-  typechart[0] = '?';
-  typechart[1] = '\n';
-  if (!what_type(fd, textname)) return finish(fd, 0);
+  SpliceRange start;  // the chart type is '?' until decided
+  if (!what_type(fd, textname, &start)) return finish(fd, 0);
   if (std::strcmp(name, firstname) == 0) {
     not_differ(name, firstname);
     return finish(fd, 0);
   }
-  long written = 0, refused = 0;
-  if (!sendto_morva(name, textname, &written, &refused)) {
-    // A refused name was said when it happened.
-    if (refused == 0) msg(" Unable to write to disk. Disk full?", title, 1);
-    return finish(fd, 0);
-  }
-  if (written == 0) {
-    // A run that stored nothing does not end like one that did.
-    msg(" No bar was stored: no line had a usable date (from the start date on) and values.", title, 1);
-    return finish(fd, 1);
-  }
+  const Result r = sendto_morva(name, textname, fd, start.type);
+  // A refused name was said when it happened; a run that stored nothing
+  // does not end like one that did.
+  if (!r.message.empty()) msg(r.message.c_str(), title, 1);
+  if (r.status == Status::kRefused || r.status == Status::kFailed) return finish(fd, 0);
   // savenm names a chart only when one was written.
-  if (written > 0) std::snprintf(savenm, sizeof savenm, "%s", name);
+  if (r.status == Status::kDone) std::snprintf(savenm, sizeof savenm, "%s", name);
   return finish(fd, 1);
 }

@@ -9,11 +9,11 @@
 // every byte after them.
 #include <string>
 
-#include "chartdata/globals.h"
 #include "convert/chart_to_text.h"
 #include "window/defaults_file.h"
 #include "window/format_settings.h"
 #include "window/globals.h"
+#include "window/text_screen.h"
 #include "convert/text_to_chart.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
@@ -67,7 +67,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   (void)format_choices(&changed);
   for (int r = 0; r < maxrow; ++r) FUZZ_CHECK(headless_row(r).size() <= 79);
   TextReport quiet;
-  LineParser parser(ff, "19990105.txt", 1, quiet);
+  LineParser parser(ff, "19990105.txt", 1, quiet, time_of_day);
   ParsedLine p;
   parser.parse("ibm,19990105,1,2,0.5,1.5,100,7", "ibm", p);
   parser.parse("12/31/99 1 2 3 4 5", "", p);

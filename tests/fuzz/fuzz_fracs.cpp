@@ -54,7 +54,8 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   for (int code = -1; code <= 5; ++code) {
     std::int32_t date = 0;
     bool synthetic = false;
-    if (parse_date(text.c_str(), code, &date, &synthetic) && !synthetic) {
+    TimeOfDayDates clock;
+    if (parse_date(text.c_str(), code, &date, clock, &synthetic) && !synthetic) {
       FUZZ_CHECK(code >= 0 && code <= 4);  // 4: day first (dd.mm.yyyy)
       FUZZ_CHECK(date >= 10000101 && date <= 29999931);
     }

@@ -83,7 +83,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
     int b = ::open(path.c_str(), O_RDONLY);
     FUZZ_CHECK(a >= 0 && b >= 0);
     {
-      TextSource src(b);
+      LineReader src(b, 1 + size % 300);
       char buf[kLineBudget];
       std::string_view got;
       while (mygts(buf, kLineBudget, a)) {
@@ -100,7 +100,8 @@ inline int run(const std::uint8_t* data, std::size_t size) {
 
   // 2. Every line through the field walk, the dates and the parser.
   Quiet quiet;
-  LineParser parser(f, "prices.txt", 1, quiet);
+  TimeOfDayDates clock;
+  LineParser parser(f, "prices.txt", 1, quiet, clock);
   std::string cursym;
   for (const std::string& line : lines) {
     FieldSlots slots;
@@ -111,9 +112,9 @@ inline int run(const std::uint8_t* data, std::size_t size) {
     for (int code = 0; code < 4; ++code) {
       std::int32_t date = 0;
       bool synthetic = false;
-      int ok = parse_date(line.c_str(), code, &date, &synthetic);
+      int ok = parse_date(line.c_str(), code, &date, clock, &synthetic);
       check_date(ok, date, synthetic, 10 + code);
-      ok = parse_date(slots.slot[4], code, &date, &synthetic);
+      ok = parse_date(slots.slot[4], code, &date, clock, &synthetic);
       check_date(ok, date, synthetic, 20 + code);
     }
     ParsedLine p;
@@ -139,7 +140,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   }
   std::int32_t dates[2] = {0, 0};
   int count = -1;
-  first_two_dates(fd, f, std::memchr(f.order, 'S', 12) != nullptr, dates, &count, quiet);
+  first_two_dates(fd, f, std::memchr(f.order, 'S', 12) != nullptr, dates, &count, quiet, clock);
   FUZZ_CHECK(count >= 0 && count <= 2);
   if (f.datecode != 2)  // time-of-day dates are synthetic
     for (int i = 0; i < count; ++i) check_date(1, dates[i], false, 40 + i);

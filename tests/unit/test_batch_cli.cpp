@@ -424,6 +424,36 @@ TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
   }
 }
 
+// Lines stamped with a time of day get synthetic dates, a day per 30 lines
+// of the whole run: the second text goes on where the first (its first two
+// dates read for the chart type, then its 20 lines) left the count.
+TEST_F(BatchCli, TimeOfDayDatesGoOnFromTextToText) {
+  for (const char* sym : {"a", "b"}) {
+    std::string text;
+    for (int i = 0; i < 20; ++i) text += std::string(sym) + ",10:" + std::to_string(10 + i) + ":00,1,2,0,1\n";
+    write_text(data_.file(std::string(sym) + ".txt"), text);
+  }
+  const auto r = run({"text-to-chart", "a.txt", "b.txt", "--order", "SDOHLC", "--date-format", "mm/dd/yy",
+                      "--type", "daily", "--start", "19000101"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dates_of(read_file(data_.file("txt_a/a"))), std::vector<std::int32_t>(20, 19480914));
+  std::vector<std::int32_t> b(5, 19480914);
+  b.resize(20, 19480915);
+  EXPECT_EQ(dates_of(read_file(data_.file("txt_b/b"))), b);
+}
+
+// The index file of a chart is looked up beside it, whatever the length of
+// its path.
+TEST_F(BatchCli, FoldsOfAChartDeepInFolders) {
+  const std::string deep = std::string(60, 'd') + "/" + std::string(60, 'e');
+  data_.mkdirs(deep + "/idx");
+  write_file(data_.file(deep + "/ibm"), read_file(data_.file("ibm")));
+  write_text(data_.file(deep + "/idx/ibm"), "990101 2\n");
+  const auto r = run({"weekly", deep + "/ibm", "--to", "w"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dates_of(read_file(data_.file("w"))).size(), 2u);
+}
+
 TEST_F(BatchCli, BackupKeepsTheVersionBeforeTheRun) {
   data_.mkdirs("txt_i");
   const Bytes old = chart('D', {bar(19981231, 5)});

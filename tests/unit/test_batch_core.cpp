@@ -274,22 +274,23 @@ TEST(BatchText, DecisionsBeforeAnythingIsStored) {
     const char* chart;
     char type;
     const char* list;
-    BatchTextStatus status;
+    Status status;
+    const char* message;  // how the refusal begins
     const char* name;
     char planned;
   } cases[] = {
-      {"daily.txt", "DOHLC", ',', "ibm", 0, "", BatchTextStatus::kStored, "ibm", 'D'},
-      {"daily.txt", "DOHLC", ',', "ibm", 'W', "", BatchTextStatus::kStored, "ibm", 'D'},  // the dates decide
-      {"far.txt", "DOHLC", ',', "ibm", 0, "", BatchTextStatus::kNeedType, "ibm", 0},
-      {"far.txt", "DOHLC", ',', "ibm", 'M', "", BatchTextStatus::kStored, "ibm", 'M'},
-      {"daily.txt", "DOHLC", ',', "", 0, "", BatchTextStatus::kNoChartName, "", 0},
-      {"daily.txt", "DOHLC", ',', "", 0, "list!", BatchTextStatus::kStored, "daily", 'D'},
-      {"daily.txt", "DOHLC", ',', "daily.txt", 0, "", BatchTextStatus::kSameName, "daily.txt", 'D'},
-      {"19991231.txt", "SOHLC", ',', "", 'D', "", BatchTextStatus::kStored, "x", 'D'},
-      {"nodate.txt", "SOHLC", ',', "", 'D', "", BatchTextStatus::kNoDate, "x", 'D'},
-      {"dash.txt", "SOHLC", ',', "", 'D', "", BatchTextStatus::kNoSymbol, "", 0},
-      {"SYM.EXE", "DOHLC", ',', "ibm", 'D', "", BatchTextStatus::kExecutable, "", 0},
-      {"sym.txt", "SDC", ' ', "", 0, "", BatchTextStatus::kStored, "ibm", 'D'},
+      {"daily.txt", "DOHLC", ',', "ibm", 0, "", Status::kDone, "", "ibm", 'D'},
+      {"daily.txt", "DOHLC", ',', "ibm", 'W', "", Status::kDone, "", "ibm", 'D'},  // the dates decide
+      {"far.txt", "DOHLC", ',', "ibm", 0, "", Status::kRefused, "far.txt: its first two dates do not show a daily chart; give --type", "ibm", 0},
+      {"far.txt", "DOHLC", ',', "ibm", 'M', "", Status::kDone, "", "ibm", 'M'},
+      {"daily.txt", "DOHLC", ',', "", 0, "", Status::kRefused, "daily.txt: give --chart NAME", "", 0},
+      {"daily.txt", "DOHLC", ',', "", 0, "list!", Status::kDone, "", "daily", 'D'},
+      {"daily.txt", "DOHLC", ',', "daily.txt", 0, "", Status::kRefused, "daily.txt: the chart would have the source's own name", "daily.txt", 'D'},
+      {"19991231.txt", "SOHLC", ',', "", 'D', "", Status::kDone, "", "x", 'D'},
+      {"nodate.txt", "SOHLC", ',', "", 'D', "", Status::kRefused, "nodate.txt: no line holds a date in the date format", "x", 'D'},
+      {"dash.txt", "SOHLC", ',', "", 'D', "", Status::kNothing, "dash.txt: no line holds a symbol in the S column", "", 0},
+      {"SYM.EXE", "DOHLC", ',', "ibm", 'D', "", Status::kNothing, "SYM.EXE: a .EXE file is a program", "", 0},
+      {"sym.txt", "SDC", ' ', "", 0, "", Status::kDone, "", "ibm", 'D'},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -304,10 +305,13 @@ TEST(BatchText, DecisionsBeforeAnythingIsStored) {
     job.listname = c.list;
     const int fd = ::open(c.text, O_RDONLY);
     BatchTextPlan plan;
-    EXPECT_EQ(batch_text_decide(fd, job, plan), c.status);
+    TimeOfDayDates clock;
+    const Result r = batch_text_decide(fd, job, plan, clock);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.message.substr(0, std::strlen(c.message)), c.message);
     EXPECT_EQ(plan.name, c.name);
     EXPECT_EQ(plan.type, c.planned);
-    if (c.status == BatchTextStatus::kStored) {
+    if (c.status == Status::kDone) {
       EXPECT_EQ(linereader_tell(fd), 0);
     }
     linereader_close(fd);
@@ -343,9 +347,10 @@ TEST(BatchText, ScanShowsTheLinesAndRunsTheStoreThenWrites) {
   job.type = 'D';  // the second line's date is bad: the dates do not decide
   const int fd = ::open("s.prn", O_RDONLY);
   BatchTextPlan plan;
-  ASSERT_EQ(batch_text_decide(fd, job, plan), BatchTextStatus::kStored);
+  TimeOfDayDates clock;
+  ASSERT_TRUE(batch_text_decide(fd, job, plan, clock).ok());
   Seen seen;
-  batch_text_scan(fd, job, plan, seen);
+  batch_text_scan(fd, job, plan, seen, clock);
   EXPECT_TRUE(list_dir(dir.path()) == std::vector<std::string>{"s.prn"});
   // Kinds: 1 bar, 3 bad date, 4 before the start date.  The line of 315
   // characters is read as two (254 and 61): the second one's "symbol" is
@@ -359,12 +364,12 @@ TEST(BatchText, ScanShowsTheLinesAndRunsTheStoreThenWrites) {
 
   // The store that follows writes exactly the runs the scan found.
   StoreReport quiet;
-  BatchTextResult result;
-  ASSERT_EQ(batch_text_to_chart(fd, job, quiet, result), BatchTextStatus::kStored);
+  std::string last_path;
+  ASSERT_TRUE(batch_text_to_chart(fd, job, quiet, clock, &last_path).ok());
   linereader_close(fd);
   const Bytes ibm = read_file("stk_i/ibm");
   EXPECT_EQ(ibm.size(), kHeaderSize + 3 * kBarSize);  // 04 and 06, then 07 merged in
-  EXPECT_EQ(result.last_path, "stk_i/ibm");
+  EXPECT_EQ(last_path, "stk_i/ibm");
   for (std::size_t i = 0; i < seen.runs.size(); ++i)
     if (seen.sizes[i] > 0) {
       EXPECT_TRUE(file_exists(seen.runs[i])) << seen.runs[i];

@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include "chartdata/chartfile.h"
-#include "chartdata/globals.h"
 #include "window/commands.h"
 #include "window/globals.h"
 #include "convert/index_file.h"
@@ -107,8 +106,7 @@ class BatchVersusWindow : public ::testing::Test {
     title = "TEST";
     savenm[0] = firstname[0] = exclambuf[0] = '\0';
     exclamfile = 0;
-    tentimes = 0;
-    telerate_date = 711750;
+    time_of_day = TimeOfDayDates{};
     old_reporter_ = diskfull_reporter;
     diskfull_reporter = [](const char*) {};
   }

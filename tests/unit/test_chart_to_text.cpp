@@ -128,21 +128,21 @@ class ChartToText : public ::testing::Test {
  protected:
   void SetUp() override { faults_reset(); }
   void TearDown() override { faults_reset(); }
-  int run(const std::vector<BarRecord>& bars, const FormatSettings& f, ChartTextResult* r,
+  int run(const std::vector<BarRecord>& bars, const FormatSettings& f, Result* r,
           ChartTextReport* report = nullptr) {
     write_file(dir.file("ibm"), chart_bytes(bars));
     int fd = ::open(dir.file("ibm").c_str(), O_RDONLY);
     ::lseek(fd, 128, SEEK_SET);
     ChartTextReport none;
-    const int ok = chart_to_text(fd, dir.file("ibm.T"), f, "ibm", report ? *report : none, r);
+    *r = chart_to_text(fd, dir.file("ibm.T"), f, "ibm", report ? *report : none);
     ::close(fd);
-    return ok;
+    return r->ok() ? 1 : 0;
   }
   TempDir dir;
 };
 
 TEST_F(ChartToText, FirstLineFixesTheWidth) {
-  ChartTextResult r;
+  Result r;
   ASSERT_EQ(run({bar(19991231, 1.5f, 2, 1, 1.75f, 1000, 7), bar(20000103, 12345.5f, 2, 1, 1, 123456789, 0)},
                 settings("DOHLCVI"), &r),
             1);
@@ -150,16 +150,16 @@ TEST_F(ChartToText, FirstLineFixesTheWidth) {
   const std::string second = "20000103,12345.500,2.000,1.000,1.000,123456789,0 ";
   EXPECT_EQ(read_text(dir.file("ibm.T")),
             first + std::string(16, ' ') + "\n" + second + std::string(56 - second.size(), ' ') + "\n");
-  EXPECT_EQ(r.lines, 2);
+  EXPECT_EQ(r.count, 2);
 }
 
 TEST_F(ChartToText, OutOfOrderChartIsSortedWhenDatesComeFirst) {
-  ChartTextResult r;
+  Result r;
   // The last line is longer than the first line's width: it keeps its bytes.
   run({bar(20000105, 1, 1, 1, 1, 1, 1), bar(19991231, 2, 2, 2, 2, 2, 2),
        bar(20000103, 99999, 99999, 99999, 99999, 2000000000, 2000000000)},
       settings("DOHLCVI"), &r);
-  EXPECT_TRUE(r.sorted);
+  EXPECT_TRUE(text_sorted(settings("DOHLCVI"), r.count));
   const std::string text = read_text(dir.file("ibm.T"));
   std::vector<std::string> lines;
   std::size_t at = 0;
@@ -176,20 +176,20 @@ TEST_F(ChartToText, OutOfOrderChartIsSortedWhenDatesComeFirst) {
 }
 
 TEST_F(ChartToText, OtherLayoutsFollowTheChartsOrder) {
-  ChartTextResult r;
+  Result r;
   run({bar(20000105, 1, 1, 1, 1, 1, 1), bar(19991231, 2, 2, 2, 2, 2, 2)}, settings("DC", 2), &r);
-  EXPECT_FALSE(r.sorted);
+  EXPECT_FALSE(text_sorted(settings("DC", 2), r.count));
   EXPECT_EQ(read_text(dir.file("ibm.T")), "01/05/00,1.000  \n12/31/99,2.000  \n");  // width 15 + 1
   run({bar(20000105, 1, 1, 1, 1, 1, 1), bar(19991231, 2, 2, 2, 2, 2, 2)}, settings("OD"), &r);
   EXPECT_EQ(read_text(dir.file("ibm.T")).substr(0, 15), "1.000,20000105 ");
 }
 
 TEST_F(ChartToText, StartDateAfterAllBarsAndSingleBar) {
-  ChartTextResult r;
+  Result r;
   ASSERT_EQ(run({bar(19991231, 1, 1, 1, 1, 1, 1)}, settings("DC", 0, ',', "20200101"), &r), 1);
   EXPECT_TRUE(file_exists(dir.file("ibm.T")));
   EXPECT_EQ(read_text(dir.file("ibm.T")), "");
-  EXPECT_EQ(r.bars, 1);
+  EXPECT_EQ(r.count + r.passed_over, 1);
   run({bar(19991231, 1, 1, 1, 1, 1, 1)}, settings("DC"), &r);
   EXPECT_EQ(read_text(dir.file("ibm.T")), "19991231,1.000 " + std::string(6, ' ') + "\n");
 }
@@ -199,10 +199,11 @@ TEST_F(ChartToText, StopKeepsWhatWasWritten) {
     int n = 0;
     bool stop() override { return ++n == 2; }
   } stop;
-  ChartTextResult r;
+  Result r;
   run({bar(20000105, 1, 1, 1, 1, 1, 1), bar(19991231, 2, 2, 2, 2, 2, 2), bar(19991230, 3, 3, 3, 3, 3, 3)},
       settings("DC"), &r, &stop);
-  EXPECT_EQ(r.lines, 2);
+  EXPECT_EQ(r.count, 2);
+  EXPECT_TRUE(r.stopped);
   const std::string text = read_text(dir.file("ibm.T"));
   EXPECT_EQ(text.substr(0, 8), "19991231");  // sorted as usual
 }
@@ -213,9 +214,10 @@ TEST_F(ChartToText, FailedWriteLeavesTheOldTextFile) {
     faults_reset();
     if (which == 0) g_faults.fail_write = 1;
     if (which == 1) g_faults.fail_rename = 1;
-    ChartTextResult r;
+    Result r;
     EXPECT_EQ(run({bar(19991231, 1, 1, 1, 1, 1, 1)}, settings("DC"), &r), 0);
-    EXPECT_TRUE(r.write_failed);
+    EXPECT_EQ(r.status, Status::kFailed);
+    EXPECT_EQ(r.message, " Unable to write to disk. Disk full?");
     EXPECT_EQ(read_text(dir.file("ibm.T")), "old text\n");
     EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"ibm", "ibm.T"}));
   }

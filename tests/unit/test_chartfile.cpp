@@ -11,7 +11,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
 #include "chartdata/safe_replace.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
@@ -83,9 +82,6 @@ class ChartFile : public ::testing::Test {
     faults_reset();
     reported.clear();
     diskfull_reporter = record_report;
-    typechart[0] = 'D';
-    typechart[1] = '\n';
-    longsdate = longedate = 0;
   }
   void TearDown() override {
     faults_reset();
@@ -96,10 +92,8 @@ class ChartFile : public ::testing::Test {
 };
 
 TEST_F(ChartFile, CreatmorvaWritesTheNewHeader) {
-  typechart[0] = 'W';
-  longsdate = 20240105;
   const std::string path = dir.file("ibm.M");
-  ASSERT_EQ(creatmorva(path.c_str()), 1);
+  ASSERT_EQ(creatmorva(path.c_str(), 'W', 20240105), 1);
   const Bytes got = read_file(path);
   ASSERT_EQ(got.size(), 128u);
   EXPECT_EQ(got, header_bytes('W', 20240105));
@@ -111,7 +105,7 @@ TEST_F(ChartFile, CreatmorvaWritesTheNewHeader) {
   }
   // An existing chart is emptied to a header.
   write_file(path, chart({20240101, 20240102}));
-  ASSERT_EQ(creatmorva(path.c_str()), 1);
+  ASSERT_EQ(creatmorva(path.c_str(), 'D', 0), 1);
   EXPECT_EQ(read_file(path).size(), 128u);
   EXPECT_TRUE(reported.empty());
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"ibm.M"});
@@ -119,7 +113,7 @@ TEST_F(ChartFile, CreatmorvaWritesTheNewHeader) {
 
 TEST_F(ChartFile, CreatmorvaFailureReportsAndKeepsTheOldFile) {
   const std::string missing_dir = dir.file("no/such/ibm.M");
-  EXPECT_EQ(creatmorva(missing_dir.c_str()), 0);
+  EXPECT_EQ(creatmorva(missing_dir.c_str(), 'D', 0), 0);
   ASSERT_EQ(reported, std::vector<std::string>{missing_dir});
 
   const std::string path = dir.file("ibm.M");
@@ -130,7 +124,7 @@ TEST_F(ChartFile, CreatmorvaFailureReportsAndKeepsTheOldFile) {
     if (which == 0) g_faults.fail_create = 1;
     if (which == 1) g_faults.fail_write = 1;
     if (which == 2) g_faults.fail_rename = 1;
-    EXPECT_EQ(creatmorva(path.c_str()), 0) << which;
+    EXPECT_EQ(creatmorva(path.c_str(), 'D', 0), 0) << which;
     EXPECT_EQ(read_file(path), old) << which;
     EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"ibm.M"}) << which;
   }
@@ -140,7 +134,7 @@ TEST_F(ChartFile, WithoutAReporterOfItsOwnAProgramSaysTheDiskFullLineOnStandardE
   diskfull_reporter = saved_reporter;
   const std::string path = dir.file("no/such/ibm.M");
   testing::internal::CaptureStderr();
-  EXPECT_EQ(creatmorva(path.c_str()), 0);
+  EXPECT_EQ(creatmorva(path.c_str(), 'D', 0), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.\n" + path + "\n");
 }
@@ -151,7 +145,7 @@ TEST_F(ChartFile, DiskFullLineGoesToTheScreenAtTheCursor) {
   headless_start();
   scr_rowcol(5, 10);
   const std::string path = dir.file("no/such/ibm.M");
-  EXPECT_EQ(creatmorva(path.c_str()), 0);
+  EXPECT_EQ(creatmorva(path.c_str(), 'D', 0), 0);
   EXPECT_EQ(headless_row(6).substr(0, 70),
             "Disk full or disk error or filename wrong? Maybe run scandisk or fsck.");
   EXPECT_EQ(headless_row(7).substr(0, path.size() + 1), path + " ");
@@ -229,9 +223,7 @@ TEST_F(ChartFile, LeadingAndTrailingCopies) {
     write_file(old_path, chart(c.old));
     std::FILE* old = std::fopen(old_path.c_str(), "rb");
     std::FILE* tmp = std::fopen(tmp_path.c_str(), "wb");
-    longsdate = c.first;
-    longedate = c.last;
-    EXPECT_EQ(cpyoldtmpstart(old, tmp), 1) << c.name;
+    EXPECT_EQ(cpyoldtmpstart(old, tmp, c.first), 1) << c.name;
     std::fflush(tmp);
     const Bytes lead = read_file(tmp_path);
     const Bytes whole = read_file(old_path);
@@ -241,7 +233,7 @@ TEST_F(ChartFile, LeadingAndTrailingCopies) {
     std::fclose(tmp);
     tmp = std::fopen(tmp_path.c_str(), "wb");
     std::fwrite(lead.data(), 1, 128, tmp);
-    EXPECT_EQ(cpyoldtmpend(old, tmp), 1) << c.name;
+    EXPECT_EQ(cpyoldtmpend(old, tmp, c.last), 1) << c.name;
     std::fclose(tmp);
     EXPECT_EQ(dates_of(read_file(tmp_path)), c.trailing) << c.name;
     std::fclose(old);
@@ -253,24 +245,22 @@ TEST_F(ChartFile, LeadingCopyOfAShortFileAndWriteFailures) {
   write_file(old_path, Bytes(127, ' '));
   std::FILE* old = std::fopen(old_path.c_str(), "rb");
   std::FILE* tmp = std::fopen(tmp_path.c_str(), "wb");
-  EXPECT_EQ(cpyoldtmpstart(old, tmp), -1);
+  EXPECT_EQ(cpyoldtmpstart(old, tmp, 0), -1);
   std::fclose(old);
   std::fclose(tmp);
   EXPECT_TRUE(read_file(tmp_path).empty());
 
   write_file(old_path, chart({1, 2, 3}));
-  longsdate = 10;
-  longedate = 0;
   for (int n = 1; n <= 2; ++n) {
     faults_reset();
     g_faults.fail_write = n;
     old = std::fopen(old_path.c_str(), "rb");
     tmp = std::fopen(tmp_path.c_str(), "wb");
-    EXPECT_EQ(cpyoldtmpstart(old, tmp), 0) << n;
+    EXPECT_EQ(cpyoldtmpstart(old, tmp, 10), 0) << n;
     std::rewind(old);
     faults_reset();
     g_faults.fail_write = 1;
-    EXPECT_EQ(cpyoldtmpend(old, tmp), 0) << n;
+    EXPECT_EQ(cpyoldtmpend(old, tmp, 0), 0) << n;
     std::fclose(old);
     std::fclose(tmp);
   }
@@ -312,17 +302,14 @@ TEST(DerivedName, Adddotm) {
       {"data/ibm.csv", "data/ibm_csv.M"},
       {"./ibm", "./ibm.M"},
       {"", ".M"},
+      {"msft.prn", "msft_prn.M"},
   };
   for (const Case& c : cases) {
     char buf[24];
     std::memset(buf, 'z', sizeof buf);
-    adddotM_from(buf, c.source);
+    adddotM(buf, c.source);
     EXPECT_STREQ(buf, c.name) << c.source;
   }
-  std::strcpy(exclambuf, "msft.prn");
-  char buf[24];
-  adddotM(buf);
-  EXPECT_STREQ(buf, "msft_prn.M");
 }
 
 class Upgrade : public ChartFile {};

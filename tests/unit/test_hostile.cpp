@@ -446,9 +446,9 @@ TEST_F(Hostile, SourceChartsOfOddSizes) {
     int fd = ::open("src.M", O_RDONLY);
     ::lseek(fd, kHeaderSize, SEEK_SET);
     ChartTextReport report;
-    ChartTextResult result;
-    EXPECT_EQ(chart_to_text(fd, "out.txt", ff, "src.M", report, &result), 1);
-    EXPECT_EQ(result.lines, static_cast<long>(c.bars));
+    const Result result = chart_to_text(fd, "out.txt", ff, "src.M", report);
+    EXPECT_TRUE(result.ok());
+    EXPECT_EQ(result.count, static_cast<long>(c.bars));
     ::close(fd);
     EXPECT_EQ(read_file("src.M"), src) << "the source is never written";
   }

@@ -281,6 +281,70 @@ TEST(LineReaders, AgreeWithByteAtATimeReference) {
   }
 }
 
+// The block reader gives the lines of the one-byte reference whatever its
+// block size (lines across block ends, carriage returns, NULs, lines past
+// the budget); a line given back comes again, and when the reader goes the
+// descriptor stands where the reference stands (at the start of a line
+// given back), so mygts carries on from there.
+TEST(LineReaders, BlockReaderAgreesWithTheReference) {
+  std::vector<std::string> texts = {
+      "ab\r\ncd", "abc\n", "\n\n\r\n", "\r", std::string("x\0y\nz\n", 6),
+      std::string(254, 'a') + "\n" + std::string(253, 'b') + "\n" + std::string(300, 'c') + "\r\n",
+      std::string(250, 'd') + "\r\r\r\r\r\re\n",
+  };
+  std::mt19937 rng(7);
+  for (int t = 0; t < 20; ++t) {
+    std::string s;
+    const int n = 1000 + static_cast<int>(rng() % 200000);
+    for (int i = 0; i < n; ++i) {
+      const unsigned r = rng() % 100;
+      s += r < 3 ? '\n' : r < 4 ? '\r' : r < 5 ? '\0' : static_cast<char>('a' + r % 26);
+    }
+    texts.push_back(s);
+  }
+  TempDir dir;
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    SCOPED_TRACE("text " + std::to_string(k));
+    File f(dir, "t", texts[k]);
+    const int ref = ::open(f.path().c_str(), O_RDONLY);
+    char want[kLineBudget], got[kLineBudget];
+    const int budget = k % 3 == 2 ? 7 : kLineBudget;
+    {
+      LineReader src(f.fd(), 1 + k * 97 % 600);
+      std::string_view line;
+      for (int i = 0;; ++i) {
+        const off_t line_start = ::lseek(ref, 0, SEEK_CUR);
+        if (!ref_mygts(want, budget, ref)) {
+          ASSERT_FALSE(src.next(line, budget));
+          break;
+        }
+        ASSERT_TRUE(src.next(line, budget)) << "line " << i;
+        ASSERT_EQ(line, std::string_view(want)) << "line " << i;
+        if (i % 5 == 1) {
+          src.unread();
+          ASSERT_TRUE(src.next(line, budget));
+          ASSERT_EQ(line, std::string_view(want)) << "line " << i << " given back";
+        }
+        if (i == 40) {
+          src.unread();  // the reader goes with this line given back
+          ::lseek(ref, line_start, SEEK_SET);
+          break;
+        }
+      }
+    }
+    // The descriptor goes back to mygts where the reader left it.
+    ASSERT_EQ(linereader_tell(f.fd()), ::lseek(ref, 0, SEEK_CUR));
+    for (;;) {
+      const char* x = mygts(got, budget, f.fd());
+      const char* y = ref_mygts(want, budget, ref);
+      ASSERT_EQ(x == nullptr, y == nullptr);
+      if (!x) break;
+      ASSERT_STREQ(x, y);
+    }
+    ::close(ref);
+  }
+}
+
 TEST(Piece, Fields) {
   struct Case {
     const char* text;

@@ -21,7 +21,6 @@
 #include "chartdata/bar.h"
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
-#include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "chartdata/splice.h"
 #include "convert/chart_to_text.h"
@@ -252,8 +251,7 @@ TEST(ChartToTextEquivalence, WholeTextsSortedOrNot) {
     ASSERT_GE(fd, 0);
     ::lseek(fd, kHeaderSize, SEEK_SET);
     ChartTextReport quiet;
-    ChartTextResult r;
-    ASSERT_EQ(chart_to_text(fd, dir.file("out.T"), c.f, "ibm", quiet, &r), 1) << c.what;
+    ASSERT_TRUE(chart_to_text(fd, dir.file("out.T"), c.f, "ibm", quiet).ok()) << c.what;
     ::close(fd);
     const std::string expected = ref_text(c.bars, c.f, "ibm");
     const std::string got = read_text(dir.file("out.T"));
@@ -301,9 +299,9 @@ TEST(DayNumberEquivalence, YearBoundariesAndSamplesFarBeyondTheUsualCalendar) {
 // ---- The store splice ----------------------------------------------------------
 
 // What the splice leaves: the old header with the last new date at offset
-// 118, the old bars before the first bar dated longsdate or later (one dated
-// exactly longsdate is dropped), the new bars, then every later old bar
-// dated after the last new one.
+// 118, the old bars before the first bar dated on or after the first new
+// date (one dated exactly that date is dropped), the new bars, then every
+// later old bar dated after the last new one.
 Bytes ref_splice(const Bytes& old, const std::vector<BarRecord>& add, std::int32_t first) {
   Bytes out(old.begin(), old.begin() + kHeaderSize);
   const std::size_t n = (old.size() - kHeaderSize) / kBarSize;
@@ -363,15 +361,12 @@ TEST(SpliceEquivalence, OldBarsAroundTheNewOnesForVariedCharts) {
     }
     ASSERT_TRUE(write_file(dir.file("c.M"), bytes));
     std::string target = dir.file("c.M");
-    typechart[0] = 'D';
-    typechart[1] = '\n';
-    longsdate = first;
-    longedate = first;
-    ASSERT_EQ(store_splice(target,
+    SpliceRange range{'D', first, first};
+    ASSERT_EQ(store_splice(target, range,
                            [&](std::FILE* tmp) {
                              for (const BarRecord& b : add)
                                if (!write_bar(tmp, b)) return 0;
-                             if (!add.empty()) longedate = add.back().date;
+                             if (!add.empty()) range.last = add.back().date;
                              return 1;
                            }),
               1);
@@ -439,7 +434,9 @@ ParsedLine ref_parse(std::string_view line, const std::string& cursym, const For
     return out;
   }
   std::int32_t date = 0;
-  if (!(has_d && parse_date(s.slot[4], f.datecode, &date)) && !parse_date(textname, f.datecode, &date)) {
+  TimeOfDayDates clock;  // the layouts compared carry no times of day
+  if (!(has_d && parse_date(s.slot[4], f.datecode, &date, clock)) &&
+      !parse_date(textname, f.datecode, &date, clock)) {
     out.kind = LineKind::kBadDate;
     return out;
   }
@@ -514,7 +511,8 @@ TEST(TextEquivalence, LinesParsedAsTheFieldWalkReadsThem) {
   std::mt19937 rng(21);
   for (const Layout& l : layouts) {
     TextReport quiet;
-    LineParser parser(l.f, "prices.csv", l.factor, quiet);
+    TimeOfDayDates clock;
+    LineParser parser(l.f, "prices.csv", l.factor, quiet, clock);
     std::string cursym = "ibm";
     bool dated = false;
     for (int i = 0; i < 30000; ++i) {
@@ -595,13 +593,14 @@ TEST(StoreEquivalence, MultiSymbolTextIntoNewChartsAsLineByLineReadingGives) {
   params.format = f;
   params.textname = "prices.csv";
   StoreReport quiet;
-  int ok;
+  Result ok;
   {
-    TextSource src(fd);
-    ok = store_text(src, name, params, quiet);
+    LineReader src(fd);
+    TimeOfDayDates clock;
+    ok = store_text(src, name, params, clock, quiet);
   }
   ::close(fd);
-  ASSERT_EQ(ok, 1);
+  ASSERT_TRUE(ok.ok());
 
   // The same charts line by line: the walk, every bar kept in date order,
   // the last line of a date winning.
@@ -718,7 +717,7 @@ std::string varied_quotes(unsigned seed) {
   return text;
 }
 
-TEST(QuoteEquivalence, BlockReaderAndLineReaderStoreTheSameCharts) {
+TEST(QuoteEquivalence, LargeAndSmallBlocksStoreTheSameCharts) {
   for (unsigned seed = 1; seed <= 4; ++seed) {
     const std::string quotes = varied_quotes(seed);
     std::vector<Bytes> results;
@@ -738,9 +737,10 @@ TEST(QuoteEquivalence, BlockReaderAndLineReaderStoreTheSameCharts) {
       if (way == 0) {
         quickquote_import(QuoteRequest{fd, 19990105, first}, quiet);
       } else {
-        // The loop over charts on its own reads through mygts.
+        // The loop over charts on its own, reading through small blocks.
+        LineReader src(fd, 61);
         QuoteImport imp;
-        imp.fd = fd;
+        imp.source = &src;
         imp.update_date = 19990105;
         imp.listener = &quiet;
         char name[kMaxSymbol + 1];

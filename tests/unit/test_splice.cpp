@@ -12,7 +12,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
 #include "chartdata/safe_replace.h"
 #include "chartdata/splice.h"
 #include "support/tempdir.h"
@@ -71,7 +70,11 @@ std::vector<std::string> records(const Bytes& file) {
   return out;
 }
 
-// The step of a conversion: writes bars dated `dates` and sets longedate.
+// The range of the store under test: the fixture resets it, a step sets
+// its last date.
+SpliceRange range;
+
+// The step of a conversion: writes bars dated `dates` and sets range.last.
 NewBarsStep writer(const Dates& dates) {
   return [dates](std::FILE* tmp) {
     for (std::int32_t d : dates) {
@@ -80,7 +83,7 @@ NewBarsStep writer(const Dates& dates) {
       b.open = b.high = b.low = b.close = 2.0f;
       b.volume = 100;
       if (!write_bar(tmp, b)) return 0;
-      longedate = d;
+      range.last = d;
     }
     return 1;
   };
@@ -91,9 +94,7 @@ class Splice : public ::testing::Test {
   void SetUp() override {
     faults_reset();
     diskfull_reporter = [](const char*) {};
-    typechart[0] = 'D';
-    typechart[1] = '\n';
-    longsdate = longedate = 0;
+    range = SpliceRange{'D', 0, 0};
   }
   void TearDown() override {
     faults_reset();
@@ -144,8 +145,8 @@ TEST_F(Splice, MergedResults) {
     std::string target = dir.file("ibm.M");
     const Bytes before = chart(c.old, 'W');
     write_file(target, before);
-    longsdate = c.fresh.front();
-    ASSERT_EQ(store_splice(target, writer(c.fresh)), 1) << c.name;
+    range.first = c.fresh.front();
+    ASSERT_EQ(store_splice(target, range, writer(c.fresh)), 1) << c.name;
     const Bytes after = read_file(target);
     EXPECT_EQ(records(after), c.expected) << c.name;
     // The old header stays, with the last new date at offset 118.
@@ -167,9 +168,9 @@ TEST_F(Splice, MissingEmptyAndShortTargetsGetANewHeader) {
     std::string target = dir.file("new.M");
     remove_tree(target);
     if (c.exists) write_file(target, Bytes(c.size, 'x'));
-    typechart[0] = 'N';
-    longsdate = 101;
-    ASSERT_EQ(store_splice(target, writer({101, 102})), 1) << c.name;
+    range.type = 'N';
+    range.first = 101;
+    ASSERT_EQ(store_splice(target, range, writer({101, 102})), 1) << c.name;
     Bytes expected = header('N', 102);
     append_bar(expected, 101, 2.0f);
     append_bar(expected, 102, 2.0f);
@@ -186,9 +187,9 @@ TEST_F(Splice, HeaderDateRules) {
   for (const Case& c : cases) {
     std::string target = dir.file("h.M");
     write_file(target, chart({20240105}));
-    longsdate = 200000000;  // keeps the old bar
-    longedate = c.last;
-    ASSERT_EQ(store_splice(target, [](std::FILE*) { return 1; }), 1);
+    range.first = 200000000;  // keeps the old bar
+    range.last = c.last;
+    ASSERT_EQ(store_splice(target, range, [](std::FILE*) { return 1; }), 1);
     EXPECT_EQ(static_cast<std::int32_t>(le32(read_file(target), 118)), c.written ? c.last : 20240105)
         << c.last;
   }
@@ -200,16 +201,16 @@ TEST_F(Splice, HeaderDateRules) {
     *date = last + 1;
     return last + 1 <= 999999;
   };
-  longedate = 990101;
-  ASSERT_EQ(store_splice(target, [](std::FILE*) { return 1; }, weekly), 1);
+  range.last = 990101;
+  ASSERT_EQ(store_splice(target, range, [](std::FILE*) { return 1; }, weekly), 1);
   EXPECT_EQ(le32(read_file(target), 118), 990102u);
 }
 
 TEST_F(Splice, OldTargetIsUpgradedFirst) {
   std::string target = dir.file("old.M");
   write_file(target, chart({991230, 991231, 101}));
-  longsdate = 20000103;
-  ASSERT_EQ(store_splice(target, writer({20000103})), 1);
+  range.first = 20000103;
+  ASSERT_EQ(store_splice(target, range, writer({20000103})), 1);
   EXPECT_EQ(records(read_file(target)),
             (std::vector<std::string>{"old:19991230", "old:19991231", "old:20000101", "new:20000103"}));
 }
@@ -223,8 +224,8 @@ TEST_F(Splice, TemporaryFileLivesBesideTheTargetAndNeverFollowsALink) {
   write_file(target, chart(jan({1, 2})));
   chmod(target.c_str(), 0604);
   ScopedChdir here(dir.path());
-  longsdate = jan(2);  // replaces a stored bar: a new file, renamed into place
-  ASSERT_EQ(store_splice(target, writer(jan({2, 3}))), 1);
+  range.first = jan(2);  // replaces a stored bar: a new file, renamed into place
+  ASSERT_EQ(store_splice(target, range, writer(jan({2, 3}))), 1);
   EXPECT_EQ(read_text(victim), "must stay");
   EXPECT_EQ(list_dir(sub), (std::vector<std::string>{"ibm.M", "tmpmorva.gph"}));
   EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"csv_i", "victim"}));
@@ -238,30 +239,30 @@ TEST_F(Splice, FallbackNameWhenTheTargetCannotBeCreated) {
   const Bytes earlier = chart({7});
   write_file("_", earlier);
   std::string target = "no/such/dir/ibm.M";
-  longsdate = 101;
+  range.first = 101;
   // A failing store leaves an earlier "_" alone.
-  EXPECT_EQ(store_splice(target, [](std::FILE*) { return 0; }), 0);
+  EXPECT_EQ(store_splice(target, range, [](std::FILE*) { return 0; }), 0);
   EXPECT_EQ(target, "_");
   EXPECT_EQ(read_file("_"), earlier);
   target = "no/such/dir/ibm.M";
-  ASSERT_EQ(store_splice(target, writer({101})), 1);
+  ASSERT_EQ(store_splice(target, range, writer({101})), 1);
   EXPECT_EQ(target, "_");
   EXPECT_EQ(records(read_file("_")), std::vector<std::string>{"new:101"});
   // Without the fallback the store just fails.
   target = "no/such/dir/ibm.M";
   SpliceOptions strict;
   strict.fallback_name = false;
-  EXPECT_EQ(store_splice(target, writer({101}), strict), 0);
+  EXPECT_EQ(store_splice(target, range, writer({101}), strict), 0);
   EXPECT_EQ(target, "no/such/dir/ibm.M");
 }
 
 TEST_F(Splice, UnusableTargetsFailWithoutHarm) {
   std::string target = dir.mkdirs("a_directory");
-  longsdate = 1;
-  EXPECT_EQ(store_splice(target, writer({1})), 0);
+  range.first = 1;
+  EXPECT_EQ(store_splice(target, range, writer({1})), 0);
   EXPECT_TRUE(list_dir(target).empty());
   std::string empty;
-  EXPECT_EQ(store_splice(empty, writer({1})), 0);
+  EXPECT_EQ(store_splice(empty, range, writer({1})), 0);
 }
 
 // Every way a store can fail must leave the target byte for byte as it was
@@ -304,9 +305,9 @@ TEST_F(Splice, FailureAtEveryStepLeavesTheTargetUnchanged) {
         NewBarsStep step = writer({20240301, 20240302, 20240303});
         if (kind == kStepFails) step = [](std::FILE*) { return 0; };
         if (kind == kStepThrows) step = [](std::FILE*) -> int { throw std::runtime_error("x"); };
-        longsdate = 20240301;
+        range.first = 20240301;
         std::string target = path;
-        const int r = store_splice(target, step, no_fallback);
+        const int r = store_splice(target, range, step, no_fallback);
         const int calls = kind == kWrite ? g_faults.writes
                           : kind == kCreate ? g_faults.creates
                                             : g_faults.renames;
@@ -335,9 +336,9 @@ TEST_F(Splice, FailureAtEveryStepLeavesTheTargetUnchanged) {
 TEST_F(Splice, StepStartsRightAfterTheLeadingCopy) {
   std::string target = dir.file("pos.M");
   write_file(target, chart(jan({1, 2, 3, 4})));
-  longsdate = jan(3);
+  range.first = jan(3);
   long seen = -1;
-  ASSERT_EQ(store_splice(target,
+  ASSERT_EQ(store_splice(target, range,
                          [&](std::FILE* tmp) {
                            seen = std::ftell(tmp);
                            return writer(jan({3}))(tmp);

@@ -13,7 +13,6 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
 #include "window/globals.h"
 #include "convert/store.h"
 #include "convert/text_to_chart.h"
@@ -114,14 +113,18 @@ class Store : public ::testing::Test {
     write_text(dir.file(textname), text);
     int fd = ::open(dir.file(textname).c_str(), O_RDONLY);
     EXPECT_GE(fd, 0);
-    TextSource src(fd);
-    TextStoreParams p;
-    p.format = f;
-    p.textname = textname;
-    Stopper none;
-    const int r = store_text(src, name, p, report ? *report : none);
+    Result r;
+    {
+      LineReader src(fd);
+      TextStoreParams p;
+      p.format = f;
+      p.textname = textname;
+      Stopper none;
+      TimeOfDayDates clock;
+      r = store_text(src, name, p, clock, report ? *report : none);
+    }
     ::close(fd);
-    return r;
+    return r.status == Status::kFailed || r.status == Status::kRefused ? 0 : 1;
   }
 
   TempDir dir;
@@ -197,7 +200,6 @@ TEST_F(Store, RunWithoutBarsLeavesTheChartAsItWas) {
   dir.mkdirs("i");
   const Bytes before = chart('D', 19990104, {{19990101, 1}, {19990104, 2}});
   write_file(dir.file("i/ibm"), before);
-  longedate = 19990103;  // left from an earlier chart: must not bound anything
   std::string name = "ibm";
   EXPECT_EQ(run("bad date line\n19980101,0,0,0,1\n", "prices", name, settings("DOHLC", "19990101")), 1);
   EXPECT_EQ(read_file(dir.file("i/ibm")), before);
@@ -217,7 +219,6 @@ TEST_F(Store, EmptyChartFileIsReplacedByANewChart) {
   dir.mkdirs("i");
   write_file(dir.file("i/ibm"), Bytes{});
   std::string name = "ibm";
-  typechart[0] = '?';
   run("19990104,0,0,0,1\n19990105,0,0,0,2\n", "prices", name, settings("DOHLC"));
   const Bytes b = read_file(dir.file("i/ibm"));
   ASSERT_EQ(b.size(), 128u + 2 * 28);
@@ -258,8 +259,6 @@ TEST_F(Store, LongSymbolGoesToOneChartUnderItsFirst21Characters) {
 }
 
 TEST_F(Store, TimeOfDayBarsAreAllKept) {
-  tentimes = 0;
-  telerate_date = 711750;
   std::string name = "ibm";
   std::string text;
   for (int i = 0; i < 35; ++i) text += "10:" + std::to_string(10 + i) + ":00,1,2,0,1\n";

@@ -41,7 +41,8 @@ TEST_P(Dates, ParseAsTheCodeSays) {
   const DateCase& c = GetParam();
   std::int32_t d = -1;
   bool synthetic = true;
-  const int ok = parse_date(c.text, c.code, &d, &synthetic);
+  TimeOfDayDates clock;
+  const int ok = parse_date(c.text, c.code, &d, clock, &synthetic);
   EXPECT_EQ(ok, c.expected != 0) << c.text;
   if (c.expected) {
     EXPECT_EQ(d, c.expected) << c.text;
@@ -82,13 +83,12 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{4, "02.01.24", 20240102}));
 
 TEST(TimeOfDay, ThirtyLinesShareASyntheticDay) {
-  tentimes = 0;
-  telerate_date = 711750;
+  TimeOfDayDates clock;
   std::vector<std::int32_t> got;
   for (int i = 0; i < 60; ++i) {
     std::int32_t d = 0;
     bool synthetic = false;
-    ASSERT_TRUE(parse_date("23:00:00", 2, &d, &synthetic));
+    ASSERT_TRUE(parse_date("23:00:00", 2, &d, clock, &synthetic));
     EXPECT_TRUE(synthetic);
     got.push_back(d);
   }
@@ -232,6 +232,7 @@ TEST(FieldWalk, SymbolChangeStopsTheWalk) {
 }
 
 struct Recorder : TextReport {
+  TimeOfDayDates clock;
   int bad = 0, bad_name = 0, early = 0, done = 0, progress_calls = 0, bad_value_calls = 0;
   void bad_date() override { ++bad; }
   void bad_value() override { ++bad_value_calls; }
@@ -243,7 +244,7 @@ struct Recorder : TextReport {
 
 TEST(LineParser, LinesIntoBars) {
   Recorder r;
-  LineParser p(settings(0, "DOHLCVI"), "prices.txt", 1, r);
+  LineParser p(settings(0, "DOHLCVI"), "prices.txt", 1, r, r.clock);
   ParsedLine out;
   p.parse("19991231,1.5,2,1,1.75,1000,7", "", out);
   ASSERT_EQ(out.kind, LineKind::kBar);
@@ -267,7 +268,7 @@ TEST(LineParser, LinesIntoBars) {
 
 TEST(LineParser, HeaderLinesBeforeTheFirstDateAndDecimalComma) {
   Recorder r;
-  LineParser p(settings(0, "DOHLCMV"), "prices.csv", 1, r);
+  LineParser p(settings(0, "DOHLCMV"), "prices.csv", 1, r, r.clock);
   ParsedLine out;
   p.parse("Date,Open,High,Low,Close,Adj Close,Volume", "", out);
   EXPECT_EQ(out.kind, LineKind::kIgnored);
@@ -280,7 +281,7 @@ TEST(LineParser, HeaderLinesBeforeTheFirstDateAndDecimalComma) {
   p.parse("Date,Open,High,Low,Close", "", out);  // after a date: a bad line
   EXPECT_EQ(out.kind, LineKind::kBadDate);
 
-  LineParser q(settings(4, "DOHLCV", ';'), "x", 1, r, true);
+  LineParser q(settings(4, "DOHLCV", ';'), "x", 1, r, r.clock, true);
   q.parse("\"Datum\";\"Eroffnung\"", "", out);
   EXPECT_EQ(out.kind, LineKind::kIgnored);
   q.parse("02.01.2024;16,50;16,8;16,40;16,75;1200", "", out);
@@ -356,7 +357,7 @@ TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
   };
   for (const auto& c : cases) {
     Recorder r;
-    LineParser p(settings(0, "DOHLCVI", c.sep), "prices.txt", c.factor, r);
+    LineParser p(settings(0, "DOHLCVI", c.sep), "prices.txt", c.factor, r, r.clock);
     ParsedLine out;
     p.parse(c.line, "", out);
     EXPECT_EQ(out.kind, LineKind::kBadValue) << c.line;
@@ -364,7 +365,7 @@ TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
   }
   // The largest values that fit are stored as written.
   Recorder r;
-  LineParser p(settings(0, "DOHLCVI", '\t'), "prices.txt", 1, r);
+  LineParser p(settings(0, "DOHLCVI", '\t'), "prices.txt", 1, r, r.clock);
   ParsedLine out;
   p.parse("20240102\t\t2\t0.5\t1\t2147483647\t-2147483648", "", out);
   ASSERT_EQ(out.kind, LineKind::kBar);
@@ -376,7 +377,7 @@ TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
 
 TEST(LineParser, VolumeFactorAndFileNameDate) {
   Recorder r;
-  LineParser p(settings(3, "SOHLCVI"), "991231.STK", 100, r);
+  LineParser p(settings(3, "SOHLCVI"), "991231.STK", 100, r, r.clock);
   ParsedLine out;
   p.parse("IBM,1,2,0.5,1.5,12.7,3", "ibm", out);
   ASSERT_EQ(out.kind, LineKind::kBar);
@@ -384,7 +385,7 @@ TEST(LineParser, VolumeFactorAndFileNameDate) {
   EXPECT_EQ(out.bar.volume, 1200);
   EXPECT_EQ(r.bad, 0);
 
-  LineParser q(settings(3, "SOHLCVI"), "DATA", 1, r);
+  LineParser q(settings(3, "SOHLCVI"), "DATA", 1, r, r.clock);
   q.parse("IBM,1,2,0.5,1.5,12,3", "ibm", out);
   EXPECT_EQ(out.kind, LineKind::kBadDate);
   EXPECT_EQ(r.bad_name, 1);
@@ -392,7 +393,7 @@ TEST(LineParser, VolumeFactorAndFileNameDate) {
 
 TEST(LineParser, EarlyDatesAreSkippedAndReported) {
   Recorder r;
-  LineParser p(settings(0, "DC", ',', "20000101"), "x", 1, r);
+  LineParser p(settings(0, "DC", ',', "20000101"), "x", 1, r, r.clock);
   ParsedLine out;
   p.parse("19991230,1", "", out);
   EXPECT_EQ(out.kind, LineKind::kEarly);
@@ -442,7 +443,7 @@ TEST(FirstLines, FirstTwoDates) {
   int n = 0;
   // A header line of words is passed over without a message.
   TextFile daily("Date,Close\nbad line 7 here\n19990104,1\n2000-01-05,2\n");
-  first_two_dates(daily.fd(), settings(0, "DC"), false, d, &n, r);
+  first_two_dates(daily.fd(), settings(0, "DC"), false, d, &n, r, r.clock);
   EXPECT_EQ(n, 2);
   EXPECT_EQ(d[0], 19990104);
   EXPECT_EQ(d[1], 20000105);
@@ -451,17 +452,17 @@ TEST(FirstLines, FirstTwoDates) {
   // With a symbol, code 0 and ',' the first date is read from the digits
   // after the ',' (read from the ',' itself it could never be good).
   TextFile sym("IBM,19990104,1\nIBM,19990105,2\n");
-  first_two_dates(sym.fd(), settings(0, "SDC"), true, d, &n, r);
+  first_two_dates(sym.fd(), settings(0, "SDC"), true, d, &n, r, r.clock);
   EXPECT_EQ(n, 2);
   EXPECT_EQ(d[0], 19990104);
   // Code 3 skips to the digits.
   TextFile sym3("IBM,990104,1\nIBM,990105,2\n");
-  first_two_dates(sym3.fd(), settings(3, "SDC"), true, d, &n, r);
+  first_two_dates(sym3.fd(), settings(3, "SDC"), true, d, &n, r, r.clock);
   EXPECT_EQ(n, 2);
   EXPECT_EQ(d[1], 19990105);
   // No date column: nothing is read.
   TextFile nod("IBM,1,2\n");
-  first_two_dates(nod.fd(), settings(3, "SOHLC"), true, d, &n, r);
+  first_two_dates(nod.fd(), settings(3, "SOHLC"), true, d, &n, r, r.clock);
   EXPECT_EQ(n, 0);
 }
 
@@ -469,8 +470,8 @@ TEST(Save28r, RunEndsAtTheNextSymbolWhichIsReadAgain) {
   TextFile t("IBM,19990104,1\nIBM,19990105,2\nMSFT,19990104,3\nMSFT,19990105,4\n");
   Recorder r;
   const FormatSettings f = settings(0, "SDC");
-  LineParser p(f, "t.txt", 1, r);
-  TextSource src(t.fd());
+  LineParser p(f, "t.txt", 1, r, r.clock);
+  LineReader src(t.fd());
   std::vector<RunBar> bars;
   std::string next;
   save28r(bars, "ibm", src, p, next, r);
@@ -481,50 +482,6 @@ TEST(Save28r, RunEndsAtTheNextSymbolWhichIsReadAgain) {
   ASSERT_EQ(bars.size(), 2u);
   EXPECT_EQ(bars[0].bar.close, 3.0f);
   EXPECT_EQ(next, "");
-}
-
-}  // namespace
-
-namespace {
-
-// The block reader gives exactly the lines mygts gives, and leaves the
-// descriptor where mygts would go on.
-TEST(TextSourceLines, SameLinesAsMygts) {
-  std::vector<std::string> texts = {
-      "ab\r\ncd", "abc\n", "\n\n\r\n", "\r", "x\0y\nz\n",
-      std::string(254, 'a') + "\n" + std::string(253, 'b') + "\n" + std::string(300, 'c') + "\r\n",
-      std::string(250, 'd') + "\r\r\r\r\r\re\n",
-  };
-  std::mt19937 rng(7);
-  for (int t = 0; t < 20; ++t) {
-    std::string s;
-    const int n = 1000 + static_cast<int>(rng() % 200000);
-    for (int i = 0; i < n; ++i) {
-      const unsigned r = rng() % 100;
-      s += r < 3 ? '\n' : r < 4 ? '\r' : r < 5 ? '\0' : static_cast<char>('a' + r % 26);
-    }
-    texts.push_back(s);
-  }
-  texts[4] = std::string("x\0y\nz\n", 6);
-  for (std::size_t k = 0; k < texts.size(); ++k) {
-    TempDir dir;
-    write_text(dir.file("t"), texts[k]);
-    const int a = ::open(dir.file("t").c_str(), O_RDONLY);
-    const int b = ::open(dir.file("t").c_str(), O_RDONLY);
-    char buf[kLineBudget];
-    std::vector<std::string> want, got;
-    while (mygts(buf, kLineBudget, a)) want.push_back(buf);
-    {
-      TextSource src(b);
-      std::string_view line;
-      for (std::size_t i = 0; i < want.size() / 2 && src.next(line); ++i) got.emplace_back(line);
-    }
-    // Half way the descriptor goes back to mygts.
-    while (mygts(buf, kLineBudget, b)) got.push_back(buf);
-    EXPECT_EQ(got, want) << "text " << k;
-    ::close(a);
-    ::close(b);
-  }
 }
 
 }  // namespace

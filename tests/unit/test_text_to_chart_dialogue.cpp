@@ -13,7 +13,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
+#include "window/globals.h"
 #include "window/commands.h"
 #include "window/globals.h"
 #include "screen/headless.h"

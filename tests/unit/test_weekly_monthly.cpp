@@ -9,7 +9,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
-#include "chartdata/globals.h"
+#include "window/globals.h"
 #include "convert/weekly_monthly.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "chartdata/globals.h"
 #include "chartdata/linereader.h"
 #include "convert/symbol_names.h"
+#include "convert/text_layout.h"
 
 namespace {
 
@@ -21,9 +21,22 @@ std::string file_part(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string order_text(const FormatSettings& f) {
+  std::string s(f.order, 12);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
 // The first two dates are read as the window reads them; their messages
 // have no place in a batch run.
 class QuietReport : public TextReport {};
+
+Result refused(Status status, const BatchTextJob& job, const std::string& why) {
+  Result r;
+  r.status = status;
+  r.message = (job.shown.empty() ? job.textname : job.shown) + ": " + why;
+  return r;
+}
 
 }  // namespace
 
@@ -34,35 +47,33 @@ std::string list_chart_name(const std::string& textname) {
   return base.substr(0, std::min<std::size_t>(n, 43));
 }
 
-BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan) {
+Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, TimeOfDayDates& clock) {
   plan = BatchTextPlan{};
   const FormatSettings& f = job.format;
   const char* dot = std::strchr(job.textname.c_str(), '.');
-  if (dot && std::strcmp(dot, ".EXE") == 0) return BatchTextStatus::kExecutable;
+  if (dot && std::strcmp(dot, ".EXE") == 0)
+    return refused(Status::kNothing, job, "a .EXE file is a program, not prices; unpack it first");
 
-  fptextsrc = fd;
-  get_the_symbol[0] = '\0';
   const bool in_list = !job.listname.empty();
+  const bool symbols = order_has(f, 'S');
   std::string& name = plan.name;
-  if (order_has(f, 'S')) {
-    if (!first_symbol(fd, f, name)) return BatchTextStatus::kNoSymbol;
-    std::snprintf(get_the_symbol, sizeof get_the_symbol, "%s", name.c_str());
+  if (symbols) {
+    if (!first_symbol(fd, f, name))
+      return refused(Status::kNothing, job, "no line holds a symbol in the S column of the order " + order_text(f));
   } else if (in_list) {
     name = list_chart_name(job.textname);
   } else {
-    if (job.chart.empty()) return BatchTextStatus::kNoChartName;
+    if (job.chart.empty())
+      return refused(Status::kRefused, job, "give --chart NAME (the order " + order_text(f) + " has no S column)");
     name = job.chart;
   }
 
   // The chart type: daily when the first two dates lie 1 to 4 apart, else
   // the one the job gives (the window asks for it).
-  typechart[0] = '?';
-  typechart[1] = '\n';
-  longsdate = 0;
   QuietReport quiet;
   std::int32_t dates[2] = {0, 0};
   int count = 0;
-  first_two_dates(fd, f, get_the_symbol[0] != '\0', dates, &count, quiet);
+  first_two_dates(fd, f, symbols && !name.empty(), dates, &count, quiet, clock);
   if (count == 2 && dates[1] - dates[0] >= 1 && dates[1] - dates[0] <= 4) {
     plan.type = 'D';
     plan.type_from_dates = true;
@@ -73,27 +84,36 @@ BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan
   // No date at all is told before the chart type: the type question would
   // only hide that the settings do not fit the text.
   std::int32_t name_date = 0;
-  if (count == 0 && !parse_date(job.textname.c_str(), f.datecode, &name_date))
-    return BatchTextStatus::kNoDate;
-  if (!plan.type) return BatchTextStatus::kNeedType;
-  typechart[0] = plan.type;
-  longsdate = count >= 1 ? dates[0] : name_date;
+  if (count == 0 && !parse_date(job.textname.c_str(), f.datecode, &name_date, clock))
+    return refused(Status::kRefused, job,
+                   "no line holds a date in the date format " + date_format_option_text(f.datecode) +
+                       (f.datecode == 0 ? " (or yyyy-mm-dd)" : "") + " with the order " + order_text(f) +
+                       ", nor does its name; give --date-format and --order" + (job.detected ? "" : ", or --auto"));
+  if (!plan.type)
+    return refused(Status::kRefused, job,
+                   std::string("its first two dates do not show a daily chart; give --type daily, weekly, "
+                               "monthly or numbered") +
+                       (job.times_of_day ? " (its lines carry times of day: give --type daily to store the "
+                                           "last line of each day)"
+                                         : ""));
 
   const std::string& firstname_now = in_list ? job.listname : job.textname;
-  if (name == firstname_now) return BatchTextStatus::kSameName;
-  return BatchTextStatus::kStored;
+  if (name == firstname_now)
+    return refused(Status::kRefused, job, "the chart would have the source's own name; give another --chart");
+  Result r;
+  r.status = Status::kDone;
+  return r;
 }
 
-BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport& report,
-                                    BatchTextResult& result) {
-  result = BatchTextResult{};
+Result batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport& report, TimeOfDayDates& clock,
+                           std::string* last_path) {
   BatchTextPlan plan;
-  if (BatchTextStatus s = batch_text_decide(fd, job, plan); s != BatchTextStatus::kStored) {
-    result.status = s;
-    return s;
-  }
-  result.type = plan.type;
-  result.type_from_dates = plan.type_from_dates;
+  if (Result r = batch_text_decide(fd, job, plan, clock); !r.ok()) return r;
+  return batch_text_store(fd, job, plan, report, clock, last_path);
+}
+
+Result batch_text_store(int fd, const BatchTextJob& job, const BatchTextPlan& plan, StoreReport& report,
+                        TimeOfDayDates& clock, std::string* last_path) {
   // sendto_morva's work.
   TextStoreParams params;
   params.format = job.format;
@@ -102,25 +122,20 @@ BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport
   params.chart_type = plan.type;
   params.decimal_comma = job.decimal_comma;
   std::string name = plan.name;
-  TextSource src(fd);
-  const long written_before = report.charts_written;
-  const int ok = store_text(src, name, params, report);
-  get_the_symbol[0] = '\0';
-  result.last_path = name;
-  result.charts_written = report.charts_written - written_before;
-  result.status = ok ? BatchTextStatus::kStored : BatchTextStatus::kStoreFailed;
-  return result.status;
+  LineReader src(fd);
+  const Result r = store_text(src, name, params, clock, report);
+  if (last_path) *last_path = name;
+  return r;
 }
 
-void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan, BatchTextScan& scan) {
-  const int saved_tentimes = tentimes, saved_date = telerate_date;
-  const BarRecord saved_bb = bb;
+void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan, BatchTextScan& scan,
+                     TimeOfDayDates clock) {
   TextReport quiet;
   LineParser parser(job.format, job.textname, volume_factor(!job.listname.empty(), job.listname.c_str()),
-                    quiet, job.decimal_comma);
+                    quiet, clock, job.decimal_comma);
   linereader_seek(fd, 0);
   {
-    TextSource src(fd);
+    LineReader src(fd);
     std::string name = plan.name;
     std::vector<RunBar> bars;
     std::string_view line;
@@ -154,7 +169,4 @@ void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan,
     }
   }
   linereader_seek(fd, 0);
-  tentimes = saved_tentimes;
-  telerate_date = saved_date;
-  bb = saved_bb;
 }

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "window/globals.h"
+#include "convert/format.h"
+#include "convert/result.h"
 #include "convert/store.h"
 #include "convert/text_to_chart.h"
 
@@ -23,45 +24,39 @@ struct BatchTextJob {
   std::string chart;     // chart name when the order has no S column, outside a list
   char type = 0;         // chart type when the dates do not decide it; 0: none given
   bool decimal_comma = false;  // ',' in a line is a decimal point
-};
-
-enum class BatchTextStatus {
-  kStored,       // every run was stored (or had no bar)
-  kExecutable,   // a ".EXE" name: nothing converted
-  kNoSymbol,     // the order has S but no line holds a usable symbol
-  kNoChartName,  // no S column, not in a list, and no chart name given
-  kNeedType,     // the first two dates do not decide the chart type and none was given
-  kNoDate,       // no date in the first lines and none in the text's name
-  kSameName,     // the chart name equals the source's (or the list's) name
-  kStoreFailed,  // a run could not be stored; its chart is as it was
-};
-
-struct BatchTextResult {
-  BatchTextStatus status = BatchTextStatus::kStoreFailed;
-  char type = 0;  // chart type used for new charts
-  bool type_from_dates = false;
-  std::string last_path;    // path of the last chart (the window's savenm)
-  long charts_written = 0;  // charts that received bars
+  std::string shown;           // the name messages give ("" = textname)
+  bool detected = false;       // the layout was detected: a refusal does not suggest --auto
+  bool times_of_day = false;   // the layout holds times of day: the type refusal says what to do
 };
 
 // The decisions the window takes before it stores anything: the chart name
 // (first symbol, list rule or the job's name), the chart type and the
-// refusals.  Reads the first lines of the text open in fd and leaves fd at
-// its start.  kStored here means "ready to store".
+// refusals.  Reads the first lines of the text open in fd (time-of-day
+// dates from `clock`) and leaves fd at its start.  The result:
+//   kDone     ready to store, as `plan` says;
+//   kRefused  the job does not fit the text: no chart name given, no chart
+//             type given where the dates do not decide it, no date in the
+//             date format, or the chart would have the source's own name;
+//   kNothing  the text holds nothing to convert: a ".EXE" name, or no line
+//             with a usable symbol in the S column.
+// The message of a refusal is the line to print ("NAME: why ...").
 struct BatchTextPlan {
   std::string name;  // first chart's name
   char type = 0;
   bool type_from_dates = false;
 };
-BatchTextStatus batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan);
+Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, TimeOfDayDates& clock);
 
+// Stores every symbol run of the text open in fd (at its start) as the plan
+// says (store_text); store_text's result.  Does not close fd.  *last_path
+// receives the path of the last chart (the window's savenm).
+Result batch_text_store(int fd, const BatchTextJob& job, const BatchTextPlan& plan, StoreReport& report,
+                        TimeOfDayDates& clock, std::string* last_path);
 // Converts the text open in fd (at its start) as the window does once its
-// questions are answered: batch_text_decide, then the store of every symbol
-// run (store_text).  Does not close fd.  Uses the module state the dialogue
-// uses (fptextsrc, get_the_symbol, typechart, longsdate, longedate, bb, the
-// time-of-day counters).
-BatchTextStatus batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport& report,
-                                    BatchTextResult& result);
+// questions are answered: batch_text_decide, then batch_text_store.  The
+// decision's result when it refused, else the store's.
+Result batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport& report, TimeOfDayDates& clock,
+                           std::string* last_path);
 
 // A look at a text without storing: every line with its number (a line of
 // more than 254 characters counts as the several lines the converter reads
@@ -75,10 +70,11 @@ class BatchTextScan {
 };
 
 // Reads the text open in fd from its start, after the plan, line by line
-// as the store will, without writing or creating anything.  The time-of-day
-// counters are restored afterwards, so a store that follows gives the same
+// as the store will, without writing or creating anything.  Time-of-day
+// dates come from `clock`, a copy: a store that follows gives the same
 // dates.  Leaves fd at its start.
-void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan, BatchTextScan& scan);
+void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan, BatchTextScan& scan,
+                     TimeOfDayDates clock);
 
 // The chart name a list entry gets when the order has no S column: the
 // file's own name (after its last '/') up to its first '.', at most 43

@@ -16,7 +16,7 @@
 
 #include "chartdata/bar.h"
 #include "tools/morva-convert/batch_backup.h"
-#include "window/globals.h"
+#include "convert/format.h"
 #include "convert/text_layout.h"
 
 namespace mc {
@@ -176,9 +176,6 @@ std::string absolute_here(const std::string& path);
 int open_source(const std::string& name, bool dry_run);
 // Opens a text, quote or TechTools source, which is only ever read.
 int open_text_source(const std::string& name);
-
-// Sets the window's globals for the source now processed.
-void set_source_globals(const Source& s);
 
 // ---- Output -------------------------------------------------------------
 

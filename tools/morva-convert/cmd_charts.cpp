@@ -400,7 +400,6 @@ class ChartToText : public Command {
       if (interrupted()) break;
       const Source& s = sources[i];
       const std::string& name = names[i];
-      set_source_globals(s);
       if (run.dry_run()) {
         unsigned char header[kHeaderSize];
         std::vector<BarRecord> bars;
@@ -446,17 +445,16 @@ class ChartToText : public Command {
                                            static_cast<long long>(kBarSize));
       Progress bar(base_name(s.name), common_.quiet);
       ChartReport report(bar, total);
-      ChartTextResult result;
-      const int ok = csv_ ? chart_to_csv(fd, out, csv_start(run), report, &result)
-                          : chart_to_text(fd, out, run.format(), s.name, report, &result);
+      const Result result = csv_ ? chart_to_csv(fd, out, csv_start(run), report)
+                                 : chart_to_text(fd, out, run.format(), s.name, report);
       ::close(fd);
       bar.done();
-      run.kept(name, ok != 0);
-      if (!ok || result.write_failed)
+      run.kept(name, result.ok());
+      if (!result.ok())
         run.failed("cannot write " + name + "; it was left as it was");
       else
-        run.note(s.name + ": " + std::to_string(result.lines) + " lines written to " + name +
-                 (result.sorted ? " (sorted by date)" : ""));
+        run.note(s.name + ": " + std::to_string(result.count) + " lines written to " + name +
+                 (!csv_ && text_sorted(run.format(), result.count) ? " (sorted by date)" : ""));
     }
     return run.status();
   }

@@ -128,73 +128,45 @@ class Look : public BatchTextScan {
   char type_;
 };
 
-// One line for a text that cannot be converted at all.
-std::string refusal(const std::string& name, BatchTextStatus s, const FormatSettings& f, bool detected = false) {
-  switch (s) {
-    case BatchTextStatus::kExecutable:
-      return name + ": a .EXE file is a program, not prices; unpack it first";
-    case BatchTextStatus::kNoSymbol:
-      return name + ": no line holds a symbol in the S column of the order " + order_text(f);
-    case BatchTextStatus::kNoChartName:
-      return name + ": give --chart NAME (the order " + order_text(f) + " has no S column)";
-    case BatchTextStatus::kNeedType:
-      return name +
-             ": its first two dates do not show a daily chart; give --type daily, weekly, "
-             "monthly or numbered";
-    case BatchTextStatus::kNoDate:
-      return name + ": no line holds a date in the date format " + date_format_option_text(f.datecode) +
-             (f.datecode == 0 ? " (or yyyy-mm-dd)" : "") + " with the order " + order_text(f) +
-             ", nor does its name; give --date-format and --order" + (detected ? "" : ", or --auto");
-    case BatchTextStatus::kSameName:
-      return name + ": the chart would have the source's own name; give another --chart";
-    default:
-      return name + ": cannot be converted";
-  }
-}
-
-bool usage_refusal(BatchTextStatus s) {
-  return s == BatchTextStatus::kNoChartName || s == BatchTextStatus::kNeedType ||
-         s == BatchTextStatus::kSameName || s == BatchTextStatus::kNoDate;
-}
-
 // Converts one text open as fd; returns false when a chart could not be
 // stored.  `last` receives the path of the last chart written.
 bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& shown_name,
-                  std::string* last = nullptr) {
+                  TimeOfDayDates& clock, std::string* last = nullptr) {
   Progress progress(base_name(shown_name), run.options().quiet);
   BatchTextPlan plan;
-  const int saved_tentimes = tentimes, saved_date = telerate_date;
-  const BatchTextStatus planned = batch_text_decide(fd, job, plan);
-  tentimes = saved_tentimes;
-  telerate_date = saved_date;
-  if (planned != BatchTextStatus::kStored) {
-    run.failed(refusal(shown_name, planned, job.format));
+  // The first two dates are read as the window reads them, moving the
+  // run's time-of-day dates on before the store; the look reads a copy
+  // taken before them.
+  const TimeOfDayDates before = clock;
+  if (const Result planned = batch_text_decide(fd, job, plan, clock); !planned.ok()) {
+    clock = before;
+    run.failed(planned.message);
     return false;
   }
 
   // A look first when it is needed: for the dry run, the log, the copies.
   Look look(run, shown_name, plan.type);
   const bool looked = run.dry_run() || run.logging() || run.options().backup;
-  if (looked) batch_text_scan(fd, job, plan, look);
+  if (looked) batch_text_scan(fd, job, plan, look, before);
+  if (run.dry_run()) clock = before;  // nothing stored: nothing read
   long skipped = look.skipped, early = look.early, bars = look.total;
   bool ok = true;
   std::string last_path;
   long written = 0;
   if (!run.dry_run()) {
-    if (look.copies_failed) return false;
-    StoreHooks hooks(run, fd, progress, look.paths);
-    BatchTextResult result;
-    const BatchTextStatus s = batch_text_to_chart(fd, job, hooks, result);
-    progress.done();
-    if (s != BatchTextStatus::kStored && s != BatchTextStatus::kStoreFailed) {
-      run.failed(refusal(shown_name, s, job.format, true));
+    if (look.copies_failed) {
+      clock = before;
       return false;
     }
-    ok = s == BatchTextStatus::kStored && hooks.failed == 0;
+    StoreHooks hooks(run, fd, progress, look.paths);
+    std::string stored_last;
+    const Result r = batch_text_store(fd, job, plan, hooks, clock, &stored_last);
+    progress.done();
+    ok = r.status != Status::kRefused && r.status != Status::kFailed && hooks.failed == 0;
     skipped = hooks.skipped;
     early = hooks.early;
-    written = result.charts_written;
-    if (written > 0) last_path = result.last_path;
+    written = r.count;
+    if (written > 0) last_path = stored_last;
     if (!looked) bars = written;  // enough to tell "nothing stored"
   }
   run.skipped(skipped);
@@ -291,8 +263,10 @@ class TextToChart : public Command {
       job.chart = chart_;
       job.type = type;
       job.decimal_comma = commas[i];
+      job.detected = auto_;
       return job;
     };
+    TimeOfDayDates clock;  // the time-of-day dates of this run
 
     // Every text is looked at before anything is written, so that a missing
     // answer stops the command with nothing changed.
@@ -300,18 +274,15 @@ class TextToChart : public Command {
       const Source& s = sources[i];
       const int fd = ::open(s.where().c_str(), O_RDONLY);
       if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
-      const int saved_tentimes = tentimes, saved_date = telerate_date;
       BatchTextPlan plan;
-      const BatchTextStatus st = batch_text_decide(fd, job_for(i), plan);
-      tentimes = saved_tentimes;
-      telerate_date = saved_date;
+      BatchTextJob job = job_for(i);
+      job.times_of_day = shown[i].find("time=") != std::string::npos;
+      TimeOfDayDates look_ahead = clock;
+      const Result st = batch_text_decide(fd, job, plan, look_ahead);
       linereader_close(fd);
-      if (st == BatchTextStatus::kStored) continue;
-      if (st == BatchTextStatus::kNeedType && shown[i].find("time=") != std::string::npos)
-        throw UsageError{refusal(s.name, st, formats[i], auto_) +
-                         " (its lines carry times of day: give --type daily to store the last line of each day)"};
-      if (usage_refusal(st)) throw UsageError{refusal(s.name, st, formats[i], auto_)};
-      throw FileProblem{refusal(s.name, st, formats[i], auto_)};
+      if (st.ok()) continue;
+      if (st.status == Status::kRefused) throw UsageError{st.message};
+      throw FileProblem{st.message};
     }
 
     if (!run.open_log()) return run.status();
@@ -321,7 +292,6 @@ class TextToChart : public Command {
       if (interrupted()) break;
       if (!s.list.empty() && s.list == abandoned_list) continue;
       if (!shown[i].empty()) run.note(s.name + ": " + shown[i]);
-      set_source_globals(s);
       const int fd = open_text_source(s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
@@ -329,7 +299,7 @@ class TextToChart : public Command {
         continue;
       }
       std::string last;
-      const bool ok = convert_text(run, fd, job_for(i), s.name, &last);
+      const bool ok = convert_text(run, fd, job_for(i), s.name, clock, &last);
       linereader_close(fd);
       if (!ok) {
         // As in the window, a text of a list that fails ends that list.
@@ -397,6 +367,7 @@ class InvestorLink : public Command {
     const FormatSettings layout = investorlink_format();
     if (!run.open_log()) return run.status();
 
+    TimeOfDayDates clock;  // the time-of-day dates of this run
     for (const Source& s : sources) {
       if (interrupted()) break;
       std::string textname = s.name;
@@ -428,12 +399,10 @@ class InvestorLink : public Command {
           continue;
         }
       }
-      std::snprintf(exclambuf, sizeof exclambuf, "%s", textname.c_str());
-      std::snprintf(firstname, sizeof firstname, "%s", textname.c_str());
-      exclamfile = 0;
       BatchTextJob job;
       job.format = layout;
       job.textname = textname;
+      job.shown = s.name;
       job.type = type;
       if (file_size(textfd) == 0) {
         run.note(s.name + ": no prices in it; nothing stored");
@@ -441,7 +410,7 @@ class InvestorLink : public Command {
         linereader_close(textfd);
         continue;
       }
-      convert_text(run, textfd, job, s.name);
+      convert_text(run, textfd, job, s.name, clock);
       linereader_close(textfd);
     }
     return run.status();

@@ -157,10 +157,7 @@ bool Run::prepare(bool format_options) {
   const std::string start = common_.start_dir.empty() ? batch_start_dir() : common_.start_dir;
 
   // Built-in settings, then the window's saved ones, then the options.
-  FormatSettings saved_ff = ff;
-  set_builtin_format();
-  format_ = ff;
-  ff = saved_ff;
+  format_ = builtin_format();
   batch_load_defaults(start, format_);
   if (format_options) {
     if (!common_.order.empty() && !parse_order_option(common_.order, format_.order))
@@ -285,12 +282,6 @@ int open_source(const std::string& name, bool dry_run) {
 }
 
 int open_text_source(const std::string& name) { return ::open(name.c_str(), O_RDONLY); }
-
-void set_source_globals(const Source& s) {
-  std::snprintf(exclambuf, sizeof exclambuf, "%s", s.name.c_str());
-  std::snprintf(firstname, sizeof firstname, "%s", s.firstname().c_str());
-  exclamfile = s.list.empty() ? 0 : 1;
-}
 
 // ---- Output ---------------------------------------------------------------------
 
