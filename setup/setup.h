@@ -6,15 +6,15 @@
 // setup/environment.h; gethomedir() and searchPATH() in chartdata/osshims.h.
 #pragma once
 
+#include "convert/format.h"  // kSetupFileName, kSetupRecordSize
+
 #include <cstdint>
 #include <span>
 
 #include "setup/environment.h"
 
 // ---- The setup record: 62 bytes, fields in this order ------------------
-inline constexpr int kSetupRecordSize = 62;
 inline constexpr int kSetup2RecordSize = 19;
-inline constexpr const char* kSetupFileName = "setup.mrv";
 inline constexpr const char* kSetup2FileName = "setup2.mrv";
 
 // Settings the charting program interprets; this program reads them and

@@ -37,28 +37,6 @@ std::vector<unsigned char> read_all(int fd) {
 
 }  // namespace
 
-void decode_defaults(std::span<const unsigned char> bytes, FormatSettings& out) {
-  auto* raw = reinterpret_cast<unsigned char*>(&out);
-  if (bytes.size() == static_cast<std::size_t>(kOldDefaultsSize)) {
-    // Older layout: code, 13-byte order string, separator, yymmdd + NUL,
-    // direction.
-    out.datecode = static_cast<char>(bytes[0]);
-    for (int i = 0; i < 13; ++i) {
-      raw[1 + i] = bytes[1 + i];
-      if (bytes[1 + i] == 0) break;
-    }
-    out.sep = static_cast<char>(bytes[14]);
-    out.startdate[0] = '1';
-    out.startdate[1] = '9';
-    std::memcpy(out.startdate + 2, bytes.data() + 15, 6);
-    out.nul2 = 0;
-    out.direction = static_cast<char>(bytes[22]);
-    return;
-  }
-  std::size_t n = std::min<std::size_t>(bytes.size(), sizeof(FormatSettings));
-  if (n > 0) std::memcpy(raw, bytes.data(), n);  // an empty file has no data pointer
-}
-
 int defaults_file_open() { return defaults_fd >= 0 ? 1 : 0; }
 
 int loadsave_defaults(int mode, int save) {

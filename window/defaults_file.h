@@ -4,24 +4,14 @@
 // later saves do nothing.
 #pragma once
 
-#include <cstddef>
-#include <span>
-
+#include "convert/format.h"
 #include "window/globals.h"
-
-inline constexpr const char* kDefaultsFileName = "morvautl.dat";
-inline constexpr int kOldDefaultsSize = 23;
 
 // mode 0: open (or create) and load over `ff`; shows
 // "<path> Unable to write to disk. Disk full?" when neither works.
 // mode != 0: when open, write `ff` (only when `save` is non-zero) and close.
 // Returns 1 on success, 0 on failure or when there was nothing to do.
 int loadsave_defaults(int mode, int save);
-
-// Decodes the content of a defaults file over `ff`-shaped settings: exactly
-// 23 bytes is the older layout (six-digit start date widened with "19");
-// anything else overwrites as many of the 25 bytes as it holds.
-void decode_defaults(std::span<const unsigned char> bytes, FormatSettings& out);
 
 // 1 while the defaults file is open (loaded and not yet saved).
 int defaults_file_open();

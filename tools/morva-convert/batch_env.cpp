@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "chartdata/osshims.h"
-#include "window/defaults_file.h"
-#include "setup/setup.h"
 
 namespace {
 
@@ -64,7 +62,7 @@ int batch_setup_data_dir(const std::string& start_dir, std::string& data_dir) {
   if (!read_bytes(start_dir + "/" + kSetupFileName, bytes, kSetupRecordSize)) return 0;
   // The data directory field: bytes 26-49, NUL padded; a short file holds
   // only part of it (the rest keeps the built-in empty name).
-  constexpr std::size_t kFrom = 26, kWidth = 24;
+  constexpr std::size_t kFrom = kSetupDataDirOffset, kWidth = kSetupDataDirWidth;
   data_dir.clear();
   for (std::size_t i = kFrom; i < kFrom + kWidth && i < bytes.size() && bytes[i] != 0; ++i)
     data_dir += static_cast<char>(bytes[i]);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "window/globals.h"
+#include "convert/format.h"
 
 // The start directory as the window finds it without a hand-off file: the
 // current directory when it holds an executable "xmorva" ("/" and at most 23
