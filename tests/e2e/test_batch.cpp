@@ -11,7 +11,7 @@
 #include "chartdata/safe_replace.h"
 #include "support/tempdir.h"
 #include "support/x11_harness.h"
-#include "unit/test_batch_support.h"
+#include "support/batch_support.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "screen/headless.h"
 #include "screen/screen.h"
 #include "support/tempdir.h"
-#include "unit/test_batch_support.h"
+#include "support/batch_support.h"
 #include "support/scripted_keys.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "chartdata/chartfile.h"
 #include "support/tempdir.h"
-#include "unit/test_batch_support.h"
+#include "support/batch_support.h"
 
 namespace {
 
