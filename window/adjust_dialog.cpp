@@ -6,6 +6,7 @@
 #include <string>
 
 #include "convert/adjust.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
 #include "widgets/prompt.h"
@@ -34,7 +35,7 @@ int addsubmultdiv(int fd, FILE* idx) {
   while (!request.op) {
     putsn(kOperatorQuestion, 2, 0, -1);
     int key = scr_getc(1);
-    if (key == 27) {
+    if (key == kKeyEsc) {
       close(fd);
       return 27;
     }
@@ -42,7 +43,7 @@ int addsubmultdiv(int fd, FILE* idx) {
   }
   putsn(kConstantQuestion, 2, 0, -1);
   char text[7] = "";
-  if (fgts(nullptr, 'n', 2, 69, 6, text, 'n', 'y') == 27) {
+  if (fgts(nullptr, 'n', 2, 69, 6, text, 'n', 'y') == kKeyEsc) {
     close(fd);
     return 27;
   }
@@ -62,7 +63,7 @@ int addsubmultdiv(int fd, FILE* idx) {
     putsn("The current working subdirectory is: ", 6, 7, -1);
     putss(working_dir().c_str());
     name[0] = 0;
-    if (fgts(nullptr, 'a', 4, 45, 21, name, 'n', 'y') == 27) {
+    if (fgts(nullptr, 'a', 4, 45, 21, name, 'n', 'y') == kKeyEsc) {
       close(fd);
       return 27;
     }

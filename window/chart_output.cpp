@@ -1,5 +1,6 @@
 #include "window/chart_output.h"
 
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "widgets/prompt.h"
 #include "window/globals.h"
@@ -17,7 +18,7 @@ void ScreenChartProgress::progress(float close) {
   scr_rowcol(row, col);
 }
 
-bool ScreenChartProgress::stop_requested() { return scr_csts() == 27; }
+bool ScreenChartProgress::stop_requested() { return scr_csts() == kKeyEsc; }
 
 void show_result(const Result& r) {
   if (!r.message.empty()) msg(r.message.c_str(), title, 1);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "convert/compress.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "widgets/prompt.h"
 #include "window/chart_output.h"
@@ -30,7 +31,7 @@ int COMPRESSs(int fd) {
     putsn(kCountQuestion, 2, 0, -1);
     char count[5] = "";
     int key = fgts(nullptr, 'n', 2, 61, 4, count, 'n', 'y');
-    if (key == 27) {
+    if (key == kKeyEsc) {
       close(fd);
       return 27;
     }

@@ -7,6 +7,7 @@
 
 #include "chartdata/linereader.h"
 #include "convert/quickquote.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "widgets/filechooser.h"
 #include "widgets/prompt.h"
@@ -38,7 +39,7 @@ class ScreenListener : public QuickQuoteListener {
   void record_skipped() override {
     note(" Skipped: a record without a usable symbol or with a value a chart cannot hold.");
   }
-  bool stop_requested() override { return scr_csts() == 27; }
+  bool stop_requested() override { return scr_csts() == kKeyEsc; }
 
   std::string last_stored;  // the chart stored last ("" when none)
 
@@ -68,7 +69,7 @@ std::int32_t ask_update_date() {
     putsn("        ", 2, 47, 8);
     // Eight places: yyyymmdd is taken as well as yymmdd.
     const int key = fgts(nullptr, 'n', 2, 47, 8, buf, 'n', 'y');
-    if (key == 27) return 0;
+    if (key == kKeyEsc) return 0;
     // Blanks around the digits are allowed; anything else is not a date.
     const char* p = buf;
     while (*p == ' ') ++p;

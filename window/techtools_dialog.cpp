@@ -8,6 +8,7 @@
 
 #include "chartdata/chartfile.h"
 #include "convert/techtools.h"
+#include "screen/keys.h"
 #include "screen/screen.h"
 #include "widgets/filechooser.h"
 #include "widgets/prompt.h"
@@ -34,7 +35,7 @@ class ScreenListener : public TechToolsListener {
     putsn(buf, 2, 0, -1);
     scr_rowcol(row, col);
   }
-  bool stop_requested() override { return scr_csts() == 27; }
+  bool stop_requested() override { return scr_csts() == kKeyEsc; }
 };
 
 }  // namespace

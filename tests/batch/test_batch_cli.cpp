@@ -14,33 +14,18 @@
 #include <vector>
 
 #include "chartdata/chartfile.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/batch_support.h"
 
 namespace {
 
 BarRecord bar(std::int32_t date, float price, std::int32_t volume = 1000) {
-  BarRecord b;
-  b.date = date;
-  b.open = price;
-  b.high = price + 1;
-  b.low = price - 1;
-  b.close = price + 0.5f;
-  b.volume = volume;
-  b.openint = 2;
-  return b;
+  return ::bar(date, price, price + 1, price - 1, price + 0.5f, volume, 2);
 }
 
 Bytes chart(char type, const std::vector<BarRecord>& bars) {
-  Bytes out(kHeaderSize);
-  const char t[2] = {type, '\n'};
-  make_header(out.data(), t, bars.empty() ? 0 : bars.back().date);
-  for (const BarRecord& b : bars) {
-    unsigned char rec[kBarSize];
-    encode_bar(b, rec);
-    out.insert(out.end(), rec, rec + kBarSize);
-  }
-  return out;
+  return chart_bytes(type, bars.empty() ? 0 : bars.back().date, bars);
 }
 
 std::vector<std::int32_t> dates_of(const Bytes& b) {

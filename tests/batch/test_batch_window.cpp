@@ -22,6 +22,7 @@
 #include "convert/text_to_chart.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/batch_support.h"
 #include "support/scripted_keys.h"
@@ -29,27 +30,11 @@
 namespace {
 
 BarRecord bar(std::int32_t date, float price, std::int32_t volume = 1000, std::int32_t oi = 7) {
-  BarRecord b;
-  b.date = date;
-  b.open = price;
-  b.high = price + 1.25f;
-  b.low = price - 0.75f;
-  b.close = price + 0.5f;
-  b.volume = volume;
-  b.openint = oi;
-  return b;
+  return ::bar(date, price, price + 1.25f, price - 0.75f, price + 0.5f, volume, oi);
 }
 
 Bytes chart(char type, std::int32_t header_date, const std::vector<BarRecord>& bars) {
-  Bytes out(kHeaderSize);
-  const char t[2] = {type, '\n'};
-  make_header(out.data(), t, header_date);
-  for (const BarRecord& b : bars) {
-    unsigned char rec[kBarSize];
-    encode_bar(b, rec);
-    out.insert(out.end(), rec, rec + kBarSize);
-  }
-  return out;
+  return chart_bytes(type, header_date, bars);
 }
 
 // Six weeks of weekdays from Monday 4 January 1999, with a Saturday bar.

@@ -37,6 +37,7 @@
 #include "setup/environment.h"
 #include "setup/setup.h"
 #include "support/scripted_keys.h"
+#include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "widgets/dirlist.h"
 #include "widgets/filechooser.h"
@@ -60,27 +61,11 @@ struct ScreenLog {
 };
 
 BarRecord bar(std::int32_t date, float price, std::int32_t volume = 100) {
-  BarRecord b;
-  b.date = date;
-  b.open = price;
-  b.high = price + 1;
-  b.low = price - 1;
-  b.close = price + 0.5f;
-  b.volume = volume;
-  b.openint = 1;
-  return b;
+  return ::bar(date, price, price + 1, price - 1, price + 0.5f, volume, 1);
 }
 
 Bytes chart(char type, const std::vector<BarRecord>& bars) {
-  Bytes out(kHeaderSize);
-  const char t[2] = {type, '\n'};
-  make_header(out.data(), t, bars.empty() ? 0 : bars.front().date);
-  for (const BarRecord& b : bars) {
-    unsigned char rec[kBarSize];
-    encode_bar(b, rec);
-    out.insert(out.end(), rec, rec + kBarSize);
-  }
-  return out;
+  return chart_bytes(type, bars.empty() ? 0 : bars.front().date, bars);
 }
 
 std::vector<BarRecord> bars_of(const Bytes& b) {

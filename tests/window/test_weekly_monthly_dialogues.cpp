@@ -24,15 +24,7 @@
 namespace {
 
 BarRecord bar(std::int32_t date, float price, std::int32_t volume = 100) {
-  BarRecord b;
-  b.date = date;
-  b.open = price;
-  b.high = price + 1;
-  b.low = price - 1;
-  b.close = price + 0.5f;
-  b.volume = volume;
-  b.openint = 3;
-  return b;
+  return ::bar(date, price, price + 1, price - 1, price + 0.5f, volume, 3);
 }
 
 // Two weeks of daily bars, Monday 4 January 1999 to Friday 15 January.
