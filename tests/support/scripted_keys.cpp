@@ -184,8 +184,8 @@ bool ScriptedKeys::lookup_colour(const char* name, Rgb16& rgb) {
 bool ScriptedKeys::alloc_colour(Rgb16& rgb, unsigned long& pixel) {
   return inner_->alloc_colour(rgb, pixel);
 }
-bool ScriptedKeys::parse_colour(const char* spec, Rgb16& rgb) {
-  return inner_->parse_colour(spec, rgb);
+bool ScriptedKeys::parse_colour(const char* colour, Rgb16& rgb) {
+  return inner_->parse_colour(colour, rgb);
 }
 unsigned long ScriptedKeys::white_pixel() { return inner_->white_pixel(); }
 unsigned long ScriptedKeys::black_pixel() { return inner_->black_pixel(); }

@@ -107,7 +107,7 @@ class ScriptedKeys final : public ScreenBackend {
   void put_back(const ScreenEvent& ev) override;
   bool lookup_colour(const char* name, Rgb16& rgb) override;
   bool alloc_colour(Rgb16& rgb, unsigned long& pixel) override;
-  bool parse_colour(const char* spec, Rgb16& rgb) override;
+  bool parse_colour(const char* colour, Rgb16& rgb) override;
   unsigned long white_pixel() override;
   unsigned long black_pixel() override;
   void move_resize(int x, int y, int w, int h) override;

@@ -71,3 +71,8 @@ void remove_tree(const std::string& path);
 // The charts' lock file ".morva.lock" (which stays in every folder a chart
 // was written to) is left out unless asked for.
 std::vector<std::string> list_dir(const std::string& dir, bool with_lock_file = false);
+
+// Runs a program (looked up on PATH) with an argument vector, no shell, its
+// standard output to /dev/null; its exit status, or -1 when it could not
+// start or did not exit.
+int run_program(std::vector<std::string> args);

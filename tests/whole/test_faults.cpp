@@ -487,23 +487,6 @@ TEST_F(FaultSweep, QuickQuotesIntoSeveralCharts) {
   sweep(s);
 }
 
-// Runs a program with an argument vector, output to /dev/null.
-int spawn(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(FaultSweep, InvestorLinkArchive) {
   // The archive is made once: zip stamps its members with the time, and
   // every run must start from the same bytes.
@@ -513,7 +496,7 @@ TEST_F(FaultSweep, InvestorLinkArchive) {
     for (const char* sym : {"IBM", "INTC", "AAPL"}) text += std::string(sym) + ",990105,1,2,0.5,1.5,100,0\n";
     ScopedChdir cd(root_.path());
     write_text("991231.STK", text);
-    ASSERT_EQ(spawn({"zip", "-q", "991231S.ZIP", "991231.STK"}), 0);
+    ASSERT_EQ(run_program({"zip", "-q", "991231S.ZIP", "991231.STK"}), 0);
     archive = read_file("991231S.ZIP");
     unlink("991231.STK");
     unlink("991231S.ZIP");

@@ -237,23 +237,6 @@ TEST_F(Hostile, ListingShowsHostileNamesInTheirCells) {
   EXPECT_FALSE(shell_ran(dir_.path()));
 }
 
-// Runs a program with an argument vector in the current folder.
-int spawn(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(Hostile, ZipArchivesAndMembersWithHostileNames) {
   // Archives named like options or commands and members named like
   // commands: unzip gets each name as one argument and writes only to the
@@ -262,7 +245,7 @@ TEST_F(Hostile, ZipArchivesAndMembersWithHostileNames) {
   ASSERT_TRUE(write_text(member, "IBM,990105,1,2,0.5,1.5,100,0\n"));
   for (std::string archive : {"-x.ZIP", "a b;$(touch pwned).ZIP", "`touch pwned`.ZIP", "'q\".ZIP"}) {
     SCOPED_TRACE(archive);
-    ASSERT_EQ(spawn({"zip", "-q", "./" + archive, member}), 0);
+    ASSERT_EQ(run_program({"zip", "-q", "./" + archive, member}), 0);
     PrivateTemp tmp("unzip");
     ASSERT_TRUE(tmp.ok());
     EXPECT_EQ(unzip_members(archive, tmp.fd()), 0);
