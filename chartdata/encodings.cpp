@@ -27,6 +27,12 @@ bool is_leap_year(int year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
+bool is_calendar_date(int d) {
+  const int year = d / 10000, month = d / 100 % 100, day = d % 100;
+  if (d <= 0 || month < 1 || month > 12 || day < 1) return false;
+  return day <= (is_leap_year(year) ? day_table2 : day_table1)[month];
+}
+
 int dton(int date) {
   int year = date / 10000;
   long long sum = days_before_year(year);

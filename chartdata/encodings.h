@@ -11,6 +11,9 @@ extern const int lastday[12];
 
 // Gregorian leap-year rule, applied to every year (year 0 is a leap year).
 bool is_leap_year(int year);
+// A date yyyymmdd that names a day of the calendar: month 1..12 and a day
+// of that month (29 February in leap years only).
+bool is_calendar_date(int yyyymmdd);
 
 // Calendar date yyyymmdd -> day number counted from 1 January of year 0
 // (day 1).  A month above 12 adds no month days; years at or below 0 add

@@ -523,7 +523,7 @@ TEST_F(BatchCli, ShowPrintsTheBarsAndWhatLooksWrong) {
 }
 
 TEST_F(BatchCli, PlotDrawsEachChartAndListsItsBadBars) {
-  write_file(data_.file("bad"), chart('D', {bar(19990105, 1), bar(19990104, 2), bar(19990104, 3)}));
+  write_file(data_.file("bad"), chart('D', {bar(19990105, 5), bar(19990104, 6), bar(19990104, 7)}));
   auto r = run({"plot", "ibm", "bad", "-o", "adir", "--format", "svg"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.err,

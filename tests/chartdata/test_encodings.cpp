@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "chartdata/bar_checks.h"
 #include "chartdata/encodings.h"
 
 namespace {
@@ -37,6 +38,56 @@ TEST(DayNumbers, MatchCivilCalendarForEveryDateOfYears0To2999) {
     }
   }
   EXPECT_EQ(previous, dton(29991231));
+}
+
+TEST(DayNumbers, CalendarDatesAgreeWithTheCivilCalendar) {
+  for (int y : {1900, 2000, 2021, 2024, 2026})
+    for (unsigned m = 0; m <= 13; ++m)
+      for (unsigned d = 0; d <= 32; ++d) {
+        const bool civil = m >= 1 && m <= 12 && year_month_day(year{y} / month{m} / day{d}).ok();
+        EXPECT_EQ(is_calendar_date(y * 10000 + static_cast<int>(m * 100 + d)), civil) << y << ' ' << m << ' ' << d;
+      }
+}
+
+TEST(BarRules, EachRuleAndItsWords) {
+  const float nan = std::nanf("");
+  struct Case {
+    BarRecord bar;
+    unsigned faults;
+  } cases[] = {
+      {{20240102, 10, 11, 9, 10.5f, 100, 0}, 0},
+      {{20240102, 10, 10, 10, 10, 0, 0}, 0},  // close-only bar
+      {{20240102, 10, 9, 11, 10, 100, 0}, kBarHighBelowLow | kBarOutsideRange},
+      {{20240102, 12, 11, 9, 10, 100, 0}, kBarOutsideRange},
+      {{20240102, 10, 11, 9, 8, 100, 0}, kBarOutsideRange},
+      {{20240102, 3.18f, 0, 0, 3.08f, 1870906, 0}, kBarOutsideRange | kBarNotPositive},
+      {{20240102, 0, 0, 0, 0, 0, 0}, kBarNotPositive},
+      {{20240102, nan, 11, 9, 10, 100, 0}, kBarNotNumber},
+      {{20240102, 10, 11, 9, 10, -1, 0}, kBarNegativeCount},
+      {{20240102, 10, 11, 9, 10, 1, -5}, kBarNegativeCount},
+      {{20241301, 10, 11, 9, 10, 1, 0}, kBarNotCalendar},
+      {{20210229, 10, 11, 9, 10, 1, 0}, kBarNotCalendar},
+      {{991231, 10, 11, 9, 10, 1, 0}, 0},  // an old yymmdd date is not judged
+  };
+  BarTally tally;
+  for (const Case& c : cases) {
+    EXPECT_EQ(bar_value_faults(c.bar), c.faults) << c.bar.date << ' ' << c.bar.open;
+    tally.add(c.bar);
+  }
+  EXPECT_EQ(tally.checked(), std::size(cases));
+  EXPECT_EQ(tally.broken(), std::size(cases) - 3);
+  EXPECT_EQ(tally.with(kBarOutsideRange), 4u);
+  EXPECT_EQ(tally.summary().substr(0, 73),
+            "10 bars break the bar rules (1 price not a number, 1 high below low, 4 op");
+  EXPECT_NE(tally.summary().find("first: 20240102 high below low, open or close outside high-low, 20240102"),
+            std::string::npos)
+      << tally.summary();
+  EXPECT_EQ(BarTally().summary(), "");
+  const BarRecord order[] = {{20240102, 1, 1, 1, 1, 0, 0}, {20240102, 1, 1, 1, 1, 0, 0}, {20240101, 1, 1, 1, 1, 0, 0}};
+  const std::vector<BadBar> bad = find_bad_bars(order);
+  ASSERT_EQ(bad.size(), 2u);
+  EXPECT_EQ(bad[0].faults, unsigned(kBarRepeated));
+  EXPECT_EQ(bad[1].faults, unsigned(kBarBackwards));
 }
 
 TEST(DayNumbers, FixedPointsAndWeekdays) {

@@ -30,7 +30,8 @@ std::vector<std::string> problems_of(const unsigned char* header, const std::vec
     out.push_back(
         "dates of two-digit years (yymmdd): the chart is widened to yyyymmdd when a "
         "conversion next opens it");
-  long backwards = 0, shown = 0, bad_prices = 0, high_low = 0;
+  long backwards = 0, shown = 0, bad_prices = 0, high_low = 0, outside = 0, not_positive = 0, negative = 0,
+       not_calendar = 0;
   for (const BadBar& bad : find_bad_bars(bars)) {
     const std::size_t i = bad.index;
     if (bad.faults & (kBarBackwards | kBarRepeated)) {
@@ -44,11 +45,19 @@ std::vector<std::string> problems_of(const unsigned char* header, const std::vec
     }
     if (bad.faults & kBarNotNumber) ++bad_prices;
     if (bad.faults & kBarHighBelowLow) ++high_low;
+    if (bad.faults & kBarOutsideRange) ++outside;
+    if (bad.faults & kBarNotPositive) ++not_positive;
+    if (bad.faults & kBarNegativeCount) ++negative;
+    if (bad.faults & kBarNotCalendar) ++not_calendar;
   }
   if (backwards > shown)
     out.push_back(std::to_string(backwards - shown) + " more bars are not after the bar before them");
   if (bad_prices) out.push_back(std::to_string(bad_prices) + " bars hold a price that is not a number");
   if (high_low) out.push_back(std::to_string(high_low) + " bars have a high below their low");
+  if (outside) out.push_back(std::to_string(outside) + " bars have an open or close outside their high and low");
+  if (not_positive) out.push_back(std::to_string(not_positive) + " bars have a price of 0 or less");
+  if (negative) out.push_back(std::to_string(negative) + " bars have a negative volume or open interest");
+  if (not_calendar) out.push_back(std::to_string(not_calendar) + " bars have a date that is no calendar day");
   return out;
 }
 
