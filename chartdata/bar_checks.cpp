@@ -53,14 +53,16 @@ std::string bar_fault_text(unsigned faults) {
   return out;
 }
 
-unsigned BarTally::add(const BarRecord& b) {
+unsigned BarTally::add(const BarRecord& b) { return add(b, {}, 0); }
+
+unsigned BarTally::add(const BarRecord& b, std::string_view chart, long at) {
   ++checked_;
   const unsigned f = bar_value_faults(b);
   if (!f) return 0;
   ++broken_;
   for (unsigned i = 0; i < 8; ++i)
     if (f & (1u << i)) ++per_bit_[i];
-  if (first_.size() < kKept) first_.push_back({b.date, f});
+  if (first_.size() < kKept) first_.push_back({b.date, f, std::string(chart), at});
   return f;
 }
 
@@ -82,6 +84,7 @@ std::string BarTally::summary() const {
   }
   out += "); first:";
   for (std::size_t i = 0; i < first_.size(); ++i)
-    out += (i ? ", " : " ") + std::to_string(first_[i].date) + " " + bar_fault_text(first_[i].faults);
+    out += (i ? ", " : " ") + (first_[i].chart.empty() ? "" : first_[i].chart + " ") +
+           std::to_string(first_[i].date) + " " + bar_fault_text(first_[i].faults);
   return out;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "chartdata/bar.h"
@@ -52,21 +53,32 @@ class BarTally {
   static constexpr std::size_t kKept = 3;
   // Checks one bar; returns its faults.
   unsigned add(const BarRecord& b);
+  // The same, for an import of many charts or records: the first few name
+  // the chart and where the bar's record lies in the source (a record or
+  // line number from 1).
+  unsigned add(const BarRecord& b, std::string_view chart, long at);
   void add(std::span<const BarRecord> bars) {
     for (const BarRecord& b : bars) add(b);
   }
   std::size_t checked() const { return checked_; }
   std::size_t broken() const { return broken_; }
+  // More than half of the bars checked break the rules: the source is not
+  // of the kind it was taken for (a wrong file, not a damaged one).
+  bool mostly_broken() const { return broken_ * 2 > checked_; }
   // Bars with this fault bit.
   std::size_t with(BarFault f) const;
   // The first kKept broken bars: their date and faults.
   struct Example {
     std::int32_t date;
     unsigned faults;
+    std::string chart;  // "" when not given
+    long at = 0;        // record or line number in the source; 0 when not given
   };
   const std::vector<Example>& first() const { return first_; }
   // One line: "3 bars break the bar rules (2 high below low, 1 price of 0 or
-  // less); first: 20240102 high below low, ...".  Empty when none did.
+  // less); first: 20240102 high below low, ...", each example after its
+  // chart when one was given ("ibm 20240102 high below low").  Empty when
+  // none did.
   std::string summary() const;
 
  private:

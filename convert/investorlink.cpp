@@ -10,6 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "chartdata/linereader.h"
+#include "convert/text_to_chart.h"
+
 extern char** environ;
 
 FormatSettings investorlink_format() {
@@ -95,5 +98,37 @@ Result unpack_investorlink(const std::string& archive, PrivateTemp& text) {
     r.status = Status::kDone;
   }
   ::lseek(text.fd(), 0, SEEK_SET);
+  return r;
+}
+
+Result check_investorlink(int fd, const std::string& textname) {
+  Result r;
+  r.status = Status::kDone;
+  const off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (start < 0) return r;
+  {
+    LineReader src(fd);
+    TextReport quiet;
+    TimeOfDayDates clock;
+    LineParser parser(investorlink_format(), textname, 1, quiet, clock);
+    std::string chart;
+    ParsedLine p;
+    std::string_view line;
+    long number = 0;
+    while (src.next(line)) {
+      ++number;
+      parser.parse(line, chart, p);
+      if (p.kind == LineKind::kSymbolChange) {
+        chart = p.symbol;
+        parser.parse(line, chart, p);
+      }
+      if (p.kind == LineKind::kBar) r.bar_check.add(p.bar, chart, number);
+    }
+  }
+  linereader_seek(fd, start);
+  if (r.bar_check.mostly_broken()) {
+    r.status = Status::kRefused;
+    r.message = mostly_broken_line("Not an InvestorLink file", "lines", r.bar_check);
+  }
   return r;
 }

@@ -54,3 +54,10 @@ int unzip_members(const std::string& archive, int out_fd);
 // holds no such member; kFailed when unzip could not be run or could not
 // unpack the archive.  The message says what to show for the last two.
 Result unpack_investorlink(const std::string& archive, PrivateTemp& text);
+
+// The bars the text in fd (from its current position; put back there)
+// gives under InvestorLink's layout, checked by the bar rules before they
+// are stored: bar_check holds the count and the first few (chart, date,
+// line).  kDone, or kRefused (" Not an InvestorLink file: ...", nothing to
+// store) when more than half of its bars break the rules.
+Result check_investorlink(int fd, const std::string& textname);

@@ -57,6 +57,7 @@ std::int32_t to_int32(const std::string& text) {
 bool next_quote_line(QuoteImport& imp, char* buf) {
   std::string_view line;
   if (!imp.source->next(line, kQuoteLineSize - 1)) return false;
+  ++imp.line;
   std::memcpy(buf, line.data(), line.size());  // at most 254 characters
   buf[line.size()] = '\0';
   return true;
@@ -206,6 +207,7 @@ void skip_record(QuoteImport& s) {
 Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
   char line1[kQuoteLineSize], line3[kQuoteLineSize], other[kQuoteLineSize];
   long count = 0, unstorable = 0;
+  long bar_line = 0;  // the first line of the record the bar comes from
   BarRecord bar;
   for (;;) {
     if (!next_quote_line(s, line1)) {
@@ -219,11 +221,13 @@ Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
       skip_record(s);
       continue;
     }
+    s.line_of_record = s.line;
     const std::string sym = quote_chart_name(line1);
     if (!sym.empty() && sym != name) {
       // The next chart starts here; its first record is read again.
       s.next_chart = sym;
       s.source->unread();
+      --s.line;
       break;
     }
     // Lines 2 to 5; a record cut short by the end of the file keeps 0 in
@@ -243,6 +247,7 @@ Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
       ++unstorable;
       continue;
     }
+    bar_line = s.line_of_record;
     bar.date = s.update_date;
     bar.open = q.open;
     bar.high = q.high;
@@ -253,6 +258,8 @@ Status save_qq_28(QuoteImport& s, std::FILE* tmp, const char* name) {
     ++count;
     if (count % 10 == 0) s.listener->progress(bar.close);
   }
+  // The bar this run stores, checked by the bar rules.
+  if (count > 0 && s.check != nullptr) s.check->add(bar, name, bar_line);
   // Every record of the run skipped for its values: nothing to store.
   if (count == 0 && unstorable > 0 && tmp != nullptr) return Status::kNothing;
   if (count == 0 || tmp == nullptr) return Status::kDone;
@@ -320,7 +327,50 @@ int send_quickq_tomorva(QuoteImport& s, char* name) {
   return all_ok;
 }
 
+namespace {
+
+// The bars the import would store, one per run, checked by the bar rules
+// in a pass over the whole file that writes nothing; the reading position
+// is put back.  Nothing is checked when the file cannot be read again
+// (not seekable).
+BarTally check_quotes(const QuoteRequest& request) {
+  BarTally check;
+  const off_t start = ::lseek(request.source, 0, SEEK_CUR);
+  if (start < 0) return check;
+  // From the start of the file, so that the line numbers are the file's;
+  // the lines before the first record are passed over as between records.
+  linereader_seek(request.source, 0);
+  {
+    LineReader source(request.source);
+    QuickQuoteListener quiet;
+    QuoteImport pass;
+    pass.source = &source;
+    pass.update_date = request.update_date;
+    pass.listener = &quiet;
+    pass.check = &check;
+    std::string name = request.first_name;
+    for (;;) {
+      save_qq_28(pass, nullptr, name.c_str());
+      if (pass.next_chart.empty()) break;
+      name = pass.next_chart;
+      pass.next_chart.clear();
+    }
+  }
+  linereader_seek(request.source, start);
+  return check;
+}
+
+}  // namespace
+
 Result quickquote_import(const QuoteRequest& request, QuickQuoteListener& listener) {
+  BarTally check = check_quotes(request);
+  if (check.mostly_broken()) {
+    Result r;
+    r.status = Status::kRefused;
+    r.message = mostly_broken_line("Not a QUICK-QUOTE file", "quotes", check);
+    r.bar_check = std::move(check);
+    return r;
+  }
   LineReader source(request.source);
   QuoteImport imp;
   imp.update_date = request.update_date;
@@ -341,6 +391,7 @@ Result quickquote_import(const QuoteRequest& request, QuickQuoteListener& listen
   r.failed = imp.charts_failed;
   r.passed_over = imp.records_skipped;
   r.stopped = imp.stopped;
+  r.bar_check = std::move(check);
   if (imp.charts_failed > 0) {
     r.status = Status::kFailed;
     r.message = kQuoteWriteFailed;

@@ -21,6 +21,7 @@
 #include <sys/types.h>
 
 #include "chartdata/bar.h"
+#include "chartdata/bar_checks.h"
 #include "chartdata/linereader.h"
 #include "chartdata/splice.h"
 #include "convert/result.h"
@@ -102,6 +103,10 @@ struct QuoteImport {
   std::string next_chart;  // the chart name that ended the last run; "" at the end of the file
   long charts_stored = 0, charts_failed = 0, records_skipped = 0;
   bool stopped = false;  // ended on request before the file was used up
+  // Lines read so far, and the first line of the record read last.
+  long line = 0, line_of_record = 0;
+  // When set, the bar of every run is checked by the bar rules.
+  BarTally* check = nullptr;
   // The quote file's identity, taken once per import.
   bool have_source_id = false;
   dev_t source_dev = 0;
@@ -122,7 +127,11 @@ struct QuoteRequest {
 // passed_over = records skipped, `stopped` on a stop request; status kDone
 // when charts were stored and none failed, kFailed (kQuoteWriteFailed) when
 // one failed, kNothing when no chart was stored.  Skipped records give the
-// message " N record(s) skipped ..." unless a chart failed.
+// message " N record(s) skipped ..." unless a chart failed.  Before anything
+// is written, the bar of every run (chart, update date, line of its
+// record) is checked by the bar rules: bar_check holds the count and the
+// first few; when more than half of them break the rules the file is
+// refused whole (kRefused, " Not a QUICK-QUOTE file: ...").
 Result quickquote_import(const QuoteRequest& request, QuickQuoteListener& listener);
 
 // The loop over charts behind quickquote_import.  `name` (at least 22

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "chartdata/bar_checks.h"
+
 enum class Status {
   kDone,     // the target holds the result (when stopped: what was written so far)
   kNothing,  // the source held nothing to convert; nothing was written
@@ -22,5 +24,27 @@ struct Result {
   std::int32_t last = 0;      // last date written, or the bar that did not fit
   long passed_over = 0;       // records or lines skipped or moved into place
   long failed = 0;            // charts (or items) that could not be written; the others stand
+  // The imports: the bars of the source checked by the bar rules, as they
+  // are stored (the vendor's values are kept), or why the source was refused.
+  BarTally bar_check;
   bool ok() const { return status == Status::kDone; }
 };
+
+// One row for the bar rules of an import's bars: " 2 bars break the bar
+// rules; first: ibm 20000101 high below low." (the first rule the first
+// of them breaks, to fit the row); "" when none does.
+inline std::string bar_check_line(const BarTally& t) {
+  if (t.broken() == 0) return {};
+  const BarTally::Example& e = t.first().front();
+  return " " + std::to_string(t.broken()) + (t.broken() == 1 ? " bar breaks" : " bars break") +
+         " the bar rules; first: " + (e.chart.empty() ? "" : e.chart + " ") + std::to_string(e.date) + " " +
+         bar_fault_text(e.faults & (~e.faults + 1)) + ".";
+}
+
+// The refusal of a source whose bars mostly break the bar rules, in the
+// words of the import: " Not a TECHTOOLS file: 5 of its 8 records break the
+// bar rules. Nothing was stored."
+inline std::string mostly_broken_line(const std::string& not_a, const char* units, const BarTally& t) {
+  return " " + not_a + ": " + std::to_string(t.broken()) + " of its " + std::to_string(t.checked()) + " " +
+         units + " break the bar rules. Nothing was stored.";
+}

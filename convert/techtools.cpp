@@ -88,14 +88,6 @@ Result techtools_convert(const TechToolsRequest& request, TechToolsListener& lis
   if (got < static_cast<long>(sizeof header)) return ended(Status::kRefused, kTechTooShort);
   const int price_type = static_cast<std::int16_t>(get_le16(header));
 
-  SafeReplace chart(request.target);
-  if (!chart.ok()) return ended(Status::kFailed, kDiskFullLine + request.target);
-  // The header date is filled in once the last bar is known.
-  unsigned char chart_header[kHeaderSize];
-  const char type[2] = {'D', '\n'};
-  make_header(chart_header, type, 0);
-  if (!chart.write(chart_header, sizeof chart_header)) return ended(Status::kFailed, kTechWriteFailed);
-
   // Source records are read in blocks, then put in date order (a TechTools
   // file holds at most one record per day of 65,536 days, give or take
   // repeats: the bars fit in memory), then written in one go.
@@ -115,6 +107,24 @@ Result techtools_convert(const TechToolsRequest& request, TechToolsListener& lis
     // A short block is the end of the file (a partial last record is ignored).
     if (static_cast<std::size_t>(got) < in.size()) break;
   }
+  // The vendor's values are stored as they are, but a file whose records
+  // mostly break the bar rules is no TechTools file: nothing is written.
+  BarTally check;
+  for (std::size_t i = 0; i < all.size(); ++i) check.add(all[i], {}, static_cast<long>(i + 1));
+  if (check.mostly_broken()) {
+    Result r = ended(Status::kRefused, mostly_broken_line("Not a TECHTOOLS file", "records", check));
+    r.bar_check = std::move(check);
+    return r;
+  }
+
+  SafeReplace chart(request.target);
+  if (!chart.ok()) return ended(Status::kFailed, kDiskFullLine + request.target);
+  // The header date is filled in once the last bar is known.
+  unsigned char chart_header[kHeaderSize];
+  const char type[2] = {'D', '\n'};
+  make_header(chart_header, type, 0);
+  if (!chart.write(chart_header, sizeof chart_header)) return ended(Status::kFailed, kTechWriteFailed);
+
   const TechOrder order = order_tech_bars(all);
   if (order.out_of_order > 0 || order.same_date > 0) listener.sorted(order.out_of_order, order.same_date);
   std::vector<unsigned char> bars(all.size() * kBarSize);
@@ -125,6 +135,7 @@ Result techtools_convert(const TechToolsRequest& request, TechToolsListener& lis
   out.count = static_cast<long>(all.size());
   out.stopped = stop;
   out.passed_over = order.out_of_order + order.same_date;
+  out.bar_check = std::move(check);
   if (!all.empty()) {
     out.first = all.front().date;
     out.last = all.back().date;

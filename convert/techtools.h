@@ -73,7 +73,10 @@ struct TechToolsRequest {
 //             `stopped` when a stop request ended it early); passed_over
 //             counts the records sorted in or merged, and the message then
 //             says so (" Sorted by date: ...")
-//   kRefused  the source is shorter than its header (kTechTooShort)
+//             bar_check: the records checked by the bar rules, as stored
+//   kRefused  the source is shorter than its header (kTechTooShort), or
+//             more than half its records break the bar rules (bar_check
+//             says which; the message " Not a TECHTOOLS file: ...")
 //   kFailed   a read (kTechReadFailed), the making of the target
 //             (kDiskFullLine + name) or a write or the rename
 //             (kTechWriteFailed) failed; the target is as it was

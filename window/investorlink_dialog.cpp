@@ -59,6 +59,9 @@ int investorlink() {
   } else if (failure) {
     ::close(textfd);
     putsn(failure, 1, 0, -1);
+  } else if (const Result checked = check_investorlink(textfd, firstname); !checked.ok()) {
+    ::close(textfd);
+    putsn(checked.message.c_str(), 1, 0, -1);
   } else {
     std::snprintf(exclambuf, sizeof exclambuf, "%s", firstname);
     const std::string before = savenm;
@@ -67,6 +70,12 @@ int investorlink() {
     const bool stored = savenm[0] != '\0';
     if (!stored) std::snprintf(savenm, sizeof savenm, "%s", before.c_str());
     putss(ok && stored ? " Finished." : " Nothing was stored.");
+    // Under it: bars stored as the file gave them although they break the
+    // bar rules.
+    if (const std::string bars = bar_check_line(checked.bar_check); stored && !bars.empty()) {
+      putss("\r\n");
+      putss(bars.c_str());
+    }
   }
   scr_getc(1);
   ttt[0] = '\0';

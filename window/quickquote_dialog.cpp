@@ -122,11 +122,13 @@ int quickquotesub(int fd) {
   const Result r = quickquote_import(QuoteRequest{fd, date, first}, listener);
   linereader_close(fd);
   if (!listener.last_stored.empty()) std::snprintf(savenm, sizeof savenm, "%s", listener.last_stored.c_str());
-  if (r.status == Status::kFailed) {
+  if (r.status == Status::kFailed || r.status == Status::kRefused) {
     msg(r.message.c_str(), kQQTitle, 1);
     return 0;
   }
   if (!r.message.empty()) msg(r.message.c_str(), kQQTitle, 1);
+  // Bars stored as the quotes gave them although they break the bar rules.
+  if (const std::string bars = bar_check_line(r.bar_check); !bars.empty()) msg(bars.c_str(), kQQTitle, 1);
   return 1;
 }
 

@@ -69,6 +69,8 @@ int techsub(int fd) {
     std::snprintf(savenm, sizeof savenm, "%s", tp.name);
     // Said (records sorted in), and left on the screen until a key is pressed.
     if (!r.message.empty()) msg(r.message.c_str(), title, 1);
+    // Bars stored as the vendor wrote them although they break the bar rules.
+    if (const std::string bars = bar_check_line(r.bar_check); !bars.empty()) msg(bars.c_str(), title, 1);
     return 1;
   }
   // A target that cannot be made is told by the disk-full line.

@@ -372,6 +372,7 @@ TEST_F(BatchCli, TechToolsRecordsOutOfOrderAreSortedIn) {
     Bytes rec(16, 0);
     rec[0] = static_cast<unsigned char>(serial);
     rec[1] = static_cast<unsigned char>(serial >> 8);
+    for (int k = 2; k < 10; k += 2) rec[k] = 8;  // open, high, low and close 1.0
     tt.insert(tt.end(), rec.begin(), rec.end());
   }
   write_file(data_.file("f.tt"), tt);

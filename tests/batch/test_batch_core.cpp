@@ -205,8 +205,8 @@ std::string quote(const std::string& sym, const std::string& close, const std::s
   put_at(l1, 22, close);
   put_at(l1, 66, "100");
   put_at(l3, 42, open);
-  put_at(l3, 54, open);
-  put_at(l3, 66, open);
+  put_at(l3, 54, "1000");
+  put_at(l3, 66, "0.5");
   return l1 + "\n\n" + l3 + "\n\n\n";
 }
 

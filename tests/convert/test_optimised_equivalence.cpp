@@ -691,17 +691,19 @@ std::string varied_quotes(unsigned seed) {
   const char* const symbols[] = {"IBM", "MSFT", "72", "8ABC", "IBM", "T", "GE"};
   std::string text = std::string(30, '-') + "\n\n";
   for (int r = 0; r < 400; ++r) {
+    // Prices within their high and low: a file of sound quotes.
+    const unsigned base = 1 + rng() % 200;
     std::string l1 = symbols[rng() % 7], l3;
     l1.resize(22, ' ');
-    l1 += std::to_string(rng() % 200) + "." + std::to_string(rng() % 8) + "/";
+    l1 += std::to_string(base) + "." + std::to_string(rng() % 8) + "/";
     l1.resize(66, ' ');
     l1 += std::to_string(rng() % 100000);
     l3.resize(42, ' ');
-    l3 += std::to_string(rng() % 200) + "/" + std::to_string(rng() % 16);
+    l3 += std::to_string(base) + "/" + std::to_string(rng() % 16);
     l3.resize(54, ' ');
-    l3 += std::to_string(rng() % 300);
+    l3 += std::to_string(base + 1 + rng() % 100);
     l3.resize(66, ' ');
-    l3 += std::to_string(rng() % 100);
+    l3 += std::to_string(rng() % base);
     std::string l2 = "  x";
     switch (rng() % 8) {
       case 0: l2.assign(300 + rng() % 200, 'y'); break;  // split into two lines

@@ -288,10 +288,10 @@ TEST_F(QuickQuoteCore, RecordCutShortAtTheEndStillGivesABarWithoutStaleFields) {
 
 TEST_F(QuickQuoteCore, ProgressShowsEveryTenthCloseOfAChart) {
   std::string text;
-  for (int i = 1; i <= 25; ++i) text += record({"IBM", std::to_string(i), "1", "1", "1", "1"});
+  for (int i = 1; i <= 25; ++i) text += record({"IBM", std::to_string(i), "1", "1", "30", "1"});
   ASSERT_EQ(run(text, 19991231).status, Status::kDone);
   EXPECT_EQ(rec_.closes, (std::vector<float>{10, 20}));
-  EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 1, 1, 1, 25, 1}}));
+  EXPECT_EQ(file("ibm"), chart(19991231, {{19991231, 1, 30, 1, 25, 1}}));
 }
 
 TEST_F(QuickQuoteCore, StopRequestEndsAfterTheChartJustStored) {

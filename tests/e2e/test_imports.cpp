@@ -101,6 +101,10 @@ TEST_F(ImportsE2E, F9ConvertsATechToolsFileAndHandsTheChartOver) {
   drv_.enter();
   gone("Use a name which differs from the source name.");
   drv_.type("ibm\r");
+  // The last record breaks the bar rules: stored as written, and said.
+  ASSERT_TRUE(app_.wait_for_text("1 bar breaks the bar rules; first: 20000104 high below low.", 10000))
+      << app_.screen();
+  drv_.enter();
   ASSERT_TRUE(app_.wait_for_text("Do you want to graph this new file now? (y/n)->", 10000)) << app_.screen();
   drv_.type("y");
   EXPECT_EQ(app_.wait_exit(10000), 0) << app_.output();

@@ -437,8 +437,10 @@ Bytes techtools_file(int records) {
     unsigned char rec[kTechRecordSize] = {};
     rec[0] = serial & 0xFF;
     rec[1] = serial >> 8;
+    // open, high, low, close: within the day's range
+    const unsigned offset[4] = {1, 3, 0, 2};
     for (int k = 0; k < 4; ++k) {
-      unsigned price = 1000u + static_cast<unsigned>(i % 50) + static_cast<unsigned>(k);
+      unsigned price = 1000u + static_cast<unsigned>(i % 50) + offset[k];
       rec[2 + 2 * k] = price & 0xFF;
       rec[3 + 2 * k] = static_cast<unsigned char>(price >> 8);
     }
@@ -493,7 +495,7 @@ TEST_F(FaultSweep, InvestorLinkArchive) {
   static Bytes archive;
   if (archive.empty()) {
     std::string text;
-    for (const char* sym : {"IBM", "INTC", "AAPL"}) text += std::string(sym) + ",990105,1,2,0.5,1.5,100,0\n";
+    for (const char* sym : {"IBM", "INTC", "AAPL"}) text += std::string(sym) + ",1,2,0.5,1.5,100,0\n";
     ScopedChdir cd(root_.path());
     write_text("991231.STK", text);
     ASSERT_EQ(run_program({"zip", "-q", "991231S.ZIP", "991231.STK"}), 0);

@@ -299,7 +299,21 @@ TEST_F(Hostile, LongLinesInQuotesIndexAndListFiles) {
   l1.resize(22, ' ');
   l1 += "101.5";
   l1.resize(10000, 'x');
-  ASSERT_TRUE(write_text("quotes.txt", l1 + "\n\n\n\n\n"));
+  // Two sound quotes after it, so that the file is not mostly bars that
+  // break the bar rules (the pieces of the long line give two such bars).
+  std::string sound;
+  for (const char* sym : {"AA", "BB"}) {
+    std::string a = sym, c(42, ' ');
+    a.resize(22, ' ');
+    a += "10";
+    c += "10";
+    c.resize(54, ' ');
+    c += "11";
+    c.resize(66, ' ');
+    c += "9";
+    sound += a + "\n\n" + c + "\n\n\n";
+  }
+  ASSERT_TRUE(write_text("quotes.txt", l1 + "\n\n\n\n\n" + sound));
   int r;
   {
     ScreenLog keys({"990105\r"});

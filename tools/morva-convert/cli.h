@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "chartdata/bar.h"
+#include "chartdata/bar_checks.h"
 #include "tools/morva-convert/batch_backup.h"
 #include "convert/format.h"
 #include "convert/text_layout.h"
@@ -122,6 +123,15 @@ class Run {
   bool open_log();
   void log(const std::string& file, long line, const std::string& reason, const std::string& text);
   bool logging() const { return log_.is_open(); }
+  // An import stored bars that break the bar rules: a line on standard
+  // error ("SOURCE: 2 bars break the bar rules ..."), the first few in the
+  // log, and status 1.  Nothing when none did.
+  void bars_broken(const std::string& source, const BarTally& t);
+  // An import refused `source` because most of its bars break the bar
+  // rules: "SOURCE is not WHAT: 5 of its 8 UNITS break the bar rules (...)",
+  // the first few in the log, and status 3.
+  void mostly_broken(const std::string& source, const std::string& what, const char* units,
+                     const BarTally& t);
 
   BatchBackups& backups() { return backups_; }
   // Keeps a copy of `path` when --backup is on; false (after complaining)

@@ -138,12 +138,15 @@ class TechTools : public Command {
       bar.done();
       run.kept(target, r.ok());
       const TechOrder& o = progress.order;
-      if (r.ok())
+      if (r.ok()) {
         run.note(s.name + ": " + std::to_string(r.count) + " daily bars written to " + target +
                  (o.out_of_order || o.same_date
                       ? ", sorted by date (" + std::to_string(o.out_of_order) + " records out of order, " +
                             std::to_string(o.same_date) + " of a repeated date)"
                       : std::string()));
+        run.bars_broken(s.name, r.bar_check);
+      } else if (r.status == Status::kRefused && r.bar_check.mostly_broken())
+        run.mostly_broken(s.name, "a TechTools file", "records", r.bar_check);
       else if (r.status == Status::kRefused)
         run.failed(s.name + " is not a TechTools file: it is shorter than its 16-byte header");
       else if (r.message == kTechReadFailed)
@@ -280,10 +283,15 @@ class QuickQuote : public Command {
       const Result r = quickquote_import(QuoteRequest{fd, date, first}, listener);
       linereader_close(fd);
       bar.done();
+      if (r.status == Status::kRefused) {
+        run.mostly_broken(s.name, "a quick-quote file", "quotes", r.bar_check);
+        continue;
+      }
       run.note(s.name + ": " + std::to_string(r.count) + " charts updated for " + std::to_string(date) +
                " from " + std::to_string(listener.records) + " records" +
                (r.failed ? ", " + std::to_string(r.failed) + " failed" : std::string()) +
                (r.passed_over ? ", " + std::to_string(r.passed_over) + " records skipped" : std::string()));
+      run.bars_broken(s.name, r.bar_check);
     }
     return run.status();
   }

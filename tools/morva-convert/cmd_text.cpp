@@ -410,7 +410,15 @@ class InvestorLink : public Command {
         linereader_close(textfd);
         continue;
       }
-      convert_text(run, textfd, job, s.name, clock);
+      // A file mostly of bars that break the bar rules is not InvestorLink's.
+      const Result checked = check_investorlink(textfd, textname);
+      if (checked.status == Status::kRefused) {
+        run.mostly_broken(s.name, "an InvestorLink file", "lines", checked.bar_check);
+        linereader_close(textfd);
+        continue;
+      }
+      if (convert_text(run, textfd, job, s.name, clock) && !run.dry_run())
+        run.bars_broken(s.name, checked.bar_check);
       linereader_close(textfd);
     }
     return run.status();

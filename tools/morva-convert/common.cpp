@@ -223,6 +223,37 @@ void Run::log(const std::string& file, long line, const std::string& reason, con
   log_.flush();
 }
 
+namespace {
+
+// The first broken bars of an import as log lines: where in the source,
+// the rules they break, and chart and date.
+void log_broken(Run& run, const std::string& source, const BarTally& t, const std::string& reason) {
+  for (const BarTally::Example& e : t.first())
+    run.log(source, e.at, reason + " (" + bar_fault_text(e.faults) + ")",
+            (e.chart.empty() ? "" : e.chart + " ") + std::to_string(e.date));
+}
+
+}  // namespace
+
+void Run::bars_broken(const std::string& source, const BarTally& t) {
+  if (t.broken() == 0) return;
+  complain(source + ": " + t.summary());
+  log_broken(*this, source, t, "stored a bar that breaks the bar rules");
+  skipped();
+}
+
+void Run::mostly_broken(const std::string& source, const std::string& what, const char* units,
+                        const BarTally& t) {
+  std::string kinds;
+  for (unsigned bit = 1; bit <= kBarNotCalendar; bit <<= 1)
+    if (const std::size_t n = (bit & kBarValueFaults) ? t.with(static_cast<BarFault>(bit)) : 0; n > 0)
+      kinds += (kinds.empty() ? " (" : ", ") + std::to_string(n) + " " + bar_fault_text(bit);
+  if (!kinds.empty()) kinds += ")";
+  log_broken(*this, source, t, "breaks the bar rules");
+  failed(source + " is not " + what + ": " + std::to_string(t.broken()) + " of its " +
+         std::to_string(t.checked()) + " " + units + " break the bar rules" + kinds + "; nothing stored");
+}
+
 bool Run::keep(const std::string& path) {
   if (!common_.backup || common_.dry_run) return true;
   if (backups_.prepare(path) == 0) {
