@@ -43,8 +43,8 @@ inline std::string bar_check_line(const BarTally& t) {
 
 // The refusal of a source whose bars mostly break the bar rules, in the
 // words of the import: " Not a TECHTOOLS file: 5 of its 8 records break the
-// bar rules. Nothing was stored."
+// bar rules."
 inline std::string mostly_broken_line(const std::string& not_a, const char* units, const BarTally& t) {
   return " " + not_a + ": " + std::to_string(t.broken()) + " of its " + std::to_string(t.checked()) + " " +
-         units + " break the bar rules. Nothing was stored.";
+         units + " break the bar rules.";
 }

@@ -383,6 +383,125 @@ TEST_F(BatchCli, TechToolsRecordsOutOfOrderAreSortedIn) {
   EXPECT_EQ(dates_of(read_file(data_.file("f"))), (std::vector<std::int32_t>{20000101, 20000102, 20000105}));
 }
 
+// A TechTools file of price type 0 (whole units): serial, open, high, low,
+// close; volume 1000.
+Bytes techtools(const std::vector<std::vector<unsigned>>& recs) {
+  Bytes tt(16, 0);
+  for (const auto& r : recs) {
+    for (unsigned v : r) tt.insert(tt.end(), {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)});
+    tt.insert(tt.end(), {0xE8, 0x03, 0, 0, 0, 0});
+  }
+  return tt;
+}
+
+// A five-line quote record: close and volume on the first line, open, high
+// and low on the third.
+std::string quote(const std::string& sym, const char* close, const char* vol, const char* open,
+                  const char* high, const char* low) {
+  std::string l1 = sym, l3;
+  l1.resize(22, ' ');
+  l1 += close;
+  l1.resize(66, ' ');
+  l1 += vol;
+  l3.resize(42, ' ');
+  l3 += open;
+  l3.resize(54, ' ');
+  l3 += high;
+  l3.resize(66, ' ');
+  l3 += low;
+  return l1 + "\n\n" + l3 + "\n\n\n";
+}
+
+TEST_F(BatchCli, ImportsStoreBarsThatBreakTheBarRulesButSaySoAndRefuseFilesMostlyOfThem) {
+  // Each import: sound records and one breaking each rule its format can
+  // break; then a file where most records break them.
+  write_file(data_.file("some.tt"), techtools({{36526, 10, 11, 9, 10},
+                                               {36527, 10, 9, 11, 10},  // high below low
+                                               {36528, 12, 13, 11, 14},  // close above the high
+                                               {36529, 0, 0, 0, 0},      // prices of 0
+                                               {36530, 10, 11, 9, 10},
+                                               {36531, 10, 11, 9, 10},
+                                               {36532, 10, 11, 9, 10}}));
+  write_file(data_.file("most.tt"), techtools({{36526, 10, 9, 11, 10}, {36527, 0, 0, 0, 0}, {36528, 10, 11, 9, 10}}));
+  write_text(data_.file("some.q"), quote("AA", "10", "100", "10", "11", "9") +
+                                       quote("HL", "10", "100", "10", "9", "11") +     // high below low
+                                       quote("OR", "12", "100", "10", "11", "9") +     // close above the high
+                                       quote("ZP", "10", "100", "10", "11", "") +      // no low: 0
+                                       quote("NV", "10", "-5", "10", "11", "9") +      // negative volume
+                                       quote("BB", "10", "100", "10", "11", "9") +
+                                       quote("CC", "10", "100", "10", "11", "9") +
+                                       quote("DD", "10", "100", "10", "11", "9"));
+  write_text(data_.file("most.q"), quote("MA", "10", "100", "10", "11", "9") +
+                                       quote("HL", "10", "100", "10", "9", "11") + quote("ZP", "0", "1", "0", "0", "0"));
+  write_text(data_.file("991231.STK"),
+             "AA,10,11,9,10,100,0\nHL,10,9,11,10,100,0\nOR,8,11,9,10,100,0\nNP,10,11,-1,10,100,0\n"
+             "NI,10,11,9,10,100,-3\nBB,10,11,9,10,100,0\nCC,10,11,9,10,100,0\nDD,10,11,9,10,100,0\n");
+  write_text(data_.file("991230.STK"), "MA,10,11,9,10,100,0\nHL,10,9,11,10,100,0\nOR,12,11,9,10,100,0\n");
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    const char* says;    // the line on standard error, from after the source's name
+    const char* logged;  // the first line of the --errors log
+    const char* chart;   // a chart the import writes; refused: it is not there
+  };
+  const Row rows[] = {
+      {{"techtools", "some.tt", "--to", "some"},
+       1,
+       "some.tt: 3 bars break the bar rules (1 high below low, 2 open or close outside high-low, 1 price of 0 "
+       "or less); first: 20000102 high below low, open or close outside high-low, 20000103 open or close "
+       "outside high-low, 20000104 price of 0 or less",
+       "some.tt:2: stored a bar that breaks the bar rules (high below low, open or close outside high-low): "
+       "20000102",
+       "some"},
+      {{"quickquote", "some.q", "--date", "991231"},
+       1,
+       "some.q: 4 bars break the bar rules (1 high below low, 2 open or close outside high-low, 1 price of 0 "
+       "or less, 1 negative volume or open interest); first: hl 19991231 high below low, open or close outside "
+       "high-low, or 19991231 open or close outside high-low, zp 19991231 price of 0 or less",
+       "some.q:6: stored a bar that breaks the bar rules (high below low, open or close outside high-low): hl "
+       "19991231",
+       "hl"},
+      {{"investorlink", "991231.STK"},
+       1,
+       "991231.STK: 4 bars break the bar rules (1 high below low, 2 open or close outside high-low, 1 price of "
+       "0 or less, 1 negative volume or open interest); first: hl 19991231 high below low, open or close "
+       "outside high-low, or 19991231 open or close outside high-low, np 19991231 price of 0 or less",
+       "991231.STK:2: stored a bar that breaks the bar rules (high below low, open or close outside high-low): "
+       "hl 19991231",
+       "stk_h/hl"},
+      {{"techtools", "most.tt", "--to", "most"},
+       3,
+       "most.tt is not a TechTools file: 2 of its 3 records break the bar rules (1 high below low, 1 open or "
+       "close outside high-low, 1 price of 0 or less); nothing stored",
+       "most.tt:1: breaks the bar rules (high below low, open or close outside high-low): 20000101",
+       "most"},
+      {{"quickquote", "most.q", "--date", "991231"},
+       3,
+       "most.q is not a quick-quote file: 2 of its 3 quotes break the bar rules (1 high below low, 1 open or "
+       "close outside high-low, 1 price of 0 or less); nothing stored",
+       "most.q:6: breaks the bar rules (high below low, open or close outside high-low): hl 19991231",
+       "ma"},
+      {{"investorlink", "991230.STK"},
+       3,
+       "991230.STK is not an InvestorLink file: 2 of its 3 lines break the bar rules (1 high below low, 2 open "
+       "or close outside high-low); nothing stored",
+       "991230.STK:2: breaks the bar rules (high below low, open or close outside high-low): hl 19991230",
+       "stk_m/ma"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[1]);
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"--errors", data_.file("bars.log")});
+    const auto r = run(args);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(r.err, std::string("morva-convert: ") + row.says + "\n");
+    const std::string log = read_text(data_.file("bars.log"));
+    EXPECT_EQ(log.substr(0, log.find('\n')), row.logged) << log;
+    EXPECT_EQ(lines_of(log), row.status == 1 ? 3 : 2);  // the first few
+    EXPECT_EQ(file_exists(data_.file(row.chart)), row.status == 1);
+  }
+}
+
 TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
   std::string text;
   for (int d = 1; d <= 28; ++d)

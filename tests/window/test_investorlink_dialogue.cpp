@@ -156,6 +156,37 @@ TEST_F(InvestorLinkDialogue, FailedUnpackingIsSaidAndWaitsForAKey) {
   EXPECT_FALSE(file_exists(dir_.file("stk_i")));
 }
 
+TEST_F(InvestorLinkDialogue, BarsBreakingTheBarRulesAreSaidUnderTheEndingAndAFileMostlyOfThemIsRefused) {
+  const struct {
+    const char* text;
+    const char* said;
+    const char* chart;  // written only when the bars were stored
+    bool stored;
+  } cases[] = {
+      {"IBM,1,2,0.5,1.5,100,3\nHL,10,9,11,10,100,0\nXON,5,6,4.5,5.5,300,0\n",
+       " 1 bar breaks the bar rules; first: hl 19991231 high below low.", "stk_h/hl", true},
+      {"IBM,1,2,0.5,1.5,100,3\nHL,10,9,11,10,100,0\nZP,0,0,0,0,1,0\n",
+       " Not an InvestorLink file: 2 of its 3 lines break the bar rules.", "stk_z/zp", false},
+  };
+  for (const auto& c : cases) {
+    headless_start();
+    keys_.stop();
+    keys_.install();
+    write_text(dir_.file("991231.STK"), c.text);
+    const int starved = headless_starved();
+    type_when_waiting(c.stored ? std::vector<std::string>{"991231.STK\r", "d"}
+                               : std::vector<std::string>{"991231.STK\r"});
+    EXPECT_EQ(investorlink(), 1);
+    EXPECT_EQ(headless_starved(), starved + 1) << c.said;  // the wait after the line
+    const std::string screen = headless_screen();
+    EXPECT_NE(screen.find(c.said), std::string::npos) << screen;
+    // Under " Finished." when the bars were stored.
+    EXPECT_EQ(screen.find(" Finished.") != std::string::npos, c.stored) << screen;
+    if (c.stored) EXPECT_LT(screen.find(" Finished."), screen.find(c.said));
+    EXPECT_EQ(file_exists(dir_.file(c.chart)), c.stored);
+  }
+}
+
 TEST_F(InvestorLinkDialogue, EscAtTheArchivePromptKeepsTheNewSettings) {
   type_when_waiting({"\x1b"});
   EXPECT_EQ(investorlink(), 0);

@@ -82,6 +82,34 @@ TEST_F(QuickQuoteDialogue, TypedDateIsWidenedAndEveryChartStored) {
             std::string::npos);
 }
 
+TEST_F(QuickQuoteDialogue, BarsBreakingTheBarRulesAreSaidAndAFileMostlyOfThemIsRefused) {
+  const std::string bad = record("HL", "10", "100", "10", "9", "11");  // high below low
+  const struct {
+    std::string text;
+    const char* said;
+    bool stored;
+  } cases[] = {
+      {read_text(dir_.file("quotes.txt")) + bad, " 1 bar breaks the bar rules; first: hl 20000105 high below low.",
+       true},
+      {bad + record("ZP", "0", "1", "0", "0", "0") + record("HP", "50", "10", "49", "51", "48"),
+       " Not a QUICK-QUOTE file: 2 of its 3 quotes break the bar rules.", false},
+  };
+  for (const auto& c : cases) {
+    headless_start();
+    keys_.stop();
+    keys_.install();
+    keys_.keep_screens();
+    ASSERT_TRUE(write_text(dir_.file("q.txt"), c.text));
+    headless_push_keys("q.txt\r000105\r");
+    do_quickquote();
+    EXPECT_EQ(headless_starved(), 1) << c.said;  // the line waited for a key
+    EXPECT_TRUE(keys_.saw(c.said)) << c.said;
+    EXPECT_EQ(file_exists(dir_.file("hl")), c.stored) << c.said;
+    EXPECT_FALSE(file_exists(dir_.file("hp")));
+    ::unlink(dir_.file("hl").c_str());
+  }
+}
+
 TEST_F(QuickQuoteDialogue, ZeroAndInvalidDatesAreAskedAgain) {
   headless_push_keys("quotes.txt\r000000\r991332\r991231\r");
   do_quickquote();

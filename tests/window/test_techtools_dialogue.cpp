@@ -91,6 +91,40 @@ TEST_F(TechToolsDialogue, RecordsOutOfOrderAreSortedInAndTheNoticeWaitsForAKey) 
   EXPECT_EQ(le32_at(chart, 128 + 56), 20000103);
 }
 
+TEST_F(TechToolsDialogue, BarsBreakingTheBarRulesAreSaidAndAFileMostlyOfThemIsRefused) {
+  // Records 2 (and 3): high (code 1) below low (code 3).
+  Bytes some = tech_file({36526, 36527, 36528});
+  some[32 + 4] = 1;
+  some[32 + 6] = 3;
+  Bytes most = some;
+  most[48 + 4] = 1;
+  most[48 + 6] = 3;
+  const struct {
+    const char* file;
+    Bytes bytes;
+    const char* said;
+    bool stored;
+  } cases[] = {
+      {"some.tt", some, " 1 bar breaks the bar rules; first: 20000102 high below low.", true},
+      {"most.tt", most, " Not a TECHTOOLS file: 2 of its 3 records break the bar rules.", false},
+  };
+  for (const auto& c : cases) {
+    headless_start();
+    keys_.stop();
+    keys_.install();
+    keys_.keep_screens();
+    ASSERT_TRUE(write_file(dir_.file(c.file), c.bytes));
+    headless_push_keys(std::string(c.file) + "\r");
+    type_when_waiting({"ibm\r"});
+    EXPECT_EQ(do_techtools(), c.stored ? 1 : 0) << c.file;
+    EXPECT_EQ(headless_starved(), 1) << c.file;  // the line waited for a key
+    EXPECT_TRUE(keys_.saw(c.said)) << c.file;
+    EXPECT_EQ(file_exists(dir_.file("ibm")), c.stored) << c.file;
+    if (c.stored) EXPECT_EQ(read_file(dir_.file("ibm")).size(), 128u + 3u * 28u);
+    ::unlink(dir_.file("ibm").c_str());
+  }
+}
+
 TEST_F(TechToolsDialogue, EscAtTheTargetWritesNothing) {
   std::strcpy(savenm, "earlier");
   headless_push_keys("prices.tt\r");
