@@ -246,10 +246,11 @@ std::vector<Finding> check_chart(const ChartImage& c, const std::string& chart, 
     const BarRecord& b = bars[i];
     const long no = static_cast<long>(i) + 1;
     if (i > 0 && b.date < bars[i - 1].date)
-      add(CheckKind::kOutOfOrder, no, b.date, "dated before bar " + std::to_string(i) + " (" +
-                                                   std::to_string(bars[i - 1].date) + ")", repair);
+      add(CheckKind::kOutOfOrder, no, b.date,
+          "is not after bar " + std::to_string(i) + " (" + std::to_string(bars[i - 1].date) + "): dated before it",
+          repair);
     else if (i > 0 && b.date == bars[i - 1].date)
-      add(CheckKind::kDuplicateDate, no, b.date, "the same date as bar " + std::to_string(i), repair);
+      add(CheckKind::kDuplicateDate, no, b.date, "is not after bar " + std::to_string(i) + ": the same date", repair);
     const unsigned f = bar_value_faults(b);
     if (f)
       for (auto [bit, kind] : kValueKinds)

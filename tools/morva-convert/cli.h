@@ -56,6 +56,8 @@ std::unique_ptr<Command> add_quickquote(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_show(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_plot(CLI::App& app, CommonOptions& common);  // morva-plot
 std::unique_ptr<Command> add_detect(CLI::App& app, CommonOptions& common);
+std::unique_ptr<Command> add_check(CLI::App& app, CommonOptions& common);
+std::unique_ptr<Command> add_repair(CLI::App& app, CommonOptions& common);
 // The subcommands of the program built: every one in morva-convert, `plot`
 // alone in the picture program.  `args`: the words after the program's name.
 void add_commands(CLI::App& app, CommonOptions& common, std::vector<std::unique_ptr<Command>>& commands,
