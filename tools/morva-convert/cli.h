@@ -171,6 +171,10 @@ std::vector<Source> expand_sources(const std::vector<std::string>& args, bool li
 // A name relative to the current directory (the data directory once the
 // run is prepared) made absolute, for messages.
 std::string absolute_here(const std::string& path);
+// A relative name of a file the run writes as text, taken from the
+// directory the program was started in (where text inputs come from); the
+// name itself when that is the current directory.
+std::string from_start_dir(const std::string& path);
 
 // Opens a source as the window's file chooser does: an old chart is first
 // brought to four-digit years (not in a dry run).  -1 when it cannot be

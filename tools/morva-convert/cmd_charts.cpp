@@ -640,8 +640,13 @@ class ChartToText : public Command {
       throw UsageError{"--to names one text file: give one chart, not several or a list"};
     std::vector<std::string> names;
     for (const Source& s : sources) {
-      std::string name = to_.empty() ? list_text_name(s.name.c_str()) : to_;
+      // Texts go where text inputs come from: the directory the program
+      // was started in, not the chart's folder.
+      std::string name = to_.empty() ? base_name(list_text_name(s.name.c_str())) : to_;
       if (csv_ && to_.empty()) name.replace(name.size() - 2, 2, ".csv");
+      name = from_start_dir(name);
+      if (std::find(names.begin(), names.end(), name) != names.end())
+        throw UsageError{"two charts would both be written to the text " + name + "; convert them one at a time with --to"};
       if (name == s.firstname() || name == s.name || same_file(name, s.name))
         throw UsageError{"the text " + name + " would be the source itself; give another --to"};
       if (exists(name) && !overwrite_ && !run.dry_run())

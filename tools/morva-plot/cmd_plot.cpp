@@ -76,7 +76,22 @@ class Plot : public Command {
   }
 
   int run() override {
-    const PlotOptions& p = options_;
+    PlotOptions& p = options_;
+    // --to names the output, as in every subcommand; digits there are the
+    // last date of earlier versions, which keeps working.
+    bool to_was_date = false;
+    if (!p.to.empty()) {
+      if (p.to.find_first_not_of("0123456789") == std::string::npos) {
+        if (!p.until.empty()) throw UsageError{"--to " + p.to + " and --until " + p.until + ": give --until only"};
+        p.until = p.to;
+        to_was_date = true;
+      } else {
+        if (!p.output.empty()) throw UsageError{"-o " + p.output + " and --to " + p.to + ": give one of them"};
+        p.output = p.to;
+      }
+    }
+    if (p.output.empty()) throw UsageError{"-o (or --to) is required: the picture or a directory"};
+    const char* const last_word = to_was_date ? "--to " : "--until ";
     Run run(common_);
     if (!run.prepare(false)) return run.status();
     plot::Options o;
@@ -85,9 +100,10 @@ class Plot : public Command {
                        "': give width x height in pixels, e.g. 1200x700, each 100 to 10000"};
     if (!parse_bound(p.from, &o.from))
       throw UsageError{"--from '" + p.from + "': give a date yyyymmdd (a bar number for a numbered chart)"};
-    if (!parse_bound(p.to, &o.to))
-      throw UsageError{"--to '" + p.to + "': give a date yyyymmdd (a bar number for a numbered chart)"};
-    if (o.from && o.to && o.from > o.to) throw UsageError{"--from " + p.from + " is after --to " + p.to};
+    if (!parse_bound(p.until, &o.to))
+      throw UsageError{last_word + ("'" + p.until) + "': give a date yyyymmdd (a bar number for a numbered chart)"};
+    if (o.from && o.to && o.from > o.to)
+      throw UsageError{"--from " + p.from + " is after " + last_word + p.until};
     o.log = p.log;
     plot::Format named{};
     const bool has_format = !p.format.empty();
@@ -123,11 +139,12 @@ class Plot : public Command {
       targets.push_back(target);
       // A calendar chart is cut by dates of eight digits; a numbered one by bar numbers.
       if (type_letter(s.name) != 'N')
-        for (const std::string* bound : {&p.from, &p.to})
+        for (const std::string* bound : {&p.from, &p.until})
           if (!bound->empty() && bound->size() != 8)
-            throw UsageError{(bound == &p.from ? "--from " : "--to ") + *bound + ": " + s.name +
+            throw UsageError{(bound == &p.from ? "--from " : last_word) + *bound + ": " + s.name +
                              " is dated: give a date yyyymmdd"};
     }
+    if (to_was_date) complain("--to " + p.to + " is read as --until " + p.to + ": --to names the picture now");
     for (std::size_t i = 0; i < sources.size(); ++i) {
       if (interrupted()) break;
       const Source& s = sources[i];
