@@ -240,18 +240,24 @@ std::vector<Finding> check_chart(const ChartImage& c, const std::string& chart, 
           repair);
   }
 
-  // ---- order and values, bar by bar
+  // ---- order and values, bar by bar; the value faults of each bar are
+  // kept for the price checks
+  std::vector<unsigned char> sound(n);
   std::size_t first_real = n, last_real = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const BarRecord& b = bars[i];
     const long no = static_cast<long>(i) + 1;
-    if (i > 0 && b.date < bars[i - 1].date)
-      add(CheckKind::kOutOfOrder, no, b.date,
-          "is not after bar " + std::to_string(i) + " (" + std::to_string(bars[i - 1].date) + "): dated before it",
-          repair);
-    else if (i > 0 && b.date == bars[i - 1].date)
-      add(CheckKind::kDuplicateDate, no, b.date, "is not after bar " + std::to_string(i) + ": the same date", repair);
+    if (i > 0 && b.date <= bars[i - 1].date) {
+      if (b.date < bars[i - 1].date)
+        add(CheckKind::kOutOfOrder, no, b.date,
+            "is not after bar " + std::to_string(i) + " (" + std::to_string(bars[i - 1].date) + "): dated before it",
+            repair);
+      else
+        add(CheckKind::kDuplicateDate, no, b.date, "is not after bar " + std::to_string(i) + ": the same date",
+            repair);
+    }
     const unsigned f = bar_value_faults(b);
+    sound[i] = f == 0 && !placeholder(b);
     if (f)
       for (auto [bit, kind] : kValueKinds)
         if (f & bit) {
@@ -274,16 +280,22 @@ std::vector<Finding> check_chart(const ChartImage& c, const std::string& chart, 
   }
 
   // ---- suspicious
+  const double unit_lo = 100 * (1 - limits.unit_tolerance), unit_hi = 100 * (1 + limits.unit_tolerance);
+  const double lo_move = 1 - limits.max_move, hi_move = 1 + limits.max_move;
+  // Ratios nearer 1 than every split ratio (2/3 and 3/2 the nearest).
+  const double inner_lo = (2 / 3.0) * (1 + limits.split_tolerance), inner_hi = 1.5 * (1 - limits.split_tolerance);
   for (std::size_t i = 1; i < n; ++i) {
     const BarRecord &a = bars[i - 1], &b = bars[i];
     const long no = static_cast<long>(i) + 1;
     if (placeholder(b) && i > first_real && i < last_real)
       add(CheckKind::kPlaceholder, no, b.date,
           "open = high = low = close = " + price(b.close) + " and volume 0 between real bars");
-    if (bar_value_faults(a) || bar_value_faults(b) || placeholder(a) || placeholder(b)) continue;
+    if (!sound[i - 1] || !sound[i]) continue;
     const double r = static_cast<double>(b.close) / a.close;
+    // Most pairs of bars move little: nothing to look at.
+    if (r > lo_move && r < hi_move && r > inner_lo && r < inner_hi && r < unit_lo && r * unit_lo > 1) continue;
     const std::string move = "close " + price(a.close) + " to " + price(b.close);
-    if (std::fabs(r / 100 - 1) < limits.unit_tolerance || std::fabs(r * 100 - 1) < limits.unit_tolerance) {
+    if ((r > unit_lo && r < unit_hi) || (r * unit_hi > 1 && r * unit_lo < 1)) {
       add(CheckKind::kUnitJump, no, b.date, move + " (x" + price(r) + ": a change of units?)");
       continue;
     }
@@ -343,12 +355,18 @@ void list_charts(const std::string& root, std::vector<std::string>& charts, std:
     const std::string name = e->d_name;
     if (name.empty() || name[0] == '.') continue;
     const std::string path = root == "." ? name : (root.back() == '/' ? root + name : root + "/" + name);
-    struct stat s {};
-    if (::stat(path.c_str(), &s) != 0) {
-      others.push_back(path);
-      continue;
+    // The kind of entry from the listing itself where the file system says
+    // it; a link or an unknown kind is looked up.
+    bool dir = e->d_type == DT_DIR;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      struct stat s {};
+      if (::stat(path.c_str(), &s) != 0) {
+        others.push_back(path);
+        continue;
+      }
+      dir = S_ISDIR(s.st_mode);
     }
-    if (S_ISDIR(s.st_mode)) {
+    if (dir) {
       if (name != "idx") dirs.push_back(path);
       continue;
     }

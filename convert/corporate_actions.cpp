@@ -1,5 +1,6 @@
 #include "convert/corporate_actions.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,6 +204,38 @@ ActionFile read_actions(const std::string& text) {
   return out;
 }
 
+SymbolCharts charts_by_symbol(const std::string& root) {
+  std::vector<std::string> files, unlisted;
+  list_charts(root, files, unlisted);
+  SymbolCharts out;
+  for (const std::string& f : files) {
+    std::string name = base_part(f);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    out[name].push_back(f);
+    if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
+      out[name.substr(0, dot)].push_back(f);
+  }
+  return out;
+}
+
+std::vector<std::string> charts_of_symbol(const SymbolCharts& charts, const std::string& symbol) {
+  std::string key = symbol;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::vector<std::string> found;
+  const auto it = charts.find(key);
+  if (it == charts.end()) return found;
+  for (const std::string& c : it->second) {
+    if (std::find(found.begin(), found.end(), c) != found.end()) continue;
+    unsigned char head[kHeaderSize];
+    const int fd = ::open(c.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    if (got > 0 && looks_like_chart(head, static_cast<std::size_t>(got))) found.push_back(c);
+  }
+  return found;
+}
+
 std::vector<JournalEntry> read_journal(const std::string& path) {
   std::vector<JournalEntry> out;
   std::ifstream in(path);
@@ -253,8 +286,16 @@ std::string new_run_id() {
 }
 
 std::string bytes_hash(std::span<const unsigned char> bytes) {
-  std::uint64_t h = 1469598103934665603ull;  // FNV-1a
-  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  // FNV-1a over 64-bit words (little-endian), then the bytes left over.
+  std::uint64_t h = 1469598103934665603ull;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t w = 0;
+    for (int k = 7; k >= 0; --k) w = w << 8 | bytes[i + static_cast<std::size_t>(k)];
+    h = (h ^ w) * 1099511628211ull;
+  }
+  for (; i < bytes.size(); ++i) h = (h ^ bytes[i]) * 1099511628211ull;
+  h ^= bytes.size();
   char buf[24];
   std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
   return buf;
@@ -293,7 +334,11 @@ Result apply_chart_actions(const std::string& chart, std::span<const CorporateAc
     }
     steps.push_back(d);
   }
-  for (BarRecord& b : image.bars) {
+  // The bars that change are written over their records in the bytes read;
+  // the others (and a record cut short at the end) stay byte for byte.
+  const std::size_t size = kHeaderSize + image.bars.size() * kBarSize + image.trailing;
+  for (std::size_t i = 0; i < image.bars.size(); ++i) {
+    const BarRecord& b = image.bars[i];
     double price = 1, volume = 1;
     for (const AdjustRequest& s : steps)
       if (s.changes(b.date)) price *= s.price_factor, volume *= s.volume_factor;
@@ -303,21 +348,33 @@ Result apply_chart_actions(const std::string& chart, std::span<const CorporateAc
       r.last = b.date;
       return r;
     }
-    b = scale_bar(b, price, volume);
+    encode_bar(scale_bar(b, price, volume), buffer.data() + kHeaderSize + i * kBarSize);
     ++r.count;
   }
+  const std::span<const unsigned char> bytes(buffer.data(), size);
   // The chart as it was stays under a second name: the rename of the new
   // chart leaves the old file untouched, so a link keeps it without a copy.
   const std::string copy = undo_copy_name(chart, run);
-  make_dirs(dir_part(copy));
-  ::unlink(copy.c_str());
   const std::string real = resolve_target(chart);
-  if (::link(real.c_str(), copy.c_str()) != 0 &&
-      !replace_file(copy, {buffer.data(), (image.bars.size() * kBarSize) + kHeaderSize + image.trailing},
-                    SafeReplace::Locking::kNone))
+  std::vector<unsigned char> before;
+  int linked = ::link(real.c_str(), copy.c_str());
+  if (linked != 0 && errno == ENOENT) {  // the run's folder is made with its first chart
+    make_dirs(dir_part(copy));
+    linked = ::link(real.c_str(), copy.c_str());
+  }
+  if (linked != 0 && errno == EEXIST) {
+    ::unlink(copy.c_str());
+    linked = ::link(real.c_str(), copy.c_str());
+  }
+  if (linked != 0) {  // no second name for the old file here: a copy of its bytes
+    ChartImage old;
+    std::vector<unsigned char> again;
+    if (!load_chart(chart, old, again).empty()) return pass_ending(Status::kFailed, kUnableToWriteMessage);
+    before = chart_image_bytes(old);
+    before.insert(before.end(), again.data() + before.size(), again.data() + before.size() + old.trailing);
+  }
+  if (linked != 0 && !replace_file(copy, before, SafeReplace::Locking::kNone))
     return pass_ending(Status::kFailed, kUnableToWriteMessage);
-  std::vector<unsigned char> bytes = chart_image_bytes(image);
-  bytes.insert(bytes.end(), buffer.data() + bytes.size(), buffer.data() + bytes.size() + image.trailing);
   if (!out.write(bytes.data(), bytes.size()) || !out.commit()) {
     ::unlink(copy.c_str());
     return pass_ending(Status::kFailed, kUnableToWriteMessage);

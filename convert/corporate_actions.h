@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,6 +35,13 @@ struct ActionFile {
 // yyyy-mm-dd, dd.mm.yyyy, 31dec24.  A split given as one number x is x:1
 // (0.1 is 1:10).
 ActionFile read_actions(const std::string& text);
+
+// The charts of a data directory by the symbols they may stand for: the
+// file name, and the file name without its extension, in lower case.
+using SymbolCharts = std::map<std::string, std::vector<std::string>>;
+SymbolCharts charts_by_symbol(const std::string& root);
+// The charts of `symbol` (any case): only files that are charts.
+std::vector<std::string> charts_of_symbol(const SymbolCharts& charts, const std::string& symbol);
 
 // ---- The journal ------------------------------------------------------------
 

@@ -282,31 +282,6 @@ std::int32_t date_option(const char* name, const std::string& text) {
   return d;
 }
 
-// The charts of the data directory by the symbols they may stand for: the
-// file name and the file name without its extension, in lower case.
-std::map<std::string, std::vector<std::string>> charts_by_symbol() {
-  std::vector<std::string> files, unlisted;
-  list_charts(".", files, unlisted);
-  std::map<std::string, std::vector<std::string>> out;
-  for (const std::string& f : files) {
-    std::string name = base_name(f);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    out[name].push_back(f);
-    if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
-      out[name.substr(0, dot)].push_back(f);
-  }
-  return out;
-}
-
-bool chart_head(const std::string& path) {
-  unsigned char head[kHeaderSize];
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  const std::size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  return looks_like_chart(head, got);
-}
-
 class Adjust : public ChartCommand {
  public:
   Adjust(CLI::App& parent, CommonOptions& common) : ChartCommand(common) {
@@ -490,15 +465,10 @@ class Adjust : public ChartCommand {
       run.skipped();
     }
     // Each chart with all its actions, so that it is written once.
-    const auto index = charts_by_symbol();
+    const SymbolCharts index = charts_by_symbol(".");
     std::map<std::string, std::vector<CorporateAction>> per_chart;
     for (const CorporateAction& a : parsed.actions) {
-      std::string key = a.symbol;
-      for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      std::vector<std::string> found;
-      if (auto it = index.find(key); it != index.end())
-        for (const std::string& c : it->second)
-          if (std::find(found.begin(), found.end(), c) == found.end() && chart_head(c)) found.push_back(c);
+      const std::vector<std::string> found = charts_of_symbol(index, a.symbol);
       if (found.empty()) {
         complain(actions_ + ": line " + std::to_string(a.line) + ": no chart of " + a.symbol +
                  " in the data directory; passed over");
