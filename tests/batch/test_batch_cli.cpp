@@ -82,6 +82,8 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"text-to-chart", "prices.txt", "--chart", "x", "--date-format", "ddmmyy"}, 2, "--date-format"},
       {{"text-to-chart", "prices.txt", "--chart", "x", "--start", "1999"}, 2, "--start"},
       {{"text-to-chart", "prices.txt", "--chart", "prices.txt"}, 2, "source's own name"},
+      {{"text-to-chart", "prices.txt", "--to", "prices.txt"}, 2, "source's own name"},
+      {{"plot", "ibm", "--to", "19990105"}, 2, "-o (or --to) is required"},
       {{"text-to-chart", "prices.txt", "--order", "SDOHLC", "--chart", "x"}, 2, "--chart cannot"},
       {{"compress", "ibm", "--to", "n", "--count", "0"}, 2, "--count"},
       {{"compress", "ibm", "--to", "n", "--count", "3x"}, 2, "--count"},
@@ -548,6 +550,14 @@ TEST_F(BatchCli, PlotDrawsEachChartAndListsItsBadBars) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ibm: no bars in the range asked; nothing drawn"), std::string::npos) << r.err;
   EXPECT_FALSE(file_exists(data_.file("ibm.png")));
+  // --to names the picture; a date there is the last date, with a warning.
+  r = run({"plot", "ibm", "--to", "adir/t.png", "--until", "19990105"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "adir/t.png: 2 bars of ibm\n");
+  r = run({"plot", "ibm", "-o", "adir/t.png", "--to", "19990105"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "morva-convert: --to 19990105 is read as --until 19990105: --to names the picture now\n");
+  EXPECT_EQ(r.out, "adir/t.png: 2 bars of ibm\n");
   r = run({"plot", "ibm", "-o", "ibm.png", "--size", "300x200", "--log", "-q"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
