@@ -230,8 +230,7 @@ std::vector<Finding> check_chart(const ChartImage& c, const std::string& chart, 
     add(CheckKind::kSixDigitDates, 0, bars.front().date,
         "dates of two-digit years (yymmdd), to be widened to yyyymmdd", repair);
   if (n > 0 && type != 'N' && !old) {
-    std::int32_t last = bars.back().date;
-    for (const BarRecord& b : bars) last = std::max(last, b.date);
+    const std::int32_t last = bars.back().date;
     const std::int32_t h = header_date(c);
     if (h != last)
       add(CheckKind::kHeaderDate, 0, h,
