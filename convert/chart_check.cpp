@@ -255,7 +255,12 @@ std::vector<Finding> check_chart(const ChartImage& c, const std::string& chart, 
         add(CheckKind::kDuplicateDate, no, b.date, "is not after bar " + std::to_string(i) + ": the same date",
             repair);
     }
-    const unsigned f = bar_value_faults(b);
+    unsigned f = bar_value_faults(b);
+    // Short dates: in an old chart they are widened first; in any other
+    // dated chart they are no calendar day (numbered charts count bars).
+    if (b.date < 10000000 && type != 'N' &&
+        !(old && b.date >= 0 && b.date <= 991231 && is_calendar_date(Y2000_add_century_date(b.date))))
+      f |= kBarNotCalendar;
     sound[i] = f == 0 && !placeholder(b);
     if (f)
       for (auto [bit, kind] : kValueKinds)
@@ -403,7 +408,8 @@ RepairPlan plan_repair(const ChartImage& image) {
   for (std::size_t i = 1; i < bars.size(); ++i) backwards += bars[i].date < bars[i - 1].date;
   if (backwards) {
     std::stable_sort(bars.begin(), bars.end(), [](const BarRecord& a, const BarRecord& b) { return a.date < b.date; });
-    plan.fixes.push_back("sorted the bars by date (" + std::to_string(backwards) + " were out of order)");
+    plan.fixes.push_back("sorted the bars by date (" + std::to_string(backwards) +
+                         (backwards == 1 ? " was" : " were") + " out of order)");
   }
   // One bar per date: of the records of one date the later one stays (the
   // sort is stable, so file order holds within a date).
@@ -415,8 +421,9 @@ RepairPlan plan_repair(const ChartImage& image) {
       bars[kept++] = bars[i];
   }
   if (kept < bars.size()) {
-    plan.fixes.push_back("dropped " + std::to_string(bars.size() - kept) +
-                         " earlier bars of repeated dates (the later record of each date stays)");
+    const std::size_t dropped = bars.size() - kept;
+    plan.fixes.push_back("dropped " + std::to_string(dropped) + (dropped == 1 ? " earlier bar" : " earlier bars") +
+                         " of repeated dates (the later record of each date stays)");
     bars.resize(kept);
   }
   if (!bars.empty() && c.header[kHeaderTypeOffset] != 'N' && header_date(c) != bars.back().date) {

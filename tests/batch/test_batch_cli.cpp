@@ -855,7 +855,7 @@ TEST_F(BatchCli, CheckReportsEveryChartOfTheTreeAndWritesNothing) {
   // repair mends the repeated date only; the value stays for the user.
   r = run({"repair", "tree", "--dry-run"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("tree/csv_b/faulty: would be mended: dropped 1 earlier bars"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("tree/csv_b/faulty: would be mended: dropped 1 earlier bar "), std::string::npos) << r.out;
   EXPECT_TRUE(batch_test::tree(data_.path()) == before);
   r = run({"repair", "tree", "--backup"});
   EXPECT_EQ(r.status, 0) << r.err;

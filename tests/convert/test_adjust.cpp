@@ -264,6 +264,7 @@ TEST(ChartCheck, EachKindOfFaultIsFoundWhereItWasPlanted) {
       {CheckKind::kDuplicateDate, 11, [&](ChartImage& c) { at(c, 10).date = at(c, 9).date; }},
       {CheckKind::kOutOfOrder, 12, [&](ChartImage& c) { std::swap(at(c, 10), at(c, 11)); }},
       {CheckKind::kNotCalendar, 31, [&](ChartImage& c) { at(c, 30).date = 19990230; }},
+      {CheckKind::kNotCalendar, 1, [&](ChartImage& c) { at(c, 0).date = -4759898; }},  // short, not an old chart
       {CheckKind::kWeekend, 5, [&](ChartImage& c) { at(c, 4).date = 19990109; }},  // Friday -> Saturday
       {CheckKind::kNotNumber, 21, [&](ChartImage& c) { at(c, 20).close = NAN; }},
       {CheckKind::kNotPositive, 21, [&](ChartImage& c) { at(c, 20).low = 0; }},
