@@ -824,10 +824,11 @@ Measure case_actions(const std::string& dir) {
     const ActionFile actions = read_actions(text);
     const SymbolCharts charts = charts_by_symbol(".");
     std::vector<JournalEntry> journal = read_journal(kJournalName);
+    const AppliedActions applied(journal);
     const std::string run = new_run_id();
     for (const CorporateAction& a : actions.actions)
       for (const std::string& c : charts_of_symbol(charts, a.symbol)) {
-        if (already_applied(journal, c, a)) continue;
+        if (applied.has(c, a)) continue;
         std::string hash;
         if (!apply_chart_actions(c, {&a, 1}, run, hash).ok()) fail("actions on " + c);
         journal.push_back({run, c, a.text(), a.date, "applied", hash});

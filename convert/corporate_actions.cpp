@@ -264,15 +264,25 @@ int write_journal(const std::string& path, const std::vector<JournalEntry>& entr
                       SafeReplace::Locking::kNone);
 }
 
-bool already_applied(const std::vector<JournalEntry>& journal, const std::string& chart,
-                     const CorporateAction& action, std::string* run) {
-  const std::string what = action.text();
-  for (const JournalEntry& e : journal)
-    if (e.state == "applied" && e.chart == chart && e.action == what && e.date == action.date) {
-      if (run) *run = e.run;
-      return true;
-    }
-  return false;
+namespace {
+std::string action_key(const std::string& chart, const std::string& action, std::int32_t date) {
+  return chart + '\t' + action + '\t' + std::to_string(date);
+}
+}  // namespace
+
+AppliedActions::AppliedActions(const std::vector<JournalEntry>& journal) {
+  for (const JournalEntry& e : journal) add(e);
+}
+
+void AppliedActions::add(const JournalEntry& e) {
+  if (e.state == "applied") runs_[action_key(e.chart, e.action, e.date)] = e.run;
+}
+
+bool AppliedActions::has(const std::string& chart, const CorporateAction& action, std::string* run) const {
+  const auto it = runs_.find(action_key(chart, action.text(), action.date));
+  if (it == runs_.end()) return false;
+  if (run) *run = it->second;
+  return true;
 }
 
 std::string new_run_id() {

@@ -59,9 +59,17 @@ struct JournalEntry {
 std::vector<JournalEntry> read_journal(const std::string& path);
 // Replaces the journal whole; 1 on success.
 int write_journal(const std::string& path, const std::vector<JournalEntry>& entries);
-// True when `journal` records `action` as applied to `chart` and not undone.
-bool already_applied(const std::vector<JournalEntry>& journal, const std::string& chart,
-                     const CorporateAction& action, std::string* run = nullptr);
+// The actions a journal holds as applied (and not undone), by chart.
+class AppliedActions {
+ public:
+  explicit AppliedActions(const std::vector<JournalEntry>& journal);
+  void add(const JournalEntry& e);
+  // True when `action` is applied to `chart`; `run` names the run.
+  bool has(const std::string& chart, const CorporateAction& action, std::string* run = nullptr) const;
+
+ private:
+  std::map<std::string, std::string> runs_;  // chart, action and date -> run
+};
 
 // A run id unique to this run: the time (UTC) and the process.
 std::string new_run_id();

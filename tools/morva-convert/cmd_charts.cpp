@@ -483,6 +483,7 @@ class Adjust : public ChartCommand {
       }
     }
     std::vector<JournalEntry> journal = read_journal(kJournalName);
+    const AppliedActions applied(journal);
     const std::string id = new_run_id();
     long changed = 0;
     const std::size_t before = journal.size();
@@ -491,7 +492,7 @@ class Adjust : public ChartCommand {
       std::vector<CorporateAction> todo;
       for (const CorporateAction& a : actions) {
         std::string earlier;
-        if (already_applied(journal, chart, a, &earlier))
+        if (applied.has(chart, a, &earlier))
           run.note(chart + ": " + a.text() + " before " + std::to_string(a.date) + " was applied in run " + earlier +
                    "; not applied again");
         else
@@ -505,6 +506,7 @@ class Adjust : public ChartCommand {
         std::cout << chart << ": would apply " << what << '\n';
         continue;
       }
+      Y2000_upgrade(chart.c_str());  // dates of two-digit years widened first, as every store does
       if (!run.keep(chart)) continue;
       std::string hash;
       const Result r = apply_chart_actions(chart, todo, id, hash);
