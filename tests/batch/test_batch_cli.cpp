@@ -550,6 +550,12 @@ TEST_F(BatchCli, PlotDrawsEachChartAndListsItsBadBars) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ibm: no bars in the range asked; nothing drawn"), std::string::npos) << r.err;
   EXPECT_FALSE(file_exists(data_.file("ibm.png")));
+  // What the chart check finds beyond the marked bars is named too.
+  write_file(data_.file("units"), chart('D', {bar(19990104, 10), bar(19990105, 11), bar(19990106, 1150)}));
+  r = run({"plot", "units", "-o", "adir/u.png"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "morva-convert: units: 1 unit-jump (bar 3, 19990106); morva-convert check units lists them "
+                   "with the commands that mend them\n");
   // --to names the picture; a date there is the last date, with a warning.
   r = run({"plot", "ibm", "--to", "adir/t.png", "--until", "19990105"});
   EXPECT_EQ(r.status, 0) << r.err;

@@ -10,6 +10,7 @@
 #include "tools/morva-convert/cli.h"
 #include "tools/morva-convert/plot_command.h"
 #include "plot/chart_plot.h"
+#include "convert/chart_check.h"
 
 namespace mc {
 
@@ -67,6 +68,36 @@ std::string list_bad_bars(const plot::Chart& chart, const std::vector<BadBar>& b
   }
   if (bad.size() > kListed) s += "; and " + std::to_string(bad.size() - kListed) + " more";
   return s;
+}
+
+// What the chart check finds beyond the bars a picture marks (their order
+// and values): the chart's structure and suspicious prices, each kind with
+// its count and first bar.  "" when nothing.
+std::string more_findings(const std::string& chart) {
+  ChartImage image;
+  std::vector<unsigned char> buffer;
+  if (!load_chart(chart, image, buffer).empty()) return "";
+  std::vector<std::pair<CheckKind, long>> kinds;  // kind, count
+  std::vector<const Finding*> firsts;
+  const std::vector<Finding> findings = check_chart(image, chart, CheckLimits{});
+  for (const Finding& f : findings) {
+    const std::string group = check_kind_group(f.kind);
+    if (group == "order" || group == "values") continue;
+    std::size_t i = 0;
+    while (i < kinds.size() && kinds[i].first != f.kind) ++i;
+    if (i == kinds.size()) {
+      kinds.push_back({f.kind, 0});
+      firsts.push_back(&f);
+    }
+    ++kinds[i].second;
+  }
+  std::string out;
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    const Finding& f = *firsts[i];
+    out += (i ? ", " : "") + std::to_string(kinds[i].second) + " " + check_kind_name(kinds[i].first);
+    if (f.bar) out += std::string(kinds[i].second > 1 ? " (first " : " (") + "bar " + std::to_string(f.bar) + ", " + std::to_string(f.date) + ")";
+  }
+  return out;
 }
 
 class Plot : public Command {
@@ -172,6 +203,11 @@ class Plot : public Command {
         complain(s.name + ": " + std::to_string(layout.bad.size()) +
                  (layout.bad.size() == 1 ? " bad bar" : " bad bars") +
                  ", marked where shown: " + list_bad_bars(chart, layout.bad));
+        run.skipped();
+      }
+      if (const std::string more = more_findings(s.name); !more.empty()) {
+        complain(s.name + ": " + more + "; morva-convert check " + s.name +
+                 " lists them with the commands that mend them");
         run.skipped();
       }
       run.note(target + ": " + std::to_string(layout.shown.size()) +
