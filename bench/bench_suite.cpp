@@ -5,6 +5,8 @@
 //                                every time: prices come from a fixed
 //                                linear congruential sequence)
 //   bench_suite gen DIR big      writes only the long chart of B3-B5 and B7
+//   bench_suite gen DIR history  writes only B2's charts and update (F2, B2,
+//                                B6q, Rc, B8c, B8a)
 //   bench_suite case NAME DIR    prepares one case (untimed), runs it once
 //                                (timed) and prints "seconds cpu items bytes
 //                                flush written": flush is the part of the
@@ -16,7 +18,8 @@
 //                                machine's load touches all cases alike, and
 //                                prints the table; exits 1 when a target is
 //                                missed.  BENCH_VERBOSE=1 prints every
-//                                round's times too.
+//                                round's times too; BENCH_ONLY=F2,B8a
+//                                runs only the cases named.
 //
 // Every case runs in a process of its own (this program again), so its peak
 // resident memory is its own.  bench/run builds this in release mode, makes
@@ -49,6 +52,8 @@
 #include "chartdata/linereader.h"
 #include "chartdata/safe_replace.h"
 #include "convert/adjust.h"
+#include "convert/chart_check.h"
+#include "convert/corporate_actions.h"
 #include "convert/chart_to_text.h"
 #include "convert/compress.h"
 #include "window/globals.h"
@@ -758,6 +763,85 @@ Measure case_plot(const std::string& dir) {
   return m;
 }
 
+// The reference of B8c: `cat` of B2's 4,000 charts to /dev/null.
+Measure case_cat(const std::string& dir) {
+  std::vector<std::string> names = {"cat"};
+  for (int s = 0; s < kSymbols; ++s) names.push_back(dir + "/pristine/" + chart_name(s));
+  std::vector<char*> argv;
+  for (std::string& a : names) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  Measure m = timed([&](Measure&) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "cat", &fa, nullptr, argv.data(), environ) != 0) die("cannot start cat");
+    posix_spawn_file_actions_destroy(&fa);
+    int st = 0;
+    if (waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st) != 0) fail("cat failed");
+  });
+  m.items = kSymbols;
+  m.bytes = double(kSymbols) * double(chart_bytes(kHistoryBars));
+  return m;
+}
+
+// B8c: `check` of B2's 4,000 charts: every chart read and checked.
+Measure case_check(const std::string& dir) {
+  long charts = 0, findings = 0;
+  Measure m = timed([&](Measure&) {
+    std::vector<std::string> files, unlisted;
+    list_charts(dir + "/pristine", files, unlisted);
+    ChartImage image;
+    std::vector<unsigned char> buffer;
+    for (const std::string& f : files) {
+      if (!load_chart(f, image, buffer).empty()) fail("not a chart: " + f);
+      findings += static_cast<long>(check_chart(image, f, CheckLimits{}).size());
+      ++charts;
+    }
+  });
+  if (charts != kSymbols) fail("checked " + std::to_string(charts) + " charts");
+  m.items = double(charts);
+  m.bytes = double(kSymbols) * double(chart_bytes(kHistoryBars));
+  return m;
+}
+
+// B8a: `adjust --actions` of a file of 4,000 splits (2:1, one per chart,
+// in the middle of its history): the file read, the charts found by their
+// symbols, each chart rewritten with its copy for an undo, the journal
+// written.
+Measure case_actions(const std::string& dir) {
+  const std::string work = dir + "/b8";
+  make_dir(work);
+  retire(dir, work + "/" + kStoreDir);
+  ::unlink((work + "/" + kJournalName).c_str());
+  link_charts(dir, dir + "/pristine", work + "/" + kStoreDir);
+  const std::int32_t ex = weekdays(kHistoryStart, kHistoryBars)[kHistoryBars / 2];
+  std::string text = "symbol,date,split\n";
+  for (int s = 0; s < kSymbols; ++s) text += symbol(s) + "," + std::to_string(ex) + ",2:1\n";
+  if (::chdir(work.c_str()) != 0) die("cannot enter " + work);
+  long changed = 0;
+  Measure m = timed([&](Measure&) {
+    const ActionFile actions = read_actions(text);
+    const SymbolCharts charts = charts_by_symbol(".");
+    std::vector<JournalEntry> journal = read_journal(kJournalName);
+    const AppliedActions applied(journal);
+    const std::string run = new_run_id();
+    for (const CorporateAction& a : actions.actions)
+      for (const std::string& c : charts_of_symbol(charts, a.symbol)) {
+        if (applied.has(c, a)) continue;
+        std::string hash;
+        if (!apply_chart_actions(c, {&a, 1}, run, hash).ok()) fail("actions on " + c);
+        journal.push_back({run, c, a.text(), a.date, "applied", hash});
+        ++changed;
+      }
+    if (!write_journal(kJournalName, journal)) fail("journal");
+  });
+  if (changed != kSymbols) fail("adjusted " + std::to_string(changed) + " charts");
+  m.items = kSymbols;
+  m.bytes = double(kSymbols) * double(chart_bytes(kHistoryBars));
+  return m;
+}
+
 const std::map<std::string, std::function<Measure(const std::string&)>>& case_table() {
   static const std::map<std::string, std::function<Measure(const std::string&)>> table = {
       {"F1", case_f1},
@@ -773,6 +857,9 @@ const std::map<std::string, std::function<Measure(const std::string&)>>& case_ta
       {"B6t", case_techtools},
       {"B6q", case_quotes},
       {"B7", case_plot},
+      {"Rc", case_cat},
+      {"B8c", case_check},
+      {"B8a", case_actions},
   };
   return table;
 }
@@ -893,9 +980,16 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       {"B5a", "adjustment * 1.5", "bars"},
       {"B6t", "TechTools import, 700,000 records", "records"},
       {"B7", "plot 700,000 bars to a 1200x700 PNG", "bars"},
+      {"Rc", "cat B2's 4,000 charts to /dev/null", "charts"},
+      {"B8c", "check of B2's 4,000 charts", "charts"},
+      {"B8a", "adjust --actions, 4,000 splits", "charts"},
   };
+  // BENCH_ONLY=F2,Rc,B8c runs only the cases named (and R when named).
+  const char* only = std::getenv("BENCH_ONLY");
   std::vector<Row> rows;
-  for (const Spec& sp : specs) rows.push_back(Row{sp.name, sp.what, sp.unit, {}});
+  for (const Spec& sp : specs)
+    if (!only || ("," + std::string(only) + ",").find("," + std::string(sp.name) + ",") != std::string::npos)
+      rows.push_back(Row{sp.name, sp.what, sp.unit, {}});
 
   for (int r = 0; r < runs; ++r) {
     std::fprintf(stderr, "round %d of %d:", r + 1, runs);
@@ -948,6 +1042,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       {"B3", {{"R", 0.6}}},              {"B4w", {{"R", 0.2}}},  {"B4m", {{"R", 0.2}}},
       {"B5c", {{"R", 0.2}}},             {"B5a", {{"R", 0.2}}},  {"B6t", {{"R", 0.2}}},
       {"B7", {{"s", 1.0}}},
+      {"B8c", {{"Rc", 1.5}}},            {"B8a", {{"F2", 1.5}}},
   };
   constexpr double kPeakLimitMb = 100;
   // Bytes written per new bar by the updates (a bar is 28 bytes, the
@@ -961,7 +1056,10 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
   for (const Row& row : rows) {
     const Sample m = med[row.name];
     const double peak_mb = double(m.peak_kb) / 1024.0;
-    const double floor = row.name == "B1" ? F1 : (row.name == "B2" || row.name == "B6q") ? F2 : 0;
+    const double floor = row.name == "B1"                                          ? F1
+                         : (row.name == "B2" || row.name == "B6q" || row.name == "B8a") ? F2
+                         : row.name == "B8c"                                         ? med["Rc"].seconds
+                                                                                     : 0;
     std::string verdicts;
     auto it = targets.find(row.name);
     if (it != targets.end()) {
@@ -984,7 +1082,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       }
     }
     char xr[16] = "", xf[16] = "";
-    if (row.name != "R") std::snprintf(xr, sizeof xr, "%.2f", m.seconds / R);
+    if (row.name != "R" && R > 0) std::snprintf(xr, sizeof xr, "%.2f", m.seconds / R);
     if (floor > 0) std::snprintf(xf, sizeof xf, "%.2f", m.seconds / floor);
     std::printf("%-4s %-36s %8.3f %7.3f %7.3f %10s %7.1f %7.1f %9.0f %6s %6s  %s\n", row.name.c_str(),
                 row.what.c_str(), m.seconds, m.cpu, m.flush,
@@ -1014,6 +1112,11 @@ int main(int argc, char** argv) {
     gen_big_chart(folder(2));
     return 0;
   }
+  if (mode == "gen" && argc == 4 && std::strcmp(argv[3], "history") == 0) {  // B2's charts alone
+    make_dir(folder(2));
+    gen_history(folder(2));
+    return 0;
+  }
   if (mode == "case" && argc == 4) return run_case(argv[2], folder(3));
   if (mode == "run" && (argc == 3 || argc == 4)) {
     const int runs = argc == 4 ? std::atoi(argv[3]) : 5;
@@ -1021,7 +1124,7 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr,
                "usage: %s gen DIR [big] | case NAME DIR | run DIR [RUNS]\n"
-               "  cases: F1 F2 B1 B2 B2L B3 B4w B4m B5c B5a B6t B6q B7 (R is mawk, run by `run`)\n",
+               "  cases: F1 F2 B1 B2 B2L B3 B4w B4m B5c B5a B6t B6q B7 Rc B8c B8a (R is mawk, run by `run`)\n",
                argv[0]);
   return 2;
 }

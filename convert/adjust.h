@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "chartdata/bar.h"
 #include "chartdata/safe_replace.h"
@@ -40,14 +42,48 @@ int parse_constant(const char* text, float* k);
 std::string name_from_data_dir(const std::string& cwd, const std::string& datadir,
                                const std::string& name);
 
-// What an adjustment needs: the operator ('+', '-', '*', '/'), the constant
-// (not zero, finite), the source's index file and the target.
+// One bar scaled: prices x `price` (in double, rounded to float), volume x
+// `volume` rounded to the nearest whole number and held inside 32 bits (a
+// negative volume is kept).  Date and open interest unchanged.
+BarRecord scale_bar(const BarRecord& in, double price, double volume);
+// True when the scaled bar holds exactly what was computed.
+bool scale_fits(const BarRecord& in, double price, double volume);
+
+// The operator of a split or dividend: prices and volumes scaled by the
+// request's factors.
+inline constexpr char kScaleOp = 'S';
+
+// What an adjustment needs: the operator ('+', '-', '*', '/', or kScaleOp
+// with its two factors), the constant (not zero, finite), the source's
+// index file, the target, and the dates of the bars it changes (the index
+// file applies to every bar; bars outside the dates are kept as they are).
 struct AdjustRequest {
   char op = 0;
   float k = 0;
   IndexFile index;
   std::string target;
+  std::int32_t from = INT32_MIN, until = INT32_MAX;  // both included
+  double price_factor = 1, volume_factor = 1;       // kScaleOp
+  bool changes(std::int32_t date) const { return date >= from && date <= until; }
 };
+
+// A split N:M (N old shares become M new ones; 1:10 is a reverse split):
+// prices before the ex-date x M/N, volumes x N/M.
+AdjustRequest split_request(int n, int m, std::int32_t before);
+// A dividend: prices before the ex-date `before` x (1 - amount / the close of
+// the last bar dated before it), volumes unchanged.  kRefused with a
+// message when no bar lies before the date or the factor is not between 0
+// and 1; else kDone and `request` holds the factor (`last`: the date of
+// the close taken).
+Result dividend_request(double amount, std::int32_t before, std::span<const BarRecord> bars,
+                        AdjustRequest& request);
+// Parses "N:M" (also "N/M" and "N-for-M"), both whole numbers from 1.
+bool parse_split(const std::string& text, int* n, int* m);
+
+// One source bar (index already applied) through the request: the
+// adjusted bar, or the bar itself when its date is outside the request's.
+BarRecord adjust_request_bar(const BarRecord& in, const AdjustRequest& request);
+bool adjust_request_fits(const BarRecord& in, const AdjustRequest& request);
 
 // Reads the chart `source` from its start, applies the index and the
 // operator to every bar and writes the new chart into `out`, the
@@ -67,3 +103,12 @@ Result adjust_stream(const AdjustRequest& request, std::FILE* source, SafeReplac
 // `request.target` replaced only when complete; the endings of
 // open_new_chart and write_new_chart.
 Result adjust_chart(int source_fd, const AdjustRequest& request, ChartPassProgress& progress);
+
+// The chart `path` adjusted in place: under its lock it is read whole, every
+// bar goes through the index and the request, and the result replaces it
+// through the one write path.  A dividend request (`dividend` > 0) takes
+// its factor from the bars read under the lock.  kDone (count: the bars
+// changed), kRefused (not a chart, a result that does not fit, a dividend
+// that cannot be applied: the message says so), kFailed (the chart is as
+// it was).
+Result adjust_in_place(const std::string& path, AdjustRequest request, double dividend = 0);

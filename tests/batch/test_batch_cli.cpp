@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/batch_support.h"
@@ -81,6 +82,8 @@ TEST_F(BatchCli, BadCallsAndUnreadableInputsSayOneLineAndChangeNothing) {
       {{"text-to-chart", "prices.txt", "--chart", "x", "--date-format", "ddmmyy"}, 2, "--date-format"},
       {{"text-to-chart", "prices.txt", "--chart", "x", "--start", "1999"}, 2, "--start"},
       {{"text-to-chart", "prices.txt", "--chart", "prices.txt"}, 2, "source's own name"},
+      {{"text-to-chart", "prices.txt", "--to", "prices.txt"}, 2, "source's own name"},
+      {{"plot", "ibm", "--to", "19990105"}, 2, "-o (or --to) is required"},
       {{"text-to-chart", "prices.txt", "--order", "SDOHLC", "--chart", "x"}, 2, "--chart cannot"},
       {{"compress", "ibm", "--to", "n", "--count", "0"}, 2, "--count"},
       {{"compress", "ibm", "--to", "n", "--count", "3x"}, 2, "--count"},
@@ -667,6 +670,20 @@ TEST_F(BatchCli, PlotDrawsEachChartAndListsItsBadBars) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ibm: no bars in the range asked; nothing drawn"), std::string::npos) << r.err;
   EXPECT_FALSE(file_exists(data_.file("ibm.png")));
+  // What the chart check finds beyond the marked bars is named too.
+  write_file(data_.file("units"), chart('D', {bar(19990104, 10), bar(19990105, 11), bar(19990106, 1150)}));
+  r = run({"plot", "units", "-o", "adir/u.png"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "morva-convert: units: 1 unit-jump (bar 3, 19990106); morva-convert check units lists them "
+                   "with the commands that mend them\n");
+  // --to names the picture; a date there is the last date, with a warning.
+  r = run({"plot", "ibm", "--to", "adir/t.png", "--until", "19990105"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "adir/t.png: 2 bars of ibm\n");
+  r = run({"plot", "ibm", "-o", "adir/t.png", "--to", "19990105"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "morva-convert: --to 19990105 is read as --until 19990105: --to names the picture now\n");
+  EXPECT_EQ(r.out, "adir/t.png: 2 bars of ibm\n");
   r = run({"plot", "ibm", "-o", "ibm.png", "--size", "300x200", "--log", "-q"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
@@ -898,3 +915,162 @@ TEST(BatchReadme, SampleCommandsConvertTheShippedSamples) {
 }
 
 }  // namespace
+
+namespace {
+
+// Weekdays from 19990104 on, a walk within 1 %, volumes near 10,000.
+std::vector<BarRecord> quiet_walk(int n, float from = 40) {
+  std::vector<BarRecord> bars;
+  std::uint32_t s = 5;
+  int day = dton(19990104);
+  for (float p = from; static_cast<int>(bars.size()) < n; ++day) {
+    if ((day + 4) % 7 >= 5) continue;
+    s = s * 69069u + 1u;
+    const float c = p * (1 + (static_cast<int>(s % 201) - 100) / 10000.0f);
+    bars.push_back(::bar(ntod(day), p, std::max(p, c) + 0.1f, std::min(p, c) - 0.1f, c, 10000 + s % 100, 0));
+    p = c;
+  }
+  return bars;
+}
+
+}  // namespace
+
+TEST_F(BatchCli, CheckReportsEveryChartOfTheTreeAndWritesNothing) {
+  data_.mkdirs("tree/csv_a");
+  data_.mkdirs("tree/csv_b");
+  write_file(data_.file("tree/csv_a/clean"), chart('D', quiet_walk(60)));
+  std::vector<BarRecord> faulty = quiet_walk(60);
+  faulty[30].high = faulty[30].low - 1;
+  faulty[40].date = faulty[39].date;
+  write_file(data_.file("tree/csv_b/faulty"), chart('D', faulty));
+  write_text(data_.file("tree/csv_b/notes.txt"), "Date,Close\n2024-01-02,1\n");
+  const auto before = batch_test::tree(data_.path());
+
+  auto r = run({"check", "tree"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  for (const char* says : {"tree/csv_b/faulty: bar 31: 19990215: high-below-low: high below low",
+                           "tree/csv_b/faulty: bar 41: 19990226: duplicate-date: is not after bar 40: the same date; "
+                           "fix: morva-convert --data-dir ",
+                           "tree/csv_b/notes.txt: bar -: -: not-a-chart: it is not a chart",
+                           "checked 2 charts: 4 findings", "  structure not-a-chart: 1", "  order duplicate-date: 1"})
+    EXPECT_NE(r.out.find(says), std::string::npos) << says << "\n" << r.out;
+  EXPECT_EQ(r.out.find("csv_a/clean:"), std::string::npos) << r.out;
+  r = run({"check", "tree/csv_b/faulty", "--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("{\"chart\":\"tree/csv_b/faulty\",\"bar\":31,\"date\":19990215,\"kind\":\"high-below-low\","
+                       "\"group\":\"values\""),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("{\"summary\":{\"charts\":1,\"findings\":3,\"kinds\":{"), std::string::npos) << r.out;
+  EXPECT_EQ(run({"check", "tree/csv_a"}).status, 0);
+  // A chart that cannot be read: status 3, the others still checked.
+  ASSERT_EQ(symlink("nowhere", data_.file("tree/csv_a/gone").c_str()), 0);
+  r = run({"check", "tree/csv_a"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.out.find("checked 1 chart: no findings"), std::string::npos) << r.out;
+  ::unlink(data_.file("tree/csv_a/gone").c_str());
+  EXPECT_TRUE(batch_test::tree(data_.path()) == before);
+
+  // show takes several charts and refuses what is no chart.
+  r = run({"show", "tree/csv_a/clean", "tree/csv_b/notes.txt", "tree/csv_b/faulty", "--first", "1"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("tree/csv_b/notes.txt is not a chart"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("bar 31 (19990215) high below low"), std::string::npos) << r.out;
+  EXPECT_EQ(run({"show", "tree"}).status, 3);
+
+  // repair mends the repeated date only; the value stays for the user.
+  r = run({"repair", "tree", "--dry-run"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("tree/csv_b/faulty: would be mended: dropped 1 earlier bar "), std::string::npos) << r.out;
+  EXPECT_TRUE(batch_test::tree(data_.path()) == before);
+  r = run({"repair", "tree", "--backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("mended 1 chart"), std::string::npos) << r.out;
+  EXPECT_EQ(read_file(data_.file("tree/csv_b/faulty.bak")), before.at("tree/csv_b/faulty"));
+  EXPECT_EQ(dates_of(read_file(data_.file("tree/csv_b/faulty"))).size(), 59u);
+  r = run({"check", "tree/csv_b/faulty"});
+  EXPECT_NE(r.out.find("checked 1 chart: 2 findings"), std::string::npos) << r.out;
+}
+
+TEST_F(BatchCli, CorporateActionsAreAppliedOnceAndUndoneByTheirRun) {
+  data_.mkdirs("csv_a");
+  std::vector<BarRecord> a = quiet_walk(40), b = quiet_walk(40, 80);
+  write_file(data_.file("csv_a/aapl"), chart('D', a));
+  write_file(data_.file("csv_a/msft.M"), chart('D', b));
+  write_text(elsewhere_.file("actions.csv"),
+             "\xEF\xBB\xBFSymbol;Ex-Date;Split;Dividend\r\nAAPL;1999-02-01;4:1;\r\nmsft;19990201;;0,8\r\n"
+             "MSFT;01.02.1999;2;\r\nIBMX;19990201;2:1;\r\naapl;19990201;x;\r\n");
+  const auto before = batch_test::tree(data_.path());
+  auto r = run_from(elsewhere_.path(), {"adjust", "--actions", "actions.csv"});
+  EXPECT_EQ(r.status, 1) << r.err;  // the unknown symbol and the bad ratio are passed over
+  EXPECT_NE(r.err.find("line 5: no chart of IBMX"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("line 6: 'x' is not a split ratio"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("csv_a/msft.M: dividend 0.8 before 19990201, split 2:1 before 19990201: 20 bars adjusted"),
+            std::string::npos)
+      << r.out;
+  const Bytes aapl = read_file(data_.file("csv_a/aapl"));
+  EXPECT_FLOAT_EQ(f32_at(aapl, kHeaderSize + 16), a[0].close / 4);
+  EXPECT_EQ(le32_at(aapl, kHeaderSize + 20), a[0].volume * 4);
+  EXPECT_EQ(decode_bar(&aapl[kHeaderSize + 20 * kBarSize]).close, a[20].close);  // the ex-date
+  const std::size_t run_at = r.out.find("adjust --undo ");
+  ASSERT_NE(run_at, std::string::npos) << r.out;
+  const std::string id = r.out.substr(run_at + 14, r.out.find_first_of(" \n", run_at + 14) - run_at - 14);
+
+  // The second run finds every action in the journal and changes nothing.
+  const auto once = batch_test::tree(data_.path());
+  r = run_from(elsewhere_.path(), {"adjust", "--actions", "actions.csv"});
+  EXPECT_NE(r.out.find("csv_a/aapl: split 4:1 before 19990201 was applied in run " + id + "; not applied again"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("no chart was changed"), std::string::npos) << r.out;
+  EXPECT_TRUE(batch_test::tree(data_.path()) == once);
+
+  // --undo gives back the bytes from before the run; a second undo has nothing to do.
+  r = run({"adjust", "--undo", id});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(data_.file("csv_a/aapl")), before.at("csv_a/aapl"));
+  EXPECT_EQ(read_file(data_.file("csv_a/msft.M")), before.at("csv_a/msft.M"));
+  EXPECT_EQ(run({"adjust", "--undo", id}).status, 2);
+  // Undone actions may be applied again; a chart changed after its run is not given back.
+  r = run_from(elsewhere_.path(), {"adjust", "--actions", "actions.csv"});
+  const std::size_t again = r.out.find("adjust --undo ");
+  ASSERT_NE(again, std::string::npos) << r.out;
+  write_file(data_.file("csv_a/aapl"), chart('D', a));
+  r = run({"adjust", "--undo", r.out.substr(again + 14, r.out.find_first_of(" \n", again + 14) - again - 14)});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("csv_a/aapl: not given back: it changed after the run"), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(data_.file("csv_a/msft.M")), before.at("csv_a/msft.M"));
+}
+
+TEST_F(BatchCli, AdjustByDateInPlaceAndItsRefusals) {
+  std::vector<BarRecord> a = quiet_walk(10);
+  write_file(data_.file("aapl"), chart('D', a));
+  const Bytes before = read_file(data_.file("aapl"));
+  const Refusal cases[] = {
+      {{"adjust", "aapl", "--in-place", "--split", "4"}, 2, "--split '4'"},
+      {{"adjust", "aapl", "--in-place", "--split", "4:1", "--before", "1999-13-01"}, 2, "--before"},
+      {{"adjust", "aapl", "--in-place", "--dividend", "1"}, 2, "--before DATE"},
+      {{"adjust", "aapl", "--in-place", "--to", "x", "--split", "2:1"}, 2, "no --to"},
+      {{"adjust", "aapl", "--split", "2:1"}, 2, "--in-place"},
+      {{"adjust", "aapl", "--in-place", "--split", "2:1", "--op", "+", "-k", "1"}, 2, "give one of"},
+      {{"adjust", "aapl", "--in-place", "--dividend", "100", "--before", "19990108"}, 3, "not between 0 and 1"},
+  };
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.args[3]);
+    const auto r = run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(data_.file("aapl")), before);
+  }
+  auto r = run({"adjust", "aapl", "--in-place", "--backup", "--dividend", "0.4", "--before", "19990108"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(data_.file("aapl.bak")), before);
+  const Bytes after = read_file(data_.file("aapl"));
+  EXPECT_FLOAT_EQ(f32_at(after, kHeaderSize + 16), float(a[0].close * (1 - 0.4 / a[3].close)));
+  EXPECT_EQ(decode_bar(&after[kHeaderSize + 4 * kBarSize]).close, a[4].close);
+  r = run({"adjust", "aapl", "--to", "a2", "--op", "*", "-k", "2", "--from", "19990106", "--until", "19990107"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const Bytes a2 = read_file(data_.file("a2"));
+  EXPECT_EQ(decode_bar(&a2[kHeaderSize + kBarSize]).close, decode_bar(&after[kHeaderSize + kBarSize]).close);
+  EXPECT_FLOAT_EQ(decode_bar(&a2[kHeaderSize + 2 * kBarSize]).close, 2 * decode_bar(&after[kHeaderSize + 2 * kBarSize]).close);
+}

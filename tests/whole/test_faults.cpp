@@ -33,6 +33,7 @@
 #include "convert/ascii_replace.h"
 #include "window/main_menu.h"
 #include "window/screen_reporters.h"
+#include "convert/chart_check.h"
 #include "convert/quickquote.h"
 #include "convert/techtools.h"
 #include "screen/backend.h"
@@ -425,6 +426,26 @@ TEST_F(FaultSweep, AdjustedChart) {
   s.run = [this] {
     std::snprintf(origdatasubdir, sizeof origdatasubdir, "%s", "/");
     return addsubmultdiv(open_source("ibm.M"), nullptr);
+  };
+  sweep(s);
+}
+
+TEST_F(FaultSweep, RepairOfAChartWithRepeatedAndUnsortedBars) {
+  Scenario s{"repair", [] {
+               std::vector<BarRecord> bars;
+               for (std::int32_t d : weekdays(19970601, 400)) bars.push_back(bar(d, 10));
+               std::swap(bars[10], bars[11]);
+               bars[200].date = bars[199].date;
+               Bytes b = chart('D', bars);
+               b.insert(b.end(), {1, 2, 3});
+               write_file("ibm.M", b);
+             },
+             {}, nullptr};
+  s.run = [] {
+    std::vector<std::string> fixes;
+    const bool ok = repair_chart("ibm.M", false, fixes).ok();
+    if (!ok) diskfull("ibm.M");  // as the batch tool says it
+    return ok ? 1 : 0;
   };
   sweep(s);
 }

@@ -57,6 +57,8 @@ std::unique_ptr<Command> add_quickquote(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_show(CLI::App& app, CommonOptions& common);
 std::unique_ptr<Command> add_plot(CLI::App& app, CommonOptions& common);  // morva-plot
 std::unique_ptr<Command> add_detect(CLI::App& app, CommonOptions& common);
+std::unique_ptr<Command> add_check(CLI::App& app, CommonOptions& common);
+std::unique_ptr<Command> add_repair(CLI::App& app, CommonOptions& common);
 // The subcommands of the program built: every one in morva-convert, `plot`
 // alone in the picture program.  `args`: the words after the program's name.
 void add_commands(CLI::App& app, CommonOptions& common, std::vector<std::unique_ptr<Command>>& commands,
@@ -179,6 +181,10 @@ std::vector<Source> expand_sources(const std::vector<std::string>& args, bool li
 // A name relative to the current directory (the data directory once the
 // run is prepared) made absolute, for messages.
 std::string absolute_here(const std::string& path);
+// A relative name of a file the run writes as text, taken from the
+// directory the program was started in (where text inputs come from); the
+// name itself when that is the current directory.
+std::string from_start_dir(const std::string& path);
 
 // Opens a source as the window's file chooser does: an old chart is first
 // brought to four-digit years (not in a dry run).  -1 when it cannot be

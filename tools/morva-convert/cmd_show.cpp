@@ -1,11 +1,14 @@
-// show: a chart's header and bars as text, with the faults a conversion
-// would trip over.  Reads only; an old chart is shown as it is stored.
+// show: charts' headers and bars as text, with what the chart check finds
+// in them.  Reads only; an old chart is shown as it is stored.
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
 #include <iostream>
 
+#include <algorithm>
+
 #include "chartdata/bar_checks.h"
+#include "convert/chart_check.h"
 #include "chartdata/chartfile.h"
 #include "cli.h"
 
@@ -15,49 +18,25 @@ namespace {
 
 const char* type_name(unsigned char t) { return chart_type_word(t); }
 
-std::vector<std::string> problems_of(const unsigned char* header, const std::vector<BarRecord>& bars,
-                                     std::size_t trailing) {
+// The findings of the chart check in words, at most kShown of each kind.
+std::vector<std::string> problems_of(const ChartImage& image, const std::string& chart) {
+  constexpr long kShown = 5;
   std::vector<std::string> out;
-  const unsigned char type = header[kHeaderTypeOffset];
-  if (!type_name(type)) {
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "the header's chart type (byte 116) is %d, not D, W, M or N", type);
-    out.push_back(buf);
+  long seen[kCheckKinds] = {};
+  const std::vector<Finding> findings = check_chart(image, chart, CheckLimits{});
+  for (const Finding& f : findings) {
+    const int k = static_cast<int>(f.kind);
+    if (++seen[k] > kShown) continue;
+    std::string line = f.bar ? "bar " + std::to_string(f.bar) + " (" + std::to_string(f.date) + ") " : "";
+    line += f.detail + " [" + check_kind_name(f.kind) + "]";
+    out.push_back(line);
   }
-  if (header[kHeaderTypeOffset + 1] != '\n') out.push_back("byte 117 of the header is not a line feed");
-  if (trailing) out.push_back(std::to_string(trailing) + " bytes after the last whole bar (a bar cut short)");
-  if (!bars.empty() && header[kHeaderUpgradeMark] == '/' && bars.front().date <= 991231)
-    out.push_back(
-        "dates of two-digit years (yymmdd): the chart is widened to yyyymmdd when a "
-        "conversion next opens it");
-  long backwards = 0, shown = 0, bad_prices = 0, high_low = 0, outside = 0, not_positive = 0, negative = 0,
-       not_calendar = 0;
-  for (const BadBar& bad : find_bad_bars(bars)) {
-    const std::size_t i = bad.index;
-    if (bad.faults & (kBarBackwards | kBarRepeated)) {
-      ++backwards;
-      if (shown < 5) {
-        ++shown;
-        out.push_back("bar " + std::to_string(i + 1) + " (" + std::to_string(bars[i].date) +
-                      ") is not after bar " + std::to_string(i) + " (" + std::to_string(bars[i - 1].date) +
-                      ")");
-      }
-    }
-    if (bad.faults & kBarNotNumber) ++bad_prices;
-    if (bad.faults & kBarHighBelowLow) ++high_low;
-    if (bad.faults & kBarOutsideRange) ++outside;
-    if (bad.faults & kBarNotPositive) ++not_positive;
-    if (bad.faults & kBarNegativeCount) ++negative;
-    if (bad.faults & kBarNotCalendar) ++not_calendar;
-  }
-  if (backwards > shown)
-    out.push_back(std::to_string(backwards - shown) + " more bars are not after the bar before them");
-  if (bad_prices) out.push_back(std::to_string(bad_prices) + " bars hold a price that is not a number");
-  if (high_low) out.push_back(std::to_string(high_low) + " bars have a high below their low");
-  if (outside) out.push_back(std::to_string(outside) + " bars have an open or close outside their high and low");
-  if (not_positive) out.push_back(std::to_string(not_positive) + " bars have a price of 0 or less");
-  if (negative) out.push_back(std::to_string(negative) + " bars have a negative volume or open interest");
-  if (not_calendar) out.push_back(std::to_string(not_calendar) + " bars have a date that is no calendar day");
+  for (int k = 0; k < kCheckKinds; ++k)
+    if (seen[k] > kShown)
+      out.push_back(std::to_string(seen[k] - kShown) + " more [" + check_kind_name(static_cast<CheckKind>(k)) +
+                    "]");
+  if (!findings.empty())
+    out.push_back("morva-convert check " + chart + " lists them all with the commands that mend them");
   return out;
 }
 
@@ -66,7 +45,7 @@ class Show : public Command {
   Show(CLI::App& parent, CommonOptions& common) : common_(common) {
     app =
         parent.add_subcommand("show", "Print a chart's header and bars as text, and what looks wrong in it");
-    app->add_option("CHART", chart_, "The chart")->type_name("CHART")->required();
+    app->add_option("CHART", charts_, "The charts")->type_name("CHART")->required();
     app->add_option("--first", first_, "Print only the first N bars")->type_name("N");
     app->add_option("--last", last_, "Print only the last N bars")->type_name("N");
     add_location_options(app, common);
@@ -76,18 +55,43 @@ class Show : public Command {
     Run run(common_);
     if (!run.prepare(false)) return run.status();
     if (first_ < 0 || last_ < 0) throw UsageError{"--first and --last take a number of bars, 0 or more"};
-    unsigned char header[kHeaderSize];
-    std::vector<BarRecord> bars;
-    std::size_t trailing = 0;
-    std::FILE* probe = std::fopen(chart_.c_str(), "rb");
-    if (!probe) throw FileProblem{"cannot read " + absolute_here(chart_) + ": " + std::strerror(errno)};
-    std::fclose(probe);
-    if (!read_chart(chart_, header, bars, &trailing))
-      throw FileProblem{chart_ + " is not a chart: it is shorter than a chart header"};
+    int status = kOk;
+    for (std::size_t i = 0; i < charts_.size(); ++i) {
+      if (interrupted()) break;
+      if (i) std::cout << '\n';
+      const int s = show(charts_[i]);
+      if (s == kFileFailure && charts_.size() == 1) return s;
+      status = std::max(status, s);
+    }
+    return status;
+  }
 
+ private:
+  // One chart; a file that is no chart is refused as one, never read as bars.
+  int show(const std::string& chart) {
+    ChartImage image;
+    std::vector<unsigned char> buffer;
+    bool unreadable = false;
+    const std::string why = load_chart(chart, image, buffer, &unreadable);
+    if (unreadable) {
+      const std::string message = "cannot read " + absolute_here(chart) + ": " + why;
+      if (charts_.size() == 1) throw FileProblem{message};
+      complain(message);
+      return kFileFailure;
+    }
+    if (!why.empty()) {
+      const std::string message = chart + " is not a chart: " +
+                                  (why == "it is not a chart" ? std::string("no chart header at its start") : why);
+      if (charts_.size() == 1) throw FileProblem{message};
+      complain(message);
+      return kFileFailure;
+    }
+    const std::vector<BarRecord>& bars = image.bars;
+    const std::size_t trailing = image.trailing;
+    const unsigned char* header = image.header;
     const unsigned char type = header[kHeaderTypeOffset];
     const std::int32_t hdate = static_cast<std::int32_t>(get_le32(header + kHeaderDateOffset));
-    std::cout << "chart:       " << chart_ << '\n';
+    std::cout << "chart:       " << chart << '\n';
     std::cout << "size:        " << kHeaderSize + bars.size() * kBarSize + trailing << " bytes: header "
               << kHeaderSize << ", " << bars.size() << " bars of " << kBarSize;
     if (trailing) std::cout << ", " << trailing << " bytes more";
@@ -130,7 +134,7 @@ class Show : public Command {
       }
     }
 
-    const std::vector<std::string> problems = problems_of(header, bars, trailing);
+    const std::vector<std::string> problems = problems_of(image, chart);
     std::cout << '\n';
     if (problems.empty()) {
       std::cout << "problems:    none\n";
@@ -141,9 +145,8 @@ class Show : public Command {
     return kSkipped;
   }
 
- private:
   CommonOptions& common_;
-  std::string chart_;
+  std::vector<std::string> charts_;
   long first_ = 0, last_ = 0;
 };
 

@@ -205,7 +205,7 @@ class TextToChart : public Command {
         ->type_name("FILE")
         ->required();
     this->app
-        ->add_option("--chart,-c", chart_,
+        ->add_option("--chart,-c,--to,-o", chart_,
                      "Chart name when the field order has no S column (not for list entries)")
         ->type_name("NAME");
     this->app

@@ -17,6 +17,8 @@ void add_commands(CLI::App& app, CommonOptions& common, std::vector<std::unique_
   commands.push_back(add_show(app, common));
   commands.push_back(add_plot_handoff(app, common, args));
   commands.push_back(add_detect(app, common));
+  commands.push_back(add_check(app, common));
+  commands.push_back(add_repair(app, common));
 }
 
 }  // namespace mc

@@ -57,6 +57,11 @@ std::string unreadable(const std::string& name) {
 
 }  // namespace
 
+std::string from_start_dir(const std::string& path) {
+  if (path.empty() || path[0] == '/' || g_invocation_dir.empty() || g_invocation_dir == current_dir()) return path;
+  return g_invocation_dir + "/" + path;
+}
+
 std::string absolute_here(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   const std::string dir = current_dir();

@@ -79,9 +79,10 @@ int main(int argc, char** argv) {
       DurableBatch durable;
       // What a command says on standard output (its summary of charts
       // stored) is held back until the charts are on the disk; `show`
-      // writes nothing and may print much.
+      // and `check` write nothing and may print much.
       std::ostringstream held;
-      std::streambuf* out = cmd->app->get_name() == "show" ? nullptr : std::cout.rdbuf(held.rdbuf());
+      const bool reads_only = cmd->app->get_name() == "show" || cmd->app->get_name() == "check";
+      std::streambuf* out = reads_only ? nullptr : std::cout.rdbuf(held.rdbuf());
       int status;
       try {
         status = cmd->run();

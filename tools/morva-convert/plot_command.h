@@ -17,7 +17,7 @@ inline constexpr const char* kPlotProgram = "morva-plot";
 
 struct PlotOptions {
   std::vector<std::string> charts;
-  std::string output, format, from, to, size;
+  std::string output, format, from, to, until, size;
   bool log = false;
 };
 

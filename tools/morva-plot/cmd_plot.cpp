@@ -10,6 +10,7 @@
 #include "tools/morva-convert/cli.h"
 #include "tools/morva-convert/plot_command.h"
 #include "plot/chart_plot.h"
+#include "convert/chart_check.h"
 
 namespace mc {
 
@@ -69,6 +70,36 @@ std::string list_bad_bars(const plot::Chart& chart, const std::vector<BadBar>& b
   return s;
 }
 
+// What the chart check finds beyond the bars a picture marks (their order
+// and values): the chart's structure and suspicious prices, each kind with
+// its count and first bar.  "" when nothing.
+std::string more_findings(const std::string& chart) {
+  ChartImage image;
+  std::vector<unsigned char> buffer;
+  if (!load_chart(chart, image, buffer).empty()) return "";
+  std::vector<std::pair<CheckKind, long>> kinds;  // kind, count
+  std::vector<const Finding*> firsts;
+  const std::vector<Finding> findings = check_chart(image, chart, CheckLimits{});
+  for (const Finding& f : findings) {
+    const std::string group = check_kind_group(f.kind);
+    if (group == "order" || group == "values") continue;
+    std::size_t i = 0;
+    while (i < kinds.size() && kinds[i].first != f.kind) ++i;
+    if (i == kinds.size()) {
+      kinds.push_back({f.kind, 0});
+      firsts.push_back(&f);
+    }
+    ++kinds[i].second;
+  }
+  std::string out;
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    const Finding& f = *firsts[i];
+    out += (i ? ", " : "") + std::to_string(kinds[i].second) + " " + check_kind_name(kinds[i].first);
+    if (f.bar) out += std::string(kinds[i].second > 1 ? " (first " : " (") + "bar " + std::to_string(f.bar) + ", " + std::to_string(f.date) + ")";
+  }
+  return out;
+}
+
 class Plot : public Command {
  public:
   Plot(CLI::App& parent, CommonOptions& common) : common_(common) {
@@ -76,7 +107,22 @@ class Plot : public Command {
   }
 
   int run() override {
-    const PlotOptions& p = options_;
+    PlotOptions& p = options_;
+    // --to names the output, as in every subcommand; digits there are the
+    // last date of earlier versions, which keeps working.
+    bool to_was_date = false;
+    if (!p.to.empty()) {
+      if (p.to.find_first_not_of("0123456789") == std::string::npos) {
+        if (!p.until.empty()) throw UsageError{"--to " + p.to + " and --until " + p.until + ": give --until only"};
+        p.until = p.to;
+        to_was_date = true;
+      } else {
+        if (!p.output.empty()) throw UsageError{"-o " + p.output + " and --to " + p.to + ": give one of them"};
+        p.output = p.to;
+      }
+    }
+    if (p.output.empty()) throw UsageError{"-o (or --to) is required: the picture or a directory"};
+    const char* const last_word = to_was_date ? "--to " : "--until ";
     Run run(common_);
     if (!run.prepare(false)) return run.status();
     plot::Options o;
@@ -85,9 +131,10 @@ class Plot : public Command {
                        "': give width x height in pixels, e.g. 1200x700, each 100 to 10000"};
     if (!parse_bound(p.from, &o.from))
       throw UsageError{"--from '" + p.from + "': give a date yyyymmdd (a bar number for a numbered chart)"};
-    if (!parse_bound(p.to, &o.to))
-      throw UsageError{"--to '" + p.to + "': give a date yyyymmdd (a bar number for a numbered chart)"};
-    if (o.from && o.to && o.from > o.to) throw UsageError{"--from " + p.from + " is after --to " + p.to};
+    if (!parse_bound(p.until, &o.to))
+      throw UsageError{last_word + ("'" + p.until) + "': give a date yyyymmdd (a bar number for a numbered chart)"};
+    if (o.from && o.to && o.from > o.to)
+      throw UsageError{"--from " + p.from + " is after " + last_word + p.until};
     o.log = p.log;
     plot::Format named{};
     const bool has_format = !p.format.empty();
@@ -123,11 +170,12 @@ class Plot : public Command {
       targets.push_back(target);
       // A calendar chart is cut by dates of eight digits; a numbered one by bar numbers.
       if (type_letter(s.name) != 'N')
-        for (const std::string* bound : {&p.from, &p.to})
+        for (const std::string* bound : {&p.from, &p.until})
           if (!bound->empty() && bound->size() != 8)
-            throw UsageError{(bound == &p.from ? "--from " : "--to ") + *bound + ": " + s.name +
+            throw UsageError{(bound == &p.from ? "--from " : last_word) + *bound + ": " + s.name +
                              " is dated: give a date yyyymmdd"};
     }
+    if (to_was_date) complain("--to " + p.to + " is read as --until " + p.to + ": --to names the picture now");
     for (std::size_t i = 0; i < sources.size(); ++i) {
       if (interrupted()) break;
       const Source& s = sources[i];
@@ -155,6 +203,11 @@ class Plot : public Command {
         complain(s.name + ": " + std::to_string(layout.bad.size()) +
                  (layout.bad.size() == 1 ? " bad bar" : " bad bars") +
                  ", marked where shown: " + list_bad_bars(chart, layout.bad));
+        run.skipped();
+      }
+      if (const std::string more = more_findings(s.name); !more.empty()) {
+        complain(s.name + ": " + more + "; morva-convert check " + s.name +
+                 " lists them with the commands that mend them");
         run.skipped();
       }
       run.note(target + ": " + std::to_string(layout.shown.size()) +
