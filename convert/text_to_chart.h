@@ -150,6 +150,8 @@ class LineParser {
   // Parses one line (as mygts returned it).  `cursym` is the chart's
   // symbol when the order has a symbol column.
   void parse(std::string_view line, const std::string& cursym, ParsedLine& out);
+  // The symbol column of the last line parsed, as the text writes it.
+  const std::string& source_symbol() const { return slots_.last_field; }
 
  private:
   bool date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic);
