@@ -260,6 +260,9 @@ Result plan_text(LineReader& src, const std::string& first, const TextStoreParam
   const bool symbols = has_symbol_column(params.format);
   std::unordered_map<std::string, std::size_t> index;
   std::vector<std::string> clash;  // per chart: another symbol making its name
+  // Per chart: the dates of its lines before the start date, which tell the
+  // spacing of its dates as well as the bars do.
+  std::vector<std::vector<RunBar>> early;
   std::string name = first;
   std::string_view line;
   ParsedLine p;
@@ -272,6 +275,7 @@ Result plan_text(LineReader& src, const std::string& first, const TextStoreParam
       plan.charts.back().name = name;
       plan.charts.back().source = symbols ? std::string() : name;
       clash.emplace_back();
+      early.emplace_back();
     }
     const std::size_t k = at->second;
     std::vector<RunBar>& bars = plan.charts[k].bars;
@@ -286,6 +290,7 @@ Result plan_text(LineReader& src, const std::string& first, const TextStoreParam
         src.unread();
         break;
       }
+      if (p.kind == LineKind::kEarly) early[k].push_back({p.bar, p.synthetic});
       if (p.kind != LineKind::kBar) continue;
       if (!sourced) {
         sourced = true;
@@ -334,7 +339,14 @@ Result plan_text(LineReader& src, const std::string& first, const TextStoreParam
     }
     if (c.refused.empty()) c.refused = refused_chart_name(c.name, c.path);
     if (c.exists || !c.refused.empty()) continue;
-    c.type = chart_type_from_dates(c.bars);
+    if (early[k].empty()) {
+      c.type = chart_type_from_dates(c.bars);
+    } else {
+      std::vector<RunBar> all = early[k];
+      all.insert(all.end(), c.bars.begin(), c.bars.end());
+      order_run(all);
+      c.type = chart_type_from_dates(all);
+    }
     if (c.type)
       text_type = c.type;
     else

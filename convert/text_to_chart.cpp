@@ -618,6 +618,8 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     skipping_ = true;
     report_.early_date();
     out.kind = LineKind::kEarly;
+    out.bar.date = date;  // still a date of the text, for its spacing
+    out.synthetic = synthetic;
     return;
   }
   if (skipping_) {

@@ -128,7 +128,7 @@ enum class LineKind {
   kBar,           // a bar in `bar`
   kSymbolChange,  // a new symbol in `symbol`; the line belongs to the next chart
   kBadDate,       // no date in the line nor in the file name
-  kEarly,         // dated before the start date
+  kEarly,         // dated before the start date (bar.date holds the date)
   kBadValue,      // a value the chart cannot hold as written (nan, inf, 1e40, a volume
                   // beyond 32 bits, a column of text) or no number at all: skipped
 };

@@ -58,7 +58,6 @@ std::string order_said(const BatchTextJob& job) {
 Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, TimeOfDayDates& clock,
                          StoreReport* report) {
   plan = BatchTextPlan{};
-  plan.type = job.type;
   const FormatSettings& f = job.format;
   const char* dot = std::strchr(job.textname.c_str(), '.');
   if (dot && std::strcmp(dot, ".EXE") == 0)
@@ -78,15 +77,18 @@ Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, T
     name = job.chart;
   }
 
+  plan.type = job.type;
   // No date at all is told before anything else: the type question would
-  // only hide that the settings do not fit the text.
+  // only hide that the settings do not fit the text.  A look that moves no
+  // time-of-day date: the plan's reading gives the same dates as the window's.
   QuietReport quiet;
   std::int32_t dates[2] = {0, 0};
   int count = 0;
-  first_two_dates(fd, f, symbols && !name.empty(), dates, &count, quiet, clock);
+  TimeOfDayDates look = clock;
+  first_two_dates(fd, f, symbols && !name.empty(), dates, &count, quiet, look);
   linereader_seek(fd, 0);
   std::int32_t name_date = 0;
-  if (count == 0 && !parse_date(job.textname.c_str(), f.datecode, &name_date, clock))
+  if (count == 0 && !parse_date(job.textname.c_str(), f.datecode, &name_date, look))
     return refused(Status::kRefused, job,
                    "no line holds a date in the date format " + date_format_option_text(f.datecode) +
                        (f.datecode == 0 ? " (or yyyy-mm-dd)" : "") + " with " + order_said(job) +
