@@ -282,6 +282,7 @@ Result plan_text(LineReader& src, const std::string& first, const TextStoreParam
     const std::string sym = name;
     std::string next;
     bool sourced = !symbols;
+    std::string run_field;  // the symbol field of the run's last bar
     int count = 0;
     while (src.next(line)) {
       parser.parse(line, sym, p);
@@ -292,14 +293,16 @@ Result plan_text(LineReader& src, const std::string& first, const TextStoreParam
       }
       if (p.kind == LineKind::kEarly) early[k].push_back({p.bar, p.synthetic});
       if (p.kind != LineKind::kBar) continue;
-      if (!sourced) {
+      // Two symbols may make one name and so one run ("AAPL" and "AAPL
+      // 240119C00150000"): each line's field is compared, a few bytes.
+      if (symbols && (!sourced || parser.source_symbol() != run_field)) {
         sourced = true;
+        run_field = parser.source_symbol();
         std::string& source = plan.charts[k].source;
-        const std::string& seen = parser.source_symbol();
         if (source.empty())
-          source = seen;
-        else if (clash[k].empty() && source_key(seen) != source_key(source))
-          clash[k] = seen;
+          source = run_field;
+        else if (clash[k].empty() && source_key(run_field) != source_key(source))
+          clash[k] = run_field;
       }
       bars.push_back({p.bar, p.synthetic});
       if (++count % 10 == 0) report.progress(p.bar);
