@@ -217,8 +217,8 @@ class TextToChart : public Command {
         ->type_name("NAME");
     this->app
         ->add_option("--type,-t", type_,
-                     "Chart type for new charts when the first two dates are not 1-4 days "
-                     "apart: daily, weekly, monthly or numbered")
+                     "Chart type for new charts whose own dates do not show a daily chart: daily, "
+                     "weekly, monthly or numbered (charts found keep their type)")
         ->type_name("TYPE");
     this->app
         ->add_option("--chart-dir", chart_dir_,
