@@ -1,11 +1,11 @@
 // Text to chart without a screen: what the window's F2 conversion does for
 // one text file once its questions are answered (the chart name, and the
-// chart type when the first two dates do not decide it), for batch runs.
+// type of new charts whose dates do not decide it), for batch runs.
 //
 // It is the same sequence of core steps as the dialogue: first symbol,
-// first two dates, then store_text, so the charts come out byte for byte as
-// the window stores them.  A separate read-only pass shows what a store
-// would do (for a dry run, the log of skipped lines and copies of charts).
+// then the core's plan_text and store_plan (store_text), so the charts come
+// out byte for byte as the window stores them.  A separate read-only pass
+// logs the skipped lines (--errors) and shows a dry run's lines.
 #pragma once
 
 #include <cstdint>
