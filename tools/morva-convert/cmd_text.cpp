@@ -243,7 +243,7 @@ class TextToChart : public Command {
     // Where the order of the settings came from, for the messages that refuse it.
     const std::string settings_from = !common_.order.empty() ? std::string("from --order")
                                       : run.saved_settings()  ? std::string("from the saved settings ") + kDefaultsFileName
-                                                              : std::string("the built-in order");
+                                                              : std::string("built in");
     if (has_symbol_column(run.format()) && !chart_.empty() && !(auto_ && common_.order.empty()))
       throw UsageError{"--chart cannot be used with the order " + order_text(run.format()) + " (" +
                        settings_from + "): charts are named after the symbols of the S column"};
