@@ -421,6 +421,7 @@ Result store_plan(const TextPlan& plan, std::string& name, StoreReport& report) 
     const int stored = store_run(path, c.bars, c.type ? c.type : 'D', dir);
     if (stored) {
       ++result.count;
+      result.passed_over += c.duplicates;
       if (result.first == 0 || c.bars.front().bar.date < result.first) result.first = c.bars.front().bar.date;
       result.last = std::max(result.last, c.bars.back().bar.date);
       last_written = path;

@@ -159,7 +159,8 @@ inline constexpr const char* kStoreNoBar =
 // dates come from `clock`.  On return `name` holds the path (directory,
 // "/", name) of the last chart written, so that it never names a chart that
 // was not stored.  The result:
-//   kDone     charts were stored (count: the charts that received bars;
+//   kDone     charts were stored (count: the charts that received bars,
+//             passed_over: their lines whose date a later line gave again;
 //             stopped: the caller stopped the run between two charts);
 //   kNothing  every chart was stored, but no line gave a bar (kStoreNoBar);
 //   kRefused  a chart's name was refused (report.name_refused said so);

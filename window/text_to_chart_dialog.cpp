@@ -136,6 +136,12 @@ int generalTR(int fd, char* textname) {
   // A refused name was said when it happened; a run that stored nothing
   // does not end like one that did.
   if (!r.message.empty()) msg(r.message.c_str(), title, 1);
+  if (r.status == Status::kDone && r.passed_over > 0) {
+    const std::string said = " " + std::to_string(r.passed_over) +
+                             (r.passed_over == 1 ? " line gave a date" : " lines gave a date") +
+                             " again: the later line of each date was kept.";
+    msg(said.c_str(), title, 1);
+  }
   if (r.status == Status::kRefused || r.status == Status::kFailed) return finish(fd, 0);
   // savenm names a chart only when one was written.
   if (r.status == Status::kDone) std::snprintf(savenm, sizeof savenm, "%s", name);

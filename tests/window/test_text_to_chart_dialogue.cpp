@@ -252,6 +252,7 @@ TEST_F(TextToChartDialogue, NightlyUpdateMergesIntoEachSymbolsChartWithoutAQuest
   char today[80] = "today.txt";
   EXPECT_EQ(generalTR(fd, today), 1);
   EXPECT_EQ(headless_starved(), 0);
+  EXPECT_FALSE(asked("again"));
   for (const char* chart : {"csv_A/AAPL", "csv_m/msft", "stk_i/IBM"})
     EXPECT_EQ(dates_of(read_file(dir_.file(chart))), (std::vector<std::int32_t>{20240627, 20240628, 20240701}))
         << chart;
@@ -259,6 +260,14 @@ TEST_F(TextToChartDialogue, NightlyUpdateMergesIntoEachSymbolsChartWithoutAQuest
   EXPECT_STREQ(savenm, "stk_i/IBM");
   EXPECT_NE(headless_row(2).find("           Merging into the MORVA chart: stk_i/IBM"), std::string::npos)
       << headless_row(2);
+  // The same day once more, newest first with a date given twice: said once.
+  fd = open_text("again.txt", "IBM,20240702,4\nIBM,20240701,5\nIBM,20240702,6\n");
+  char again[80] = "again.txt";
+  type_when_waiting({""});
+  EXPECT_EQ(generalTR(fd, again), 1);
+  EXPECT_TRUE(asked(" 1 line gave a date again: the later line of each date was kept."));
+  EXPECT_EQ(dates_of(read_file(dir_.file("stk_i/IBM"))),
+            (std::vector<std::int32_t>{20240627, 20240628, 20240701, 20240702}));
 }
 
 }  // namespace
