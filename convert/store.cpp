@@ -2,11 +2,13 @@
 // No screen.
 #include "convert/store.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_map>
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
@@ -15,7 +17,7 @@
 #include "chartdata/splice.h"
 #include "convert/symbol_names.h"
 
-void order_run(std::vector<RunBar>& bars) {
+std::size_t order_run(std::vector<RunBar>& bars) {
   auto by_date = [](const RunBar& a, const RunBar& b) { return a.bar.date < b.bar.date; };
   if (!std::is_sorted(bars.begin(), bars.end(), by_date))
     std::stable_sort(bars.begin(), bars.end(), by_date);
@@ -27,7 +29,85 @@ void order_run(std::vector<RunBar>& bars) {
     else
       bars[w++] = bars[i];
   }
+  const std::size_t replaced = bars.size() - w;
   bars.resize(w);
+  return replaced;
+}
+
+char chart_type_from_dates(const std::vector<RunBar>& bars) {
+  long steps = 0, daily = 0;
+  std::int32_t prev = 0;
+  bool have = false;
+  for (const RunBar& b : bars) {
+    if (b.synthetic) continue;  // a time of day tells nothing of the spacing
+    if (have) {
+      if (b.bar.date == prev) continue;
+      const std::int64_t step = std::int64_t(b.bar.date) - prev;
+      ++steps;
+      if (step >= 1 && step <= 4) ++daily;
+    }
+    prev = b.bar.date;
+    have = true;
+  }
+  return steps > 0 && 2 * daily > steps ? 'D' : 0;
+}
+
+namespace {
+
+std::string lowered(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+void ChartLookup::list_dir(const std::string& dir) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    files_.emplace_back(lowered(e->d_name), dir + "/" + e->d_name);
+  }
+  ::closedir(d);
+}
+
+void ChartLookup::list() {
+  listed_ = true;
+  std::vector<std::string> dirs;
+  if (DIR* d = ::opendir(".")) {
+    while (const dirent* e = ::readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN) continue;
+      struct stat st;
+      if (e->d_type == DT_UNKNOWN && (::stat(e->d_name, &st) != 0 || !S_ISDIR(st.st_mode))) continue;
+      dirs.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+  }
+  // A folder of new charts outside the data directory is looked in too.
+  if (!extra_.empty() && std::find(dirs.begin(), dirs.end(), extra_) == dirs.end()) dirs.push_back(extra_);
+  std::sort(dirs.begin(), dirs.end());
+  for (const std::string& dir : dirs) list_dir(dir);
+  std::sort(files_.begin(), files_.end());
+}
+
+std::vector<std::string> ChartLookup::find(const std::string& name) {
+  if (!listed_) list();
+  std::vector<std::string> found;
+  const std::string key = lowered(name);
+  auto it = std::lower_bound(files_.begin(), files_.end(), std::make_pair(key, std::string()));
+  for (; it != files_.end() && it->first == key; ++it) {
+    // A chart is a header and whole bars; a text or other file of the same
+    // name is not taken for one.
+    struct stat st;
+    if (::stat(it->second.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (size < kHeaderSize || (size - kHeaderSize) % kBarSize != 0) continue;
+    found.push_back(it->second);
+  }
+  return found;
 }
 
 std::string refused_chart_name(const std::string& name, const std::string& path) {
@@ -152,18 +232,161 @@ std::string file_part(const std::string& path) {
 
 }  // namespace
 
-Result store_text(LineReader& src, std::string& name, const TextStoreParams& params,
-                  TimeOfDayDates& clock, StoreReport& report) {
+namespace {
+
+// The symbol as the text writes it, for telling two symbols apart: blanks
+// and quotes around it dropped, letters in upper case.
+std::string source_key(const std::string& field) {
+  std::size_t a = 0, b = field.size();
+  while (a < b && (field[a] == ' ' || field[a] == '\t' || field[a] == '"' || field[a] == '\'')) ++a;
+  while (b > a && (field[b - 1] == ' ' || field[b - 1] == '\t' || field[b - 1] == '"' || field[b - 1] == '\'')) --b;
+  std::string key = field.substr(a, b - a);
+  for (char& c : key)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return key;
+}
+
+bool has_symbol_column(const FormatSettings& f) {
+  return std::find(std::begin(f.order), std::end(f.order), 'S') != std::end(f.order);
+}
+
+}  // namespace
+
+Result plan_text(LineReader& src, const std::string& first, const TextStoreParams& params,
+                 TimeOfDayDates& clock, StoreReport& report, TextPlan& plan) {
+  plan.charts.clear();
   LineParser parser(params.format, params.textname, params.volume_factor, report, clock,
                     params.decimal_comma);
+  const bool symbols = has_symbol_column(params.format);
+  std::unordered_map<std::string, std::size_t> index;
+  std::vector<std::string> clash;  // per chart: another symbol making its name
+  // Per chart: the dates of its lines before the start date, which tell the
+  // spacing of its dates as well as the bars do.
+  std::vector<std::vector<RunBar>> early;
+  std::string name = first;
+  std::string_view line;
+  ParsedLine p;
+  // Every run of lines of one symbol joins the bars of that symbol's chart,
+  // wherever in the text it stands.
+  for (;;) {
+    const auto [at, fresh] = index.try_emplace(name, plan.charts.size());
+    if (fresh) {
+      plan.charts.emplace_back();
+      plan.charts.back().name = name;
+      plan.charts.back().source = symbols ? std::string() : name;
+      clash.emplace_back();
+      early.emplace_back();
+    }
+    const std::size_t k = at->second;
+    std::vector<RunBar>& bars = plan.charts[k].bars;
+    const std::string sym = name;
+    std::string next;
+    bool sourced = !symbols;
+    std::string run_field;  // the symbol field of the run's last bar
+    int count = 0;
+    while (src.next(line)) {
+      parser.parse(line, sym, p);
+      if (p.kind == LineKind::kSymbolChange) {
+        next = p.symbol;
+        src.unread();
+        break;
+      }
+      if (p.kind == LineKind::kEarly) early[k].push_back({p.bar, p.synthetic});
+      if (p.kind != LineKind::kBar) continue;
+      // Two symbols may make one name and so one run ("AAPL" and "AAPL
+      // 240119C00150000"): each line's field is compared, a few bytes.
+      if (symbols && (!sourced || parser.source_symbol() != run_field)) {
+        sourced = true;
+        run_field = parser.source_symbol();
+        std::string& source = plan.charts[k].source;
+        if (source.empty())
+          source = run_field;
+        else if (clash[k].empty() && source_key(run_field) != source_key(source))
+          clash[k] = run_field;
+      }
+      bars.push_back({p.bar, p.synthetic});
+      if (++count % 10 == 0) report.progress(p.bar);
+    }
+    if (next.empty()) break;
+    name = next;
+  }
+
+  ChartLookup lookup(params.chart_dir);
+  std::vector<std::size_t> undecided;
+  char text_type = 0;  // the type the dates of the text's other new charts show
+  for (std::size_t k = 0; k < plan.charts.size(); ++k) {
+    ChartPlan& c = plan.charts[k];
+    if (c.bars.empty()) continue;
+    c.duplicates = static_cast<long>(order_run(c.bars));
+    if (!clash[k].empty())
+      c.refused = "the symbols " + printable_name(c.source) + " and " + printable_name(clash[k]) +
+                  " both make the chart name " + printable_name(c.name) + "; neither is stored";
+    const bool plain = !c.name.empty() && c.name.find('/') == std::string::npos;
+    if (c.name.empty() || c.name[0] != '/')
+      c.dir = plain && !params.chart_dir.empty() ? params.chart_dir : storage_dir(params.textname, c.name);
+    c.path = chart_path(c.dir, c.name);
+    struct stat st;
+    c.exists = ::lstat(c.path.c_str(), &st) == 0;
+    if (!c.exists && plain) {
+      // The chart may live in another storage folder, or under other letters.
+      const std::vector<std::string> found = lookup.find(c.name);
+      if (found.size() == 1) {
+        c.path = found[0];
+        c.dir = dir_of(c.path);
+        c.exists = true;
+      } else if (found.size() > 1 && c.refused.empty()) {
+        c.refused = std::to_string(found.size()) + " charts of that name were found:";
+        for (const std::string& f : found) c.refused += " " + printable_name(f);
+        c.refused += "; keep one of them";
+      }
+    }
+    if (c.refused.empty()) c.refused = refused_chart_name(c.name, c.path);
+    if (c.exists || !c.refused.empty()) continue;
+    if (early[k].empty()) {
+      c.type = chart_type_from_dates(c.bars);
+    } else {
+      std::vector<RunBar> all = early[k];
+      all.insert(all.end(), c.bars.begin(), c.bars.end());
+      order_run(all);
+      c.type = chart_type_from_dates(all);
+    }
+    if (c.type)
+      text_type = c.type;
+    else
+      undecided.push_back(k);
+  }
+  Result r;
+  r.status = Status::kDone;
+  if (undecided.empty()) return r;
+  char type = text_type ? text_type : params.chart_type;
+  if (!type) {
+    std::vector<std::string> names;
+    for (std::size_t k : undecided) names.push_back(plan.charts[k].path);
+    type = report.new_chart_type(names);
+    if (!type) {
+      r.status = Status::kRefused;
+      r.stopped = true;
+      r.message = std::string("the dates of the new chart") + (names.size() > 1 ? "s" : "");
+      for (std::size_t i = 0; i < names.size() && i < 3; ++i) r.message += (i ? ", " : " ") + names[i];
+      if (names.size() > 3) r.message += " and " + std::to_string(names.size() - 3) + " more";
+      r.message += " do not show a daily chart";
+      return r;
+    }
+  }
+  for (std::size_t k : undecided) plan.charts[k].type = type;
+  return r;
+}
+
+Result store_plan(const TextPlan& plan, std::string& name, StoreReport& report) {
   DirectoryCache dirs;
-  std::vector<RunBar> bars;
-  std::string next;
-  std::string last_path;
   Result result;
   bool refused_any = false;
+  std::string last_written;
+  std::size_t left = 0;
+  for (const ChartPlan& c : plan.charts) left += c.bars.empty() ? 0 : 1;
   // How the run ended: the last chart stored (1) or not (0).
   auto ending = [&](int stored) {
+    name = last_written;
     if (refused_any) {
       result.status = Status::kRefused;  // said when it happened
     } else if (!stored) {
@@ -177,46 +400,47 @@ Result store_text(LineReader& src, std::string& name, const TextStoreParams& par
     }
     return result;
   };
-  for (;;) {
-    const std::string cursym = name;
-    std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(params.textname, name);
-    report.chart_dir(dir);
-    // A directory that cannot be made: the chart goes to the current one.
-    if (!dirs.ensure(dir)) dir.clear();
-    std::string path = chart_path(dir, name);
-    const std::string why = refused_chart_name(name, path);
-    bars.clear();
-    save28r(bars, cursym, src, parser, next, report);
-    if (!why.empty()) {
-      // Its lines are read and passed over; nothing is stored under it.
+  for (const ChartPlan& c : plan.charts) {
+    // A symbol without a bar (a heading word, a line of dashes) makes no chart.
+    if (c.bars.empty()) continue;
+    --left;
+    if (!c.refused.empty()) {
       refused_any = true;
-      report.name_refused(name, why);
-      if (next.empty()) {
-        name = last_path;
-        return ending(0);
-      }
-      name = next;
+      ++result.failed;
+      report.name_refused(c.name, c.refused);
       continue;
     }
-    order_run(bars);
-    const int stored = store_run(path, bars, params.chart_type, dir);
-    if (stored && !bars.empty()) {
+    report.chart_start(c);
+    report.chart_dir(c.dir);
+    std::string dir = c.dir, path = c.path;
+    // A directory that cannot be made: the chart goes to the current one.
+    if (!c.exists && !dirs.ensure(dir)) {
+      dir.clear();
+      path = chart_path(dir, c.name);
+    }
+    const int stored = store_run(path, c.bars, c.type ? c.type : 'D', dir);
+    if (stored) {
       ++result.count;
-      if (result.first == 0) result.first = bars.front().bar.date;
-      result.last = bars.back().bar.date;
+      result.passed_over += c.duplicates;
+      if (result.first == 0 || c.bars.front().bar.date < result.first) result.first = c.bars.front().bar.date;
+      result.last = std::max(result.last, c.bars.back().bar.date);
+      last_written = path;
     }
     report.chart_done(file_part(path), stored);
-    if (!stored || next.empty()) {
-      name = path;
-      return ending(stored);
-    }
-    last_path = path;
-    if (report.stop_between_charts()) {
-      // The next symbol was not stored; the caller keeps the last chart stored.
-      name = last_path;
+    if (!stored) return ending(0);
+    if (left > 0 && report.stop_between_charts()) {
+      // The next symbols are not stored; the caller keeps the last chart stored.
       result.stopped = true;
-      return ending(stored);
+      return ending(1);
     }
-    name = next;
   }
+  return ending(1);
+}
+
+Result store_text(LineReader& src, std::string& name, const TextStoreParams& params,
+                  TimeOfDayDates& clock, StoreReport& report) {
+  TextPlan plan;
+  Result r = plan_text(src, name, params, clock, report, plan);
+  if (!r.ok()) return r;
+  return store_plan(plan, name, report);
 }

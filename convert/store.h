@@ -26,8 +26,29 @@ struct TextStoreParams {
   FormatSettings format{};   // field order, separator, date code, start date
   std::string textname;      // text file's name: extension -> directory, fallback date
   int volume_factor = 1;     // 100 for "ASCII" lists
-  char chart_type = 'D';     // type letter of charts created here
+  // Type letter of a new chart whose own dates do not show a daily chart
+  // (one date, dates further apart, times of day); 0: the report is asked.
+  char chart_type = 'D';
   bool decimal_comma = false;  // ',' in a line is a decimal point
+  std::string chart_dir;       // folder of new charts ("" = the storage directory)
+};
+
+// One chart of a text: every bar its symbol's lines gave, in date order,
+// and where and how they are stored.
+struct ChartPlan {
+  std::string name;          // the chart name (from the symbol, or given)
+  std::string source;        // the symbol as the text writes it
+  std::string path;          // where it is stored
+  std::string dir;           // its folder ("" = the current one)
+  std::vector<RunBar> bars;  // ascending, one bar per date
+  long duplicates = 0;       // lines whose date a later line of the chart gave again
+  bool exists = false;       // merged into a chart found on disk
+  char type = 0;             // type letter of a new chart
+  std::string refused;       // why it is not stored ("" = it is)
+};
+
+struct TextPlan {
+  std::vector<ChartPlan> charts;  // in the order their symbols first appear
 };
 
 // What the store tells its caller, beyond the line messages of TextReport.
@@ -44,7 +65,49 @@ class StoreReport : public TextReport {
   virtual void name_refused(const std::string& name, const std::string& why) { (void)name, (void)why; }
   // Asked between two charts: true stops the run (ESC).
   virtual bool stop_between_charts() { return false; }
+  // Asked once per text when a new chart's dates do not decide its type and
+  // the parameters give none: 'D', 'W', 'M' or 'N'; 0 stores nothing.
+  // `names` lists the charts concerned.
+  virtual char new_chart_type(const std::vector<std::string>& names) { (void)names; return 0; }
+  // A chart is about to be stored (before chart_dir): merged into the chart
+  // found at plan.path, or new there with plan.type.
+  virtual void chart_start(const ChartPlan&) {}
 };
+
+// The type a chart's own dates show: 'D' when most steps between
+// consecutive dates are 1 to 4 (as yyyymmdd numbers), else 0 (undecided:
+// one date, dates further apart, or only time-of-day dates).  `bars` in
+// ascending order.
+char chart_type_from_dates(const std::vector<RunBar>& bars);
+
+// The charts of the data directory (the current one): every file of its
+// folders, listed once on the first question and found by name in any
+// letter case.
+class ChartLookup {
+ public:
+  explicit ChartLookup(std::string extra_dir = "") : extra_(std::move(extra_dir)) {}
+  // The paths of the charts named `name` (any letter case), "dir/name".
+  std::vector<std::string> find(const std::string& name);
+
+ private:
+  void list();
+  void list_dir(const std::string& dir);
+  std::string extra_;
+  bool listed_ = false;
+  std::vector<std::pair<std::string, std::string>> files_;  // lower-cased name, path
+};
+
+// Reads the whole text from `src` (the first chart named `name`) and
+// decides for every chart where it is stored and, when it is new, its type;
+// nothing is written.  A symbol whose chart name another symbol of the text
+// also makes, and a name found as several charts, are refused in the plan.
+// kDone, or kRefused (message set) when a needed type was not given, or
+// kNothing with stopped set when the answer was ESC.
+Result plan_text(LineReader& src, const std::string& name, const TextStoreParams& params,
+                 TimeOfDayDates& clock, StoreReport& report, TextPlan& plan);
+// Stores a plan's charts in turn (see store_text for the result); `name`
+// receives the path of the last chart written.
+Result store_plan(const TextPlan& plan, std::string& name, StoreReport& report);
 
 // Why `name` (stored as `path`) cannot name a chart: it holds control
 // characters, or it has a folder part that does not exist.  "" when it can.
@@ -54,8 +117,8 @@ std::string printable_name(const std::string& name);
 
 // Puts a run's bars into ascending date order, one bar per date, keeping
 // the last bar of each date; bars with synthetic (time-of-day) dates are
-// all kept, in text order.
-void order_run(std::vector<RunBar>& bars);
+// all kept, in text order.  Returns the number of bars a later one replaced.
+std::size_t order_run(std::vector<RunBar>& bars);
 
 // The path a chart is stored under: storage directory + "/" + name, or the
 // name itself when it is absolute.  Names that cannot name a file ("", "."
@@ -87,13 +150,17 @@ inline constexpr const char* kStoreWriteError = " Unable to write to disk. Disk 
 inline constexpr const char* kStoreNoBar =
     " No bar was stored: no line had a usable date (from the start date on) and values.";
 
-// The whole store of a text (sendto_morva's work): reads the lines of `src`
-// from its current position, the first chart being `name`; with a symbol
-// column every change of symbol starts the next chart.  Time-of-day dates
-// come from `clock`.  On return `name` holds the last chart's path
-// (directory, "/", name); also when the caller stopped the run between two
-// charts, so that it never names a chart that was not stored.  The result:
-//   kDone     charts were stored (count: the charts that received bars;
+// The whole store of a text (sendto_morva's work): plan_text, then
+// store_plan.  The lines of `src` are read from its current position, the
+// first chart being `name`; with a symbol column every symbol makes its own
+// chart, its lines gathered wherever they stand in the text.  A chart that
+// exists keeps its type; it is looked for in every folder of the data
+// directory, in any letter case, before a new one is made.  Time-of-day
+// dates come from `clock`.  On return `name` holds the path (directory,
+// "/", name) of the last chart written, so that it never names a chart that
+// was not stored.  The result:
+//   kDone     charts were stored (count: the charts that received bars,
+//             passed_over: their lines whose date a later line gave again;
 //             stopped: the caller stopped the run between two charts);
 //   kNothing  every chart was stored, but no line gave a bar (kStoreNoBar);
 //   kRefused  a chart's name was refused (report.name_refused said so);

@@ -375,6 +375,9 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
   const std::size_t n = line.size();
   const unsigned char* text = reinterpret_cast<const unsigned char*>(line.data());
   std::size_t pos = 0;
+  // The column right after the symbol may hold a word ("MSFT US 19990104"):
+  // it is passed over, so the date is the number that follows it.
+  bool after_symbol = false;
   for (int place = 0; place < 12; ++place) {
     const char letter = f.order[place];
     const int slot = slot_of(letter, place);
@@ -397,6 +400,7 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
       if (cursym && out.symbol != *cursym) return 1;
       if (end >= n) return 0;
       pos = end + 1;
+      after_symbol = true;
       continue;
     }
     // The field's number: text before it in the same column is passed over;
@@ -404,9 +408,14 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
     bool text_seen = false;
     for (; pos < n && !kWalk.starts[text[pos]]; ++pos) {
       const char c = line[pos];
-      if (c == sep && (sep != ' ' || text_seen)) break;
+      if (c == sep && (sep != ' ' || text_seen)) {
+        if (!(after_symbol && text_seen)) break;
+        after_symbol = text_seen = false;  // the word after the symbol
+        continue;
+      }
       if (c != ' ' && c != '\t') text_seen = true;
     }
+    after_symbol = false;
     const bool no_number = pos >= n || (line[pos] == sep && !kWalk.starts[text[pos]]);
     if (no_number && text_seen && slot >= 5 && slot <= 10) out.bad_field = true;
     if (pos >= n) return 0;
@@ -609,6 +618,8 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     skipping_ = true;
     report_.early_date();
     out.kind = LineKind::kEarly;
+    out.bar.date = date;  // still a date of the text, for its spacing
+    out.synthetic = synthetic;
     return;
   }
   if (skipping_) {

@@ -128,7 +128,7 @@ enum class LineKind {
   kBar,           // a bar in `bar`
   kSymbolChange,  // a new symbol in `symbol`; the line belongs to the next chart
   kBadDate,       // no date in the line nor in the file name
-  kEarly,         // dated before the start date
+  kEarly,         // dated before the start date (bar.date holds the date)
   kBadValue,      // a value the chart cannot hold as written (nan, inf, 1e40, a volume
                   // beyond 32 bits, a column of text) or no number at all: skipped
 };
@@ -150,6 +150,8 @@ class LineParser {
   // Parses one line (as mygts returned it).  `cursym` is the chart's
   // symbol when the order has a symbol column.
   void parse(std::string_view line, const std::string& cursym, ParsedLine& out);
+  // The symbol column of the last line parsed, as the text writes it.
+  const std::string& source_symbol() const { return slots_.last_field; }
 
  private:
   bool date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic);

@@ -80,12 +80,16 @@ void ScreenTextReport::name_refused(const std::string& name, const std::string& 
 
 bool ScreenTextReport::stop_between_charts() { return scr_csts() == kKeyEsc; }
 
-Result sendto_morva(char* name, char* textname, int fd, char chart_type) {
+char ScreenTextReport::new_chart_type(const std::vector<std::string>&) { return what_type(); }
+
+void ScreenTextReport::chart_start(const ChartPlan& c) { putsn(chart_line(c), 2, 0, -1); }
+
+Result sendto_morva(char* name, char* textname, int fd) {
   TextStoreParams params;
   params.format = ff;
   params.textname = textname;
   params.volume_factor = volume_factor(exclamfile != 0, firstname);
-  params.chart_type = chart_type;
+  params.chart_type = 0;  // asked when a new chart's dates do not tell
   std::string chart = name;
   ScreenTextReport report;
   Result r;

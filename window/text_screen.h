@@ -16,21 +16,24 @@
 // start of its line; the name is left unchanged when there is none.
 // Returns 1 when a symbol was found.
 int get_1st_name(char* name, const FormatSettings& f, int fd);
-// Decides the chart type and the first date of the text open in fd
-// (start->type, start->first), asking for the type when the first two
-// dates do not show a daily chart; 0 on ESC or when no first date can be
-// found.  Leaves fd at its start.
-int what_type(int fd, char* textname, SpliceRange* start);
+// Asks the type of the new charts whose dates do not decide it:
+// 'W', 'D', 'M' or 'N', or 0 on ESC.
+char what_type();
+// The line on row 2 before a chart's folder and name: "Creating a MORVA
+// ... chart:" for a new chart, "Merging into the MORVA chart:" for one
+// found on disk.
+const char* chart_line(const ChartPlan& c);
 // Parses a date in the current date format; shows " Bad date format. So,
 // skip this line." at row 1, column 7 when it is bad.  1 when valid.
 int getthedate(const char* text, std::int32_t* date);
 // Stores the text open in fd (from its position) into `name` (at least 81
-// bytes) and the charts of further symbols, new charts of type
-// `chart_type`, showing the directory at row 2, column 41 and each chart's
-// name at the cursor; ESC waiting between two charts stops the run.  The
-// result is store_text's (its message not shown yet); `name` then holds
-// the last chart's path.
-Result sendto_morva(char* name, char* textname, int fd, char chart_type);
+// bytes) and the charts of further symbols, each merged into its chart
+// wherever it is found in the data directory, or new; the type of a new
+// chart whose dates do not decide it is asked (what_type).  Shows the
+// directory at row 2, column 41 and each chart's name at the cursor; ESC
+// waiting between two charts stops the run.  The result is store_text's
+// (its message not shown yet); `name` then holds the last chart written.
+Result sendto_morva(char* name, char* textname, int fd);
 // Converts the chart open in fd; 0 when the user escaped from the name
 // prompt, 1 otherwise.  fd is closed.
 int chart_to_text_dialogue(int fd);
@@ -58,6 +61,8 @@ class ScreenTextReport : public StoreReport {
   void chart_done(const std::string& chart, int ok) override;
   void name_refused(const std::string& name, const std::string& why) override;
   bool stop_between_charts() override;
+  char new_chart_type(const std::vector<std::string>& names) override;
+  void chart_start(const ChartPlan& c) override;
 
 };
 

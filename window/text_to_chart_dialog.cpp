@@ -28,6 +28,7 @@ const char* const create = "           Creating a MORVA DAILY chart:";
 const char* const createrw = "           Creating a MORVA WEEKLY chart:";
 const char* const createrm = "           Creating a MORVA MONTHLY chart:";
 const char* const creatern = "           Creating a MORVA Number chart:";
+const char* const merging = "           Merging into the MORVA chart:";
 const char* const wcreate =
     "What type of MORVA chart are you creating? \nKeep in mind that <F10> in the "
     "graph-display area can do compression,\nso choose Daily. (W)eekly, (D)aily, (M)onthly, "
@@ -56,47 +57,30 @@ int get_1st_name(char* name, const FormatSettings& f, int fd) {
   return 1;
 }
 
-int what_type(int fd, char* textname, SpliceRange* start) {
-  start->first = 0;
-  ScreenTextReport report;
-  std::int32_t dates[2] = {0, 0};
-  int count = 0;
-  first_two_dates(fd, ff, get_the_symbol[0] != '\0', dates, &count, report, time_of_day);
-  if (count == 2) {
-    const std::int32_t diff = dates[1] - dates[0];
-    if (diff >= 1 && diff <= 4) {
-      start->type = 'D';
-      putsn(create, 2, 0, -1);
-      linereader_seek(fd, 0);
-      start->first = dates[0];
-      return 1;
-    }
-  }
+char what_type() {
   for (;;) {
     const unsigned char key = static_cast<unsigned char>(msg(wcreate, title, 1));
     scr_scrup(0, 0, 0, 5, 79);
     row1_cleared();
-    const char* text = nullptr;
-    char type = 0;
     switch (key) {
-      case 'w': text = createrw; type = 'W'; break;
-      case 'd': text = create; type = 'D'; break;
-      case 'm': text = createrm; type = 'M'; break;
-      case 'n': text = creatern; type = 'N'; break;
+      case 'w': return 'W';
+      case 'd': return 'D';
+      case 'm': return 'M';
+      case 'n': return 'N';
       case kKeyEsc: return 0;
-      default: break;
+      default: break;  // any other key asks again
     }
-    if (!text) continue;
-    putsn(text, 2, 0, -1);
-    start->type = type;
-    break;
   }
-  linereader_seek(fd, 0);
-  if (count >= 1) {
-    start->first = dates[0];
-    return 1;
+}
+
+const char* chart_line(const ChartPlan& c) {
+  if (c.exists) return merging;
+  switch (c.type) {
+    case 'W': return createrw;
+    case 'M': return createrm;
+    case 'N': return creatern;
+    default: return create;
   }
-  return getthedate(textname, &start->first);
 }
 
 int generalTR(int fd, char* textname) {
@@ -140,16 +124,24 @@ int generalTR(int fd, char* textname) {
 
   scr_rowcol(2, 0);
   scr_clrl();
-  SpliceRange start;  // the chart type is '?' until decided
-  if (!what_type(fd, textname, &start)) return finish(fd, 0);
   if (std::strcmp(name, firstname) == 0) {
     not_differ(name, firstname);
     return finish(fd, 0);
   }
-  const Result r = sendto_morva(name, textname, fd, start.type);
+  linereader_seek(fd, 0);
+  // Each chart's type is its own: a chart found on disk keeps its type, a
+  // new one takes the type its dates show, or the answer to the question.
+  const Result r = sendto_morva(name, textname, fd);
+  if (r.stopped && r.status == Status::kRefused) return finish(fd, 0);  // ESC at the question
   // A refused name was said when it happened; a run that stored nothing
   // does not end like one that did.
   if (!r.message.empty()) msg(r.message.c_str(), title, 1);
+  if (r.status == Status::kDone && r.passed_over > 0) {
+    const std::string said = " " + std::to_string(r.passed_over) +
+                             (r.passed_over == 1 ? " line gave a date" : " lines gave a date") +
+                             " again: the later line of each date was kept.";
+    msg(said.c_str(), title, 1);
+  }
   if (r.status == Status::kRefused || r.status == Status::kFailed) return finish(fd, 0);
   // savenm names a chart only when one was written.
   if (r.status == Status::kDone) std::snprintf(savenm, sizeof savenm, "%s", name);

@@ -514,7 +514,7 @@ TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
   const auto r = run({"text-to-chart", "feb.txt", "--chart", "feb", "--dry-run"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(batch_test::tree(data_.path()) == before) << batch_test::names(batch_test::tree(data_.path()));
-  EXPECT_NE(r.out.find("txt_f/feb: 28 bars, 19990201 to 19990228 (new daily chart)"), std::string::npos)
+  EXPECT_NE(r.out.find("feb.txt: new chart txt_f/feb (daily): 28 bars, 19990201 to 19990228"), std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("19990210"), std::string::npos);
   EXPECT_EQ(r.out.find("19990211"), std::string::npos);  // only the first ten
@@ -545,7 +545,7 @@ TEST_F(BatchCli, TimeOfDayDatesGoOnFromTextToText) {
                       "--type", "daily", "--start", "19000101"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(dates_of(read_file(data_.file("txt_a/a"))), std::vector<std::int32_t>(20, 19480914));
-  std::vector<std::int32_t> b(5, 19480914);
+  std::vector<std::int32_t> b(9, 19480914);  // a's 20 lines, then b's first 9 make 29
   b.resize(20, 19480915);
   EXPECT_EQ(dates_of(read_file(data_.file("txt_b/b"))), b);
 }
@@ -601,13 +601,22 @@ TEST_F(BatchCli, WindowSetupAndDefaultsChooseTheDirectoryAndLayout) {
   defaults[14] = ' ';
   std::memcpy(&defaults[15], "19600101", 8);
   write_file(start_.file("morvautl.dat"), defaults);
-  write_text(data.file("q.prn"), "IBM 19990104 1 2 0.5 1.5 10 0\nIBM 19990105 1 2 0.5 1.5 10 0\n");
+  write_text(data.file("q.prn"), "IBM 19990104 1 2 0.5 1.5 10 0\nIBM 19990105 1 2 0.5 1.5 10 0\n"
+                                 "MSFT US 19990104 3 4 2 3.5 30000\n");
   const Bytes setup_before = read_file(start_.file("setup.mrv"));
 
   const auto r = batch_test::run({"text-to-chart", data.file("q.prn"), "--start-dir", start_.path()},
                                  start_.path(), elsewhere_.path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(dates_of(read_file(data.file("stk_i/ibm"))), (std::vector<std::int32_t>{19990104, 19990105}));
+  // The word after the symbol is passed over.
+  EXPECT_EQ(dates_of(read_file(data.file("stk_m/msft"))), (std::vector<std::int32_t>{19990104}));
+  // A refusal of the order says where it came from.
+  const auto named = batch_test::run({"text-to-chart", data.file("q.prn"), "--chart", "x", "--start-dir",
+                                      start_.path()}, start_.path(), elsewhere_.path());
+  EXPECT_EQ(named.status, 2);
+  EXPECT_NE(named.err.find("order SDOHLCVI (from the saved settings morvautl.dat)"), std::string::npos)
+      << named.err;
   // The window's files are only read.
   EXPECT_EQ(read_file(start_.file("setup.mrv")), setup_before);
   EXPECT_EQ(read_file(start_.file("morvautl.dat")), defaults);
@@ -1074,3 +1083,51 @@ TEST_F(BatchCli, AdjustByDateInPlaceAndItsRefusals) {
   EXPECT_EQ(decode_bar(&a2[kHeaderSize + kBarSize]).close, decode_bar(&after[kHeaderSize + kBarSize]).close);
   EXPECT_FLOAT_EQ(decode_bar(&a2[kHeaderSize + 2 * kBarSize]).close, 2 * decode_bar(&after[kHeaderSize + 2 * kBarSize]).close);
 }
+
+TEST_F(BatchCli, NightlyUpdateMergesIntoEachSymbolsChartWhereverItLives) {
+  write_text(data_.file("aapl.csv"), "Date,Open,High,Low,Close,Volume\n2024-06-26,1,2,0.5,1.5,10\n"
+                                     "2024-06-27,1,2,0.5,1.5,10\n2024-06-28,1,2,0.5,1.5,10\n");
+  auto r = run({"text-to-chart", "--auto", "aapl.csv", "--chart", "AAPL"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("aapl.csv: new chart csv_A/AAPL (daily): 3 bars"), std::string::npos) << r.out;
+  data_.mkdirs("csv_m");
+  data_.mkdirs("stk_i");
+  write_file(data_.file("csv_m/msft"), chart('D', {bar(20240628, 400)}));
+  write_file(data_.file("stk_i/IBM"), chart('D', {bar(20240628, 170)}));
+  // One day of three symbols, newest first within a symbol, a date given twice.
+  write_text(data_.file("today.txt"), "Symbol,Date,Open,High,Low,Close,Volume\n"
+                                      "AAPL,2024-07-02,2,3,1,2.5,20\nAAPL,2024-07-01,2,3,1,2.5,20\n"
+                                      "MSFT,2024-07-01,4,5,3,4.5,40\nIBM,2024-07-01,6,7,5,6.5,60\n"
+                                      "AAPL,2024-07-02,2,3,1,2.75,20\n");
+  const auto dry = run({"text-to-chart", "--auto", "today.txt", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_NE(dry.out.find("today.txt: merged into csv_A/AAPL: 2 bars, 20240701 to 20240702, 1 line for a date "
+                         "given again later (the later line kept)"),
+            std::string::npos)
+      << dry.out;
+  r = run({"text-to-chart", "--auto", "today.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* said : {"today.txt: merged into csv_A/AAPL: 2 bars", "today.txt: merged into csv_m/msft: 1 bar",
+                           "today.txt: merged into stk_i/IBM: 1 bar", "today.txt: 3 charts written, last stk_i/IBM"})
+    EXPECT_NE(r.out.find(said), std::string::npos) << said << "\n" << r.out;
+  EXPECT_EQ(dates_of(read_file(data_.file("csv_A/AAPL"))),
+            (std::vector<std::int32_t>{20240626, 20240627, 20240628, 20240701, 20240702}));
+  EXPECT_EQ(dates_of(read_file(data_.file("stk_i/IBM"))), (std::vector<std::int32_t>{20240628, 20240701}));
+  EXPECT_FALSE(file_exists(data_.file("txt_a")));
+  EXPECT_FALSE(file_exists(data_.file("txt_m")));
+
+  // A new symbol with --chart-dir; two symbols making one name are refused,
+  // both named, and the run says only the charts it wrote.
+  write_text(data_.file("opt.txt"), "AAPL,20240703,1,2,0.5,1.5\nAAPL 240119C00150000,20240703,1,2,0.5,1.5\n"
+                                    "XYZ,20240703,1,2,0.5,1.5\n");
+  r = run({"text-to-chart", "opt.txt", "--order", "SDOHLC", "--type", "daily", "--chart-dir", "mine"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("the symbols AAPL and AAPL 240119C00150000 both make the chart name aapl"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("opt.txt: new chart mine/xyz (daily): 1 bar"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("opt.txt: 1 chart written, last mine/xyz"), std::string::npos) << r.out;
+  EXPECT_EQ(dates_of(read_file(data_.file("csv_A/AAPL"))).size(), 5u);
+}
+
+}  // namespace

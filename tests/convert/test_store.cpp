@@ -13,6 +13,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/faults.h"
+#include "convert/symbol_names.h"
 #include "window/globals.h"
 #include "convert/store.h"
 #include "convert/text_to_chart.h"
@@ -168,6 +169,7 @@ TEST_F(Store, NewChartInTheDirectoryOfTheExtension) {
     EXPECT_EQ(b[116], 'D');
     EXPECT_EQ(b[77], '/');
     EXPECT_EQ(get32(b, 118), 19990105);
+    remove_tree(dir.file(std::string(c.path, std::strchr(c.path, '/') - c.path)));  // else the next text would merge into it
   }
 }
 
@@ -232,8 +234,8 @@ TEST_F(Store, OneChartPerSymbolAndASecondRunMerges) {
   ASSERT_EQ(run("IBM,19990104,1\nIBM,19990105,2\nMSFT,19990104,3\nIBM,19990106,4\nIBM,19990105,22\n",
                 "quotes.csv", name, settings("SDC"), &rep),
             1);
-  EXPECT_EQ(name, "csv_i/ibm");
-  EXPECT_EQ(rep.done, (std::vector<std::string>{"ibm", "msft", "ibm"}));
+  EXPECT_EQ(name, "csv_m/msft");  // the last chart written
+  EXPECT_EQ(rep.done, (std::vector<std::string>{"ibm", "msft"}));  // each symbol's lines gathered
   const Bytes ibm = read_file(dir.file("csv_i/ibm"));
   EXPECT_EQ(dates_of(ibm), (std::vector<std::int32_t>{19990104, 19990105, 19990106}));
   EXPECT_EQ(close_at(ibm, 1), 22.0f);
@@ -341,3 +343,140 @@ TEST(OrderRun, StableSortKeepsLastOfEachDate) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<RunBar> runbars(std::vector<std::int32_t> dates) {
+  std::vector<RunBar> out;
+  for (std::int32_t d : dates) {
+    RunBar b;
+    b.bar.date = d;
+    out.push_back(b);
+  }
+  order_run(out);
+  return out;
+}
+
+}  // namespace
+
+TEST(ChartType, FromTheSpacingOfAllItsDates) {
+  const struct {
+    std::vector<std::int32_t> dates;
+    char type;
+  } cases[] = {
+      {{19990105, 19990104}, 'D'},                                   // newest first
+      {{19990108, 19990104, 19990106, 19990105, 19990107}, 'D'},     // unordered
+      {{19990129, 19990201, 19990202, 19990203}, 'D'},               // a month end among days
+      {{19991231, 20000103}, 0},                                     // 8872 apart as numbers
+      {{19990104, 19990111, 19990118, 19990125}, 0},                 // weekly: asked
+      {{19990104}, 0},                                               // one day: asked
+      {{19990104, 19990104}, 0},                                     // one date twice
+  };
+  for (const auto& c : cases) EXPECT_EQ(chart_type_from_dates(runbars(c.dates)), c.type) << c.dates.size();
+  std::vector<RunBar> times = runbars({19480914, 19480915});
+  for (RunBar& b : times) b.synthetic = true;
+  EXPECT_EQ(chart_type_from_dates(times), 0);
+}
+
+// Answers the type question and records what the store told.
+struct Planner : StoreReport {
+  char answer = 0;
+  int asked = 0;
+  char new_chart_type(const std::vector<std::string>&) override { return ++asked, answer; }
+};
+
+TEST_F(Store, EveryChartFoundWhereItLivesBeforeANewOneIsMade) {
+  const struct Case {
+    const char* what;
+    std::vector<const char*> charts;  // on disk before
+    const char* text;
+    const char* chart_dir;
+    char type;     // --type; 0: asked
+    const char* plan;  // per chart: "+path" merged, "path:T" new of type T, "!why" refused
+    int asked;
+  } cases[] = {
+      {"other folder, other case", {"csv_A/AAPL"}, "AAPL,20240701,2\n", "", 0, "+csv_A/AAPL", 0},
+      {"the storage folder wins", {"txt_a/aapl", "csv_A/AAPL"}, "AAPL,20240701,2\n", "", 0, "+txt_a/aapl", 0},
+      {"several", {"csv_A/AAPL", "csv_a/aapl"}, "AAPL,20240701,2\n", "", 'D',
+       "!2 charts of that name were found: csv_A/AAPL csv_a/aapl; keep one of them", 0},
+      {"none", {}, "AAPL,20240701,2\nAAPL,20240702,3\n", "", 0, "txt_a/aapl:D", 0},
+      {"none, one day: asked", {}, "AAPL,20240701,2\n", "", 0, "txt_a/aapl:W", 1},
+      {"--chart-dir", {}, "AAPL,20240701,2\n", "mine", 'N', "mine/aapl:N", 0},
+      {"--chart-dir, found elsewhere", {"csv_a/aapl"}, "AAPL,20240701,2\n", "mine", 0, "+csv_a/aapl", 0},
+      {"one day of three symbols into their charts", {"csv_A/AAPL", "csv_m/msft", "ibm_i/IBM"},
+       "AAPL,20240701,1\nMSFT,20240701,2\nIBM,20240701,3\n", "", 0, "+csv_A/AAPL +csv_m/msft +ibm_i/IBM", 0},
+      {"alternating symbols", {}, "IBM,19990105,1\nHP,19990105,2\nIBM,19990104,3\nHP,19990104,4\n", "", 0,
+       "txt_i/ibm:D txt_h/hp:D", 0},
+      {"a new symbol takes its text's type", {}, "IBM,19990104,1\nIBM,19990105,2\nHP,19990104,5\n", "", 0,
+       "txt_i/ibm:D txt_h/hp:D", 0},
+      {"two symbols make one name", {}, "AAPL,20240701,1\nAAPL 240119C00150000,20240701,2\n", "", 'D',
+       "!the symbols AAPL and AAPL 240119C00150000 both make the chart name aapl; neither is stored", 0},
+      {"long symbols cut alike", {}, "ABCDEFGHIJKLMNOPQRSTUVW1,20240701,1\nABCDEFGHIJKLMNOPQRSTUVW2,20240701,2\n",
+       "", 'D', "!the symbols ABCDEFGHIJKLMNOPQRSTUVW1 and ABCDEFGHIJKLMNOPQRSTUVW2 both make", 0},
+      {"one symbol in two letter cases", {}, "aapl,20240701,1\nAAPL,20240702,2\n", "", 0, "txt_a/aapl:D", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir here;
+    ScopedChdir in(here.path());
+    for (const char* p : c.charts) {
+      here.mkdirs(std::string(p, std::strchr(p, '/') - p));
+      write_file(here.file(p), chart('D', 19990104, {{19990104, 1}}));
+    }
+    here.mkdirs("notes");
+    write_text(here.file("notes/aapl"), "not a chart\n");  // a text of that name is no chart
+    write_text(here.file("today.txt"), c.text);
+    const int fd = ::open("today.txt", O_RDONLY);
+    TextPlan plan;
+    Planner rep;
+    rep.answer = 'W';
+    Result r;
+    {
+      LineReader src(fd);
+      TextStoreParams p;
+      p.format = settings("SDC");
+      p.textname = "today.txt";
+      p.chart_type = c.type;
+      p.chart_dir = c.chart_dir;
+      std::string first;
+      TimeOfDayDates clock;
+      first = symbol_to_name(std::string_view(c.text).substr(0, std::strcspn(c.text, ",")), ',');
+      r = plan_text(src, first, p, clock, rep, plan);
+    }
+    ::close(fd);
+    EXPECT_TRUE(r.ok()) << r.message;
+    std::string got;
+    for (const ChartPlan& cp : plan.charts) {
+      if (cp.bars.empty()) continue;
+      if (!got.empty()) got += " ";
+      got += !cp.refused.empty() ? "!" + cp.refused
+             : cp.exists         ? "+" + cp.path
+                                 : cp.path + ":" + std::string(1, cp.type);
+    }
+    EXPECT_EQ(got.substr(0, std::strlen(c.plan)), c.plan);
+    EXPECT_EQ(rep.asked, c.asked);
+  }
+}
+
+TEST_F(Store, OneDayFileMergesIntoChartsFoundAndRefusesOnlyTheAmbiguous) {
+  dir.mkdirs("csv_A");
+  dir.mkdirs("stk_m");
+  dir.mkdirs("csv_m");
+  write_file(dir.file("csv_A/AAPL"), chart('D', 20240628, {{20240627, 1}, {20240628, 2}}));
+  write_file(dir.file("stk_m/msft"), chart('D', 20240628, {{20240628, 3}}));
+  write_file(dir.file("csv_m/MSFT"), chart('D', 20240628, {{20240628, 3}}));
+  const Bytes msft = read_file(dir.file("csv_m/MSFT"));
+  std::string name = "aapl";
+  Stopper rep;
+  // Newest first, a date given twice (the later line wins).
+  EXPECT_EQ(run("AAPL,20240702,5\nAAPL,20240701,4\nMSFT,20240701,6\nAAPL,20240702,7\n", "today.txt", name,
+                settings("SDC"), &rep),
+            0);  // refused: msft has two charts
+  EXPECT_EQ(name, "csv_A/AAPL");
+  const Bytes aapl = read_file(dir.file("csv_A/AAPL"));
+  EXPECT_EQ(dates_of(aapl), (std::vector<std::int32_t>{20240627, 20240628, 20240701, 20240702}));
+  EXPECT_EQ(close_at(aapl, 3), 7.0f);
+  EXPECT_EQ(rep.refused, std::vector<std::string>{"msft"});
+  EXPECT_EQ(read_file(dir.file("csv_m/MSFT")), msft);
+  EXPECT_FALSE(file_exists(dir.file("txt_a")));
+}

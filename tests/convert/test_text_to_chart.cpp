@@ -229,6 +229,18 @@ TEST(FieldWalk, SymbolChangeStopsTheWalk) {
   const std::string brk = "brk2";
   EXPECT_EQ(walk_fields("BRK2,19991231,5", f, &brk, s), 0);
   EXPECT_STREQ(s.slot[4], "19991231");
+  // A word right after the symbol is passed over; a word in a price's place
+  // is a column of text.
+  const FormatSettings fb = settings(0, "SDOHLCV", ' ');
+  EXPECT_EQ(walk_fields("MSFT US 19990104 3 4 2 3.5 30000", fb, nullptr, s), 0);
+  EXPECT_EQ(s.symbol, "msft");
+  EXPECT_STREQ(s.slot[4], "19990104");
+  EXPECT_STREQ(s.slot[5], "3");
+  EXPECT_STREQ(s.slot[8], "3.5");
+  EXPECT_STREQ(s.slot[9], "30000");
+  EXPECT_FALSE(s.bad_field);
+  walk_fields("MSFT 19990104 abc 4 2 3.5 30000", fb, nullptr, s);
+  EXPECT_TRUE(s.bad_field);
 }
 
 struct Recorder : TextReport {

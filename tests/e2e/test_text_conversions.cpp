@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -229,4 +230,42 @@ TEST_F(TextConversionsE2E, InvestorLinkArchive) {
   EXPECT_TRUE(none_left("991231.STK.", before));
   drv_.esc();
   ASSERT_EQ(app_.wait_exit(10000), 0) << app_.output();
+}
+
+// The nightly update: a history under a typed name, then one day of three
+// symbols whose charts live in other folders, in other letter cases.  Each
+// is merged where it is; no type is asked, no second chart is made.
+TEST_F(TextConversionsE2E, NightlyUpdateMergesIntoEachSymbolsChart) {
+  ASSERT_TRUE(write_text(file("aapl.csv"), "20240627,1,2,0.5,1.5,100,0\n20240628,2,3,1.5,2.5,200,0\n"));
+  ASSERT_TRUE(write_text(file("today.txt"), "AAPL,20240701,3,4,2.5,3.5,300,0\nMSFT,20240701,4,5,3.5,4.5,400,0\n"
+                                            "IBM,20240701,5,6,4.5,5.5,500,0\n"));
+  const Bar old{20240628, 9, 10, 8.5f, 9.5f, 900, 0};
+  home_.mkdirs("morva/csv_m");
+  home_.mkdirs("morva/stk_i");
+  ASSERT_TRUE(write_file(file("csv_m/msft"), chart('D', 20240628, {old})));
+  ASSERT_TRUE(write_file(file("stk_i/IBM"), chart('D', 20240628, {old})));
+  start();
+  to_settings_menu();
+  convert_text("aapl.csv");
+  settle();
+  drv_.type("AAPL\r");
+  finished();
+  drv_.type("4");  // field order
+  settle();
+  drv_.type("SDOHLCVI\r");
+  settle();
+  convert_text("today.txt");
+  wait(" Finished.");
+  const std::string screen = app_.screen();
+  if (std::getenv("MORVA_E2E_SHOW")) std::printf("%s\n", screen.c_str());
+  EXPECT_NE(screen.find("Merging into the MORVA chart: stk_i/IBM"), std::string::npos) << screen;
+  drv_.enter();
+  wait("<F2> to start converting a");
+  EXPECT_EQ(read_file(file("csv_A/AAPL")),
+            chart('D', 20240701, {{20240627, 1, 2, 0.5f, 1.5f, 100, 0}, {20240628, 2, 3, 1.5f, 2.5f, 200, 0},
+                                  {20240701, 3, 4, 2.5f, 3.5f, 300, 0}}));
+  EXPECT_EQ(read_file(file("csv_m/msft")), chart('D', 20240701, {old, {20240701, 4, 5, 3.5f, 4.5f, 400, 0}}));
+  EXPECT_EQ(read_file(file("stk_i/IBM")), chart('D', 20240701, {old, {20240701, 5, 6, 4.5f, 5.5f, 500, 0}}));
+  for (const char* second : {"txt_a", "txt_m", "txt_i", "csv_a"}) EXPECT_FALSE(file_exists(file(second))) << second;
+  quit_from_settings();
 }

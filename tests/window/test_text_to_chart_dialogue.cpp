@@ -235,4 +235,39 @@ TEST_F(TextToChartDialogue, NothingStoredLeavesSavenm) {
   EXPECT_EQ(headless_starved(), 1);
 }
 
+TEST_F(TextToChartDialogue, NightlyUpdateMergesIntoEachSymbolsChartWithoutAQuestion) {
+  // The history, with a typed name.
+  int fd = open_text("aapl.csv", "20240627,1,2,0.5,1.5,10\n20240628,1,2,0.5,1.5,10\n");
+  type_when_waiting({"AAPL\r"});
+  char name[80] = "aapl.csv";
+  ASSERT_EQ(generalTR(fd, name), 1);
+  EXPECT_STREQ(savenm, "csv_A/AAPL");
+  dir_.mkdirs("csv_m");
+  dir_.mkdirs("stk_i");
+  write_file(dir_.file("csv_m/msft"), read_file(dir_.file("csv_A/AAPL")));
+  write_file(dir_.file("stk_i/IBM"), read_file(dir_.file("csv_A/AAPL")));
+  // One day of three symbols: each chart found where it lives, none asked.
+  std::memcpy(ff.order, "SDC         ", 12);
+  fd = open_text("today.txt", "AAPL,20240701,1\nMSFT,20240701,2\nIBM,20240701,3\n");
+  char today[80] = "today.txt";
+  EXPECT_EQ(generalTR(fd, today), 1);
+  EXPECT_EQ(headless_starved(), 0);
+  EXPECT_FALSE(asked("again"));
+  for (const char* chart : {"csv_A/AAPL", "csv_m/msft", "stk_i/IBM"})
+    EXPECT_EQ(dates_of(read_file(dir_.file(chart))), (std::vector<std::int32_t>{20240627, 20240628, 20240701}))
+        << chart;
+  EXPECT_FALSE(file_exists(dir_.file("txt_a")));
+  EXPECT_STREQ(savenm, "stk_i/IBM");
+  EXPECT_NE(headless_row(2).find("           Merging into the MORVA chart: stk_i/IBM"), std::string::npos)
+      << headless_row(2);
+  // The same day once more, newest first with a date given twice: said once.
+  fd = open_text("again.txt", "IBM,20240702,4\nIBM,20240701,5\nIBM,20240702,6\n");
+  char again[80] = "again.txt";
+  type_when_waiting({""});
+  EXPECT_EQ(generalTR(fd, again), 1);
+  EXPECT_TRUE(asked(" 1 line gave a date again: the later line of each date was kept."));
+  EXPECT_EQ(dates_of(read_file(dir_.file("stk_i/IBM"))),
+            (std::vector<std::int32_t>{20240627, 20240628, 20240701, 20240702}));
+}
+
 }  // namespace

@@ -47,7 +47,16 @@ std::string list_chart_name(const std::string& textname) {
   return base.substr(0, std::min<std::size_t>(n, 43));
 }
 
-Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, TimeOfDayDates& clock) {
+namespace {
+
+std::string order_said(const BatchTextJob& job) {
+  return "the order " + order_text(job.format) + (job.order_from.empty() ? "" : " (" + job.order_from + ")");
+}
+
+}  // namespace
+
+Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, TimeOfDayDates& clock,
+                         StoreReport* report) {
   plan = BatchTextPlan{};
   const FormatSettings& f = job.format;
   const char* dot = std::strchr(job.textname.c_str(), '.');
@@ -59,43 +68,59 @@ Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, T
   std::string& name = plan.name;
   if (symbols) {
     if (!first_symbol(fd, f, name))
-      return refused(Status::kNothing, job, "no line holds a symbol in the S column of the order " + order_text(f));
+      return refused(Status::kNothing, job, "no line holds a symbol in the S column of " + order_said(job));
   } else if (in_list) {
     name = list_chart_name(job.textname);
   } else {
     if (job.chart.empty())
-      return refused(Status::kRefused, job, "give --chart NAME (the order " + order_text(f) + " has no S column)");
+      return refused(Status::kRefused, job, "give --chart NAME (" + order_said(job) + " has no S column)");
     name = job.chart;
   }
 
-  // The chart type: daily when the first two dates lie 1 to 4 apart, else
-  // the one the job gives (the window asks for it).
+  plan.type = job.type;
+  // No date at all is told before anything else: the type question would
+  // only hide that the settings do not fit the text.  A look that moves no
+  // time-of-day date: the plan's reading gives the same dates as the window's.
   QuietReport quiet;
   std::int32_t dates[2] = {0, 0};
   int count = 0;
-  first_two_dates(fd, f, symbols && !name.empty(), dates, &count, quiet, clock);
-  if (count == 2 && dates[1] - dates[0] >= 1 && dates[1] - dates[0] <= 4) {
-    plan.type = 'D';
-    plan.type_from_dates = true;
-  } else {
-    plan.type = job.type;
-  }
+  TimeOfDayDates look = clock;
+  first_two_dates(fd, f, symbols && !name.empty(), dates, &count, quiet, look);
   linereader_seek(fd, 0);
-  // No date at all is told before the chart type: the type question would
-  // only hide that the settings do not fit the text.
   std::int32_t name_date = 0;
-  if (count == 0 && !parse_date(job.textname.c_str(), f.datecode, &name_date, clock))
+  if (count == 0 && !parse_date(job.textname.c_str(), f.datecode, &name_date, look))
     return refused(Status::kRefused, job,
                    "no line holds a date in the date format " + date_format_option_text(f.datecode) +
-                       (f.datecode == 0 ? " (or yyyy-mm-dd)" : "") + " with the order " + order_text(f) +
+                       (f.datecode == 0 ? " (or yyyy-mm-dd)" : "") + " with " + order_said(job) +
                        ", nor does its name; give --date-format and --order" + (job.detected ? "" : ", or --auto"));
-  if (!plan.type)
+
+  // The whole text, planned by the core: each chart found on disk or new,
+  // a new chart's type from its own dates, else the job's.
+  TextStoreParams params;
+  params.format = f;
+  params.textname = job.textname;
+  params.volume_factor = volume_factor(in_list, job.listname.c_str());
+  params.chart_type = job.type;
+  params.decimal_comma = job.decimal_comma;
+  params.chart_dir = job.chart_dir;
+  Result planned;
+  {
+    StoreReport none;
+    LineReader src(fd);
+    planned = plan_text(src, name, params, clock, report ? *report : none, plan.charts);
+  }
+  linereader_seek(fd, 0);
+  if (!planned.ok())
     return refused(Status::kRefused, job,
-                   std::string("its first two dates do not show a daily chart; give --type daily, weekly, "
-                               "monthly or numbered") +
+                   planned.message + "; give --type daily, weekly, monthly or numbered" +
                        (job.times_of_day ? " (its lines carry times of day: give --type daily to store the "
                                            "last line of each day)"
                                          : ""));
+  for (const ChartPlan& c : plan.charts.charts)
+    if (!c.bars.empty() && !c.exists && c.type) {
+      plan.type = c.type;
+      break;
+    }
 
   const std::string& firstname_now = in_list ? job.listname : job.textname;
   if (name == firstname_now)
@@ -108,22 +133,15 @@ Result batch_text_decide(int fd, const BatchTextJob& job, BatchTextPlan& plan, T
 Result batch_text_to_chart(int fd, const BatchTextJob& job, StoreReport& report, TimeOfDayDates& clock,
                            std::string* last_path) {
   BatchTextPlan plan;
-  if (Result r = batch_text_decide(fd, job, plan, clock); !r.ok()) return r;
+  if (Result r = batch_text_decide(fd, job, plan, clock, &report); !r.ok()) return r;
   return batch_text_store(fd, job, plan, report, clock, last_path);
 }
 
-Result batch_text_store(int fd, const BatchTextJob& job, const BatchTextPlan& plan, StoreReport& report,
-                        TimeOfDayDates& clock, std::string* last_path) {
-  // sendto_morva's work.
-  TextStoreParams params;
-  params.format = job.format;
-  params.textname = job.textname;
-  params.volume_factor = volume_factor(!job.listname.empty(), job.listname.c_str());
-  params.chart_type = plan.type;
-  params.decimal_comma = job.decimal_comma;
-  std::string name = plan.name;
-  LineReader src(fd);
-  const Result r = store_text(src, name, params, clock, report);
+Result batch_text_store(int, const BatchTextJob&, const BatchTextPlan& plan, StoreReport& report,
+                        TimeOfDayDates&, std::string* last_path) {
+  // sendto_morva's work, on the bars the plan read.
+  std::string name;
+  const Result r = store_plan(plan.charts, name, report);
   if (last_path) *last_path = name;
   return r;
 }
@@ -137,18 +155,14 @@ void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan,
   {
     LineReader src(fd);
     std::string name = plan.name;
-    std::vector<RunBar> bars;
     std::string_view line;
     ParsedLine p;
     long number = 0;
     bool again = false;  // the next line is the one given back
     for (;;) {
       const std::string sym = name;
-      std::string dir = (!name.empty() && name[0] == '/') ? std::string() : storage_dir(job.textname, name);
-      const std::string path = chart_path(dir, name);
-      bars.clear();
       std::string next;
-      // The lines of one run, as save28r reads them.
+      // The lines of one run, as the plan read them.
       while (src.next(line)) {
         if (!again) ++number;
         again = false;
@@ -160,13 +174,12 @@ void batch_text_scan(int fd, const BatchTextJob& job, const BatchTextPlan& plan,
           break;
         }
         scan.line(number, line, p);
-        if (p.kind == LineKind::kBar) bars.push_back({p.bar, p.synthetic});
       }
-      order_run(bars);
-      scan.run(path, bars);
       if (next.empty()) break;
       name = next;
     }
   }
   linereader_seek(fd, 0);
+  for (const ChartPlan& c : plan.charts.charts)
+    if (!c.bars.empty()) scan.run(c);
 }

@@ -106,6 +106,8 @@ class Run {
 
   const CommonOptions& options() const { return common_; }
   const FormatSettings& format() const { return format_; }
+  // The window's saved settings were read (their order is used unless --order is given).
+  bool saved_settings() const { return saved_settings_; }
   const std::string& data_dir() const { return data_dir_; }
   bool dry_run() const { return common_.dry_run; }
 
@@ -145,6 +147,7 @@ class Run {
  private:
   CommonOptions& common_;
   FormatSettings format_{};
+  bool saved_settings_ = false;
   std::string data_dir_;
   std::string errors_path_;
   std::ofstream log_;

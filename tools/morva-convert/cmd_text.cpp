@@ -1,5 +1,6 @@
 // text-to-chart and investorlink: text price files into charts.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
+#include "chartdata/osshims.h"
 #include "cli.h"
 #include "tools/morva-convert/batch_env.h"
 #include "tools/morva-convert/batch_lines.h"
@@ -35,18 +37,33 @@ std::string order_text(const FormatSettings& f) {
   return s;
 }
 
-// The store's reports: skipped lines counted, progress, and the copies of
-// the charts settled as each chart is done.
+// What a chart's line says: "merged into PATH" or "new chart PATH (TYPE)",
+// then its bars and the lines of a date given twice.
+std::string chart_said(const ChartPlan& c) {
+  std::string line = c.exists ? "merged into " + c.path
+                              : "new chart " + c.path + " (" + type_word(c.type) + ")";
+  line += ": " + std::to_string(c.bars.size()) + (c.bars.size() == 1 ? " bar, " : " bars, ") +
+          std::to_string(c.bars.front().bar.date) + " to " + std::to_string(c.bars.back().bar.date);
+  if (c.duplicates)
+    line += ", " + std::to_string(c.duplicates) + (c.duplicates == 1 ? " line" : " lines") +
+            " for a date given again later (the later line kept)";
+  return line;
+}
+
+// The reports of a conversion: skipped lines counted and progress while
+// the text is read, each chart said and the copies of the charts settled
+// as it is stored.
 class StoreHooks : public StoreReport {
  public:
-  StoreHooks(Run& run, int fd, Progress& progress, std::vector<std::string> planned)
-      : run_(run), fd_(fd), progress_(progress), size_(file_size(fd)), planned_(std::move(planned)) {}
+  StoreHooks(Run& run, int fd, Progress& progress, std::string shown)
+      : run_(run), fd_(fd), progress_(progress), size_(file_size(fd)), shown_(std::move(shown)) {}
 
   void bad_name_date() override { ++skipped; }
   void bad_value() override { ++skipped; }
   void name_refused(const std::string& name, const std::string& why) override {
     ++failed;
-    run_.failed("cannot store the chart " + printable_name(name) + ": " + why);
+    progress_.done();
+    run_.failed(shown_ + ": cannot store the chart " + printable_name(name) + ": " + why);
   }
   void early_date() override { ++early; }
   bool stop_between_charts() override { return interrupted(); }
@@ -54,17 +71,22 @@ class StoreHooks : public StoreReport {
     // The reader takes the text in blocks: its position is near enough.
     if (size_ > 0) progress_.show(static_cast<double>(linereader_tell(fd_)) / static_cast<double>(size_));
   }
+  void chart_start(const ChartPlan& c) override { current_ = &c; }
   void chart_done(const std::string& file, int ok) override {
-    // Runs are stored in the order the scan found them.
-    if (next_ < planned_.size()) {
-      const std::string& path = planned_[next_++];
+    if (current_) {
+      const std::string& path = current_->path;
       run_.kept(path, ok && base_name(path) == file);
+      if (ok) {
+        progress_.done();
+        run_.note(shown_ + ": " + chart_said(*current_));
+      }
     }
     if (!ok) {
       ++failed;
       progress_.done();
       run_.failed("cannot store the chart " + file + "; it was left as it was");
     }
+    current_ = nullptr;
   }
 
   long skipped = 0, early = 0, failed = 0;
@@ -74,58 +96,42 @@ class StoreHooks : public StoreReport {
   int fd_;
   Progress& progress_;
   long long size_;
-  std::vector<std::string> planned_;
-  std::size_t next_ = 0;
+  std::string shown_;
+  const ChartPlan* current_ = nullptr;
 };
 
 // The read-only pass: skipped lines logged, the charts a store will touch
 // (their copies made first with --backup), and the dry run's description.
 class Look : public BatchTextScan {
  public:
-  Look(Run& run, std::string shown, char type) : run_(run), shown_(std::move(shown)), type_(type) {}
+  Look(Run& run, std::string shown) : run_(run), shown_(std::move(shown)) {}
 
   void line(long number, std::string_view text, const ParsedLine& what) override {
     if (what.kind == LineKind::kBadDate) {
-      ++skipped;
       run_.log(shown_, number, "bad date, and no date in the file name", std::string(text));
     } else if (what.kind == LineKind::kBadValue) {
-      ++skipped;
       run_.log(shown_, number, "a value that cannot be stored as written (nan, inf, out of range, "
                                "text) or no number",
                std::string(text));
-    } else if (what.kind == LineKind::kEarly) {
-      ++early;
     }
   }
-  void run(const std::string& path, const std::vector<RunBar>& bars) override {
-    paths.push_back(path);
-    total += static_cast<long>(bars.size());
-    if (!run_.dry_run()) {
-      if (!bars.empty() && !run_.keep(path)) copies_failed = true;
+  void run(const ChartPlan& c) override {
+    if (!run_.dry_run()) return;
+    if (!c.refused.empty()) {
+      std::cout << shown_ << ": would not store the chart " << printable_name(c.name) << ": " << c.refused
+                << '\n';
       return;
     }
-    std::cout << path << ": " << bars.size() << " bars";
-    if (!bars.empty()) std::cout << ", " << bars.front().bar.date << " to " << bars.back().bar.date;
-    if (bars.empty())
-      std::cout << " (nothing to store)";
-    else
-      std::cout << (::access(path.c_str(), F_OK) == 0 ? " (merged into the chart)"
-                                                      : std::string(" (new ") + type_word(type_) + " chart)");
-    std::cout << '\n';
+    std::cout << shown_ << ": " << chart_said(c) << '\n';
     std::vector<BarRecord> shown;
-    for (std::size_t i = 0; i < bars.size() && i < kDryRunBars; ++i) shown.push_back(bars[i].bar);
+    for (std::size_t i = 0; i < c.bars.size() && i < kDryRunBars; ++i) shown.push_back(c.bars[i].bar);
     print_bars(shown, kDryRunBars);
-    if (bars.size() > kDryRunBars) std::cout << "  ... " << bars.size() - kDryRunBars << " more\n";
+    if (c.bars.size() > kDryRunBars) std::cout << "  ... " << c.bars.size() - kDryRunBars << " more\n";
   }
-
-  std::vector<std::string> paths;
-  long skipped = 0, early = 0, total = 0;
-  bool copies_failed = false;
 
  private:
   Run& run_;
   std::string shown_;
-  char type_;
 };
 
 // Converts one text open as fd; returns false when a chart could not be
@@ -134,40 +140,41 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
                   TimeOfDayDates& clock, std::string* last = nullptr) {
   Progress progress(base_name(shown_name), run.options().quiet);
   BatchTextPlan plan;
-  // The first two dates are read as the window reads them, moving the
-  // run's time-of-day dates on before the store; the look reads a copy
-  // taken before them.
+  StoreHooks hooks(run, fd, progress, shown_name);
+  // The text is read once, into the plan; the dry run reads a copy of the
+  // run's time-of-day dates.
   const TimeOfDayDates before = clock;
-  if (const Result planned = batch_text_decide(fd, job, plan, clock); !planned.ok()) {
+  if (const Result planned = batch_text_decide(fd, job, plan, clock, &hooks); !planned.ok()) {
     clock = before;
+    progress.done();
     run.failed(planned.message);
     return false;
   }
+  progress.done();
 
-  // A look first when it is needed: for the dry run, the log, the copies.
-  Look look(run, shown_name, plan.type);
-  const bool looked = run.dry_run() || run.logging() || run.options().backup;
-  if (looked) batch_text_scan(fd, job, plan, look, before);
+  // A look when it is needed: for the dry run and the log.
+  Look look(run, shown_name);
+  if (run.dry_run() || run.logging()) batch_text_scan(fd, job, plan, look, before);
+  long bars = 0;
+  for (const ChartPlan& c : plan.charts.charts) bars += static_cast<long>(c.bars.size());
   if (run.dry_run()) clock = before;  // nothing stored: nothing read
-  long skipped = look.skipped, early = look.early, bars = look.total;
+  const long skipped = hooks.skipped, early = hooks.early;
   bool ok = true;
   std::string last_path;
   long written = 0;
   if (!run.dry_run()) {
-    if (look.copies_failed) {
-      clock = before;
-      return false;
-    }
-    StoreHooks hooks(run, fd, progress, look.paths);
+    // Copies first (--backup) of every chart the store will change.
+    for (const ChartPlan& c : plan.charts.charts)
+      if (!c.bars.empty() && c.refused.empty() && !run.keep(c.path)) {
+        clock = before;
+        return false;
+      }
     std::string stored_last;
     const Result r = batch_text_store(fd, job, plan, hooks, clock, &stored_last);
     progress.done();
     ok = r.status != Status::kRefused && r.status != Status::kFailed && hooks.failed == 0;
-    skipped = hooks.skipped;
-    early = hooks.early;
     written = r.count;
     if (written > 0) last_path = stored_last;
-    if (!looked) bars = written;  // enough to tell "nothing stored"
   }
   run.skipped(skipped);
   // Lines left out by the start date are wanted, unless they were all the
@@ -182,7 +189,7 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
   }
   if (!run.dry_run()) {
     std::string line = shown_name + ": " + std::to_string(written) + " chart" + (written == 1 ? "" : "s") +
-                       " written (" + type_word(plan.type) + ")";
+                       " written";
     if (!last_path.empty()) line += ", last " + last_path;
     if (skipped) line += ", " + std::to_string(skipped) + " lines skipped (bad dates or values)";
     if (early) line += ", " + std::to_string(early) + " lines before the start date";
@@ -210,9 +217,13 @@ class TextToChart : public Command {
         ->type_name("NAME");
     this->app
         ->add_option("--type,-t", type_,
-                     "Chart type for new charts when the first two dates are not 1-4 days "
-                     "apart: daily, weekly, monthly or numbered")
+                     "Chart type for new charts whose own dates do not show a daily chart: daily, "
+                     "weekly, monthly or numbered (charts found keep their type)")
         ->type_name("TYPE");
+    this->app
+        ->add_option("--chart-dir", chart_dir_,
+                     "Folder of new charts (charts found in the data directory are merged where they are)")
+        ->type_name("DIR");
     this->app->add_flag("--auto,-a", auto_,
                         "Find the separator, the columns (from a header line), the date layout and a "
                         "decimal comma from the start of each file; options given win");
@@ -229,9 +240,21 @@ class TextToChart : public Command {
     char type = 0;
     if (!type_.empty() && !(type = parse_chart_type(type_)))
       throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
+    // Where the order of the settings came from, for the messages that refuse it.
+    const std::string settings_from = !common_.order.empty() ? std::string("from --order")
+                                      : run.saved_settings()  ? std::string("from the saved settings ") + kDefaultsFileName
+                                                              : std::string("built in");
     if (has_symbol_column(run.format()) && !chart_.empty() && !(auto_ && common_.order.empty()))
-      throw UsageError{"--chart cannot be used with the order " + order_text(run.format()) +
-                       ": charts are named after the symbols of the S column"};
+      throw UsageError{"--chart cannot be used with the order " + order_text(run.format()) + " (" +
+                       settings_from + "): charts are named after the symbols of the S column"};
+    // New charts never go elsewhere than the folder asked for.
+    if (!chart_dir_.empty() && !run.dry_run()) {
+      while (chart_dir_.size() > 1 && chart_dir_.back() == '/') chart_dir_.pop_back();
+      struct stat st {};
+      if (::stat(chart_dir_.c_str(), &st) != 0) sys_mkdir(chart_dir_.c_str());
+      if (::stat(chart_dir_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw FileProblem{"--chart-dir " + chart_dir_ + ": not a folder, and it cannot be made"};
+    }
     const std::vector<Source> sources = expand_sources(sources_, true, true);
 
     // The layout of each text: the settings, or what --auto finds under the
@@ -251,7 +274,7 @@ class TextToChart : public Command {
       shown[i] = layout.summary();
       if (has_symbol_column(formats[i]) && !chart_.empty())
         throw UsageError{s.name + ": --chart cannot be used: its charts are named after the symbols of its " +
-                         "S column (order " + order_text(formats[i]) + ")"};
+                         "S column (order " + order_text(formats[i]) + ", found by --auto)"};
     }
 
     auto job_for = [&](std::size_t i) {
@@ -264,6 +287,10 @@ class TextToChart : public Command {
       job.type = type;
       job.decimal_comma = commas[i];
       job.detected = auto_;
+      job.chart_dir = chart_dir_;
+      job.order_from = !common_.order.empty() ? "from --order"
+                       : auto_                ? "found by --auto"
+                                              : settings_from;
       return job;
     };
     TimeOfDayDates clock;  // the time-of-day dates of this run
@@ -332,7 +359,7 @@ class TextToChart : public Command {
 
   CommonOptions& common_;
   std::vector<std::string> sources_;
-  std::string chart_, type_;
+  std::string chart_, type_, chart_dir_;
   bool auto_ = false;
 };
 

@@ -163,7 +163,7 @@ bool Run::prepare(bool format_options) {
 
   // Built-in settings, then the window's saved ones, then the options.
   format_ = builtin_format();
-  batch_load_defaults(start, format_);
+  saved_settings_ = batch_load_defaults(start, format_) != 0;
   if (format_options) {
     if (!common_.order.empty() && !parse_order_option(common_.order, format_.order))
       throw UsageError{"--order '" + common_.order + "': use up to 12 of the letters S D O H L C V I M"};
