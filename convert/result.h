@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "chartdata/bar_checks.h"
+
 enum class Status {
   kDone,     // the target holds the result (when stopped: what was written so far)
   kNothing,  // the source held nothing to convert; nothing was written
@@ -22,5 +24,8 @@ struct Result {
   std::int32_t last = 0;      // last date written, or the bar that did not fit
   long passed_over = 0;       // records or lines skipped or moved into place
   long failed = 0;            // charts (or items) that could not be written; the others stand
+  long bars = 0;              // bars stored, where count counts charts (text to chart)
+  long early = 0;             // lines before the start date, left out as asked
+  BarTally checked;           // the value rules over the bars stored
   bool ok() const { return status == Status::kDone; }
 };

@@ -164,6 +164,8 @@ Result store_text(LineReader& src, std::string& name, const TextStoreParams& par
   bool refused_any = false;
   // How the run ended: the last chart stored (1) or not (0).
   auto ending = [&](int stored) {
+    result.passed_over = parser.skipped();
+    result.early = parser.early();
     if (refused_any) {
       result.status = Status::kRefused;  // said when it happened
     } else if (!stored) {
@@ -202,6 +204,8 @@ Result store_text(LineReader& src, std::string& name, const TextStoreParams& par
     const int stored = store_run(path, bars, params.chart_type, dir);
     if (stored && !bars.empty()) {
       ++result.count;
+      result.bars += static_cast<long>(bars.size());
+      for (const RunBar& b : bars) result.checked.add(b.bar);
       if (result.first == 0) result.first = bars.front().bar.date;
       result.last = bars.back().bar.date;
     }

@@ -99,5 +99,8 @@ inline constexpr const char* kStoreNoBar =
 //   kRefused  a chart's name was refused (report.name_refused said so);
 //   kFailed   the last chart could not be stored (kStoreWriteError); it is
 //             byte for byte as it was.
+// In every ending: bars (the bars stored), passed_over (lines with no usable
+// date or values), early (lines before the start date) and checked (the
+// value rules over the bars stored).
 Result store_text(LineReader& src, std::string& name, const TextStoreParams& params,
                   TimeOfDayDates& clock, StoreReport& report);

@@ -585,6 +585,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
       return;
     }
     if (!date_of(slots_, &date, &synthetic)) {
+      ++skipped_;
       out.kind = LineKind::kBadDate;
       return;
     }
@@ -607,6 +608,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
   dated_ = true;
   if (date < start_) {
     skipping_ = true;
+    ++early_;
     report_.early_date();
     out.kind = LineKind::kEarly;
     return;
@@ -616,6 +618,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     report_.early_dates_done();
   }
   if (bad) {
+    ++skipped_;
     report_.bad_value();
     out.kind = LineKind::kBadValue;
     return;

@@ -150,6 +150,10 @@ class LineParser {
   // Parses one line (as mygts returned it).  `cursym` is the chart's
   // symbol when the order has a symbol column.
   void parse(std::string_view line, const std::string& cursym, ParsedLine& out);
+  // Lines passed over so far: no usable date or values, and dated before
+  // the start date.
+  long skipped() const { return skipped_; }
+  long early() const { return early_; }
 
  private:
   bool date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic);
@@ -172,6 +176,7 @@ class LineParser {
   bool dated_ = false;  // a line gave a date: header lines are behind
   std::int32_t start_ = 0;
   bool skipping_ = false;
+  long skipped_ = 0, early_ = 0;
   FieldSlots slots_;
 };
 

@@ -100,6 +100,6 @@ Result sendto_morva(char* name, char* textname, int fd, char chart_type) {
     }
   }
   get_the_symbol[0] = '\0';
-  std::snprintf(name, 81, "%s", chart.c_str());
+  std::snprintf(name, kNameSize, "%s", chart.c_str());
   return r;
 }

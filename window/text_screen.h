@@ -24,7 +24,7 @@ int what_type(int fd, char* textname, SpliceRange* start);
 // Parses a date in the current date format; shows " Bad date format. So,
 // skip this line." at row 1, column 7 when it is bad.  1 when valid.
 int getthedate(const char* text, std::int32_t* date);
-// Stores the text open in fd (from its position) into `name` (at least 81
+// Stores the text open in fd (from its position) into `name` (kNameSize
 // bytes) and the charts of further symbols, new charts of type
 // `chart_type`, showing the directory at row 2, column 41 and each chart's
 // name at the cursor; ESC waiting between two charts stops the run.  The

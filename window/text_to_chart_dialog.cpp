@@ -12,6 +12,7 @@
 #include "window/globals.h"
 #include "convert/store.h"
 #include "convert/symbol_names.h"
+#include "window/summary.h"
 #include "window/text_screen.h"
 #include "convert/text_to_chart.h"
 #include "screen/keys.h"
@@ -83,7 +84,7 @@ int what_type(int fd, char* textname, SpliceRange* start) {
       case 'd': text = create; type = 'D'; break;
       case 'm': text = createrm; type = 'M'; break;
       case 'n': text = creatern; type = 'N'; break;
-      case kKeyEsc: return 0;
+      case kKeyEsc: summary_cancel(); return 0;
       default: break;
     }
     if (!text) continue;
@@ -96,7 +97,9 @@ int what_type(int fd, char* textname, SpliceRange* start) {
     start->first = dates[0];
     return 1;
   }
-  return getthedate(textname, &start->first);
+  if (getthedate(textname, &start->first)) return 1;
+  summary_refuse(no_date_reason());
+  return 0;
 }
 
 int generalTR(int fd, char* textname) {
@@ -116,7 +119,7 @@ int generalTR(int fd, char* textname) {
   drive();
   get_the_symbol[0] = '\0';
 
-  char name[81] = "";
+  char name[kNameSize] = "";
   if (order_has('S')) {
     if (!get_1st_name(name, ff, fd)) return finish(fd, 0);  // no usable symbol line
     const std::size_t n = std::min(std::strlen(name), sizeof get_the_symbol - 1);
@@ -132,8 +135,9 @@ int generalTR(int fd, char* textname) {
     name[n] = '\0';
     putss(name);
   } else {
-    if (dir_on_2ndname(name) == 0) {
+    if (dir_on_2ndname(name, sizeof name) == 0) {
       msg("File is missing.1", title, 1);
+      summary_cancel();
       return finish(fd, 0);
     }
   }
@@ -144,9 +148,11 @@ int generalTR(int fd, char* textname) {
   if (!what_type(fd, textname, &start)) return finish(fd, 0);
   if (std::strcmp(name, firstname) == 0) {
     not_differ(name, firstname);
+    summary_refuse("The chart's name must differ from the text's name.");
     return finish(fd, 0);
   }
   const Result r = sendto_morva(name, textname, fd, start.type);
+  summary_add_store(r, name);
   // A refused name was said when it happened; a run that stored nothing
   // does not end like one that did.
   if (!r.message.empty()) msg(r.message.c_str(), title, 1);
