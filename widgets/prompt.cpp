@@ -72,6 +72,14 @@ std::string title_row_text(const char* text, const std::string& folder) {
   while (!head.empty() && head.back() == ' ') head.pop_back();
   std::string where = home_as_tilde(folder);
   if (where.empty()) return head.substr(0, kRow);
+  if (head.size() + kGap + where.size() > kRow) {
+    // Short of room: runs of blanks inside the heading shrink to two.
+    std::string squeezed;
+    for (char c : head)
+      if (!(c == ' ' && squeezed.size() >= 2 && squeezed.compare(squeezed.size() - 2, 2, "  ") == 0))
+        squeezed.push_back(c);
+    head = squeezed;
+  }
   std::size_t room = head.size() + kGap + where.size() <= kRow
                          ? where.size()
                          : std::max(kFolderMin, kRow - std::min(kRow, head.size() + kGap));

@@ -131,6 +131,8 @@ int format_choices(int* changed) {
     formatmenu();
     build_format_title(format_title);
     title = format_title;
+    // Row 0, as on every command screen: the settings and the folder.
+    draw_title_row(title);
 
     putsn(itemX[1 + date_index()], 3 + date_index(), 0, -1);
     char shown[12];  // an order read from an older file may end early

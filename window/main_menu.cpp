@@ -202,10 +202,18 @@ void chart_to_chart(int code) {
   title = xmenu[1 + (code - kChoiceTextChart)];
   int fd = dir_on_1stname(prompt[0], firstname, true, sizeof firstname);
   if (!fd) return;
+  summary_begin(false, true);
+  // What was written, once a chart was (or failed to be).
+  auto say_end = [] {
+    if (run_summary().files > 0) show_run_end();
+  };
   for (;;) {
     int src = do_all(exclambuf, &exclamfile, fd, true);
     if (!src) {
-      if (exclamfile) return;
+      if (exclamfile) {
+        say_end();
+        return;
+      }
       break;
     }
     if (code == kChoiceWeekMonth) {
@@ -233,6 +241,7 @@ void chart_to_chart(int code) {
     }
     if (!exclamfile) break;
   }
+  say_end();
   handoff_question();
 }
 

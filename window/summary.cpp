@@ -54,9 +54,10 @@ void wrap_into(std::vector<std::string>& out, const std::string& text) {
 
 RunSummary& run_summary() { return g_summary; }
 
-void summary_begin(bool to_text) {
+void summary_begin(bool to_text, bool chart_pass) {
   g_summary = RunSummary{};
-  g_summary.to_text = to_text;
+  g_summary.to_text = to_text || chart_pass;
+  g_summary.chart_pass = chart_pass;
   g_summary.folder = current_folder();
 }
 
@@ -80,6 +81,8 @@ void summary_add_text(const Result& r, const std::string& written) {
   g_summary.lines += r.count;
   g_summary.written = written;
 }
+
+void summary_add_chart(const Result& r, const std::string& written) { summary_add_text(r, written); }
 
 void summary_cancel() {
   if (g_summary.files == 0) g_summary.cancelled = true;
@@ -109,7 +112,8 @@ std::vector<std::string> summary_lines(const RunSummary& s) {
   std::string head;
   if (s.to_text) {
     if (s.written.empty()) return out;
-    head = plural(s.lines, "line", "lines") + " written to ";
+    head = s.chart_pass ? plural(s.lines, "bar", "bars") + " written to "
+                        : plural(s.lines, "line", "lines") + " written to ";
     out.push_back(head + fit_path(shown_path(s.written, s.folder), kWidth - head.size()));
     return out;
   }

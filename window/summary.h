@@ -27,17 +27,22 @@ struct RunSummary {
   std::string written;     // the chart or text written last, as a path from the folder
   std::string folder;      // the folder the program worked in
   std::string why;         // why nothing was stored, when the store never ran
-  bool to_text = false;    // chart to text
+  bool to_text = false;    // chart to text, or (chart_pass) chart to chart
+  bool chart_pass = false; // weekly, monthly, numbered, adjusted: bars written
 };
 
 // The summary of the run now on the screen.
 RunSummary& run_summary();
-// Starts a new run in the current folder.
-void summary_begin(bool to_text);
+// Starts a new run in the current folder: text to chart, chart to text,
+// or (chart_pass) chart to chart.
+void summary_begin(bool to_text, bool chart_pass = false);
 // Adds a text-to-chart store (its Result) that wrote `written` last.
 void summary_add_store(const Result& r, const std::string& written);
 // Adds a chart-to-text conversion that wrote `written`.
 void summary_add_text(const Result& r, const std::string& written);
+// Adds a chart written from a chart (weekly, monthly, numbered,
+// adjusted): its Result (count: the bars written) and its name.
+void summary_add_chart(const Result& r, const std::string& written);
 // The user left a question of this file: nothing read, nothing said.
 void summary_cancel();
 // The file was refused before any bar was read; `why` says how.

@@ -65,6 +65,9 @@ int ask_target_name_once(TargetPrompt& tp) {
   if (!name[0]) return kTargetAgain;  // nothing typed and no default: ask again
   if (not_differ(name, tp.source)) return kTargetAgain;
   std::snprintf(tp.name, sizeof tp.name, "%s", name);
+  // The hint goes with the field.
+  scr_rowcol(6, 27);
+  scr_clrl();
   return kTargetAccepted;
 }
 

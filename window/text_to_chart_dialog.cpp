@@ -75,7 +75,7 @@ int what_type(int fd, char* textname, SpliceRange* start) {
   }
   for (;;) {
     const unsigned char key = static_cast<unsigned char>(msg(wcreate, title, 1));
-    scr_scrup(0, 0, 0, 5, 79);
+    scr_scrup(0, 1, 0, 5, 79);  // the title row, drawn again by msg, stays
     row1_cleared();
     const char* text = nullptr;
     char type = 0;

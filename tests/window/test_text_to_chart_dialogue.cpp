@@ -258,7 +258,7 @@ TEST(TextToChartSummary, SaysWhatWasStoredSkippedAndWhy) {
        {"5 bars stored in @/txt_i/ibm; 1 line skipped.", "Check the field order against the file: 4 bars",
         "close outside high-low); first: 19990105"}},
       {"German dates under the defaults", "15.01.2024;16,50;16,80;16,40;16,75;1200\n16.01.2024;16,75;17,1;16,6;17;1500\n",
-       {"dax\r", "d"}, 0, {"No line has a date in the format 19991231 (<0>) with ','", "name: set them in F2."}},
+       {"dax\r", "d"}, 0, {"No line has a date in the format 19991231 (<0>) with ','", "nor has the file's name: set them in F2."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
