@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -99,7 +99,6 @@ void update_datasubdir() {
   std::snprintf(datasubdir, sizeof datasubdir, "/%.23s", cwd.c_str() + (cwd[0] == '/' ? 1 : 0));
 }
 
-
 // Opens `name` read-only as a source.  When the caller opens a chart, an
 // old chart gets four-digit years first; any other file is only read.
 // Directories are refused.  Returns a descriptor above 0 or -1.
@@ -128,7 +127,6 @@ int run_listing(char* chosen) {
   std::snprintf(chosen, kPatternSize, "%s", pattern);
   return kKeyEnter;
 }
-
 
 // The shared loop of both prompts: `name` holds `size` bytes.  A name
 // picked in the listing is its path from the program's folder (`target`:

@@ -130,7 +130,7 @@ int generalTR(int fd, char* textname) {
     const char* base = std::strrchr(textname, '/');
     base = base ? base + 1 : textname;
     std::size_t n = std::strcspn(base, ".");
-    if (n > 43) n = 43;
+    if (n >= sizeof name) n = sizeof name - 1;
     std::memcpy(name, base, n);
     name[n] = '\0';
     putss(name);
