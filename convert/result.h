@@ -24,8 +24,10 @@ struct Result {
   std::int32_t last = 0;      // last date written, or the bar that did not fit
   long passed_over = 0;       // records or lines skipped or moved into place
   long failed = 0;            // charts (or items) that could not be written; the others stand
-  // The imports: the bars of the source checked by the bar rules, as they
-  // are stored (the vendor's values are kept), or why the source was refused.
+  long bars = 0;              // bars stored, where count counts charts (text to chart)
+  long early = 0;             // lines before the start date, left out as asked
+  // The bars stored, checked by the bar rules (the source's values are
+  // kept), or why an import refused its source.
   BarTally bar_check;
   bool ok() const { return status == Status::kDone; }
 };

@@ -310,6 +310,8 @@ Result plan_text(LineReader& src, const std::string& first, const TextStoreParam
     if (next.empty()) break;
     name = next;
   }
+  plan.skipped = parser.skipped();
+  plan.early = parser.early();
 
   ChartLookup lookup(params.chart_dir);
   std::vector<std::size_t> undecided;
@@ -387,6 +389,8 @@ Result store_plan(const TextPlan& plan, std::string& name, StoreReport& report) 
   // How the run ended: the last chart stored (1) or not (0).
   auto ending = [&](int stored) {
     name = last_written;
+    result.passed_over += plan.skipped;
+    result.early = plan.early;
     if (refused_any) {
       result.status = Status::kRefused;  // said when it happened
     } else if (!stored) {
@@ -422,6 +426,8 @@ Result store_plan(const TextPlan& plan, std::string& name, StoreReport& report) 
     if (stored) {
       ++result.count;
       result.passed_over += c.duplicates;
+      result.bars += static_cast<long>(c.bars.size());
+      for (const RunBar& b : c.bars) result.bar_check.add(b.bar);
       if (result.first == 0 || c.bars.front().bar.date < result.first) result.first = c.bars.front().bar.date;
       result.last = std::max(result.last, c.bars.back().bar.date);
       last_written = path;

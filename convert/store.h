@@ -49,6 +49,8 @@ struct ChartPlan {
 
 struct TextPlan {
   std::vector<ChartPlan> charts;  // in the order their symbols first appear
+  long skipped = 0;               // lines with no usable date or values
+  long early = 0;                 // lines dated before the start date
 };
 
 // What the store tells its caller, beyond the line messages of TextReport.
@@ -166,5 +168,8 @@ inline constexpr const char* kStoreNoBar =
 //   kRefused  a chart's name was refused (report.name_refused said so);
 //   kFailed   the last chart could not be stored (kStoreWriteError); it is
 //             byte for byte as it was.
+// In every ending: bars (the bars stored), passed_over (lines with no usable
+// date or values), early (lines before the start date) and bar_check (the
+// value rules over the bars stored).
 Result store_text(LineReader& src, std::string& name, const TextStoreParams& params,
                   TimeOfDayDates& clock, StoreReport& report);

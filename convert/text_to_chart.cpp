@@ -594,6 +594,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
       return;
     }
     if (!date_of(slots_, &date, &synthetic)) {
+      ++skipped_;
       out.kind = LineKind::kBadDate;
       return;
     }
@@ -616,6 +617,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
   dated_ = true;
   if (date < start_) {
     skipping_ = true;
+    ++early_;
     report_.early_date();
     out.kind = LineKind::kEarly;
     out.bar.date = date;  // still a date of the text, for its spacing
@@ -627,6 +629,7 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     report_.early_dates_done();
   }
   if (bad) {
+    ++skipped_;
     report_.bad_value();
     out.kind = LineKind::kBadValue;
     return;

@@ -152,6 +152,10 @@ class LineParser {
   void parse(std::string_view line, const std::string& cursym, ParsedLine& out);
   // The symbol column of the last line parsed, as the text writes it.
   const std::string& source_symbol() const { return slots_.last_field; }
+  // Lines passed over so far: no usable date or values, and dated before
+  // the start date.
+  long skipped() const { return skipped_; }
+  long early() const { return early_; }
 
  private:
   bool date_of(const FieldSlots& s, std::int32_t* date, bool* synthetic);
@@ -174,6 +178,7 @@ class LineParser {
   bool dated_ = false;  // a line gave a date: header lines are behind
   std::int32_t start_ = 0;
   bool skipping_ = false;
+  long skipped_ = 0, early_ = 0;
   FieldSlots slots_;
 };
 

@@ -311,8 +311,12 @@ int get_setup(int handoff) {
   // 9-11. Directories; the setup file is written back (or created).
   if (startsubdir[0]) if_not_exist_makeinhomedir(startsubdir);
   storesets('n', startdisk, startsubdir);
-  sys_mkdir(datasubdir);
-  if_not_exist_makeinhomedir(datasubdir);
+  // No data directory set (the usual case): the program works in the
+  // start directory, and nothing is said about a folder with no name.
+  if (datasubdir[0]) {
+    sys_mkdir(datasubdir);
+    if_not_exist_makeinhomedir(datasubdir);
+  }
   if (datasubdir[0]) (void)::chdir(datasubdir);
 
   // 12.

@@ -20,17 +20,22 @@ std::vector<std::string> last_names;
 int last_per_row = 5;
 const std::string kNoName;
 
-// The 13 characters a name shows in its cell: cut, blank-padded, and with
-// control characters shown as '?' so a cell never breaks the screen line.
+// The 13 characters a name shows in its cell: at most 12 of the name and
+// a blank, so names never run into each other; a longer name shows its
+// first 11 characters and '~'.  Control characters show as '?' so a cell
+// never breaks the screen line.
 void format_cell(char* cell, const std::string& name) {
+  const int shown = kDirCellWidth - 1;
+  const bool cut = static_cast<int>(name.size()) > shown;
   for (int i = 0; i < kDirCellWidth; ++i) {
-    if (i < static_cast<int>(name.size())) {
+    if (i < shown && i < static_cast<int>(name.size())) {
       unsigned char c = static_cast<unsigned char>(name[i]);
       cell[i] = (c < 32 || c == 127) ? '?' : static_cast<char>(c);
     } else {
       cell[i] = ' ';
     }
   }
+  if (cut) cell[shown - 1] = '~';
 }
 
 }  // namespace

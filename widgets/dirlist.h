@@ -22,8 +22,8 @@ extern char* targopnX[kDirTableEntries];
 // glob patterns in `pattern`, with "../" first.
 std::vector<std::string> list_names(const char* pattern);
 
-// Lays `names` out in rows of `per_row` cells of 13 characters (cut or
-// blank-padded) into table[0..], at most `limit` names and never past
+// Lays `names` out in rows of `per_row` cells of 13 characters: at most
+// 12 of a name (11 and '~' for a longer one), blank-padded into table[0..], at most `limit` names and never past
 // `rows` rows; the row after the last one is emptied when it exists (the
 // end mark).  Returns the number of rows written, or -1 when a row buffer
 // cannot be allocated for the first row.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -28,8 +29,6 @@ namespace {
 constexpr int kNameRow = 4, kNameCol = 52, kNameLen = 21;
 constexpr int kHintRow = 6, kHintCol = 27;
 constexpr int kPatternSize = 48;
-// Longest name the prompts can hand on (their buffers hold 44 bytes).
-constexpr std::size_t kNameMax = 43;
 
 const char* const kHint = "(Press <F9> for a directory listing)";
 
@@ -43,6 +42,8 @@ class RestoreOnClose {
   ~RestoreOnClose() { restore_screen(saved_); }
   RestoreOnClose(const RestoreOnClose&) = delete;
   RestoreOnClose& operator=(const RestoreOnClose&) = delete;
+  // Back to the screen as it was (before a smaller frame is drawn).
+  void now() const { restore_screen(saved_); }
 
  private:
   ScreenSnapshot saved_;
@@ -54,17 +55,48 @@ std::string current_dir() {
   return buf;
 }
 
+// The listing walks folders only while it is open: however it ends, the
+// program is back in the folder (and data directory) it was in, so names
+// typed afterwards mean what they meant before.
+class ReturnToFolder {
+ public:
+  ReturnToFolder() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), path_(current_dir()) {
+    std::memcpy(datasubdir_, datasubdir, sizeof datasubdir_);
+  }
+  ~ReturnToFolder() {
+    if (!(fd_ >= 0 && ::fchdir(fd_) == 0) && !path_.empty()) (void)::chdir(path_.c_str());
+    if (fd_ >= 0) ::close(fd_);
+    std::memcpy(datasubdir, datasubdir_, sizeof datasubdir_);
+  }
+  ReturnToFolder(const ReturnToFolder&) = delete;
+  ReturnToFolder& operator=(const ReturnToFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_;
+  std::string path_;
+  char datasubdir_[sizeof datasubdir];
+};
+
+// The path of `name` in the folder `here`, as seen from the folder `from`:
+// the bare name in `from` itself, a path below it, else the whole path.
+std::string path_from(const std::string& from, const std::string& here, const std::string& name) {
+  if (here == from || here.empty()) return name;
+  if (!from.empty() && here.compare(0, from.size() + 1, from == "/" ? "/" : from + "/") == 0)
+    return here.substr(from == "/" ? 1 : from.size() + 1) + "/" + name;
+  return (here == "/" ? "" : here) + "/" + name;
+}
+
+std::string g_last_chosen;
+// The listing's title: the folder it shows.
+std::string g_listing_title;
+
 // datasubdir follows the working directory: "/" and at most 23 characters.
 void update_datasubdir() {
   std::string cwd = current_dir();
   if (cwd.empty()) return;
   std::memset(datasubdir, 0, sizeof datasubdir);
   std::snprintf(datasubdir, sizeof datasubdir, "/%.23s", cwd.c_str() + (cwd[0] == '/' ? 1 : 0));
-}
-
-const char* last_part(const char* name) {
-  const char* slash = std::strrchr(name, '/');
-  return slash ? slash + 1 : name;
 }
 
 // Opens `name` read-only as a source.  When the caller opens a chart, an
@@ -96,14 +128,22 @@ int run_listing(char* chosen) {
   return kKeyEnter;
 }
 
-// The shared loop of both prompts.  `target`: picked names get the
-// directory in front.  Returns the key that ended the edit (ESC or the
-// accepting key); `name` then holds the final name.
-int edit_name(char* name, bool target) {
-  char picked[kNameMax + 1] = "";
+// The shared loop of both prompts: `name` holds `size` bytes.  A name
+// picked in the listing is its path from the program's folder (`target`:
+// the whole path) and the default of an empty field.  Returns the key that
+// ended the edit (ESC or the accepting key); `name` then holds the final
+// name, a leading "~/" made the home.
+int edit_name(char* name, std::size_t size, bool target) {
+  // F1 in the name field: the file chooser's page.
+  struct PageFour {
+    int before = help_page();
+    PageFour() { set_help_page(4); }
+    ~PageFour() { set_help_page(before); }
+  } page;
+  std::string picked;
   for (;;) {
     drive();
-    int key = fgts(nullptr, 'a', kNameRow, kNameCol, kNameLen, name, 'n', 'y');
+    int key = edit_name_field(kNameRow, kNameCol, kNameLen, name, size, picked.c_str());
     if (key == kKeyEsc) return key;
     bool listing = false;
     if (chdrive(key, name)) {
@@ -113,30 +153,25 @@ int edit_name(char* name, bool target) {
       listing = true;
     }
     if (!listing) {
-      if (!name[0]) std::snprintf(name, kNameMax + 1, "%s", picked);
+      if (!name[0]) std::snprintf(name, size, "%s", picked.c_str());
+      if (!expand_home(name, size)) {
+        msg("That name is too long to use here.", title, 1);
+        name[0] = 0;
+        continue;
+      }
       return key;
     }
     char chosen[kPatternSize];
-    if (!run_listing(chosen)) {
-      picked[0] = 0;
+    picked.clear();
+    if (!run_listing(chosen)) continue;
+    std::string path = last_chosen();
+    if (target && !path.empty() && path[0] != '/') path = current_dir() + "/" + path;
+    if (path.size() >= size) {
+      // Never used cut: the pick is refused.
+      msg("That name is too long to use here.", title, 1);
       continue;
     }
-    if (target) {
-      // The directory the name was picked in; the bare name (relative to
-      // it, as we are in it) when the full path does not fit.
-      std::string full = current_dir() + "/" + chosen;
-      if (full.size() <= kNameMax)
-        std::snprintf(picked, sizeof picked, "%s", full.c_str());
-      else
-        std::snprintf(picked, sizeof picked, "%s", chosen);
-    } else {
-      std::size_t n = strnlen(chosen, kNameMax);
-      std::memcpy(picked, chosen, n);
-      picked[n] = 0;
-    }
-    char shown[kNameLen + 1];
-    std::snprintf(shown, sizeof shown, "%-21.21s", last_part(picked));
-    putsn(shown, kNameRow, kNameCol, kNameLen);
+    picked = path;
   }
 }
 
@@ -163,9 +198,23 @@ int chdrive(int /*key*/, char* name) {
   return 1;
 }
 
+const std::string& last_chosen() { return g_last_chosen; }
+
+bool expand_home(char* name, std::size_t size) {
+  if (std::strncmp(name, "~/", 2) != 0) return true;
+  const char* home = gethomedir();
+  if (!home || !home[0]) return true;
+  const std::string full = std::string(home) + (name + 1);
+  if (full.size() >= size) return false;
+  std::memcpy(name, full.c_str(), full.size() + 1);
+  return true;
+}
+
 int openselected(char* pattern, const char* caption, int top, int left, int bottom, int right,
                  int save) {
   const RestoreOnClose restore;
+  const ReturnToFolder back;
+  g_last_chosen.clear();
   char kept[kPatternSize];
   std::snprintf(kept, sizeof kept, "%s", pattern);
 
@@ -221,6 +270,15 @@ int openselected(char* pattern, const char* caption, int top, int left, int bott
     else
       std::memcpy(targopnX[1], "../ EXIT", 8);
 
+    // The folder shown in the title; the frame as tall as its rows.
+    g_listing_title = home_as_tilde(cwd);
+    if (g_listing_title.size() > 50) g_listing_title = "..." + g_listing_title.substr(g_listing_title.size() - 47);
+    winparam.title = g_listing_title.c_str();
+    int rows = 0;
+    while (rows + 1 < kDirTableEntries && targopnX[rows + 1] && targopnX[rows + 1][0]) ++rows;
+    winparam.bottom = static_cast<short>(std::min(bottom, top + 3 + rows));
+    restore.now();
+
     int r = windows(&winparam);
     if (r == kKeyEsc || r == kKeyClick) {
       pattern[0] = 0;
@@ -270,25 +328,19 @@ int openselected(char* pattern, const char* caption, int top, int left, int bott
       reload_kept = true;
       continue;
     }
-    if (name.size() > kNameMax) {
-      msg("That name is too long to use here (43 characters at most).", title, 1);
-      reload_kept = true;
-      continue;
-    }
+    g_last_chosen = path_from(back.path(), current_dir(), name);
     std::snprintf(pattern, kPatternSize, "%s", name.c_str());
     return kKeyEnter;
   }
 }
 
-int dir_on_1stname(const char* prompt, char* name, bool charts) {
-  putsn(title, 0, 0, -1);
-  scr_clrl();
-  highlight_title_row();
+int dir_on_1stname(const char* prompt, char* name, bool charts, std::size_t size) {
+  draw_title_row(title);
   putsn("             Ready to convert a file.     ", 2, 0, -1);
   putsn(prompt, kNameRow, 0, -1);
   putsn(kHint, kHintRow, kHintCol, -1);
 
-  int key = edit_name(name, false);
+  int key = edit_name(name, size, false);
   if (key == kKeyEsc) return 0;
   int fd = open_source(name, charts);
   if (fd <= 0) {
@@ -300,9 +352,12 @@ int dir_on_1stname(const char* prompt, char* name, bool charts) {
   return fd;
 }
 
-int dir_on_2ndname(char* name) {
+int dir_on_2ndname(char* name, std::size_t size) {
   putsn(kHint, kHintRow, kHintCol, -1);
-  int key = edit_name(name, true);
+  int key = edit_name(name, size, true);
+  // The hint goes with the field, whatever comes next on these rows.
+  scr_rowcol(kHintRow, kHintCol);
+  scr_clrl();
   if (key == kKeyEsc) return 0;
   // Only looked at: a chart target is upgraded by the store that writes it.
   int fd = open_source(name, false);

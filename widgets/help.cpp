@@ -2,6 +2,8 @@
 // time, with PgUp back, Esc or F10 out and any other key on.
 #include "widgets/help.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -49,13 +51,13 @@ void fill_window() {
   inswin.result[kResultSaveFlag] = 1;
 }
 
-// The help file: "m.hlp" in the start directory, else "/m.hlp" along the
-// search path.  Opened by path, so the working directory stays untouched.
+int g_help_page = 1;
+
+// The help file, at the first of help_file_places() that opens.  Opened by
+// path, so the working directory stays untouched.
 FILE* open_help() {
-  std::string local = startsubdir[0] ? std::string(startsubdir) + "/m.hlp" : "m.hlp";
-  if (FILE* f = std::fopen(local.c_str(), "rb")) return f;
-  char found[kSearchPathMax] = {};
-  if (searchPATH(found, "/m.hlp")) return std::fopen(found, "rb");
+  for (const std::string& place : help_file_places())
+    if (FILE* f = std::fopen(place.c_str(), "rb")) return f;
   return nullptr;
 }
 
@@ -119,6 +121,34 @@ bool draw_page_text(FILE* f, bool* at_eof) {
 }
 
 }  // namespace
+
+std::vector<std::string> help_file_places() {
+  std::vector<std::string> places;
+  places.push_back(startsubdir[0] ? std::string(startsubdir) + "/m.hlp" : "m.hlp");
+  char exe[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    std::string dir(exe, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
+    places.push_back(dir + "/m.hlp");
+    const std::size_t up = dir.rfind('/');
+    if (up != std::string::npos) places.push_back(dir.substr(0, up) + "/share/morva/m.hlp");
+  }
+  char found[kSearchPathMax] = {};
+  if (searchPATH(found, "/m.hlp")) places.emplace_back(found);
+  return places;
+}
+
+void set_help_page(int page) { g_help_page = page; }
+int help_page() { return g_help_page; }
+
+void help_here() {
+  const int row = scr_srow(), col = scr_scol();
+  fake_pg(0);
+  new_instructions(g_help_page, 12);
+  fake_pg(1);
+  scr_rowcol(row, col);
+}
 
 long find_pagenum(int page, FILE* file) {
   if (!file) return 0;

@@ -120,6 +120,9 @@ void cell_extent(int* row, int* col, int* len) {
   *row = toprow + 1 + popline;
   *col = startofhighlite;
   *len = barlgth;
+  // In a list of several cells the last column of a cell is the blank
+  // between names: the highlight leaves it, so it never touches the next.
+  if (cur_columns > 1) *len -= 1;
   if (cur_standalone && voffset == 0 && popline == 0) {
     *col += 1;
     *len -= 1;

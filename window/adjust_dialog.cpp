@@ -53,7 +53,7 @@ int addsubmultdiv(int fd, FILE* idx) {
   }
 
   scr_scrup(0, 2, 0, 9, 79);
-  char name[22];
+  char name[kNameSize];
   for (;;) {
     scr_rowcol(2, 0);
     putss("Source: ");
@@ -63,7 +63,7 @@ int addsubmultdiv(int fd, FILE* idx) {
     putsn("The current working subdirectory is: ", 6, 7, -1);
     putss(working_dir().c_str());
     name[0] = 0;
-    if (fgts(nullptr, 'a', 4, 45, 21, name, 'n', 'y') == kKeyEsc) {
+    if (edit_name_field(4, 45, 21, name, sizeof name) == kKeyEsc) {
       close(fd);
       return 27;
     }

@@ -4,6 +4,7 @@
 #include "screen/screen.h"
 #include "widgets/prompt.h"
 #include "window/globals.h"
+#include "window/summary.h"
 
 ScreenChartProgress::ScreenChartProgress() {
   scr_rowcol(2, 0);
@@ -40,5 +41,6 @@ std::optional<Result> write_new_chart_shown(int fd, const char* target, const Ch
   ScreenChartProgress screen;
   r = write_new_chart(fd, *out, pass, screen);
   if (!r.ok()) show_result(r);
+  summary_add_chart(r, target);
   return r;
 }

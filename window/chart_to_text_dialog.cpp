@@ -2,6 +2,7 @@
 // convert/chart_to_text.cpp.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "window/commands.h"
 #include "window/globals.h"
 #include "screen/keys.h"
+#include "window/summary.h"
 #include "window/text_screen.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
@@ -27,16 +29,26 @@ const char* const kTextPrompt = "               Enter a TEXT filename (or ESCape
 
 class ScreenChartTextReport : public ChartTextReport {
  public:
+  static constexpr int kFirstRow = 6;
   explicit ScreenChartTextReport(bool display) : display_(display) {}
+  // The lines scroll up from row 6, so the screen always shows the last
+  // lines written, in file order.  The last rows of the screen are left
+  // free; before the set-up has measured the window, the text grid tells
+  // how many rows there are.
   void line(const std::string& text) override {
     if (!display_) return;
-    putss(text.c_str());
-    putss("\r\n");
-    // The last rows of the screen are left free; before the set-up has
-    // measured the window, the text grid tells how many rows there are.
     int rows = VPXC > 0 ? VPX / static_cast<int>(VPXC) : 0;
     if (rows <= 7) rows = maxrow;
-    if (scr_srow() >= rows - 2) scr_rowcol(5, 0);
+    const int last = rows - 3;
+    int row = scr_srow();
+    if (row < kFirstRow) row = kFirstRow;
+    if (row > last) {
+      scr_scrup(1, kFirstRow, 0, last, 79);
+      row = last;
+    }
+    putsn(text.c_str(), row, 0, static_cast<int>(std::min<std::size_t>(text.size(), 79)));
+    scr_clrl();
+    scr_rowcol(row + 1, 0);
   }
   void bar_read(long n, const BarRecord& bar) override {
     if (display_ || n % 5 != 1) return;
@@ -65,7 +77,7 @@ void insertdate(char* text, std::int32_t date) {
 
 int chart_to_text_dialogue(int fd) {
   ::lseek(fd, static_cast<off_t>(kHeaderSize), SEEK_SET);
-  char name[81];
+  char name[kNameSize];
   for (;;) {
     scr_scrup(0, 1, 0, 9, 79);
     putsn("Source: ", 2, 0, -1);
@@ -78,7 +90,8 @@ int chart_to_text_dialogue(int fd) {
       putss(name);
     } else {
       name[0] = '\0';
-      if (dir_on_2ndname(name) == 0) {
+      if (dir_on_2ndname(name, sizeof name) == 0) {
+        summary_cancel();
         ::close(fd);
         return 0;
       }
@@ -115,6 +128,7 @@ int chart_to_text_dialogue(int fd) {
     scr_rowcol(6, 0);
     ScreenChartTextReport report(display);
     const Result result = chart_to_text(fd, out, ff, exclambuf, report);
+    summary_add_text(result, name);
     if (display) {
       putsn("Press enter.", 24, 60, -1);
       scr_getc(1);

@@ -9,6 +9,7 @@
 #include "window/chart_output.h"
 #include "window/commands.h"
 #include "window/globals.h"
+#include "window/summary.h"
 #include "window/target_prompt.h"
 
 namespace {
@@ -32,6 +33,7 @@ int fold_dialogue(int fd, FILE* idx, FoldKind kind) {
   ScreenChartProgress screen;
   FoldRequest request{kind, IndexFile::load(idx), tp.name};
   Result r = fold_chart(fd, request, screen);
+  summary_add_chart(r, tp.name);
   if (!r.ok()) {
     show_result(r);
     return 0;

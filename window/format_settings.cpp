@@ -12,6 +12,7 @@
 #include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/environment.h"
+#include "widgets/help.h"
 #include "widgets/menu.h"
 #include "widgets/prompt.h"
 
@@ -23,7 +24,8 @@ const char* items[kFormatItems] = {
     " <2> [ ]   12/31/92  or 23:00:00 (Compuserve, Dow Jones, Telerate-intraday...)\r\n",
     " <3> [ ]   921231       \r\n",
     " <4>       Enter the order of the numbers in the file. Currently->DOHLCVI     \r\n",
-    "     S=Symbol D=Date O=Open H=High L=Low C=Close V=Volume I=Open-Int. M=Marker\r\n\n",
+    "     S=Symbol D=Date O=Open H=High L=Low C=Close V=Volume I=Open-Int.\r\n"
+    "     M = skip this column (a Yahoo file with Adj Close: DOHLCMV)\r\n",
     " <5> [ ] Convert TEXT to MORVA\r\n",
     " <6> [ ] Convert MORVA to TEXT\r\n\n",
     " <7> What will separate the numbers? A space or a comma? Currently-> \r\n",
@@ -74,6 +76,14 @@ char separator_from_key(char c) {
   return (c >= '0' && c <= '9') ? ' ' : c;
 }
 
+void complete_start_date(char date[8]) {
+  static const char kFirstDay[] = "00000101";
+  int end = 8;
+  while (end > 0 && (date[end - 1] == ' ' || date[end - 1] == '\0')) --end;
+  if (end == 0) return;  // nothing typed: cleaned to zeros as before
+  for (int i = end; i < 8; ++i) date[i] = kFirstDay[i];
+}
+
 void clean_start_date(char date[8]) {
   for (int i = 0; i < 8; ++i)
     if (date[i] < '0' || date[i] > '9') date[i] = '0';
@@ -98,11 +108,13 @@ void special_highlight(int row, int col, int len, int colour) {
 int formatmenu() {
   scr_clr();
   for (int i = 0; i < kFormatItems; ++i) putsn(items[i], -1, -1, -1);
-  putsn(ff.direction == 1 ? "<F2> to start converting a MORVA file using the above settings.\r\n "
-                          : "<F2> to start converting a TEXT file using the above settings.\r\n ",
-        -1, -1, -1);
-  // Drawn like the title row: the bar in the menu colour, the text dark on it.
-  scr_inverse_atr(kF2Row, 0, 62, title_colour());
+  const char* f2line = ff.direction == 1 ? "<F2> to start converting a MORVA file using the above settings."
+                                         : "<F2> to start converting a TEXT file using the above settings.";
+  putsn(f2line, -1, -1, -1);
+  putsn("\r\n ", -1, -1, -1);
+  // Drawn like the title row: the bar in the menu colour, the text dark on
+  // it, to the line's last character.
+  scr_inverse_atr(kF2Row, 0, static_cast<int>(std::strlen(f2line)), title_colour());
   putsn("Examples: InvestorLink: 991231 SOHLCVI, DowJones: 12/31/92 DHLCV,               ", 22, 0,
         -1);
   putsn("Compuserve stocks: 12/31/92 DVHLC, Compuserve commodities: 921231 DOHLCVI     ", 23, 0,
@@ -119,6 +131,8 @@ int format_choices(int* changed) {
     formatmenu();
     build_format_title(format_title);
     title = format_title;
+    // Row 0, as on every command screen: the settings and the folder.
+    draw_title_row(title);
 
     putsn(itemX[1 + date_index()], 3 + date_index(), 0, -1);
     char shown[12];  // an order read from an older file may end early
@@ -131,10 +145,15 @@ int format_choices(int* changed) {
 
     scr_rowcol(17, 2);
     scr_curson();
+    set_help_page(2);
     int key = scr_getc(1);
     switch (key) {
       case kKeyEsc:
         return 0;
+      case kKeyF1:
+        // Help changes nothing.
+        help_here();
+        continue;
       case kKeyF2:
         scr_clr();
         return 1;
@@ -171,6 +190,7 @@ int format_choices(int* changed) {
         std::memcpy(buf, ff.startdate, 8);
         buf[8] = 0;
         fgts(nullptr, 'n', kDateRow, kDateCol, 8, buf, 'y', 'n');
+        complete_start_date(buf);
         clean_start_date(buf);
         std::memcpy(ff.startdate, buf, 8);
         ff.nul2 = 0;

@@ -34,5 +34,8 @@ void clean_field_order(char order[12]);
 char separator_from_key(char c);
 // Replaces every non-digit of the 8-character start date by '0'.
 void clean_start_date(char date[8]);
+// A start date typed short is the first day of its year or month:
+// "2001" gives 20010101, "200105" 20010501 (blanks at the end filled).
+void complete_start_date(char date[8]);
 // Builds the settings summary into `out` (80 bytes) from `ff`.
 void build_format_title(char out[80]);

@@ -3,10 +3,10 @@
 #include <cstring>
 
 FormatSettings ff;
-char firstname[44] = "";
-char exclambuf[80] = "";
+char firstname[kNameSize] = "";
+char exclambuf[kNameSize] = "";
 char exclamfile = 0;
-char savenm[81] = "";
+char savenm[kNameSize] = "";
 char get_the_symbol[22] = "";
 TimeOfDayDates time_of_day;
 

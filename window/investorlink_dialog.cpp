@@ -30,7 +30,7 @@ int investorlink() {
   ff = investorlink_format();
   std::snprintf(ttt, sizeof ttt, "%s", "CONVERT      InvestorLink e-mailed file: ");
   title = ttt;
-  int fd = dir_on_1stname(kArchivePrompt, firstname);
+  int fd = dir_on_1stname(kArchivePrompt, firstname, false, sizeof firstname);
   if (fd <= 0) return 0;
   ttt[0] = '\0';
 

@@ -24,11 +24,13 @@
 #include "window/format_settings.h"
 #include "window/globals.h"
 #include "window/name_list.h"
+#include "window/summary.h"
 #include "convert/index_file.h"
 #include "screen/keys.h"
 #include "screen/screen.h"
 #include "setup/setup.h"
 #include "widgets/filechooser.h"
+#include "widgets/help.h"
 #include "widgets/menu.h"
 #include "widgets/prompt.h"
 #include "widgets/title.h"
@@ -46,7 +48,7 @@ const char* xmenu[14] = {
     " <B> = access BLOOMBERG to update MORVA files",
     " <T> = convert TELERATE-Quickquote-long to MORVA (not Y2K tested)",
     " <I> = use data e-mailed from InvestorLink (sample files: samples/)",
-    " ESC = Exit ",
+    " ESC = Exit      <F1> = Help",
     nullptr,
 };
 
@@ -101,27 +103,21 @@ void handoff_question() {
 
 void wait_key() { scr_getc(1); }
 
-// " Finished." at the cursor; when the cursor sits on the title row (after
-// a question) or too near the right edge for the word, on the next row.
-void show_finished() {
-  static const char kFinished[] = " Finished.";
-  int row = scr_srow(), col = scr_scol();
-  if (row == 0 || col > 79 - static_cast<int>(sizeof kFinished - 1)) {
-    row = row + 1 < maxrow ? row + 1 : row;
-    scr_rowcol(row, 0);
-  }
-  putss(kFinished);
-}
-
 // Each command starts on a cleared screen under a title bar that names it
 // (the menu's line); its own prompts then come below.
 void start_command(int g) {
   colour(color[0]);
+  // The help page of each command.
+  switch (g) {
+    case kChoiceTextChart: set_help_page(3); break;
+    case kChoiceWeekMonth: set_help_page(6); break;
+    case kChoiceCompress: case kChoiceArith: set_help_page(8); break;
+    case kChoiceTechtools: case kChoiceQuickquote: case kChoiceInvestor: set_help_page(9); break;
+    default: set_help_page(1); break;
+  }
   to_menu_mode(true);
   title = xmenu[g - 10];
-  putsn(title, 0, 0, -1);
-  scr_clrl();
-  highlight_title_row();
+  draw_title_row(title);
   scr_rowcol(1, 0);
 }
 
@@ -133,9 +129,11 @@ void text_chart_loop() {
       mouse_show(0);
       return;
     }
+    set_help_page(3);
     if (ff.direction == 1) {
-      int fd = dir_on_1stname(prompt[0], firstname, true);
+      int fd = dir_on_1stname(prompt[0], firstname, true, sizeof firstname);
       if (!fd) continue;
+      summary_begin(true);
       for (;;) {
         int src = do_all(exclambuf, &exclamfile, fd, true);
         if (!src) break;
@@ -145,12 +143,15 @@ void text_chart_loop() {
         }
         if (!exclamfile) break;
       }
+      // What was written, unless the user left at the first question.
+      if (run_summary().files > 0 && !run_summary().cancelled) show_run_end();
       continue;
     }
 
-    int fd = dir_on_1stname(prompt[1], firstname);
+    int fd = dir_on_1stname(prompt[1], firstname, false, sizeof firstname);
     if (!fd) continue;
     const bool ascii = ascii_list(firstname);
+    summary_begin(false);
     bool closing = false;
     for (;;) {
       int src = do_all(exclambuf, &exclamfile, fd);
@@ -167,8 +168,7 @@ void text_chart_loop() {
       bool stored_now = savenm[0] != 0;
       if (exclamfile && ascii && !stored_now) std::memcpy(savenm, before, sizeof savenm);
       if (!r) {
-        show_finished();
-        wait_key();
+        show_run_end();
         end_list(fd);
         break;
       }
@@ -179,8 +179,7 @@ void text_chart_loop() {
       if (ascii) replace_ascii_entry(exclambuf, savenm, stored_now && !field_order_has_symbol());
     }
     if (!closing) continue;
-    show_finished();
-    wait_key();
+    show_run_end();
     if (exclamfile) continue;
     if (handoff_mode && savenm[0] && !field_order_has_symbol()) {
       if (msg(kHandoffQuestion, "", 1) == 'y') {
@@ -201,12 +200,20 @@ FILE* open_index() {
 // Weekly / monthly (12), numbered (13), adjustment (14).
 void chart_to_chart(int code) {
   title = xmenu[1 + (code - kChoiceTextChart)];
-  int fd = dir_on_1stname(prompt[0], firstname, true);
+  int fd = dir_on_1stname(prompt[0], firstname, true, sizeof firstname);
   if (!fd) return;
+  summary_begin(false, true);
+  // What was written, once a chart was (or failed to be).
+  auto say_end = [] {
+    if (run_summary().files > 0) show_run_end();
+  };
   for (;;) {
     int src = do_all(exclambuf, &exclamfile, fd, true);
     if (!src) {
-      if (exclamfile) return;
+      if (exclamfile) {
+        say_end();
+        return;
+      }
       break;
     }
     if (code == kChoiceWeekMonth) {
@@ -234,6 +241,7 @@ void chart_to_chart(int code) {
     }
     if (!exclamfile) break;
   }
+  say_end();
   handoff_question();
 }
 
@@ -324,6 +332,14 @@ void main_loop(int handoff) {
     bool on_line = false;
     unsigned char f = firstmenu(&on_line);
     int g = choice_code(f, on_line);
+    if (!on_line && f == kKeyF1) {
+      // The help from its first page, the main menu's.
+      set_help_page(1);
+      fake_pg(0);
+      new_instructions(1, 12);
+      fake_pg(1);
+      continue;
+    }
     if (g == kChoiceNone) continue;
     if (g == kChoiceExit) {
       if (!handoff_mode) to_menu_mode(false);

@@ -19,11 +19,11 @@
 int do_all(char* namebuf, char* listflag, int fd, bool charts) {
   if (!std::strchr(firstname, '!')) {
     *listflag = 0;
-    std::snprintf(namebuf, 80, "%s", firstname);
+    std::snprintf(namebuf, kNameSize, "%s", firstname);
     return fd;
   }
   *listflag = 1;
-  if (scr_csts() != kKeyEsc && mygts(namebuf, 80, fd) && namebuf[0] && namebuf[0] != '^') {
+  if (scr_csts() != kKeyEsc && mygts(namebuf, kNameSize, fd) && namebuf[0] && namebuf[0] != '^') {
     struct stat st{};
     if (!(::stat(namebuf, &st) == 0 && S_ISDIR(st.st_mode))) {
       if (charts) Y2000_upgrade(namebuf);

@@ -4,8 +4,7 @@
 // replacement of each text of an "ASCII" list by its chart.
 #pragma once
 
-// The next source file.  `namebuf` receives its name (at most 79
-// characters), `*listflag` is set to 1 while a list is worked through, `fd`
+// The next source file.  `namebuf` (kNameSize bytes) receives its name, `*listflag` is set to 1 while a list is worked through, `fd`
 // is the descriptor the file chooser returned for `firstname`.  Without a
 // '!' in `firstname` that one file is the source and `fd` comes back.
 // Otherwise the next line of the list names it; ESC waiting, the end of the

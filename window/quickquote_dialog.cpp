@@ -134,7 +134,7 @@ int quickquotesub(int fd) {
 
 void do_quickquote() {
   title = kQQTitle;
-  const int fd = dir_on_1stname(kQQPrompt, firstname);
+  const int fd = dir_on_1stname(kQQPrompt, firstname, false, sizeof firstname);
   if (fd <= 0) return;
   for (;;) {
     const int src = do_all(exclambuf, &exclamfile, fd);

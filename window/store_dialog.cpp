@@ -104,6 +104,6 @@ Result sendto_morva(char* name, char* textname, int fd) {
     }
   }
   get_the_symbol[0] = '\0';
-  std::snprintf(name, 81, "%s", chart.c_str());
+  std::snprintf(name, kNameSize, "%s", chart.c_str());
   return r;
 }

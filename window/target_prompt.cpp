@@ -11,36 +11,29 @@
 #include "screen/screen.h"
 #include "widgets/filechooser.h"
 #include "widgets/prompt.h"
+#include "widgets/title.h"
 
 namespace {
 
 constexpr int kNameRow = 4, kNameCol = 52, kNameLen = 21;
 constexpr int kPatternSize = 48;
 
-const char* bare_name(const char* name) {
-  const char* slash = std::strrchr(name, '/');
-  return slash ? slash + 1 : name;
-}
-
-// The listing behind F9: a picked file becomes the default name, as a path
-// from the directory it was picked in (the bare name when that path does
-// not fit the name buffer); nothing picked clears the default.
+// The listing behind F9: a picked file becomes the default name, as its
+// whole path (a pick too long for the name is refused, never cut);
+// nothing picked clears the default.
 void pick_default(TargetPrompt& tp) {
   char pattern[kPatternSize] = "*";
   int row = scr_srow();
-  if (openselected(pattern, kDirectoryCaption, row + 1, 4, row + 18, 79, 0) != kKeyEnter) {
-    tp.picked[0] = 0;
+  tp.picked[0] = 0;
+  if (openselected(pattern, kDirectoryCaption, row + 1, 4, row + 18, 79, 0) != kKeyEnter) return;
+  std::string full = last_chosen();
+  char cwd[4096];
+  if (!full.empty() && full[0] != '/' && ::getcwd(cwd, sizeof cwd)) full = std::string(cwd) + "/" + full;
+  if (full.size() >= sizeof tp.picked) {
+    msg("That name is too long to use here.", title, 1);
     return;
   }
-  char cwd[4096];
-  std::string full = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + pattern : "";
-  if (!full.empty() && full.size() < sizeof tp.picked)
-    std::snprintf(tp.picked, sizeof tp.picked, "%s", full.c_str());
-  else
-    std::snprintf(tp.picked, sizeof tp.picked, "%s", pattern);
-  char shown[kNameLen + 1];
-  std::snprintf(shown, sizeof shown, "%-21.21s", bare_name(tp.picked));
-  putsn(shown, kNameRow, kNameCol, kNameLen);
+  std::snprintf(tp.picked, sizeof tp.picked, "%s", full.c_str());
 }
 
 }  // namespace
@@ -55,14 +48,14 @@ int ask_target_name_once(TargetPrompt& tp) {
   putsn("(Press F9 for a directory listing)", 6, 27, -1);
   // The default from the last pick stands in the field, so the user sees
   // what an empty answer stores.
-  char field[kNameLen + 1] = "";
-  if (tp.picked[0]) {
-    char shown[kNameLen + 1];
-    std::snprintf(shown, sizeof shown, "%-21.21s", bare_name(tp.picked));
-    putsn(shown, kNameRow, kNameCol, kNameLen);
-  }
-  int key = fgts(nullptr, 'a', kNameRow, kNameCol, kNameLen, field, 'n', 'y');
+  static char field[sizeof tp.name];
+  field[0] = 0;
+  int key = edit_name_field(kNameRow, kNameCol, kNameLen, field, sizeof field, tp.picked);
   if (key == kKeyEsc) return kTargetEscape;
+  if (!expand_home(field, sizeof field)) {
+    msg("That name is too long to use here.", title, 1);
+    return kTargetAgain;
+  }
   if (chdrive(key, field) || key == kKeyF9) {
     field[0] = 0;
     pick_default(tp);
@@ -72,6 +65,9 @@ int ask_target_name_once(TargetPrompt& tp) {
   if (!name[0]) return kTargetAgain;  // nothing typed and no default: ask again
   if (not_differ(name, tp.source)) return kTargetAgain;
   std::snprintf(tp.name, sizeof tp.name, "%s", name);
+  // The hint goes with the field.
+  scr_rowcol(6, 27);
+  scr_clrl();
   return kTargetAccepted;
 }
 

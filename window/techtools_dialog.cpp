@@ -83,7 +83,7 @@ int techsub(int fd) {
 
 int do_techtools() {
   title = kTechTitle;
-  const int fd = dir_on_1stname(kTechPrompt, firstname);
+  const int fd = dir_on_1stname(kTechPrompt, firstname, false, sizeof firstname);
   if (fd <= 0) return 0;
   int stored = 0;
   for (;;) {

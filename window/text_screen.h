@@ -26,7 +26,7 @@ const char* chart_line(const ChartPlan& c);
 // Parses a date in the current date format; shows " Bad date format. So,
 // skip this line." at row 1, column 7 when it is bad.  1 when valid.
 int getthedate(const char* text, std::int32_t* date);
-// Stores the text open in fd (from its position) into `name` (at least 81
+// Stores the text open in fd (from its position) into `name` (kNameSize
 // bytes) and the charts of further symbols, each merged into its chart
 // wherever it is found in the data directory, or new; the type of a new
 // chart whose dates do not decide it is asked (what_type).  Shows the

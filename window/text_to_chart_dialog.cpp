@@ -12,6 +12,7 @@
 #include "window/globals.h"
 #include "convert/store.h"
 #include "convert/symbol_names.h"
+#include "window/summary.h"
 #include "window/text_screen.h"
 #include "convert/text_to_chart.h"
 #include "screen/keys.h"
@@ -60,14 +61,14 @@ int get_1st_name(char* name, const FormatSettings& f, int fd) {
 char what_type() {
   for (;;) {
     const unsigned char key = static_cast<unsigned char>(msg(wcreate, title, 1));
-    scr_scrup(0, 0, 0, 5, 79);
+    scr_scrup(0, 1, 0, 5, 79);  // the title row, drawn again by msg, stays
     row1_cleared();
     switch (key) {
       case 'w': return 'W';
       case 'd': return 'D';
       case 'm': return 'M';
       case 'n': return 'N';
-      case kKeyEsc: return 0;
+      case kKeyEsc: summary_cancel(); return 0;
       default: break;  // any other key asks again
     }
   }
@@ -100,7 +101,7 @@ int generalTR(int fd, char* textname) {
   drive();
   get_the_symbol[0] = '\0';
 
-  char name[81] = "";
+  char name[kNameSize] = "";
   if (order_has('S')) {
     if (!get_1st_name(name, ff, fd)) return finish(fd, 0);  // no usable symbol line
     const std::size_t n = std::min(std::strlen(name), sizeof get_the_symbol - 1);
@@ -111,13 +112,14 @@ int generalTR(int fd, char* textname) {
     const char* base = std::strrchr(textname, '/');
     base = base ? base + 1 : textname;
     std::size_t n = std::strcspn(base, ".");
-    if (n > 43) n = 43;
+    if (n >= sizeof name) n = sizeof name - 1;
     std::memcpy(name, base, n);
     name[n] = '\0';
     putss(name);
   } else {
-    if (dir_on_2ndname(name) == 0) {
+    if (dir_on_2ndname(name, sizeof name) == 0) {
       msg("File is missing.1", title, 1);
+      summary_cancel();
       return finish(fd, 0);
     }
   }
@@ -126,6 +128,7 @@ int generalTR(int fd, char* textname) {
   scr_clrl();
   if (std::strcmp(name, firstname) == 0) {
     not_differ(name, firstname);
+    summary_refuse("The chart's name must differ from the text's name.");
     return finish(fd, 0);
   }
   linereader_seek(fd, 0);
@@ -133,6 +136,10 @@ int generalTR(int fd, char* textname) {
   // new one takes the type its dates show, or the answer to the question.
   const Result r = sendto_morva(name, textname, fd);
   if (r.stopped && r.status == Status::kRefused) return finish(fd, 0);  // ESC at the question
+  summary_add_store(r, name);
+  // Lines were read but none had a date the settings read: say which
+  // settings, so the user knows what to change.
+  if (r.status == Status::kNothing && r.early == 0) summary_refuse(no_date_reason());
   // A refused name was said when it happened; a run that stored nothing
   // does not end like one that did.
   if (!r.message.empty()) msg(r.message.c_str(), title, 1);

@@ -159,6 +159,10 @@ class FoldsE2E : public ::testing::Test {
   // Answers the hand-off question with y: the program ends and leaves the
   // stored chart's name in "tmpmorva".
   void hand_over() {
+    // The chart written is said first.
+    ASSERT_TRUE(app_.wait_for_text("Press a key.", 10000)) << app_.screen();
+    EXPECT_NE(app_.screen().find(" bars written to ~/morva/"), std::string::npos) << app_.screen();
+    drv_.type(" ");
     ASSERT_TRUE(app_.wait_for_text("Do you want to graph this new file now? (y/n)->", 10000))
         << app_.screen();
     drv_.type("y");

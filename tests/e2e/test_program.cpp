@@ -78,6 +78,11 @@ class ProgramE2E : public ::testing::Test {
     for (const std::string& n : names) EXPECT_TRUE(write_text(data + "/" + n, "not prices\n"));
     return data;
   }
+  // Row 0 ends with the folder `dir` (the title bar's right end).
+  static bool ends_with_folder(std::string row0, const std::string& dir) {
+    while (!row0.empty() && row0.back() == ' ') row0.pop_back();
+    return row0.size() >= dir.size() && row0.compare(row0.size() - dir.size(), dir.size(), dir) == 0;
+  }
   // The shadow text's row `r` (empty when there is none).
   std::string row(int r) const {
     std::istringstream in(app_.screen());
@@ -111,6 +116,11 @@ TEST_F(ProgramE2E, FreshHomeStartsWithBuiltinSetupAndEscEndsWithZero) {
                                start_ + "<"),
             std::string::npos)
       << app_.output();
+  // An ordinary start (the start directory there, no data directory set)
+  // says nothing on the console.
+  start();
+  end_with_esc();
+  EXPECT_EQ(app_.output(), "");
 }
 
 TEST_F(ProgramE2E, HandOffFileNamesTheStartDirectoryAndIsDeleted) {
@@ -161,10 +171,14 @@ TEST_F(ProgramE2E, SettingsMenuEditsReachTheDefaultsFile) {
   start();
   drv_.fkey(2);
   ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  // Typed over the shown DOHLCVI, the order is what was typed: no letter
+  // of the old one is left behind.
   drv_.type("4");
   settle();
-  drv_.type("dohlc1\r");
-  ASSERT_TRUE(app_.wait_for_text("Currently->DOHLC I")) << app_.screen();
+  drv_.type("dohlcv\r");
+  ASSERT_TRUE(app_.wait_for_text("Currently->DOHLCV ")) << app_.screen();
+  EXPECT_EQ(app_.screen().find("Currently->DOHLCVI"), std::string::npos) << app_.screen();
+  EXPECT_NE(app_.screen().find("M = skip this column"), std::string::npos) << app_.screen();
   drv_.type("7");
   settle();
   drv_.type("5\r");
@@ -181,7 +195,7 @@ TEST_F(ProgramE2E, SettingsMenuEditsReachTheDefaultsFile) {
   drv_.esc();
   ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
   end_with_esc();
-  EXPECT_EQ(read_file(start_ + "/morvautl.dat"), bytes("\0DOHLC I     \0;20010101\0\0", 25));
+  EXPECT_EQ(read_file(start_ + "/morvautl.dat"), bytes("\0DOHLCV      \0;20010101\0\0", 25));
 }
 
 TEST_F(ProgramE2E, F2AtOnceLeavesTheDefaultsFileAsItWas) {
@@ -255,20 +269,22 @@ TEST_F(ProgramE2E, FileChooserWalksFiltersAndOpensOddNamesAsFiles) {
   settle();
   drv_.esc();
   ASSERT_TRUE(app_.wait_for_text("File is missing.1")) << app_.screen();
-  EXPECT_NE(app_.screen().find("Source: " + odd), std::string::npos) << app_.screen();
+  // Picked above the folder CD moved to, it is named by its whole path.
+  EXPECT_NE(app_.screen().find("Source: " + data + "/" + odd), std::string::npos) << app_.screen();
   drv_.type(" ");
   ASSERT_TRUE(app_.wait_for_text("Finished.")) << app_.screen();
   drv_.type(" ");
   ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
 
-  // Typed, the same name is opened as a file as well.
+  // Typed, the same name is opened as a file as well (from sub, where CD
+  // moved the program).
   drv_.fkey(2);
   settle();
-  drv_.type(odd + "\r");
+  drv_.type("../" + odd + "\r");
   settle();
   drv_.esc();
   ASSERT_TRUE(app_.wait_for_text("File is missing.1")) << app_.screen();
-  EXPECT_NE(app_.screen().find("Source: " + odd), std::string::npos) << app_.screen();
+  EXPECT_NE(app_.screen().find("Source: ../" + odd), std::string::npos) << app_.screen();
   drv_.type(" ");
   ASSERT_TRUE(app_.wait_for_text("Finished.")) << app_.screen();
   drv_.type(" ");
@@ -293,7 +309,7 @@ TEST_F(ProgramE2E, StrayKeysInTheMainMenuDoNothing) {
   const Stray strays[] = {
       {xh::kTab, 0, "Tab"},        {xh::kBackSpace, 0, "BackSpace"}, {'k', xh::kControl, "Ctrl+K"},
       {'j', xh::kControl, "Ctrl+J"}, {'a', xh::kControl, "Ctrl+A"}, {xh::kHome, 0, "Home"},
-      {xh::kEnd, 0, "End"},        {xh::kDelete, 0, "Delete"},       {xh::kF1, 0, "F1"},
+      {xh::kEnd, 0, "End"},        {xh::kDelete, 0, "Delete"},
       {xh::kF1 + 9, 0, "F10"},     {'x', 0, "x"},                    {'1', 0, "1"},
   };
   start();
@@ -431,6 +447,108 @@ TEST_F(ProgramE2E, StoredChartIsHandedOverOnYes) {
   EXPECT_EQ(chart.size(), 128u + 60u * 28u);
 }
 
+// The listing walks folders only while it is open: a file picked in a
+// sub-folder is named by its path, the program stays in its folder (the
+// title bar says which), and a name typed afterwards means what it meant.
+TEST_F(ProgramE2E, ListingLeavesTheProgramInItsFolder) {
+  const std::string data = data_dir_with({"apple.txt"});
+  ASSERT_TRUE(write_text(root_.mkdirs("d/sub") + "/inner.txt", "x\n"));
+  start();
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Enter a TEXT filename")) << app_.screen();
+  EXPECT_TRUE(ends_with_folder(row(0), data)) << row(0);
+  drv_.fkey(9);
+  ASSERT_TRUE(app_.wait_for_text("apple.txt")) << app_.screen();
+  drv_.key(xh::kRight);  // apple.txt
+  drv_.key(xh::kRight);  // sub/
+  drv_.enter();
+  ASSERT_TRUE(app_.wait_for_text("inner.txt")) << app_.screen();
+  EXPECT_NE(app_.screen().find(data + "/sub"), std::string::npos) << app_.screen();  // its title
+  drv_.key(xh::kRight);
+  drv_.enter();
+  ASSERT_TRUE(app_.wait_for_text("sub/inner.txt")) << app_.screen();
+  drv_.enter();
+  ASSERT_TRUE(app_.wait_for_text("Source: sub/inner.txt")) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("File is missing.1")) << app_.screen();
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Press a key.")) << app_.screen();
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  // Typed now, the same paths open from the data directory.
+  for (const std::string typed : {"sub/inner.txt", "apple.txt"}) {
+    drv_.fkey(2);
+    settle();
+    drv_.type(typed + "\r");
+    ASSERT_TRUE(app_.wait_for_text("Source: " + typed)) << app_.screen();
+    EXPECT_TRUE(ends_with_folder(row(0), data)) << row(0);
+    drv_.esc();
+    ASSERT_TRUE(app_.wait_for_text("File is missing.1")) << app_.screen();
+    drv_.type(" ");
+    ASSERT_TRUE(app_.wait_for_text("Press a key.")) << app_.screen();
+    drv_.type(" ");
+    ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  }
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
+// Started from the build folder with no help file in ~/morva, F1 on the
+// main menu finds the one beside the program and opens its first page.
+TEST_F(ProgramE2E, F1OnTheMainMenuFindsTheHelpBesideTheProgram) {
+  ASSERT_TRUE(file_exists(std::string(MORVA_BINARY_DIR) + "/m.hlp"));
+  ASSERT_TRUE(app_.start({.cwd = MORVA_BINARY_DIR, .home = home_, .display = server_.display(),
+                          .dump_path = root_.file("shadow.txt"), .args = {}, .binary = {}}));
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files", 10000)) << app_.output();
+  ASSERT_TRUE(drv_.find_window(app_.pid()));
+  EXPECT_NE(app_.screen().find("<F1> = Help"), std::string::npos) << app_.screen();
+  ASSERT_FALSE(file_exists(start_ + "/m.hlp"));
+  drv_.fkey(1);
+  ASSERT_TRUE(app_.wait_for_text("Press a key to continue")) << app_.screen();
+  EXPECT_NE(app_.screen().find("THE MAIN MENU"), std::string::npos) << app_.screen();
+  EXPECT_EQ(app_.screen().find("M.HLP is missing"), std::string::npos) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("<F1> = Help")) << app_.screen();
+  end_with_esc();
+}
+
+// A path of 60 characters typed into the 21-cell source field is used
+// whole: the field scrolls, and the text is converted.
+TEST_F(ProgramE2E, ASixtyCharacterPathIsTypedWhole) {
+  root_.mkdirs("h/morva");
+  std::string dir = work_ + "/";
+  const std::string leaf = "/prices.txt";
+  while (dir.size() + leaf.size() < 60) dir += "x";
+  ASSERT_TRUE(write_text(root_.mkdirs(dir.substr(root_.path().size() + 1)) + leaf,
+                         read_text(std::string(MORVA_SOURCE_DIR) + "/samples/ibm.txt")));
+  const std::string path = dir + leaf;
+  ASSERT_EQ(path.size(), 60u);
+  start();
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.fkey(2);
+  settle();
+  drv_.type(path);
+  ASSERT_TRUE(app_.wait_for_text(path.substr(path.size() - 20))) << app_.screen();
+  drv_.enter();
+  ASSERT_TRUE(app_.wait_for_text("Source: " + path)) << app_.screen();
+  settle();
+  drv_.type("long\r");
+  ASSERT_TRUE(app_.wait_for_text("Press a key.", 10000)) << app_.screen();
+  EXPECT_NE(app_.screen().find(" Finished."), std::string::npos) << app_.screen();
+  EXPECT_NE(app_.screen().find("60 bars stored in ~/morva/txt_l/long; 0 lines skipped."), std::string::npos)
+      << app_.screen();
+  EXPECT_EQ(read_file(start_ + "/txt_l/long").size(), 128u + 60u * 28u);
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
 // Pictures for docs/screenshots at two window widths: the main menu, the
 // settings, the file chooser with its listing, a help page and a finished
 // conversion.  Written to the build folder's screenshots/ and, when
@@ -472,9 +590,74 @@ TEST_P(Screenshots, MainScreens) {
   drv_.type("ibm.txt\r");
   settle();
   drv_.type("ibm\r");
-  ASSERT_TRUE(app_.wait_for_text("Finished.", 10000)) << app_.screen();
+  ASSERT_TRUE(app_.wait_for_text("Press a key.", 10000)) << app_.screen();
+  EXPECT_NE(app_.screen().find(" Finished."), std::string::npos) << app_.screen();
+  EXPECT_NE(app_.screen().find("60 bars stored in " + data + "/txt_i/ibm; 0 lines skipped."),
+            std::string::npos)
+      << app_.screen();
   shot("conversion");
   drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();
+  end_with_esc();
+}
+
+// The window in daily use: help from the main menu, a German file the
+// default settings refuse, the listing in a sub-folder of long names, a
+// long path typed into the source field.
+TEST_P(Screenshots, DailyUse) {
+  const std::string data = data_dir_with({"aapl.txt"});
+  const std::string down = root_.mkdirs("d/downloads");
+  for (const char* n : {"msft_yahoo_2024_daily.csv", "setup.mrv", "aapl_nasdaq_prices.csv", "gold_dj.txt",
+                        "ibm.txt", "dax_xetra_boerse_frankfurt.csv", "x.csv"})
+    ASSERT_TRUE(write_text(down + "/" + n, "x\n"));
+  ASSERT_TRUE(write_text(data + "/dax.csv",
+                         "Datum;Er\xc3\xb6" "ffnung;Hoch;Tief;Schluss;Volumen\n"
+                         "15.01.2024;16,50;16,80;16,40;16,75;1200\n16.01.2024;16,75;17,10;16,60;17,00;1500\n"
+                         "17.01.2024;17,00;17,20;16,90;17,05;900\n"));
+  std::string longdir = data + "/";
+  while (longdir.size() + 11 < 60) longdir += "y";
+  ASSERT_TRUE(write_text(root_.mkdirs(longdir.substr(root_.path().size() + 1)) + "/prices.txt", "x\n"));
+  start();
+  drv_.fkey(1);
+  ASSERT_TRUE(app_.wait_for_text("THE MAIN MENU")) << app_.screen();
+  shot("help_main_menu");
+  drv_.esc();
+  ASSERT_TRUE(app_.wait_for_text("<F1> = Help")) << app_.screen();
+
+  drv_.fkey(2);
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+  drv_.fkey(2);
+  settle();
+  drv_.type("dax.csv\r");
+  settle();
+  drv_.type("dax\r");
+  ASSERT_TRUE(app_.wait_for_text("What type of MORVA chart")) << app_.screen();
+  drv_.type("d");
+  ASSERT_TRUE(app_.wait_for_text("Press a key.")) << app_.screen();
+  EXPECT_NE(app_.screen().find(" Nothing was stored."), std::string::npos) << app_.screen();
+  EXPECT_EQ(app_.screen().find(" Finished."), std::string::npos) << app_.screen();
+  EXPECT_NE(app_.screen().find("No line has a date in the format 19991231 (<0>)"), std::string::npos)
+      << app_.screen();
+  shot("refused_german_file");
+  drv_.type(" ");
+  ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
+
+  drv_.fkey(2);
+  settle();
+  drv_.fkey(9);
+  ASSERT_TRUE(app_.wait_for_text("downloads/")) << app_.screen();
+  for (int i = 0; i < 3; ++i) drv_.key(xh::kRight);  // aapl.txt, dax.csv, downloads/
+  drv_.enter();
+  ASSERT_TRUE(app_.wait_for_text("msft_yahoo_~")) << app_.screen();
+  shot("listing_subfolder");
+  drv_.esc();
+  settle();
+  drv_.type(longdir + "/prices.txt");
+  ASSERT_TRUE(app_.wait_for_text("yyy/prices.txt")) << app_.screen();
+  shot("typed_long_path");
+  drv_.esc();
   ASSERT_TRUE(app_.wait_for_text("Choose a date format")) << app_.screen();
   drv_.esc();
   ASSERT_TRUE(app_.wait_for_text("convert TECHTOOLS files")) << app_.screen();

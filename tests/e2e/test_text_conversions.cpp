@@ -162,7 +162,9 @@ TEST_F(TextConversionsE2E, DailyTextMergeSymbolsAndBackToText) {
   drv_.type("ibm.out\r");
   wait("Do you want to display this TEXT file as it is created? (y/n)->");
   drv_.type("n");
-  wait("<F2> to start converting a");
+  wait("Press a key.");
+  EXPECT_NE(app_.screen().find("4 lines written to ~/morva/ibm.out"), std::string::npos) << app_.screen();
+  finished();
   const char* lines[] = {"19990104,10.500,11.250,10.000,11.000,12000,3 ",
                          "19990105,11.000,11.500,10.750,11.125,9000,4 ",
                          "19990106,1.000,2.000,0.500,1.500,100,1 ",

@@ -110,7 +110,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   FUZZ_CHECK(fd > 0);
   std::size_t k = 0;
   for (;;) {
-    char namebuf[80];
+    char namebuf[kNameSize];
     int entry = do_all(namebuf, &exclamfile, fd);
     FUZZ_CHECK(exclamfile == 1);
     if (!entry) break;

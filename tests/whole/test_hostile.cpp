@@ -175,7 +175,7 @@ TEST_F(Hostile, NamesInAListOfNamesAreOpenedInOrder) {
   ASSERT_GT(fd, 0);
   std::size_t k = 0;
   for (;;) {
-    char namebuf[80];
+    char namebuf[kNameSize];
     int entry = do_all(namebuf, &exclamfile, fd);
     if (!entry) break;
     ASSERT_LT(k, names.size());
@@ -337,7 +337,7 @@ TEST_F(Hostile, LongLinesInQuotesIndexAndListFiles) {
   ASSERT_TRUE(write_text("other", "x"));
   std::snprintf(firstname, sizeof firstname, "names!");
   int fd = ::open("names!", O_RDONLY);
-  char namebuf[80];
+  char namebuf[kNameSize];
   EXPECT_EQ(do_all(namebuf, &exclamfile, fd), 0);
 }
 

@@ -12,6 +12,7 @@
 #include "support/tempdir.h"
 #include "widget_fixture.h"
 #include "widgets/dirlist.h"
+#include "chartdata/osshims.h"
 #include "widgets/filechooser.h"
 #include "widgets/title.h"
 
@@ -77,7 +78,8 @@ TEST_F(FileChooserTest, TwelveNamesGiveThreeRowsOfFiveCells) {
   ASSERT_EQ(columnize_names(names, 5, table, 5, 3000), 3);
   EXPECT_EQ(std::string(table[0]), "../          name0        name1        name2        name3        ");
   EXPECT_EQ(std::string(table[2]).substr(0, 26), "name9        name10       ");
-  EXPECT_EQ(std::string(table[2]).substr(26), "a-name-of-15-" + std::string(26, ' '));
+  // At most 12 characters of a name and a blank: a longer one shows 11 and '~'.
+  EXPECT_EQ(std::string(table[2]).substr(26), "a-name-of-1~ " + std::string(26, ' '));
   EXPECT_EQ(std::string(table[2]).substr(39, 13), std::string(13, ' '));
   for (char* p : table) std::free(p);
 }
@@ -191,7 +193,7 @@ TEST_F(FileChooserTest, LongNamesAreShownCutAndReturnedWhole) {
   ASSERT_GT(fd, 0);
   EXPECT_EQ(std::string(name), "a-name-of-nineteen1");
   ::close(fd);
-  EXPECT_TRUE(shown(listing, "a-name-of-nin "));
+  EXPECT_TRUE(shown(listing, "a-name-of-n~ "));
   EXPECT_FALSE(shown(listing, "eteen1"));
 }
 
@@ -215,7 +217,8 @@ TEST_F(FileChooserTest, CdDotDotListsTheParentAndExitGoesBackUp) {
   EXPECT_TRUE(shown(below, "inner.txt"));
   EXPECT_TRUE(shown(above, "outer.txt"));
   EXPECT_FALSE(shown(above, "../ EXIT"));
-  EXPECT_EQ(cwd(), dir.path());
+  // The listing walked up only while it was open.
+  EXPECT_EQ(cwd(), sub);
   EXPECT_EQ(std::string(datasubdir), dir.path());
 
   // Typed: CD .. moves up and opens the listing there.
@@ -226,6 +229,40 @@ TEST_F(FileChooserTest, CdDotDotListsTheParentAndExitGoesBackUp) {
   EXPECT_EQ(source(name), 0);
   EXPECT_EQ(cwd(), dir.path());
   EXPECT_TRUE(shown(listing, "outer.txt"));
+}
+
+// Picked in a sub-folder, a file is named by its path from the program's
+// folder, where the program still is; the listing's title names the folder
+// it shows.  A typed "~/" is the home.
+TEST_F(FileChooserTest, PickInASubFolderGivesItsPathAndTheFolderStays) {
+  const std::string sub = dir.mkdirs("sub");
+  ASSERT_TRUE(write_text(sub + "/inner.txt", "i"));
+  ScriptedKeys keys;
+  std::string inside;
+  keys.then_key(kKeyF9)
+      .then_keys({kKeyRight, kKeyEnter})
+      .at_wait([&] { inside = headless_screen(); })
+      .then_keys({kKeyRight, kKeyEnter})
+      .then("\r");
+  char name[44];
+  int fd = source(name);
+  ASSERT_GT(fd, 0);
+  ::close(fd);
+  EXPECT_EQ(std::string(name), "sub/inner.txt");
+  EXPECT_EQ(cwd(), dir.path());
+  EXPECT_TRUE(shown(inside, sub.substr(sub.size() - 10))) << inside;
+
+  const std::string home = dir.mkdirs("home");
+  ASSERT_TRUE(write_text(home + "/h.txt", "h"));
+  ScopedEnv env_home{"HOME", home.c_str()};
+  if (const char* h = gethomedir(); !h || home != h) GTEST_SKIP() << "the user database names another home";
+  ScriptedKeys typed;
+  typed.then("~/h.txt\r");
+  char big[4096];
+  fd = dir_on_1stname("prompt", big, false, sizeof big);
+  ASSERT_GT(fd, 0);
+  ::close(fd);
+  EXPECT_EQ(std::string(big), home + "/h.txt");
 }
 
 TEST_F(FileChooserTest, ALetterNarrowsTheListing) {

@@ -39,15 +39,18 @@ struct KeyCase {
 
 TEST_F(FormatSettingsTest, KeysChangeTheSettings) {
   const KeyCase cases[] = {
-      {"order: letters upper-cased, others blank", {"4", "dohlc1\r"}, "DOHLC I     ",
+      {"order: letters upper-cased, others blank", {"4", "dohlc1\r"}, "DOHLC       ",
        "19600101", ',', 0, 0},
-      {"order: punctuation blank, rest kept", {"4", "s.d\r"}, "S DLCVI     ", "19600101",
+      {"order: punctuation blank, the old order replaced", {"4", "s.d\r"}, "S D         ", "19600101",
        ',', 0, 0},
       {"separator digit gives a blank", {"7", "5\r"}, "DOHLCVI     ", "19600101", ' ', 0, 0},
       {"separator ';'", {"7", ";\r"}, "DOHLCVI     ", "19600101", ';', 0, 0},
       {"separator: ESC keeps it", {"7", ";\x1b"}, "DOHLCVI     ", "19600101", ',', 0, 0},
       {"separator: empty field keeps it", {"7", "\r"}, "DOHLCVI     ", "19600101", ',', 0, 0},
       {"start date 2001", {"8", "2001\r"}, "DOHLCVI     ", "20010101", ',', 0, 0},
+      {"start date 199905: its first day", {"8", "199905\r"}, "DOHLCVI     ", "19990501", ',', 0, 0},
+      {"order after Home: typed over", {"4", std::string(1, static_cast<char>(kKeyHome)) + "S\r"}, "SOHLCVI     ",
+       "19600101", ',', 0, 0},
       {"start date: non-digits become 0", {"8", "2001-231\r"}, "DOHLCVI     ", "20010231",
        ',', 0, 0},
       {"date formats and direction", {"2", "6"}, "DOHLCVI     ", "19600101", ',', 2, 1},
@@ -81,7 +84,7 @@ TEST_F(FormatSettingsTest, F2AtOnceStartsWithoutMarkingAChange) {
 TEST_F(FormatSettingsTest, KeysWithoutMeaningStillMarkAChange) {
   int changed = 0;
   ScriptedKeys keys;
-  keys.then_key(kKeyF1).then("x").then_key(kKeyF2);
+  keys.then_key(kKeyF10).then("x").then_key(kKeyF2);
   EXPECT_EQ(format_choices(&changed), 1);
   EXPECT_EQ(changed, 1);
   EXPECT_EQ(std::memcmp(&ff, "\0DOHLCVI     \0,19600101\0\0", 25), 0);

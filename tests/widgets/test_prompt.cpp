@@ -1,8 +1,10 @@
 // The line editor and the top-row question against the in-memory screen.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "chartdata/osshims.h"
 #include "widget_fixture.h"
 #include "widgets/prompt.h"
 
@@ -40,9 +42,15 @@ TEST_F(PromptTest, EditCasesEndWithTheRightKeyAndText) {
       {"bar ends the edit", 'a', 21, 'n', 'y', "", text_keys("ab|", {}), 124, "ab"},
       {"function key ends the edit", 'a', 21, 'n', 'y', "", text_keys("ab", {218}), 218, "ab"},
       {"left without cursor keys ends", 'a', 21, 'n', 'y', "", text_keys("ab", {29}), 29, "ab"},
-      {"date letter refused", 'n', 8, 'y', 'n', "19600101", text_keys("20x01", {13}), 13, "20010101"},
+      {"date letter refused", 'n', 8, 'y', 'n', "19600101", text_keys("20x01", {13}), 13, "2001    "},
       {"date left at index 0 returns 29", 'n', 8, 'y', 'n', "19600101", {29}, 29, "19600101"},
-      {"date left then overwrite", 'n', 8, 'y', 'n', "19600101", {'2', 29, '3', 13}, 13, "39600101"},
+      {"date left then overwrite", 'n', 8, 'y', 'n', "19600101", {'2', 29, '3', 13}, 13, "3       "},
+      {"old order replaced by the typing", 'a', 12, 'y', 'n', "DOHLCMV     ", text_keys("DOHLCV", {13}), 13,
+       "DOHLCV      "},
+      {"after Home the typing goes over", 'a', 12, 'y', 'n', "DOHLCMV     ", {kKeyHome, 'S', 13}, 13,
+       "SOHLCMV     "},
+      {"after an arrow the typing goes over", 'a', 12, 'y', 'n', "DOHLCMV     ", {28, 'X', 13}, 13,
+       "DXHLCMV     "},
       {"date right moves without change", 'n', 8, 'y', 'n', "19600101", {28, 28, '7', 13}, 13,
        "19700101"},
       {"date right at the end returns 28", 'n', 2, 'y', 'n', "12", {28, 28, 28}, 28, "12"},
@@ -65,6 +73,67 @@ TEST_F(PromptTest, EditCasesEndWithTheRightKeyAndText) {
       EXPECT_EQ(std::string(buf, c.len), c.expect_buf);
     EXPECT_EQ(scr_csts(), 0) << "keys left unread";
     EXPECT_EQ(headless_starved(), 0);
+  }
+}
+
+// The name field scrolls: a name longer than its cells is typed whole and
+// shows its end; a name that would not fit the buffer is refused, never
+// cut; a default shown in the field goes at the first character.
+TEST_F(PromptTest, NameFieldScrollsOverLongNames) {
+  const std::string sixty = "/home/trader/Downloads/a-long-folder/of-vendor-files/AAPL.csv";
+  ASSERT_EQ(sixty.size(), 61u);
+  char buf[128] = "old";
+  headless_push_keys(sixty.c_str());
+  headless_push_key(kKeyEnter);
+  EXPECT_EQ(edit_name_field(4, 52, 21, buf, sizeof buf), kKeyEnter);
+  EXPECT_EQ(std::string(buf), sixty);
+  EXPECT_EQ(cells(4, 52, 21), sixty.substr(sixty.size() - 20) + " ");
+
+  char small[8] = "";
+  headless_push_keys("abcdefgh");
+  headless_push_key(kKeyEnter);
+  EXPECT_EQ(edit_name_field(4, 52, 21, small, sizeof small), kKeyEnter);
+  EXPECT_STREQ(small, "abcdefg");
+
+  char named[64] = "";
+  std::string before;
+  hook().on_key_taken = [&] {
+    if (before.empty()) before = cells(4, 52, 21);
+  };
+  headless_push_keys("x");
+  headless_push_key(kKeyEnter);
+  EXPECT_EQ(edit_name_field(4, 52, 21, named, sizeof named, "sub/inner.txt"), kKeyEnter);
+  EXPECT_EQ(before, "sub/inner.txt        ");
+  EXPECT_STREQ(named, "x");
+  EXPECT_EQ(cells(4, 52, 21), "x                    ");
+}
+
+// Row 0: the heading, and the folder at the right end; the home shows as
+// "~", a long folder keeps its end, a long heading gives way to it.
+TEST_F(PromptTest, TitleRowNamesTheFolder) {
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  struct Row {
+    const char* heading;
+    std::string folder;
+    std::string starts, ends;
+  };
+  const std::string deep = "/srv/" + std::string(80, 'f') + "/charts";
+  const Row rows[] = {
+      {" Using this format: 19991231,DOHLCVI      ", "/srv/d", " Using this format: 19991231,DOHLCVI", "/srv/d"},
+      {"<F3> = convert a MORVA DAILY to a MORVA WEEKLY or MONTHLY chart", deep, "<F3> = convert a MORVA",
+       "fffff/charts"},
+      {"T", "", "T", "T"},
+  };
+  for (const Row& r : rows) {
+    const std::string t = title_row_text(r.heading, r.folder);
+    EXPECT_LE(t.size(), 79u) << t;
+    EXPECT_EQ(t.compare(0, r.starts.size(), r.starts), 0) << t;
+    EXPECT_EQ(t.compare(t.size() - r.ends.size(), r.ends.size(), r.ends), 0) << t;
+  }
+  EXPECT_EQ(title_row_text("x", deep).size(), 79u);
+  EXPECT_NE(title_row_text("x", deep).find("..."), std::string::npos);
+  if (!home.empty() && home != "/" && gethomedir() && home == gethomedir()) {
+    EXPECT_EQ(title_row_text("x", home + "/morva").substr(79 - 7), "~/morva");
   }
 }
 

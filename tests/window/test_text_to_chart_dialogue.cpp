@@ -15,6 +15,7 @@
 #include "chartdata/faults.h"
 #include "window/globals.h"
 #include "window/commands.h"
+#include "window/summary.h"
 #include "window/globals.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
@@ -271,3 +272,56 @@ TEST_F(TextToChartDialogue, NightlyUpdateMergesIntoEachSymbolsChartWithoutAQuest
 }
 
 }  // namespace
+
+// What the screen says under " Finished.": bars stored in which chart,
+// lines skipped, bars that break the bar rules; and why a file whose dates
+// the settings cannot read stored nothing.
+TEST(TextToChartSummary, SaysWhatWasStoredSkippedAndWhy) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> keys;
+    int result;
+    std::vector<std::string> lines;  // each line's start
+  };
+  const std::string good = "19990104,1.5,2,1,1.75,1000,7\n";
+  const std::string broken = "19990105,5,2,1,1.8,1100,7\n19990106,5,2,1,1.8,1,1\n"
+                             "19990107,5,2,1,1.8,1,1\n19990108,5,2,1,1.8,1,1\n";
+  const Case cases[] = {
+      {"sound bars", good + "19990105,1.5,2,1,1.8,1100,7\n", {"ibm\r"}, 1, {"2 bars stored in @/txt_i/ibm; 0 lines skipped."}},
+      {"a bad line, many broken bars", good + broken + "no,date,here,at,all\n", {"ibm\r"}, 1,
+       {"5 bars stored in @/txt_i/ibm; 1 line skipped.", "Check the field order against the file: 4 bars",
+        "close outside high-low); first: 19990105"}},
+      {"German dates under the defaults", "15.01.2024;16,50;16,80;16,40;16,75;1200\n16.01.2024;16,75;17,1;16,6;17;1500\n",
+       {"dax\r", "d"}, 0, {"No line has a date in the format 19991231 (<0>) with ','", "nor has the file's name: set them in F2."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    headless_start();
+    set_builtin_format();
+    savenm[0] = firstname[0] = '\0';
+    exclamfile = 0;
+    TempDir dir{"morva-sum"};
+    ScopedChdir cd{dir.path()};
+    char here[4096];
+    ASSERT_TRUE(::getcwd(here, sizeof here));
+    write_text(dir.file("prices.txt"), c.text);
+    std::snprintf(firstname, sizeof firstname, "prices.txt");
+    std::snprintf(exclambuf, sizeof exclambuf, "prices.txt");
+    summary_begin(false);
+    ScriptedKeys keys;
+    keys.type_at_empty_polls(c.keys);
+    char name[80] = "prices.txt";
+    EXPECT_EQ(generalTR(::open("prices.txt", O_RDONLY), name), c.result);
+    keys.stop();
+    const std::vector<std::string> lines = summary_lines(run_summary());
+    ASSERT_EQ(lines.size(), c.lines.size());
+    EXPECT_EQ(summary_stored(run_summary()), c.result == 1);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::string want = c.lines[i];
+      if (const std::size_t at = want.find('@'); at != std::string::npos) want.replace(at, 1, here);
+      EXPECT_EQ(lines[i].compare(0, want.size(), want), 0) << lines[i];
+      EXPECT_LE(lines[i].size(), 79u);
+    }
+  }
+}

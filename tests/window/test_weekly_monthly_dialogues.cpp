@@ -225,7 +225,8 @@ TEST_F(ChartDialogue, NamePickedInTheListingIsTheDefault) {
   // then Enter in the empty field takes it.
   type({std::string(1, kF9) + "\x1c\r", "\r"});
   EXPECT_EQ(DAYWK(fd_, nullptr), 1);
-  EXPECT_EQ(headless_row(4).substr(52, 5), "old.M");
+  // The field shows the picked path's end.
+  EXPECT_NE(headless_row(4).substr(52, 21).find("old.M"), std::string::npos) << headless_row(4);
   std::vector<BarRecord> want = {bar(19981231, 1)};
   for (const BarRecord& b : fold_bars(daily(), FoldKind::kWeekly, false)) want.push_back(b);
   EXPECT_EQ(read_file(dir_.file("old.M")), chart_bytes('W', 19990115, want));
