@@ -139,7 +139,8 @@ int generalTR(int fd, char* textname) {
   summary_add_store(r, name);
   // Lines were read but none had a date the settings read: say which
   // settings, so the user knows what to change.
-  if (r.status == Status::kNothing && r.early == 0) summary_refuse(no_date_reason());
+  const bool no_date = r.status == Status::kNothing && r.early == 0;
+  if (no_date) summary_refuse(no_date_reason());
   // A refused name was said when it happened; a run that stored nothing
   // does not end like one that did.
   if (!r.message.empty()) msg(r.message.c_str(), title, 1);
@@ -149,7 +150,7 @@ int generalTR(int fd, char* textname) {
                              " again: the later line of each date was kept.";
     msg(said.c_str(), title, 1);
   }
-  if (r.status == Status::kRefused || r.status == Status::kFailed) return finish(fd, 0);
+  if (no_date || r.status == Status::kRefused || r.status == Status::kFailed) return finish(fd, 0);
   // savenm names a chart only when one was written.
   if (r.status == Status::kDone) std::snprintf(savenm, sizeof savenm, "%s", name);
   return finish(fd, 1);

@@ -1130,4 +1130,3 @@ TEST_F(BatchCli, NightlyUpdateMergesIntoEachSymbolsChartWhereverItLives) {
   EXPECT_EQ(dates_of(read_file(data_.file("csv_A/AAPL"))).size(), 5u);
 }
 
-}  // namespace
