@@ -1,11 +1,13 @@
 // text-to-chart and investorlink: text price files into charts.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <iostream>
 #include <optional>
 
+#include "chartdata/bar_checks.h"
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
 #include "cli.h"
@@ -49,6 +51,7 @@ class StoreHooks : public StoreReport {
     run_.failed("cannot store the chart " + printable_name(name) + ": " + why);
   }
   void early_date() override { ++early; }
+  void bar_faults(const BarRecord& b, unsigned) override { tally.add(b); }
   bool stop_between_charts() override { return interrupted(); }
   void progress(const BarRecord&) override {
     // The reader takes the text in blocks: its position is near enough.
@@ -68,6 +71,7 @@ class StoreHooks : public StoreReport {
   }
 
   long skipped = 0, early = 0, failed = 0;
+  BarTally tally;  // stored bars that break the bar rules
 
  private:
   Run& run_;
@@ -165,6 +169,12 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
     ok = r.status != Status::kRefused && r.status != Status::kFailed && hooks.failed == 0;
     skipped = hooks.skipped;
     early = hooks.early;
+    if (hooks.tally.broken() > 0) {
+      // Stored as told; the run says so and does not end as clean.
+      complain(shown_name + ": stored as told, but " + hooks.tally.summary() +
+               " (give --auto, or check --order)");
+      run.skipped();
+    }
     written = r.count;
     if (written > 0) last_path = stored_last;
     if (!looked) bars = written;  // enough to tell "nothing stored"
@@ -231,6 +241,8 @@ class TextToChart : public Command {
       throw UsageError{"--type '" + type_ + "': use daily, weekly, monthly or numbered (d, w, m, n)"};
     if (has_symbol_column(run.format()) && !chart_.empty() && !(auto_ && common_.order.empty()))
       throw UsageError{"--chart cannot be used with the order " + order_text(run.format()) +
+                       (common_.order.empty() ? " (from the window's saved settings, morvautl.dat)"
+                                              : " (given with --order)") +
                        ": charts are named after the symbols of the S column"};
     const std::vector<Source> sources = expand_sources(sources_, true, true);
 
@@ -239,19 +251,43 @@ class TextToChart : public Command {
     std::vector<FormatSettings> formats(sources.size(), run.format());
     std::vector<bool> commas(sources.size(), common_.decimal_comma);
     std::vector<std::string> shown(sources.size());
+    std::vector<std::vector<std::string>> notes(sources.size());
+    rewritten_.assign(sources.size(), -1);
     for (std::size_t i = 0; i < sources.size() && auto_; ++i) {
       const Source& s = sources[i];
       const int fd = ::open(s.where().c_str(), O_RDONLY);
       if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
       const TextLayout layout = detect_layout(fd, layout_hints(common_, run.format()));
+      if (!layout.ok) {
+        ::close(fd);
+        throw UsageError{s.name + ": " + layout.problem};
+      }
+      if (layout.rewrite) {
+        // Read once by the layout into the plain form, which the store then
+        // reads as it reads any text; nothing is written before that.
+        const int plain = ::memfd_create("morva-text", MFD_CLOEXEC);
+        RewriteTally tally;
+        if (plain < 0 || !rewrite_text(fd, layout, plain, tally)) {
+          ::close(fd);
+          if (plain >= 0) ::close(plain);
+          throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
+        }
+        rewritten_[i] = plain;
+        if (tally.missing_volume)
+          notes[i].push_back(s.name + ": " + std::to_string(tally.missing_volume) +
+                             " lines have no volume: stored with volume 0");
+        if (tally.missing_price)
+          notes[i].push_back(s.name + ": " + std::to_string(tally.missing_price) +
+                             " lines lack a price (N/A, -, null or empty): skipped");
+      }
       ::close(fd);
-      if (!layout.ok) throw UsageError{s.name + ": " + layout.problem};
+      if (layout.close_only) notes[i].push_back(s.name + ": only a close in it: stored as open = high = low = close");
       apply_layout(layout, common_, formats[i]);
-      commas[i] = commas[i] || layout.decimal_comma;
+      commas[i] = !layout.rewrite && (commas[i] || layout.decimal_comma);
       shown[i] = layout.summary();
       if (has_symbol_column(formats[i]) && !chart_.empty())
         throw UsageError{s.name + ": --chart cannot be used: its charts are named after the symbols of its " +
-                         "S column (order " + order_text(formats[i]) + ")"};
+                         "S column (order " + order_text(formats[i]) + ", found by --auto)"};
     }
 
     auto job_for = [&](std::size_t i) {
@@ -272,7 +308,7 @@ class TextToChart : public Command {
     // answer stops the command with nothing changed.
     for (std::size_t i = 0; i < sources.size(); ++i) {
       const Source& s = sources[i];
-      const int fd = ::open(s.where().c_str(), O_RDONLY);
+      const int fd = open_at(i, s.where());
       if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
       BatchTextPlan plan;
       BatchTextJob job = job_for(i);
@@ -292,7 +328,8 @@ class TextToChart : public Command {
       if (interrupted()) break;
       if (!s.list.empty() && s.list == abandoned_list) continue;
       if (!shown[i].empty()) run.note(s.name + ": " + shown[i]);
-      const int fd = open_text_source(s.where());
+      for (const std::string& n : notes[i]) run.note(n);
+      const int fd = open_at(i, s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
         abandoned_list = s.list;
@@ -311,10 +348,22 @@ class TextToChart : public Command {
       }
       ascii_replacement(run, s, formats[i], last);
     }
+    for (int fd : rewritten_)
+      if (fd >= 0) ::close(fd);
     return run.status();
   }
 
  private:
+  // The text of source i: its plain form when it was read by its layout.
+  int open_at(std::size_t i, const std::string& where) const {
+    if (i < rewritten_.size() && rewritten_[i] >= 0) {
+      const int fd = ::dup(rewritten_[i]);
+      if (fd >= 0) ::lseek(fd, 0, SEEK_SET);
+      return fd;
+    }
+    return open_text_source(where);
+  }
+
   // In a list whose name begins with "ASCII" the text is replaced by the
   // chart stored from it, as the window does.
   static void ascii_replacement(Run& run, const Source& s, const FormatSettings& f,
@@ -334,6 +383,7 @@ class TextToChart : public Command {
   std::vector<std::string> sources_;
   std::string chart_, type_;
   bool auto_ = false;
+  std::vector<int> rewritten_;  // plain forms of the texts read by their layout (-1: none)
 };
 
 // ---- investorlink ---------------------------------------------------------------
