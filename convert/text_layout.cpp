@@ -268,6 +268,8 @@ char find_separator(const std::vector<Line>& lines, std::string* why) {
   std::vector<std::string_view> data;
   for (const Line& l : lines)
     if (digit_count(l.text) >= 4) data.push_back(l.text);
+  if (data.empty())
+    for (const Line& l : lines) data.push_back(l.text);
   if (data.size() > 60) data.erase(data.begin(), data.end() - 60);
   for (char c : {'\t', ';', '|', ','}) {
     if (data.empty()) break;
@@ -1009,9 +1011,11 @@ TextLayout detect_layout(std::string_view head_in, const LayoutHints& hints, std
     // A header alone, or lines of numbers without a date.
     bool names = false;
     for (std::string_view f : fields[0]) names = names || name_role(name_key(f));
-    out.problem = names && lines.size() == 1 ? "no line of prices after the header"
-                                             : "no date that the converter reads in its first lines; give --order and "
-                                               "--date-format";
+    out.problem = (names || digit_count(lines[0].text) == 0) && lines.size() == 1
+                      ? "no line of prices after the header"
+                  : names ? "no Date column in the header that holds dates the converter reads; give --order and "
+                            "--date-format"
+                          : "no date that the converter reads in its first lines; give --order and --date-format";
     return out;
   }
   const std::size_t ncols = fields[first_data].size();
@@ -1076,7 +1080,7 @@ TextLayout detect_layout(std::string_view head_in, const LayoutHints& hints, std
   // Headerless: the roles by the settings' order over the columns, a time
   // of day after the date passed over.
   if (!out.header) {
-    std::string order = hints.order;
+    std::string order = hints.order.empty() ? std::string("DOHLCVI") : hints.order;
     std::size_t place = 0;
     for (std::size_t c = 0; c < ncols; ++c) {
       const Kind k = static_cast<Kind>(kinds[c]);
@@ -1345,6 +1349,30 @@ TextLayout detect_layout(std::string_view head_in, const LayoutHints& hints, std
   ShapeReader reader(out);
   ShapedLine s;
   BarTally tally;
+  // A price the layout does not read, or a column of zeros (an export of a
+  // chart that has no open), is judged as the other prices say.
+  bool given[4];
+  for (int k = 0; k < 4; ++k) {
+    given[k] = out.col_price[k] >= 0;
+    if (!given[k] || out.close_only) continue;
+    bool zeros = true;
+    std::size_t seen = 0;
+    std::vector<std::string_view> fv;
+    for (std::size_t i = first_data; i < lines.size() && zeros; ++i) {
+      split(lines[i].text, out.sep, fv);
+      const std::size_t c = static_cast<std::size_t>(out.col_price[k]);
+      if (c >= fv.size()) continue;
+      ++seen;
+      for (char ch : fv[c])
+        if (digit(ch) && ch != '0') zeros = false;
+    }
+    if (zeros && seen > 0) {
+      given[k] = false;
+      out.evidence.push_back("column '" + out.columns[static_cast<std::size_t>(out.col_price[k])].name +
+                             "': 0 on every line, not judged by the bar rules");
+    }
+  }
+  for (int k = 0; k < 4; ++k) out.judged[k] = given[k];
   bool high_bad = false, low_bad = false, open_bad = false, close_bad = false, volume_price = false;
   long volume_decimals = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -1359,7 +1387,12 @@ TextLayout detect_layout(std::string_view head_in, const LayoutHints& hints, std
     b.close = read_price(s.text[3]);
     b.volume = static_cast<std::int32_t>(read_integer(s.text[4]));
     b.openint = static_cast<std::int32_t>(read_integer(s.text[5]));
-    const unsigned f = tally.add(b);
+    BarRecord judged = b;
+    if (!given[0]) judged.open = given[3] ? b.close : given[1] ? b.high : b.low;
+    if (!given[3]) judged.close = judged.open;
+    if (!given[1]) judged.high = std::max(judged.open, judged.close);
+    if (!given[2]) judged.low = std::min(judged.open, judged.close);
+    const unsigned f = tally.add(judged);
     if (f & (kBarOutsideRange | kBarHighBelowLow)) {
       if (b.high < std::max(b.open, b.close) || b.high < b.low) high_bad = true;
       if (b.low > std::min(b.open, b.close) || b.high < b.low) low_bad = true;

@@ -78,6 +78,9 @@ struct TextLayout {
   std::vector<std::string> evidence;  // why, one line each
   std::vector<BarRecord> first_bars;  // up to three, as they would be stored
   std::size_t checked = 0, broken = 0;  // the bars of the start and how many break the bar rules
+  // The prices the bar rules judge: a price the layout does not read, or a
+  // column of zeros (an export of a chart without opens), is not judged.
+  bool judged[4] = {true, true, true, true};
 
   // "date=ISO order=DOHLC-V sep=, header=yes"
   std::string summary() const;

@@ -359,7 +359,7 @@ bool whole_number(const char* text, double* value, bool integer) {
   const double v = read_double(buf);
   if (!std::isfinite(v)) return false;
   if (integer) {
-    if (!(std::fabs(v) < 2147483648.0)) return false;
+    if (!(v >= -2147483648.0 && v < 2147483648.0)) return false;
   } else {
     const float f = static_cast<float>(v);
     if (!std::isfinite(f) || (f == 0.0f && v != 0.0)) return false;  // beyond a float, or lost below it
@@ -499,8 +499,10 @@ LineParser::LineParser(const FormatSettings& f, std::string textname, int volume
   }
   start_ = start_date_of(f_);
   plain_ok_ = has_d_ && f_.datecode == 0;
-  for (int i = 0; i < 12; ++i)
+  for (int i = 0; i < 12; ++i) {
     if (place_slot_[i] >= 5 && place_slot_[i] <= 10) wants_value_ = true;
+    if (place_slot_[i] >= 5 && place_slot_[i] <= 8) named_[place_slot_[i] - 5] = names_price_ = true;
+  }
 }
 
 namespace {
@@ -573,7 +575,10 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       m = static_cast<std::uint64_t>(iso);
       while (*p == '-' || is_digit(static_cast<char>(*p))) ++p;
     }
+    const unsigned char* const number_end = p;
     while (kWalk.inside[*p]) ++p;  // the NUL after the line ends it
+    // More than the number in its run ("9-9", "5:30"): the walk judges it.
+    if (p != number_end && slot != 4) return false;
     const std::size_t end = static_cast<std::size_t>(p - text);
     if ((end < n && text[end] != static_cast<unsigned char>(sep)) ||
         end - pos > static_cast<std::size_t>(kFieldMax))
@@ -586,6 +591,7 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       number[slot] = neg ? -x : x;
       if (slot == 4) have_date = true;
     } else if (slot == 9 || slot == 10) {
+      if (whole + decimals == 0) return false;  // "+." or ".": no number; the walk judges it
       const std::int64_t v = whole <= 12 ? static_cast<std::int64_t>(whole_value)
                                          : read_plain_int(reinterpret_cast<const char*>(first), whole);
       integer[slot - 9] = neg ? -v : v;
@@ -696,7 +702,16 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
   out.bar = b;
   out.synthetic = synthetic;
   out.kind = LineKind::kBar;
-  if (const unsigned faults = bar_value_faults(b)) report_.bar_faults(b, faults);
+  // The bar rules, judged on the prices the order names: a price it does
+  // not name reads as 0 by design and is no fault of the text.
+  if (names_price_) {
+    BarRecord c = b;
+    if (!named_[0]) c.open = named_[3] ? c.close : named_[1] ? c.high : c.low;
+    if (!named_[3]) c.close = c.open;
+    if (!named_[1]) c.high = std::max(c.open, c.close);
+    if (!named_[2]) c.low = std::min(c.open, c.close);
+    if (const unsigned faults = bar_value_faults(c)) report_.bar_faults(b, faults);
+  }
 }
 
 // ---- Reading a text ----------------------------------------------------------------

@@ -171,6 +171,8 @@ class LineParser {
   signed char place_slot_[12] = {};  // slot_of for each place of the order
   bool plain_ok_ = false;            // the order and date code allow parse_plain
   bool wants_value_ = false;         // the order has a price, volume or open-interest column
+  bool named_[4] = {};               // the order names open, high, low, close
+  bool names_price_ = false;
   std::string textname_;
   int factor_;
   TextReport& report_;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
 #include "support/chart_files.h"
 #include "support/tempdir.h"
 #include "support/batch_support.h"
@@ -231,8 +232,8 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
        "Datum;Er\xc3\xb6" "ffnung;Hoch;Tief;Schluss;Volumen\n"
        "15.01.2024;16,50;16,80;16,40;16,75;1.200\n"
        "16.01.2024;16,75;17,00;16,60;16,90;1500\n",
-       {"--chart", "dax"}, "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma", "csv_d/dax",
-       {20240115, 20240116}, 16.75f, 1},
+       {"--chart", "dax"}, "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma thousands=.", "csv_d/dax",
+       {20240115, 20240116}, 16.75f, 1200},
       {"tab.txt", "Date\tOpen\tHigh\tLow\tClose\tVolume\n20240102\t10.5\t11\t10\t10.75\t100\n"
                   "20240103\t10.75\t11.5\t10.5\t11.25\t200\n",
        {"--chart", "tab"}, "date=yyyymmdd order=DOHLCV sep=tab header=yes", "txt_t/tab", {20240102, 20240103},
@@ -255,7 +256,7 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
     EXPECT_EQ(dates_of(chart), s.dates);
     ASSERT_FALSE(chart.size() < kHeaderSize + kBarSize);
     EXPECT_EQ(bar_at(chart, 0).close, s.close0);
-    EXPECT_EQ(bar_at(chart, 0).volume, s.volume0);  // "1.200" is read as 1 (no thousands separator)
+    EXPECT_EQ(bar_at(chart, 0).volume, s.volume0);  // "1.200" beside decimal commas is 1200
     // detect prints the options that give the same charts without --auto.
     const auto d = run({"detect", s.file});
     ASSERT_EQ(d.status, 0) << d.err;
@@ -297,7 +298,7 @@ TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
             0);
   std::vector<BarRecord> bars;
   std::mt19937 rng(17);
-  for (int y = 1100; bars.size() < 700000; ++y)
+  for (int y = 1000; bars.size() < 700000; ++y)
     for (int m = 1; m <= 12; ++m)
       for (int d = 1; d <= 31 && bars.size() < 700000; ++d) {
         float v[4];
@@ -308,6 +309,7 @@ TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
           std::memcpy(&x, &bits, 4);
           if (rng() % 2) x = static_cast<float>(rng() % 10000000) / 1000.0f;
         }
+        if (!is_calendar_date(y * 10000 + m * 100 + d)) continue;  // only days of the calendar are dates
         BarRecord b;
         b.date = y * 10000 + m * 100 + d;
         b.open = v[0];
@@ -327,8 +329,17 @@ TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
     EXPECT_EQ(text.rfind("Date,Open,High,Low,Close,Volume,OpenInterest\n", 0), 0u);
     EXPECT_EQ(text.find(' '), std::string::npos);  // no padding
     ::unlink(data_.file("csv_r/rt").c_str());
-    const auto in = run({"text-to-chart", "--auto", "back.csv", "--chart", "rt", "--start", "10000101"});
-    ASSERT_EQ(in.status, 0) << in.err;
+    // Random bars break the bar rules: --auto refuses such columns, the
+    // given options store them as told and say so.
+    const bool random = std::string(c) == "long";
+    std::vector<std::string> args = {"text-to-chart", "back.csv", "--chart", "rt", "--start", "10000101"};
+    if (random)
+      args.insert(args.end(), {"--order", "DOHLCVI", "--separator", "comma", "--date-format", "yyyymmdd"});
+    else
+      args.push_back("--auto");
+    const auto in = run(args);
+    ASSERT_EQ(in.status, random ? 1 : 0) << in.err;
+    if (random) EXPECT_NE(in.err.find("stored as told, but"), std::string::npos) << in.err;
     const Bytes got = read_file(data_.file("csv_r/rt")), want = read_file(data_.file(c));
     EXPECT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i)
@@ -415,7 +426,7 @@ TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
 TEST_F(BatchCli, TimeOfDayDatesGoOnFromTextToText) {
   for (const char* sym : {"a", "b"}) {
     std::string text;
-    for (int i = 0; i < 20; ++i) text += std::string(sym) + ",10:" + std::to_string(10 + i) + ":00,1,2,0,1\n";
+    for (int i = 0; i < 20; ++i) text += std::string(sym) + ",10:" + std::to_string(10 + i) + ":00,1,2,0.5,1\n";
     write_text(data_.file(std::string(sym) + ".txt"), text);
   }
   const auto r = run({"text-to-chart", "a.txt", "b.txt", "--order", "SDOHLC", "--date-format", "mm/dd/yy",

@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -51,7 +53,17 @@ class StoreHooks : public StoreReport {
     run_.failed("cannot store the chart " + printable_name(name) + ": " + why);
   }
   void early_date() override { ++early; }
-  void bar_faults(const BarRecord& b, unsigned) override { tally.add(b); }
+  void bar_faults(const BarRecord& b, unsigned) override {
+    // Prices the layout found not given (a column of zeros) are judged as
+    // the others say.
+    BarRecord c = b;
+    if (!judged[0]) c.open = judged[3] ? c.close : judged[1] ? c.high : c.low;
+    if (!judged[3]) c.close = c.open;
+    if (!judged[1]) c.high = std::max(c.open, c.close);
+    if (!judged[2]) c.low = std::min(c.open, c.close);
+    tally.add(c);
+  }
+  bool judged[4] = {true, true, true, true};
   bool stop_between_charts() override { return interrupted(); }
   void progress(const BarRecord&) override {
     // The reader takes the text in blocks: its position is near enough.
@@ -163,6 +175,7 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
       return false;
     }
     StoreHooks hooks(run, fd, progress, look.paths);
+    std::copy(job.judged, job.judged + 4, hooks.judged);
     std::string stored_last;
     const Result r = batch_text_store(fd, job, plan, hooks, clock, &stored_last);
     progress.done();
@@ -252,6 +265,7 @@ class TextToChart : public Command {
     std::vector<bool> commas(sources.size(), common_.decimal_comma);
     std::vector<std::string> shown(sources.size());
     std::vector<std::vector<std::string>> notes(sources.size());
+    std::vector<std::array<bool, 4>> judged(sources.size(), {true, true, true, true});
     rewritten_.assign(sources.size(), -1);
     for (std::size_t i = 0; i < sources.size() && auto_; ++i) {
       const Source& s = sources[i];
@@ -282,6 +296,7 @@ class TextToChart : public Command {
       }
       ::close(fd);
       if (layout.close_only) notes[i].push_back(s.name + ": only a close in it: stored as open = high = low = close");
+      std::copy(layout.judged, layout.judged + 4, judged[i].begin());
       apply_layout(layout, common_, formats[i]);
       commas[i] = !layout.rewrite && (commas[i] || layout.decimal_comma);
       shown[i] = layout.summary();
@@ -300,6 +315,7 @@ class TextToChart : public Command {
       job.type = type;
       job.decimal_comma = commas[i];
       job.detected = auto_;
+      std::copy(judged[i].begin(), judged[i].end(), job.judged);
       return job;
     };
     TimeOfDayDates clock;  // the time-of-day dates of this run
