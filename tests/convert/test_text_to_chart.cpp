@@ -343,6 +343,7 @@ TEST(Layout, FoundFromTheHeaderAndTheFirstLines) {
 }
 
 TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
+  const std::string digits = "20240102,1,2,1," + std::string(240, '1') + ",100";  // 240 digits: no price
   const struct {
     char sep;
     const char* line;
@@ -354,6 +355,12 @@ TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
       {',', "20240102,1,2,1,1.5,100,-2147483649", 1}, {',', "20240102,1,2,1,1.5,21474837,7", 100},
       {' ', "20240102\t1\t2\t1\t1.5\t100\t7", 1},  // the wrong separator: no usable number
       {',', "20240102,n/a,2,1,1.5,100,7", 1},   {'\t', "20240102\tx\t2\t1\t1.5\t100\t7", 1},
+      // Only a whole field that is a number is read.
+      {',', "20240102,0x10,2,1,1.5,100,7", 1},  {',', "20240102,1.5.5,2,1,1.5,100,7", 1},
+      {',', "20240102,1e,2,1,1.5,100,7", 1},    {',', "20240102,nan(123),2,1,1.5,100,7", 1},
+      {',', "20240102,--1,2,1,1.5,100,7", 1},   {',', "20240102,1e-50,2,1,1.5,100,7", 1},
+      {',', "20240102,1,2,1,1.5,1e12,7", 1},    {',', "20240102,1,2,1,1.5abc,100,7", 1},
+      {',', digits.c_str(), 1},
   };
   for (const auto& c : cases) {
     Recorder r;
