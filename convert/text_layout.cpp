@@ -1171,7 +1171,8 @@ TextLayout detect_layout(std::string_view head_in, const LayoutHints& hints, std
       out.evidence.push_back("close only: stored as open = high = low = close");
     } else if (!missing.empty() && in_header) {
       out.problem = "no " + missing + " column" + (unplaced.empty() ? "" : "; the columns " + unplaced + " are not known") +
-                    "; give --order " + order_option(out) + " with the letters of the columns it holds";
+                    "; give --order with the letters of the columns it holds (as read now: " + order_option(out) +
+                    ", M for a column passed over)";
       return out;
     }
   }
