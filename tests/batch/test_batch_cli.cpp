@@ -478,7 +478,7 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
   }
   // Given options: a byte-order mark before the header is no skipped line;
   // bars that break the bar rules are stored as told, said, and exit 1.
-  write_text(data_.file("bom.csv"), "\xef\xbb\xbfDate,Open,High,Low,Close,Volume\n20240102,1,2,0.5,1.5,100\n");
+  write_text(data_.file("bom.csv"), "\xef\xbb\xbf" "Date,Open,High,Low,Close,Volume\n20240102,1,2,0.5,1.5,100\n");
   EXPECT_EQ(run({"text-to-chart", "bom.csv", "--chart", "bom", "--order", "DOHLCV", "--type", "daily"}).status, 0);
   write_text(data_.file("told.csv"), "20240102,1,0.5,2,1.5,100\n20240103,1,2,0.5,1.5,100\n");
   const auto told = run({"text-to-chart", "told.csv", "--chart", "told", "--order", "DOHLCV"});
