@@ -416,7 +416,10 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
     std::string bytes = s.text;
     if (s.utf16) {
       bytes = "\xff\xfe";
-      for (char c : std::string(s.text)) bytes += std::string{c, '\0'};
+      for (char c : std::string(s.text)) {
+        bytes.push_back(c);
+        bytes.push_back('\0');
+      }
     }
     write_file(data_.file(s.file), Bytes(bytes.begin(), bytes.end()));
     std::vector<std::string> args = {"text-to-chart", "--auto", s.file};
@@ -550,7 +553,9 @@ TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
       args.push_back("--auto");
     const auto in = run(args);
     ASSERT_EQ(in.status, random ? 1 : 0) << in.err;
-    if (random) EXPECT_NE(in.err.find("stored as told, but"), std::string::npos) << in.err;
+    if (random) {
+      EXPECT_NE(in.err.find("stored as told, but"), std::string::npos) << in.err;
+    }
     const Bytes got = read_file(data_.file("csv_r/rt")), want = read_file(data_.file(c));
     EXPECT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i)
