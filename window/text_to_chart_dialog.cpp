@@ -74,9 +74,9 @@ void offer_detected_layout(int* fd, const char* textname) {
   while (!hints.order.empty() && hints.order.back() == ' ') hints.order.pop_back();
   TextLayout layout = detect_layout(*fd, hints);
   if (!layout.ok) return;
-  std::string question = "The settings read no date here. Found: " + layout.summary();
-  if (question.size() > 150) question.resize(150);
-  question += "\nConvert with it? (y/n)->";
+  std::string question = "Found: " + layout.summary();
+  if (question.size() > 79) question.resize(79);
+  question += "\nThe settings read no date in this file. Convert with what was found? (y/n)->";
   if (msg(question.c_str(), title, 1) != 'y') return;
   const int plain = ::memfd_create("morva-text", MFD_CLOEXEC);
   RewriteTally tally;

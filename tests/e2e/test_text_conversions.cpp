@@ -219,16 +219,20 @@ TEST_F(TextConversionsE2E, DetectedLayoutOfferedWhenTheSettingsReadNoDate) {
   to_settings_menu();
   const Bytes defaults = read_file(home_.file("morvautl.dat"));
   convert_text("nasdaq.csv");
-  wait("Convert with it? (y/n)");
+  wait("Convert with what was found? (y/n)");
   EXPECT_NE(app_.screen().find("date=mm/dd/yyyy order=DCVOHL"), std::string::npos) << app_.screen();
   drv_.sync();
-  if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv_.save_png(std::string(dir) + "/detected_layout_1024.png");
+  if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv_.save_png(std::string(dir) + "/detected_layout_question_1024.png");
   drv_.type("y");
   settle();
   drv_.type("nasdaq\r");
   wait("(N)umber? ->");  // newest first: the first two dates do not show a daily chart
   drv_.type("d");
-  finished();
+  wait(" Finished.");
+  drv_.sync();
+  if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv_.save_png(std::string(dir) + "/detected_layout_converted_1024.png");
+  drv_.enter();
+  wait("<F2> to start converting a");
   EXPECT_EQ(read_file(file("csv_n/nasdaq")),
             chart('D', 20240103, {{20231229, 193.9f, 194.4f, 191.73f, 192.53f, 42672150, 0},
                                   {20240102, 187.15f, 188.44f, 183.89f, 185.64f, 82488670, 0},
