@@ -561,15 +561,30 @@ bool strip_word(std::string_view& f, std::string_view w, bool front) {
 // Takes currency signs and codes, a '%' and a sign around them off a field.
 bool strip_marks(std::string_view& f, bool* neg, bool* currency) {
   *neg = false;
+  *currency = false;
+  // The common field: a digit (or a sign or point) first and a digit last.
+  if (!f.empty() && (digit(f.front()) || ((f.front() == '-' || f.front() == '.') && f.size() > 1 && (digit(f[1]) || f[1] == '.'))) &&
+      digit(f.back()))
+    return true;
   if (!f.empty() && (f.front() == '-' || f.front() == '+') && f.size() > 1 && !digit(f[1]) && f[1] != '.') {
     *neg = f.front() == '-';
     f.remove_prefix(1);
   }
   bool any = false;
-  for (const char* c : kCurrency) {
-    any = strip_word(f, c, true) || any;
-    any = strip_word(f, c, false) || any;
-  }
+  if (!f.empty() && !digit(f.front()))
+    for (const char* c : kCurrency)
+      if (lower(f.front()) == c[0] && strip_word(f, c, true)) {
+        any = true;
+        break;
+      }
+  if (!f.empty() && !digit(f.back()))
+    for (const char* c : kCurrency) {
+      const std::size_t k = std::strlen(c);
+      if (lower(f.back()) == c[k - 1] && strip_word(f, c, false)) {
+        any = true;
+        break;
+      }
+    }
   if (!f.empty() && f.back() == '%') f.remove_suffix(1);
   *currency = any;
   return true;
@@ -622,7 +637,7 @@ bool plain_number(std::string_view f, const TextLayout& l, bool volume, char* ou
   std::size_t n = 0;
   if (neg) buf[n++] = '-';
   std::size_t group = 0;
-  bool seen_digit = false, seen_dec = false, grouped = false;
+  bool seen_digit = false, seen_dec = false, grouped = false, odd = false;
   for (std::size_t i = 0; i < f.size(); ++i) {
     const char c = f[i];
     if (n + 2 >= sizeof buf) return false;
@@ -640,6 +655,7 @@ bool plain_number(std::string_view f, const TextLayout& l, bool volume, char* ou
       group = 0;
     } else if ((c == 'e' || c == 'E' || c == '+' || c == '-') && seen_digit) {
       buf[n++] = c;  // an exponent; whether it is whole is judged below
+      odd = true;
     } else {
       return false;
     }
@@ -647,7 +663,11 @@ bool plain_number(std::string_view f, const TextLayout& l, bool volume, char* ou
   if (grouped && !seen_dec && group != 3) return false;
   buf[n] = '\0';
   double v = 0;
-  if (!whole_number(buf, &v)) return false;
+  // Digits and one point fit a float whatever they say; an exponent, a
+  // suffix or very many digits are judged whole.
+  const bool plain = mult == 1 && n < 30 && !odd;
+  if (!seen_digit) return false;
+  if (!plain && !whole_number(buf, &v)) return false;
   if (mult != 1) {
     v *= mult;
     if (!(std::fabs(v) < 2147483648.0)) return false;
@@ -776,9 +796,9 @@ std::size_t ShapeReader::plain_line(std::string_view line, char* out, std::size_
     put("bad date,x");
     return n;
   }
-  char date[12];
-  std::snprintf(date, sizeof date, "%08d", static_cast<int>(s.date));
-  put(date);
+  char date[8];
+  for (int i = 7, d = static_cast<int>(s.date); i >= 0; --i, d /= 10) date[i] = static_cast<char>('0' + d % 10);
+  put(std::string_view(date, 8));
   if (s.kind != ShapedKind::kBar) {
     put(",not a number");  // skipped and counted by the line parser
     return n;
