@@ -130,15 +130,18 @@ std::string quote_field(const char* line, std::size_t col) {
 
 namespace {
 
-// The field at col is a whole number, or empty: blanks, then a number that
-// ends at a blank or at the end of the line ("1e39" and "nan" are none).
+// The number of the field at col is a whole number: it is not preceded by
+// a word and it ends at a blank or at the end of the line ("1e39" and
+// "nan 10" are none).  A field that holds no number is empty, as before.
 bool quote_field_whole(const char* line, std::size_t col) {
   const std::size_t len = std::strlen(line);
   if (col >= len) return true;
   const char* p = line + col;
   while (*p == ' ' || *p == '\t') ++p;
-  if (!*p) return true;
-  if (!numeric_start(*p)) return false;
+  const char* word = p;
+  while (*p && !numeric_start(*p)) ++p;
+  if (!*p) return true;        // no number: an empty field
+  if (p != word) return false;  // a word before the number
   while (*p && numeric_part(*p)) ++p;
   return *p == '\0' || *p == ' ' || *p == '\t' || *p == '\r';
 }

@@ -1155,6 +1155,25 @@ TextLayout detect_layout(std::string_view head_in, const LayoutHints& hints, std
       default: break;
     }
   }
+  // A real volume of zeros (currency pairs) beside a tick volume: the tick volume.
+  if (out.col_volume >= 0) {
+    bool zeros = true;
+    for (std::size_t i = first_data; i < lines.size() && zeros; ++i) {
+      const std::size_t c = static_cast<std::size_t>(out.col_volume);
+      if (c < fields[i].size())
+        for (char ch : fields[i][c])
+          if (digit(ch) && ch != '0') zeros = false;
+    }
+    for (std::size_t c = 0; c < ncols && zeros; ++c)
+      if (raw[c] == 'v' && out.columns[c].role == '-') {
+        out.columns[static_cast<std::size_t>(out.col_volume)].role = '-';
+        out.columns[static_cast<std::size_t>(out.col_volume)].why = "0 on every line: the tick volume taken";
+        out.columns[c].role = 'V';
+        out.columns[c].why.clear();
+        out.col_volume = static_cast<int>(c);
+        break;
+      }
+  }
   if (out.col_date < 0) {
     // No column named as a date: the first column of dates.
     for (std::size_t c = 0; c < ncols && out.col_date < 0; ++c)

@@ -477,7 +477,12 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
     if (end < n && line[end] != sep)
       while (end < n && line[end] != sep) ++end;
     const std::size_t len = std::min<std::size_t>(end - pos, kFieldMax);
-    if (end - pos > kFieldMax && slot >= 5 && slot <= 10) out.bad_field = true;  // cut: not read whole
+    if (end - pos > kFieldMax && slot >= 5 && slot <= 10) {
+      // Cut: not read whole, unless only blanks are lost.
+      std::size_t last = end;
+      while (last > pos && (line[last - 1] == ' ' || line[last - 1] == '\t')) --last;
+      if (last - pos > kFieldMax) out.bad_field = true;
+    }
     std::memcpy(out.slot[slot], line.data() + pos, len);
     out.slot[slot][len] = '\0';
     pos = end;

@@ -65,7 +65,7 @@ void offer_detected_layout(int* fd, const char* textname) {
   TimeOfDayDates look = time_of_day;  // a look: the run's counters stay
   std::int32_t dates[2] = {0, 0};
   int count = 0;
-  first_two_dates(*fd, ff, false, dates, &count, quiet, look);
+  first_two_dates(*fd, ff, order_has('S'), dates, &count, quiet, look);
   linereader_seek(*fd, 0);
   std::int32_t name_date = 0;
   if (count > 0 || parse_date(textname, ff.datecode, &name_date, look)) return;

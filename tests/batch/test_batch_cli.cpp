@@ -322,7 +322,7 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
        "<DATE>\t<OPEN>\t<HIGH>\t<LOW>\t<CLOSE>\t<TICKVOL>\t<VOL>\t<SPREAD>\r\n"
        "2024.01.02\t1.10420\t1.10450\t1.09380\t1.09410\t95211\t0\t2\r\n"
        "2024.01.03\t1.09410\t1.09520\t1.09010\t1.09200\t88120\t0\t2\r\n",
-       {"--chart", "mt5", "--type", "daily"}, "date=yyyy.mm.dd order=DOHLC-V sep=tab header=yes encoding=UTF-16LE", "csv_m/mt5", {20240102, 20240103}, 1.0941f, 0, true},
+       {"--chart", "mt5", "--type", "daily"}, "date=yyyy.mm.dd order=DOHLCV sep=tab header=yes encoding=UTF-16LE", "csv_m/mt5", {20240102, 20240103}, 1.0941f, 95211, true},  // <VOL> all 0: the tick volume
       // Alpha Vantage: timestamp, newest first
       {"alphavantage.csv",
        "timestamp,open,high,low,close,volume\n"

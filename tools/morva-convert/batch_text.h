@@ -28,6 +28,7 @@ struct BatchTextJob {
   bool detected = false;       // the layout was detected: a refusal does not suggest --auto
   bool times_of_day = false;   // the layout holds times of day: the type refusal says what to do
   bool judged[4] = {true, true, true, true};  // prices the bar rules judge (open, high, low, close)
+  std::string original;  // the file as written, when the text is its plain form ("" otherwise)
 };
 
 // The decisions the window takes before it stores anything: the chart name

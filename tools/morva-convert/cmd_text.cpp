@@ -100,7 +100,23 @@ class Look : public BatchTextScan {
  public:
   Look(Run& run, std::string shown, char type) : run_(run), shown_(std::move(shown)), type_(type) {}
 
-  void line(long number, std::string_view text, const ParsedLine& what) override {
+  // The text was read in its plain form: logged lines are shown as the
+  // file itself holds them.
+  void original(const std::string& path) {
+    original_fd_ = ::open(path.c_str(), O_RDONLY);
+    if (original_fd_ >= 0) locator_.emplace(original_fd_);
+  }
+  ~Look() override {
+    locator_.reset();
+    if (original_fd_ >= 0) ::close(original_fd_);
+  }
+  std::string shown_line(long number, std::string_view text) const {
+    return locator_ && locator_->ok() ? locator_->text_of(number) : std::string(text);
+  }
+
+  void line(long number, std::string_view text_in, const ParsedLine& what) override {
+    const std::string text = what.kind == LineKind::kBar || what.kind == LineKind::kEarly ? std::string()
+                                                                                          : shown_line(number, text_in);
     if (what.kind == LineKind::kBadDate) {
       ++skipped;
       run_.log(shown_, number, "bad date, and no date in the file name", std::string(text));
@@ -142,6 +158,8 @@ class Look : public BatchTextScan {
   Run& run_;
   std::string shown_;
   char type_;
+  int original_fd_ = -1;
+  std::optional<LineLocator> locator_;
 };
 
 // Converts one text open as fd; returns false when a chart could not be
@@ -162,6 +180,7 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
 
   // A look first when it is needed: for the dry run, the log, the copies.
   Look look(run, shown_name, plan.type);
+  if (!job.original.empty()) look.original(job.original);
   const bool looked = run.dry_run() || run.logging() || run.options().backup;
   if (looked) batch_text_scan(fd, job, plan, look, before);
   if (run.dry_run()) clock = before;  // nothing stored: nothing read
@@ -316,6 +335,7 @@ class TextToChart : public Command {
       job.decimal_comma = commas[i];
       job.detected = auto_;
       std::copy(judged[i].begin(), judged[i].end(), job.judged);
+      if (rewritten_[i] >= 0) job.original = s.where();
       return job;
     };
     TimeOfDayDates clock;  // the time-of-day dates of this run
