@@ -308,10 +308,12 @@ class TextToChart : public Command {
         rewritten_[i] = plain;
         if (tally.missing_volume)
           notes[i].push_back(s.name + ": " + std::to_string(tally.missing_volume) +
-                             " lines have no volume: stored with volume 0");
+                             (tally.missing_volume == 1 ? " line has" : " lines have") +
+                             " no volume: stored with volume 0");
         if (tally.missing_price)
           notes[i].push_back(s.name + ": " + std::to_string(tally.missing_price) +
-                             " lines lack a price (N/A, -, null or empty): skipped");
+                             (tally.missing_price == 1 ? " line lacks" : " lines lack") +
+                             " a price (N/A, -, null or empty): skipped");
       }
       ::close(fd);
       if (layout.close_only) notes[i].push_back(s.name + ": only a close in it: stored as open = high = low = close");
