@@ -479,6 +479,15 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
     const auto d = run({"detect", c.file});
     EXPECT_NE(d.err.find(c.says), std::string::npos) << d.err;
   }
+  // Missing values: a line without a price is skipped and counted, a missing
+  // volume is 0 and said once.
+  write_text(data_.file("missing.csv"), "Date,Open,High,Low,Close,Volume\n2024-01-02,1,2,0.5,1.5,N/A\n"
+                                        "2024-01-03,1,2,0.5,null,100\n2024-01-04,1,2,0.5,1.5,200\n");
+  const auto missing = run({"text-to-chart", "--auto", "missing.csv", "--chart", "miss"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("missing.csv: 1 line has no volume: stored with volume 0"), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("missing.csv: 1 line lacks a price"), std::string::npos) << missing.out;
+  EXPECT_EQ(dates_of(read_file(data_.file("csv_m/miss"))), (std::vector<std::int32_t>{20240102, 20240104}));
   // Given options: a byte-order mark before the header is no skipped line;
   // bars that break the bar rules are stored as told, said, and exit 1.
   write_text(data_.file("bom.csv"), "\xef\xbb\xbf" "Date,Open,High,Low,Close,Volume\n20240102,1,2,0.5,1.5,100\n");
