@@ -27,6 +27,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -61,6 +62,7 @@
 #include "convert/quickquote.h"
 #include "convert/store.h"
 #include "convert/techtools.h"
+#include "convert/text_layout.h"
 #include "convert/text_to_chart.h"
 #include "convert/weekly_monthly.h"
 #include "plot/chart_plot.h"
@@ -284,6 +286,50 @@ void gen_fresh_text(const std::string& dir) {
   write_file(dir + "/" + kTextName, text.data(), text.size());
 }
 
+// B1n: B1's bars written as many downloads write them today: a header,
+// each symbol's days newest first, quoted prices with '$' and thousands
+// separators, volumes with thousands separators.
+const char* const kDownloadName = "prices_dl.csv";
+
+std::string dollars(double v) {
+  char buf[48];
+  const long whole = static_cast<long>(v);
+  const int frac = static_cast<int>((v - static_cast<double>(whole)) * 1000 + 0.5);
+  if (whole >= 1000)
+    std::snprintf(buf, sizeof buf, "\"$%ld,%03ld.%03d\"", whole / 1000, whole % 1000, frac);
+  else
+    std::snprintf(buf, sizeof buf, "\"$%ld.%03d\"", whole, frac);
+  return buf;
+}
+
+void gen_download_text(const std::string& dir) {
+  const std::vector<std::int32_t> dates = weekdays(kFreshStart, kFreshDays);
+  std::string text = "Symbol,Date,Open,High,Low,Close,Volume\n";
+  text.reserve(80u * kSymbols * kFreshDays);
+  Lcg rng{12345};
+  char line[200];
+  std::vector<std::string> days(kFreshDays);
+  for (int s = 0; s < kSymbols; ++s) {
+    double price = 900 + s % 900;
+    for (int i = 0; i < kFreshDays; ++i) {
+      const std::uint32_t r = rng.next();
+      const double move = (static_cast<int>(r % 201) - 100) / 1000.0;
+      const double o = price;
+      const double c = std::max(1.0, price + move);
+      const double h = std::max(o, c) + 0.125, l = std::min(o, c) - 0.125;
+      const unsigned v = 1000 + r % 900000;
+      const int n = std::snprintf(line, sizeof line, "%s,%04d-%02d-%02d,%s,%s,%s,%s,\"%u,%03u\"\n",
+                                  symbol(s).c_str(), dates[i] / 10000, dates[i] / 100 % 100, dates[i] % 100,
+                                  dollars(o).c_str(), dollars(h).c_str(), dollars(l).c_str(), dollars(c).c_str(),
+                                  v / 1000, v % 1000);
+      days[i].assign(line, static_cast<std::size_t>(n));
+      price = c;
+    }
+    for (int i = kFreshDays - 1; i >= 0; --i) text += days[i];
+  }
+  write_file(dir + "/" + kDownloadName, text.data(), text.size());
+}
+
 // B2's charts (one file each, already in their storage directory), the day
 // after them as text (B2) and as quick quotes (B6).
 void gen_history(const std::string& dir) {
@@ -409,6 +455,7 @@ void gen_techtools(const std::string& dir) {
 int gen(const std::string& dir) {
   make_dir(dir);
   gen_fresh_text(dir);
+  gen_download_text(dir);
   gen_history(dir);
   gen_big_chart(dir);
   gen_techtools(dir);
@@ -503,6 +550,65 @@ Measure text_to_charts(const std::string& work, const std::string& text, const c
       fail("store of " + text + ": " + std::to_string(report.charts) + " charts");
     m.bytes = static_cast<double>(file_size(text));
   });
+  return m;
+}
+
+// B1a and B1n: the same store after --auto's look at the text: the layout
+// found from the text's start (the whole text read into its plain form
+// first when the layout needs it), then the store.
+Measure auto_text_to_charts(const std::string& work, const std::string& text, const char* textname) {
+  if (::chdir(work.c_str()) != 0) die("cannot enter " + work);
+  set_builtin_format();
+  Quiet report;
+  Measure m = timed([&](Measure& m) {
+    int fd = open_or_die(text);
+    LayoutHints hints;
+    hints.order = "SDOHLCVI";  // the order a user of B1's text has saved
+    const TextLayout layout = detect_layout(fd, hints);
+    if (!layout.ok) fail("layout of " + text + ": " + layout.problem);
+    FormatSettings f = ff;
+    f.sep = layout.sep;
+    f.datecode = static_cast<char>(layout.datecode);
+    std::memset(f.order, ' ', sizeof f.order);
+    const std::string order = layout.rewrite ? plain_order(layout) : layout.order.empty() ? "SDOHLCVI" : layout.order;
+    std::memcpy(f.order, order.data(), order.size());
+    if (layout.rewrite) {
+      f.sep = ',';
+      f.datecode = 0;
+      const int plain = ::memfd_create("bench-text", MFD_CLOEXEC);
+      RewriteTally tally;
+      if (plain < 0 || !rewrite_text(fd, layout, plain, tally)) fail("rewrite of " + text);
+      ::close(fd);
+      fd = plain;
+      ::lseek(fd, 0, SEEK_SET);
+    }
+    std::string name;
+    int ok = 0;
+    if (first_symbol(fd, f, name)) {
+      TextStoreParams p;
+      p.format = f;
+      p.textname = textname;
+      p.chart_type = 'D';
+      p.decimal_comma = !layout.rewrite && layout.decimal_comma;
+      LineReader src(fd);
+      TimeOfDayDates clock;
+      ok = store_text(src, name, p, clock, report).ok();
+    }
+    linereader_close(fd);
+    if (!ok || report.charts != kSymbols || report.failed != 0)
+      fail("store of " + text + ": " + std::to_string(report.charts) + " charts");
+    m.bytes = static_cast<double>(file_size(text));
+  });
+  return m;
+}
+
+Measure case_b1_auto(const std::string& dir, const char* textname) {
+  const std::string work = dir + "/b1a";
+  make_dir(work);
+  retire(dir, work + "/" + kStoreDir);  // made again by the store
+  Measure m = auto_text_to_charts(work, dir + "/" + textname, textname);
+  m.items = double(kSymbols) * kFreshDays;
+  expect_files(work + "/" + kStoreDir, kSymbols, static_cast<off_t>(chart_bytes(kFreshDays)));
   return m;
 }
 
@@ -847,6 +953,8 @@ const std::map<std::string, std::function<Measure(const std::string&)>>& case_ta
       {"F1", case_f1},
       {"F2", case_f2},
       {"B1", case_b1},
+      {"B1a", [](const std::string& d) { return case_b1_auto(d, kTextName); }},
+      {"B1n", [](const std::string& d) { return case_b1_auto(d, kDownloadName); }},
       {"B2", case_b2},
       {"B2L", case_b2_long},
       {"B3", case_b3},
@@ -970,6 +1078,8 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
       {"F1", "floor: create B1's 4,000 charts", "charts"},
       {"F2", "floor: rewrite 4,000 charts + 1 bar", "charts"},
       {"B1", "text to chart, 1,000,000 lines", "lines"},
+      {"B1a", "the same with --auto", "lines"},
+      {"B1n", "--auto, newest first, $ and 1,234", "lines"},
       {"B2", "daily update of 4,000 charts", "lines"},
       {"B2L", "the same, charts of 25,000 bars", "lines"},
       {"B6q", "quick quotes into 4,000 charts", "records"},
@@ -1038,7 +1148,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
   };
   const std::map<std::string, std::vector<Target>> targets = {
       {"B1", {{"R", 0.8}, {"F1", 2.0}}}, {"B2", {{"F2", 0.15}}},  {"B6q", {{"F2", 0.15}}},
-      {"B2L", {{"B2", 1.3}}},
+      {"B2L", {{"B2", 1.3}}},            {"B1a", {{"B1", 1.1}}},  {"B1n", {{"B1", 1.5}}},
       {"B3", {{"R", 0.6}}},              {"B4w", {{"R", 0.2}}},  {"B4m", {{"R", 0.2}}},
       {"B5c", {{"R", 0.2}}},             {"B5a", {{"R", 0.2}}},  {"B6t", {{"R", 0.2}}},
       {"B7", {{"s", 1.0}}},
@@ -1107,6 +1217,12 @@ int main(int argc, char** argv) {
   // The cases change directory: the folder is used by its absolute name.
   auto folder = [&](int i) { return std::filesystem::absolute(argv[i]).lexically_normal().string(); };
   if (mode == "gen" && argc == 3) return gen(folder(2));
+  if (mode == "gen" && argc == 4 && std::strcmp(argv[3], "texts") == 0) {  // B1's texts alone
+    make_dir(folder(2));
+    gen_fresh_text(folder(2));
+    gen_download_text(folder(2));
+    return 0;
+  }
   if (mode == "gen" && argc == 4 && std::strcmp(argv[3], "big") == 0) {  // the long chart alone
     make_dir(folder(2));
     gen_big_chart(folder(2));
@@ -1124,7 +1240,7 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr,
                "usage: %s gen DIR [big] | case NAME DIR | run DIR [RUNS]\n"
-               "  cases: F1 F2 B1 B2 B2L B3 B4w B4m B5c B5a B6t B6q B7 Rc B8c B8a (R is mawk, run by `run`)\n",
+               "  cases: F1 F2 B1 B1a B1n B2 B2L B3 B4w B4m B5c B5a B6t B6q B7 Rc B8c B8a (R is mawk, run by `run`)\n",
                argv[0]);
   return 2;
 }

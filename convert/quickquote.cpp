@@ -129,8 +129,31 @@ std::string quote_field(const char* line, std::size_t col) {
   return out;
 }
 
+namespace {
+
+// The number of the field at col is a whole number: it is not preceded by
+// a word and it ends at a blank or at the end of the line ("1e39" and
+// "nan 10" are none).  A field that holds no number is empty, as before.
+bool quote_field_whole(const char* line, std::size_t col) {
+  const std::size_t len = std::strlen(line);
+  if (col >= len) return true;
+  const char* p = line + col;
+  while (*p == ' ' || *p == '\t') ++p;
+  const char* word = p;
+  while (*p && !numeric_start(*p)) ++p;
+  if (!*p) return true;        // no number: an empty field
+  if (p != word) return false;  // a word before the number
+  while (*p && numeric_part(*p)) ++p;
+  return *p == '\0' || *p == ' ' || *p == '\t' || *p == '\r';
+}
+
+}  // namespace
+
 QuoteRecord parse_quote(const char* line1, const char* line3) {
   QuoteRecord r;
+  bool whole = true;
+  if (line1) whole = quote_field_whole(line1, 22) && quote_field_whole(line1, 66);
+  if (line3) whole = whole && quote_field_whole(line3, 42) && quote_field_whole(line3, 54) && quote_field_whole(line3, 66);
   if (line1) {
     r.name = quote_chart_name(line1);
     r.close = fracs(quote_field(line1, 22).c_str());
@@ -145,7 +168,7 @@ QuoteRecord parse_quote(const char* line1, const char* line3) {
     r.high = fracs(quote_field(line3, 54).c_str());
     r.low = fracs(quote_field(line3, 66).c_str());
   }
-  r.storable = r.storable && std::isfinite(r.open) && std::isfinite(r.high) && std::isfinite(r.low) &&
+  r.storable = r.storable && whole && std::isfinite(r.open) && std::isfinite(r.high) && std::isfinite(r.low) &&
                std::isfinite(r.close);
   return r;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 
+#include "chartdata/bar_checks.h"
 #include "chartdata/encodings.h"
 #include "chartdata/linereader.h"
 #include "convert/symbol_names.h"
@@ -110,10 +111,12 @@ const char* skip_digits(const char* p) {
 }
 
 // Validation shared by the calendar codes.
+// A date is a day of the calendar: month 1..12 and a day of that month.
 int finish_date(long year, long month, long day, std::int32_t* date) {
-  if (year < 1000 || year > 2999 || day < 1 || day > 31 || month == 0 || month < 0 || month > 99)
-    return 0;
-  *date = static_cast<std::int32_t>(year * 10000 + month * 100 + day);
+  if (year < 1000 || year > 2999 || day < 1 || day > 31 || month < 1 || month > 12) return 0;
+  const long ymd = year * 10000 + month * 100 + day;
+  if (!is_calendar_date(static_cast<int>(ymd))) return 0;
+  *date = static_cast<std::int32_t>(ymd);
   return 1;
 }
 
@@ -292,6 +295,7 @@ int parse_date(const char* text, int code, std::int32_t* date, TimeOfDayDates& c
 }
 
 bool is_header_line(std::string_view line, char sep) {
+  if (line.size() >= 3 && line.compare(0, 3, "\xef\xbb\xbf") == 0) line.remove_prefix(3);
   bool any = false;
   std::size_t i = 0;
   const std::size_t n = line.size();
@@ -314,6 +318,55 @@ bool is_header_line(std::string_view line, char sep) {
 }
 
 float read_price(const char* text) { return static_cast<float>(read_double(text)); }
+
+bool whole_number(const char* text, double* value, bool integer) {
+  const char* p = text;
+  while (is_space(*p) || *p == '"') ++p;
+  const char* const start = p;
+  if (*p == '+' || *p == '-') ++p;
+  int digits = 0;
+  for (; is_digit(*p); ++p) ++digits;
+  if (*p == '.')
+    for (++p; is_digit(*p); ++p) ++digits;
+  if (digits == 0) return false;
+  if (*p == 'e' || *p == 'E') {
+    const char* e = p + 1;
+    if (*e == '+' || *e == '-') ++e;
+    if (!is_digit(*e)) return false;
+    while (is_digit(*e)) ++e;
+    p = e;
+  }
+  const char* const end = p;
+  // The fraction forms: "12 1/2" and "12'16" are read up to the fraction.
+  if (*p == ' ' && is_digit(p[1])) {
+    const char* q = p + 1;
+    while (is_digit(*q)) ++q;
+    if (*q == '/' && is_digit(q[1])) {
+      for (++q; is_digit(*q); ++q) {
+      }
+      p = q;
+    }
+  } else if (*p == '\'' && is_digit(p[1])) {
+    for (++p; is_digit(*p); ++p) {
+    }
+  }
+  while (is_space(*p) || *p == '"') ++p;
+  if (*p != '\0') return false;
+  if (end - start > 64) return false;  // hundreds of digits are no price
+  char buf[72];
+  std::memcpy(buf, start, static_cast<std::size_t>(end - start));
+  buf[end - start] = '\0';
+  const double v = read_double(buf);
+  if (!std::isfinite(v)) return false;
+  if (integer) {
+    if (!(v >= -2147483648.0 && v < 2147483648.0)) return false;
+  } else {
+    const float f = static_cast<float>(v);
+    if (!std::isfinite(f) || (f == 0.0f && v != 0.0)) return false;  // beyond a float, or lost below it
+  }
+  if (value) *value = v;
+  return true;
+}
 
 std::int64_t read_integer(const char* text) { return clamp32(read_int(text)); }
 
@@ -405,7 +458,7 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
     }
     // The field's number: text before it in the same column is passed over;
     // a separator met first ends an empty (or text-only) column.
-    bool text_seen = false;
+    bool text_seen = false, word_seen = false;
     for (; pos < n && !kWalk.starts[text[pos]]; ++pos) {
       const char c = line[pos];
       if (c == sep && (sep != ' ' || text_seen)) {
@@ -414,10 +467,14 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
         continue;
       }
       if (c != ' ' && c != '\t') text_seen = true;
+      // Quotes and currency signs may stand before a number; other text
+      // in its column ("nan(", "0x") makes the number no number.
+      if (c != ' ' && c != '\t' && c != '"' && c != '\'' && c != '$' && text[pos] < 0x80) word_seen = true;
     }
     after_symbol = false;
     const bool no_number = pos >= n || (line[pos] == sep && !kWalk.starts[text[pos]]);
     if (no_number && text_seen && slot >= 5 && slot <= 10) out.bad_field = true;
+    if (!no_number && word_seen && sep != ' ' && slot >= 5 && slot <= 10) out.bad_field = true;
     if (pos >= n) return 0;
     if (no_number) {
       ++pos;
@@ -429,6 +486,12 @@ int walk_fields(std::string_view line, const FormatSettings& f, const std::strin
     if (end < n && line[end] != sep)
       while (end < n && line[end] != sep) ++end;
     const std::size_t len = std::min<std::size_t>(end - pos, kFieldMax);
+    if (end - pos > kFieldMax && slot >= 5 && slot <= 10) {
+      // Cut: not read whole, unless only blanks are lost.
+      std::size_t last = end;
+      while (last > pos && (line[last - 1] == ' ' || line[last - 1] == '\t')) --last;
+      if (last - pos > kFieldMax) out.bad_field = true;
+    }
     std::memcpy(out.slot[slot], line.data() + pos, len);
     out.slot[slot][len] = '\0';
     pos = end;
@@ -450,8 +513,10 @@ LineParser::LineParser(const FormatSettings& f, std::string textname, int volume
   }
   start_ = start_date_of(f_);
   plain_ok_ = has_d_ && f_.datecode == 0;
-  for (int i = 0; i < 12; ++i)
+  for (int i = 0; i < 12; ++i) {
     if (place_slot_[i] >= 5 && place_slot_[i] <= 10) wants_value_ = true;
+    if (place_slot_[i] >= 5 && place_slot_[i] <= 8) named_[place_slot_[i] - 5] = names_price_ = true;
+  }
 }
 
 namespace {
@@ -524,7 +589,10 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       m = static_cast<std::uint64_t>(iso);
       while (*p == '-' || is_digit(static_cast<char>(*p))) ++p;
     }
+    const unsigned char* const number_end = p;
     while (kWalk.inside[*p]) ++p;  // the NUL after the line ends it
+    // More than the number in its run ("9-9", "5:30"): the walk judges it.
+    if (p != number_end && slot != 4) return false;
     const std::size_t end = static_cast<std::size_t>(p - text);
     if ((end < n && text[end] != static_cast<unsigned char>(sep)) ||
         end - pos > static_cast<std::size_t>(kFieldMax))
@@ -537,6 +605,7 @@ bool LineParser::parse_plain(std::string_view line, const std::string& cursym, s
       number[slot] = neg ? -x : x;
       if (slot == 4) have_date = true;
     } else if (slot == 9 || slot == 10) {
+      if (whole + decimals == 0) return false;  // "+." or ".": no number; the walk judges it
       const std::int64_t v = whole <= 12 ? static_cast<std::int64_t>(whole_value)
                                          : read_plain_int(reinterpret_cast<const char*>(first), whole);
       integer[slot - 9] = neg ? -v : v;
@@ -573,6 +642,8 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     out.kind = LineKind::kIgnored;
     return;
   }
+  // A byte-order mark before the first line is no part of it.
+  if (!dated_ && line.size() >= 3 && line.compare(0, 3, "\xef\xbb\xbf") == 0) line.remove_prefix(3);
   char fixed[kLineBudget];
   if (decimal_comma_ && line.size() < sizeof fixed) {
     for (std::size_t i = 0; i < line.size(); ++i) fixed[i] = line[i] == ',' ? '.' : line[i];
@@ -602,15 +673,27 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
     b.high = read_price(slots_.slot[6]);
     b.low = read_price(slots_.slot[7]);
     b.close = read_price(slots_.slot[8]);
-    const std::int64_t volume = read_int(slots_.slot[9]) * factor_;
-    const std::int64_t openint = read_int(slots_.slot[10]);
+    // Every value is read only when its whole field is a number.
+    bool whole = true;
+    double count[2] = {0, 0};
+    for (int s = 5; s <= 10; ++s)
+      if (slots_.slot[s][0] != '\0' && !whole_number(slots_.slot[s], s >= 9 ? &count[s - 9] : nullptr, s >= 9))
+        whole = false;
+    auto integer = [&](int s) {
+      // A count written with an exponent is its value; otherwise the digits
+      // before a point, as atoi reads them (12.7 is 12).
+      return std::strpbrk(slots_.slot[s], "eE") ? static_cast<std::int64_t>(std::trunc(count[s - 9]))
+                                                : read_int(slots_.slot[s]);
+    };
+    const std::int64_t volume = integer(9) * factor_;
+    const std::int64_t openint = integer(10);
     b.volume = clamp32(volume);
     b.openint = clamp32(openint);
     // Stored only as written: never nan, inf or a saturated count, and a
     // line without any value is no bar of zeros.
     bool any_value = false;
     for (int s = 5; s <= 10; ++s) any_value = any_value || slots_.slot[s][0] != '\0';
-    bad = slots_.bad_field || !std::isfinite(b.open) || !std::isfinite(b.high) ||
+    bad = slots_.bad_field || !whole || !std::isfinite(b.open) || !std::isfinite(b.high) ||
           !std::isfinite(b.low) || !std::isfinite(b.close) || volume != b.volume ||
           openint != b.openint || (wants_value_ && !any_value);
   }
@@ -638,6 +721,16 @@ void LineParser::parse(std::string_view line, const std::string& cursym, ParsedL
   out.bar = b;
   out.synthetic = synthetic;
   out.kind = LineKind::kBar;
+  // The bar rules, judged on the prices the order names: a price it does
+  // not name reads as 0 by design and is no fault of the text.
+  if (names_price_) {
+    BarRecord c = b;
+    if (!named_[0]) c.open = named_[3] ? c.close : named_[1] ? c.high : c.low;
+    if (!named_[3]) c.close = c.open;
+    if (!named_[1]) c.high = std::max(c.open, c.close);
+    if (!named_[2]) c.low = std::min(c.open, c.close);
+    if (const unsigned faults = bar_value_faults(c)) report_.bar_faults(b, faults);
+  }
 }
 
 // ---- Reading a text ----------------------------------------------------------------

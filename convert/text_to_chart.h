@@ -61,6 +61,12 @@ bool is_header_line(std::string_view line, char sep);
 // decimal or hexadecimal, inf/nan), then rounds it to float: the value a
 // price field holds.  An empty or non-numeric text gives 0.
 float read_price(const char* text);
+// The whole text (blanks and quotes around it aside) is a number: digits
+// with one decimal point, an exponent with digits, or a fraction form
+// ("12 1/2", "12'16", read up to the fraction), whose value fits a 32-bit
+// float (a price; a number that is not 0 may not become 0) or a 32-bit
+// integer (`integer`, a count).  Sets *value (when not null).
+bool whole_number(const char* text, double* value, bool integer = false);
 // Reads a decimal integer as atoi does (leading white space, sign, digits),
 // saturating at the int32 range instead of overflowing.
 std::int64_t read_integer(const char* text);
@@ -92,6 +98,8 @@ class TextReport {
   virtual void early_dates_done() {}
   // Every 10th bar of a chart, with that bar.
   virtual void progress(const BarRecord&) {}
+  // A bar about to be stored breaks the bar rules (BarFault bits).
+  virtual void bar_faults(const BarRecord&, unsigned) {}
 };
 
 // ---- Line parsing ----------------------------------------------------------
@@ -169,6 +177,8 @@ class LineParser {
   signed char place_slot_[12] = {};  // slot_of for each place of the order
   bool plain_ok_ = false;            // the order and date code allow parse_plain
   bool wants_value_ = false;         // the order has a price, volume or open-interest column
+  bool named_[4] = {};               // the order names open, high, low, close
+  bool names_price_ = false;
   std::string textname_;
   int factor_;
   TextReport& report_;

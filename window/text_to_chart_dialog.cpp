@@ -1,5 +1,6 @@
 // Text-to-chart dialogue: the conversion screen over the core of
 // convert/text_to_chart.cpp and the store of convert/store.cpp.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "window/globals.h"
 #include "convert/store.h"
 #include "convert/symbol_names.h"
+#include "convert/text_layout.h"
 #include "window/summary.h"
 #include "window/text_screen.h"
 #include "convert/text_to_chart.h"
@@ -41,6 +43,58 @@ bool order_has(char letter) { return std::memchr(ff.order, letter, sizeof ff.ord
 int finish(int fd, int result) {
   linereader_close(fd);
   return result;
+}
+
+// The settings for one conversion, given back when it ends: the saved
+// settings stay as they were.
+class SettingsForThisText {
+ public:
+  SettingsForThisText() : saved_(ff) {}
+  ~SettingsForThisText() { ff = saved_; }
+  SettingsForThisText(const SettingsForThisText&) = delete;
+  SettingsForThisText& operator=(const SettingsForThisText&) = delete;
+
+ private:
+  FormatSettings saved_;
+};
+
+// When the settings read no date in the text (nor in its name), the layout
+// found in the file is shown in one line and the user is asked whether to
+// convert with it.  "y": the text is read in its plain form under the plain
+// settings and *fd becomes that form.  Otherwise nothing changes.
+void offer_detected_layout(int* fd, const char* textname) {
+  class Quiet : public TextReport {} quiet;
+  TimeOfDayDates look = time_of_day;  // a look: the run's counters stay
+  std::int32_t dates[2] = {0, 0};
+  int count = 0;
+  first_two_dates(*fd, ff, order_has('S'), dates, &count, quiet, look);
+  linereader_seek(*fd, 0);
+  std::int32_t name_date = 0;
+  if (count > 0 || parse_date(textname, ff.datecode, &name_date, look)) return;
+  LayoutHints hints;
+  hints.order.assign(ff.order, sizeof ff.order);
+  while (!hints.order.empty() && hints.order.back() == ' ') hints.order.pop_back();
+  TextLayout layout = detect_layout(*fd, hints);
+  if (!layout.ok) return;
+  std::string question = "Found: " + layout.summary();
+  if (question.size() > 79) question.resize(79);
+  question += "\nThe settings read no date in this file. Convert with what was found? (y/n)->";
+  if (msg(question.c_str(), title, 1) != 'y') return;
+  const int plain = ::memfd_create("morva-text", MFD_CLOEXEC);
+  RewriteTally tally;
+  layout.rewrite = true;  // the plain form also carries decimal commas and thousands
+  if (plain < 0 || !rewrite_text(*fd, layout, plain, tally)) {
+    if (plain >= 0) ::close(plain);
+    return;
+  }
+  ::lseek(plain, 0, SEEK_SET);
+  linereader_close(*fd);
+  *fd = plain;
+  std::memset(ff.order, ' ', sizeof ff.order);
+  const char* order = plain_order(layout);
+  std::memcpy(ff.order, order, std::strlen(order));
+  ff.sep = ',';
+  ff.datecode = 0;
 }
 
 }  // namespace
@@ -91,6 +145,8 @@ int generalTR(int fd, char* textname) {
       msg("Uncompress file by typing full filename at DOS prompt or use RUN in Windos", title, 1);
     return finish(fd, 0);
   }
+  SettingsForThisText settings;
+  offer_detected_layout(&fd, textname);
   scr_curson();
   scr_scrup(0, 1, 0, 9, 79);
   row1_cleared();

@@ -216,6 +216,7 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
     std::vector<std::int32_t> dates;
     float close0;  // close of the first bar
     std::int32_t volume0;
+    bool utf16 = false;  // the text is written as UTF-16 with a byte-order mark
   } shapes[] = {
       {"AAPL.csv",
        "Date,Open,High,Low,Close,Adj Close,Volume\r\n"
@@ -234,8 +235,8 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
        "Datum;Er\xc3\xb6" "ffnung;Hoch;Tief;Schluss;Volumen\n"
        "15.01.2024;16,50;16,80;16,40;16,75;1.200\n"
        "16.01.2024;16,75;17,00;16,60;16,90;1500\n",
-       {"--chart", "dax"}, "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma", "csv_d/dax",
-       {20240115, 20240116}, 16.75f, 1},
+       {"--chart", "dax"}, "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma thousands=.", "csv_d/dax",
+       {20240115, 20240116}, 16.75f, 1200},
       {"tab.txt", "Date\tOpen\tHigh\tLow\tClose\tVolume\n20240102\t10.5\t11\t10\t10.75\t100\n"
                   "20240103\t10.75\t11.5\t10.5\t11.25\t200\n",
        {"--chart", "tab"}, "date=yyyymmdd order=DOHLCV sep=tab header=yes", "txt_t/tab", {20240102, 20240103},
@@ -245,10 +246,184 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
        "2024-01-02 09:31,10.5,11,10,10.75,50\n2024-01-03 09:30,11,12,10,11.5,70\n",
        {"--chart", "intra", "--type", "daily"}, "date=ISO order=DOHLCV sep=, header=yes time=ignored",
        "csv_i/intra", {20240102, 20240103}, 10.75f, 50},  // the day's last line
+      // ---- Today's sources, as each writes its files
+      // Yahoo web download: a byte-order mark, quotes, CRLF
+      {"yahoo_web.csv",
+       "\xef\xbb\xbf\"Date\",\"Open\",\"High\",\"Low\",\"Close\",\"Adj Close\",\"Volume\"\r\n"
+       "\"2024-01-02\",\"187.15\",\"188.44\",\"183.89\",\"185.64\",\"184.73\",\"82488700\"\r\n"
+       "\"2024-01-03\",\"184.22\",\"185.88\",\"183.43\",\"184.25\",\"183.35\",\"58414500\"\r\n",
+       {"--chart", "yahooweb", "--type", "daily"}, "date=ISO order=DOHLC-V sep=, header=yes bom=yes", "csv_y/yahooweb", {20240102, 20240103}, 185.6400f, 82488700},
+      // yfinance to_csv: three header lines
+      {"yfinance.csv",
+       "Price,Adj Close,Close,High,Low,Open,Volume\n"
+       "Ticker,AAPL,AAPL,AAPL,AAPL,AAPL,AAPL\n"
+       "Date,,,,,,\n"
+       "2024-01-02,184.73,185.64,188.44,183.89,187.15,82488700\n"
+       "2024-01-03,183.35,184.25,185.88,183.43,184.22,58414500\n",
+       {"--chart", "yfinance", "--type", "daily"}, "date=ISO order=D-CHLOV sep=, header=yes", "csv_y/yfinance", {20240102, 20240103}, 185.6400f, 82488700},
+      // Stooq
+      {"stooq.csv",
+       "Date,Open,High,Low,Close,Volume\n"
+       "2024-01-02,187.15,188.44,183.89,185.64,82488700\n"
+       "2024-01-03,184.22,185.88,183.43,184.25,58414500\n",
+       {"--chart", "stooq", "--type", "daily"}, "date=ISO order=DOHLCV sep=, header=yes", "csv_s/stooq", {20240102, 20240103}, 185.6400f, 82488700},
+      // Stooq bulk: <TICKER>,<PER>,...
+      {"stooq_bulk.txt",
+       "<TICKER>,<PER>,<DATE>,<TIME>,<OPEN>,<HIGH>,<LOW>,<CLOSE>,<VOL>,<OPENINT>\n"
+       "AAPL.US,D,20240102,000000,187.15,188.44,183.89,185.64,82488700,0\n"
+       "AAPL.US,D,20240103,000000,184.22,185.88,183.43,184.25,58414500,0\n"
+       "MSFT.US,D,20240102,000000,373.86,375.9,366.77,370.87,25258600,0\n",
+       {"--type", "daily"}, "date=yyyymmdd order=S-D-OHLCVI sep=, header=yes", "txt_a/aapl.us", {20240102, 20240103}, 185.6400f, 82488700},
+      // Nasdaq.com: Close/Last, $ prices, newest first
+      {"nasdaq.csv",
+       "Date,Close/Last,Volume,Open,High,Low\n"
+       "01/03/2024,$184.25,58414460,$184.22,$185.88,$183.43\n"
+       "01/02/2024,$185.64,82488670,$187.15,$188.44,$183.89\n"
+       "12/29/2023,$192.53,42672150,$193.90,$194.40,$191.73\n",
+       {"--chart", "nasdaq", "--type", "daily"}, "date=mm/dd/yyyy order=DCVOHL sep=, header=yes", "csv_n/nasdaq", {20231229, 20240102, 20240103}, 192.5300f, 42672150},
+      // Investing.com: Price, M volumes, Change %
+      {"investing.csv",
+       "\"Date\",\"Price\",\"Open\",\"High\",\"Low\",\"Vol.\",\"Change %\"\n"
+       "\"01/03/2024\",\"184.25\",\"184.22\",\"185.88\",\"183.43\",\"58.41M\",\"-0.75%\"\n"
+       "\"01/02/2024\",\"185.64\",\"187.15\",\"188.44\",\"183.89\",\"82.49M\",\"-3.58%\"\n"
+       "\"12/29/2023\",\"192.53\",\"193.90\",\"194.40\",\"191.73\",\"42.67M\",\"-0.54%\"\n",
+       {"--chart", "investing", "--type", "daily"}, "date=mm/dd/yyyy order=DCOHLV sep=, header=yes", "csv_i/investing", {20231229, 20240102, 20240103}, 192.5300f, 42670000},
+      // MarketWatch: quoted thousands separators
+      {"marketwatch.csv",
+       "Date,Open,High,Low,Close,Volume\n"
+       "01/03/2024,184.22,185.88,183.43,184.25,\"58,414,460\"\n"
+       "01/02/2024,187.15,188.44,183.89,185.64,\"82,488,670\"\n"
+       "12/29/2023,193.90,194.40,191.73,192.53,\"42,672,150\"\n",
+       {"--chart", "marketwatch", "--type", "daily"}, "date=mm/dd/yyyy order=DOHLCV sep=, header=yes thousands=,", "csv_m/marketwatch", {20231229, 20240102, 20240103}, 192.5300f, 42672150},
+      // MarketWatch/WSJ: Apr 09, 2020 and $
+      {"wsj.csv",
+       "Date,Open,High,Low,Close,Volume\n"
+       "\"Apr 09, 2020\",\"$268.70\",\"$270.07\",\"$264.70\",\"$267.99\",\"40,529,123\"\n"
+       "\"Apr 08, 2020\",\"$262.74\",\"$267.37\",\"$261.23\",\"$266.07\",\"42,223,820\"\n",
+       {"--chart", "wsj", "--type", "daily"}, "date=Mon dd, yyyy order=DOHLCV sep=, header=yes thousands=,", "csv_w/wsj", {20200408, 20200409}, 266.0700f, 42223820},
+      // Google Sheets: m/d/yyyy with a time
+      {"sheets.csv",
+       "Date,Open,High,Low,Close,Volume\n"
+       "1/2/2024 16:00:00,187.15,188.44,183.89,185.64,82488700\n"
+       "1/3/2024 16:00:00,184.22,185.88,183.43,184.25,58414500\n"
+       "1/16/2024 16:00:00,182.16,184.26,180.93,183.63,65603000\n",
+       {"--chart", "sheets", "--type", "daily"}, "date=mm/dd/yyyy order=DOHLCV sep=, header=yes time=ignored", "csv_s/sheets", {20240102, 20240103, 20240116}, 185.6400f, 82488700},
+      // TradingView: unix seconds, indicators
+      {"tradingview.csv",
+       "time,open,high,low,close,Volume,MA,RSI\n"
+       "1704205800,187.15,188.44,183.89,185.64,82488700,180.1,55.2\n"
+       "1704292200,184.22,185.88,183.43,184.25,58414500,180.5,50.1\n",
+       {"--chart", "tradingview", "--type", "daily"}, "date=unix time order=DOHLCV sep=, header=yes", "csv_t/tradingview", {20240102, 20240103}, 185.6400f, 82488700},
+      // MetaTrader 4: yyyy.mm.dd, no header
+      {"mt4.csv",
+       "2024.01.02,00:00,1.10420,1.10450,1.09380,1.09410,95211\n"
+       "2024.01.03,00:00,1.09410,1.09520,1.09010,1.09200,88120\n",
+       {"--chart", "mt4", "--type", "daily"}, "date=yyyy.mm.dd sep=, header=no time=ignored", "csv_m/mt4", {20240102, 20240103}, 1.0941f, 0},
+      // MetaTrader 5: UTF-16, tabs, <TICKVOL> <VOL> <SPREAD>
+      {"mt5.csv",
+       "<DATE>\t<OPEN>\t<HIGH>\t<LOW>\t<CLOSE>\t<TICKVOL>\t<VOL>\t<SPREAD>\r\n"
+       "2024.01.02\t1.10420\t1.10450\t1.09380\t1.09410\t95211\t0\t2\r\n"
+       "2024.01.03\t1.09410\t1.09520\t1.09010\t1.09200\t88120\t0\t2\r\n",
+       {"--chart", "mt5", "--type", "daily"}, "date=yyyy.mm.dd order=DOHLCV sep=tab header=yes encoding=UTF-16LE", "csv_m/mt5", {20240102, 20240103}, 1.0941f, 95211, true},  // <VOL> all 0: the tick volume
+      // Alpha Vantage: timestamp, newest first
+      {"alphavantage.csv",
+       "timestamp,open,high,low,close,volume\n"
+       "2024-01-03,184.2200,185.8800,183.4300,184.2500,58414460\n"
+       "2024-01-02,187.1500,188.4400,183.8900,185.6400,82488670\n",
+       {"--chart", "alphavantage", "--type", "daily"}, "date=ISO order=DOHLCV sep=, header=yes", "csv_a/alphavantage", {20240102, 20240103}, 185.6400f, 82488670},
+      // Tiingo: ISO with T and Z, adjusted columns
+      {"tiingo.csv",
+       "date,close,high,low,open,volume,adjClose,adjHigh,adjLow,adjOpen,adjVolume,divCash,splitFactor\n"
+       "2024-01-02T00:00:00.000Z,185.64,188.44,183.89,187.15,82488674,184.7,187.5,182.9,186.2,82488674,0.0,1.0\n"
+       "2024-01-03T00:00:00.000Z,184.25,185.88,183.43,184.22,58414460,183.3,184.9,182.5,183.3,58414460,0.0,1.0\n",
+       {"--chart", "tiingo", "--type", "daily"}, "date=ISO order=DCHLOV sep=, header=yes time=ignored", "csv_t/tiingo", {20240102, 20240103}, 185.6400f, 82488674},
+      // Polygon: ticker per row, window_start in ns
+      {"polygon.csv",
+       "ticker,volume,open,close,high,low,window_start,transactions\n"
+       "AAPL,82488674,187.15,185.64,188.44,183.89,1704171600000000000,1008871\n"
+       "AAPL,58414460,184.22,184.25,185.88,183.43,1704258000000000000,656853\n",
+       {"--type", "daily"}, "date=unix time order=SVOCHLD sep=, header=yes", "csv_a/aapl", {20240102, 20240103}, 185.6400f, 82488674},
+      // EOD Historical Data: Adjusted_close
+      {"eodhd.csv",
+       "Date,Open,High,Low,Close,Adjusted_close,Volume\n"
+       "2024-01-02,187.15,188.44,183.89,185.64,184.7353,82488700\n"
+       "2024-01-03,184.22,185.88,183.43,184.25,183.3521,58414500\n",
+       {"--chart", "eodhd", "--type", "daily"}, "date=ISO order=DOHLC-V sep=, header=yes", "csv_e/eodhd", {20240102, 20240103}, 185.6400f, 82488700},
+      // Interactive Brokers: average, barCount
+      {"ib.csv",
+       "date,open,high,low,close,volume,average,barCount\n"
+       "20240102,187.15,188.44,183.89,185.64,824887,185.9,41234\n"
+       "20240103,184.22,185.88,183.43,184.25,584145,184.6,30112\n",
+       {"--chart", "ib", "--type", "daily"}, "date=yyyymmdd order=DOHLCV sep=, header=yes", "csv_i/ib", {20240102, 20240103}, 185.6400f, 824887},
+      // Kibot: no header
+      {"kibot.txt",
+       "01/02/2024,187.15,188.44,183.89,185.64,82488700\n"
+       "01/03/2024,184.22,185.88,183.43,184.25,58414500\n"
+       "01/16/2024,182.16,184.26,180.93,183.63,65603000\n",
+       {"--chart", "kibot", "--type", "daily"}, "date=mm/dd/yyyy sep=, header=no", "txt_k/kibot", {20240102, 20240103, 20240116}, 185.6400f, 82488700},
+      // Dukascopy: Gmt time dd.mm.yyyy hh:mm:ss.mmm, float volume
+      {"dukascopy.csv",
+       "Gmt time,Open,High,Low,Close,Volume\n"
+       "02.01.2024 00:00:00.000,1.10420,1.10450,1.09380,1.09410,95211.25\n"
+       "03.01.2024 00:00:00.000,1.09410,1.09520,1.09010,1.09200,88120.5\n",
+       {"--chart", "dukascopy", "--type", "daily"}, "date=dd.mm.yyyy order=DOHLCV sep=, header=yes time=ignored", "csv_d/dukascopy", {20240102, 20240103}, 1.0941f, 95211},
+      // HistData: yyyymmdd hhmmss;
+      {"histdata.csv",
+       "20240102 000000;1.104200;1.104500;1.093800;1.094100;0\n"
+       "20240103 000000;1.094100;1.095200;1.090100;1.092000;0\n",
+       {"--chart", "histdata", "--type", "daily"}, "date=yyyymmdd sep=; header=no time=ignored", "csv_h/histdata", {20240102, 20240103}, 1.0941f, 0},
+      // Quandl WIKI: Adj. columns, float volume, newest first
+      {"quandl.csv",
+       "Date,Open,High,Low,Close,Volume,Ex-Dividend,Split Ratio,Adj. Open,Adj. High,Adj. Low,Adj. Close,Adj. Volume\n"
+       "2018-03-27,173.68,175.15,166.92,168.34,38962839.0,0.0,1.0,173.68,175.15,166.92,168.34,38962839.0\n"
+       "2018-03-26,168.07,173.1,166.44,172.77,36272617.0,0.0,1.0,168.07,173.1,166.44,172.77,36272617.0\n",
+       {"--chart", "quandl", "--type", "daily"}, "date=ISO order=DOHLCV sep=, header=yes", "csv_q/quandl", {20180326, 20180327}, 172.7700f, 36272617},
+      // German exchange: title and blank line, Latin-1, St\u00fccke beside turnover
+      {"boerse.csv",
+       "Historische Kurse SAP SE\n"
+       "\n"
+       "Datum;Er\xf6" "ffnung;Hoch;Tief;Schlusskurs;St\xfc" "cke;Volumen\n"
+       "02.01.2024;139,50;140,20;138,10;139,86;1.234.567;172.345.678,50\n"
+       "03.01.2024;139,90;141,00;139,00;140,44;6.881.789;966.543.210,00\n",
+       {"--chart", "boerse", "--type", "daily"}, "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma thousands=.", "csv_b/boerse", {20240102, 20240103}, 139.8600f, 1234567},
+      // French broker: Haut, Bas, Cl\u00f4ture
+      {"french.csv",
+       "Date;Ouverture;Haut;Bas;Cl\xc3\xb4ture;Volume\n"
+       "02/01/1985;3,18;3,18;3,08;3,08;1870906\n"
+       "03/01/1985;3,08;3,12;3,05;3,10;1234567\n"
+       "14/01/1985;3,10;3,20;3,10;3,15;998877\n",
+       {"--chart", "french", "--type", "daily"}, "date=dd/mm/yyyy order=DOHLCV sep=; header=yes decimal=comma", "csv_f/french", {19850102, 19850103, 19850114}, 3.0800f, 1870906},
+      // Austrian exchange: title line, quoted 123.456
+      {"vienna.csv",
+       "Wiener B\xf6rse - Kurshistorie\n"
+       "Datum;Er\xf6" "ffnung;Hoch;Tief;Schluss;Volumen\n"
+       "02.01.2024;32,10;32,50;31,90;32,40;\"123.456\"\n"
+       "03.01.2024;32,40;32,80;32,20;32,60;\"98.765\"\n",
+       {"--chart", "vienna", "--type", "daily"}, "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma thousands=.", "csv_v/vienna", {20240102, 20240103}, 32.4000f, 123456},
+      // Stooq in Polish
+      {"stooq_pl.csv",
+       "Data,Otwarcie,Najwyzszy,Najnizszy,Zamkniecie,Wolumen\n"
+       "2024-01-02,187.15,188.44,183.89,185.64,82488700\n"
+       "2024-01-03,184.22,185.88,183.43,184.25,58414500\n",
+       {"--chart", "stooqpl", "--type", "daily"}, "date=ISO order=DOHLCV sep=, header=yes", "csv_s/stooqpl", {20240102, 20240103}, 185.6400f, 82488700},
+      // close only
+      {"closeonly.csv",
+       "Date,Close\n"
+       "2024-01-02,185.64\n"
+       "2024-01-03,184.25\n",
+       {"--chart", "closeonly", "--type", "daily"}, "date=ISO order=DC sep=, header=yes close-only", "csv_c/closeonly", {20240102, 20240103}, 185.6400f, 0},
   };
   for (const Shape& s : shapes) {
     SCOPED_TRACE(s.file);
-    write_text(data_.file(s.file), s.text);
+    std::string bytes = s.text;
+    if (s.utf16) {
+      bytes = "\xff\xfe";
+      for (char c : std::string(s.text)) {
+        bytes.push_back(c);
+        bytes.push_back('\0');
+      }
+    }
+    write_file(data_.file(s.file), Bytes(bytes.begin(), bytes.end()));
     std::vector<std::string> args = {"text-to-chart", "--auto", s.file};
     args.insert(args.end(), s.extra.begin(), s.extra.end());
     const auto r = run(args);
@@ -258,7 +433,7 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
     EXPECT_EQ(dates_of(chart), s.dates);
     ASSERT_FALSE(chart.size() < kHeaderSize + kBarSize);
     EXPECT_EQ(bar_at(chart, 0).close, s.close0);
-    EXPECT_EQ(bar_at(chart, 0).volume, s.volume0);  // "1.200" is read as 1 (no thousands separator)
+    EXPECT_EQ(bar_at(chart, 0).volume, s.volume0);  // "1.200" beside decimal commas is 1200
     // detect prints the options that give the same charts without --auto.
     const auto d = run({"detect", s.file});
     ASSERT_EQ(d.status, 0) << d.err;
@@ -276,6 +451,54 @@ TEST_F(BatchCli, TodaysFilesAreReadWithAuto) {
     EXPECT_EQ(p.status, 0) << options << "\n" << p.err;
     EXPECT_TRUE(read_file(again.file(s.chart)) == chart) << options;
   }
+  // Files that --auto refuses, with nothing written: what it could not
+  // place, dates that may be day or month first, bodies that are not prices.
+  const struct {
+    const char* file;
+    const char* text;
+    const char* says;
+  } refused[] = {
+      {"nohigh.csv", "Date,Open,Close,Volume\n2024-01-02,187.15,185.64,82488700\n", "no High, Low column"},
+      {"haut.csv", "Date;Ouverture;Hautx;Basx;Cl\xc3\xb4ture;Volume\n02/01/1985;3,18;3,18;3,08;3,08;1870906\n",
+       "the columns 'Hautx', 'Basx' are not known; give --order with the letters"},
+      {"ambiguous.csv", "Date,Close\n01/02/2024,1\n02/03/2024,2\n", "may be day or month first"},
+      {"swapped.csv",  // high and low read from each other's columns
+       "Date,Open,Low,High,Close\n2024-01-02,10,11,9,10.5\n2024-01-03,10,11,9,10.5\n2024-01-04,10,11,9,10.5\n",
+       "suspect columns: 'High' read as high, 'Low' read as low"},
+      {"page.csv", "<!DOCTYPE html>\n<html><body>Not found</body></html>\n", "an HTML page, not prices"},
+      {"note.csv", "{\n \"Note\": \"Our standard API call frequency is 5 calls per minute.\"\n}\n", "a JSON message"},
+      {"limit.csv", "Exceeded the daily hits limit\n", "the daily hits limit was exceeded"},
+      {"nul.csv", "Date,Close\n2024-01-02,1\0\n", "NUL bytes"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.file);
+    write_file(data_.file(c.file), Bytes(c.text, c.text + std::strlen(c.text) + (c.file[0] == 'n' && c.file[1] == 'u' ? 3 : 0)));
+    const auto before = batch_test::tree(data_.path());
+    const auto r = run({"text-to-chart", "--auto", c.file, "--chart", "r"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_TRUE(batch_test::tree(data_.path()) == before);
+    const auto d = run({"detect", c.file});
+    EXPECT_NE(d.err.find(c.says), std::string::npos) << d.err;
+  }
+  // Missing values: a line without a price is skipped and counted, a missing
+  // volume is 0 and said once.
+  write_text(data_.file("missing.csv"), "Date,Open,High,Low,Close,Volume\n2024-01-02,1,2,0.5,1.5,N/A\n"
+                                        "2024-01-03,1,2,0.5,null,100\n2024-01-04,1,2,0.5,1.5,200\n");
+  const auto missing = run({"text-to-chart", "--auto", "missing.csv", "--chart", "miss"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("missing.csv: 1 line has no volume: stored with volume 0"), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("missing.csv: 1 line lacks a price"), std::string::npos) << missing.out;
+  EXPECT_EQ(dates_of(read_file(data_.file("csv_m/miss"))), (std::vector<std::int32_t>{20240102, 20240104}));
+  // Given options: a byte-order mark before the header is no skipped line;
+  // bars that break the bar rules are stored as told, said, and exit 1.
+  write_text(data_.file("bom.csv"), "\xef\xbb\xbf" "Date,Open,High,Low,Close,Volume\n20240102,1,2,0.5,1.5,100\n");
+  EXPECT_EQ(run({"text-to-chart", "bom.csv", "--chart", "bom", "--order", "DOHLCV", "--type", "daily"}).status, 0);
+  write_text(data_.file("told.csv"), "20240102,1,0.5,2,1.5,100\n20240103,1,2,0.5,1.5,100\n");
+  const auto told = run({"text-to-chart", "told.csv", "--chart", "told", "--order", "DOHLCV"});
+  EXPECT_EQ(told.status, 1);
+  EXPECT_NE(told.err.find("stored as told, but 1 bar breaks the bar rules"), std::string::npos) << told.err;
+  EXPECT_EQ(dates_of(read_file(data_.file("csv_t/told"))), (std::vector<std::int32_t>{20240102, 20240103}));
   // Options given win over what is found: the date column read as yymmdd
   // finds no date.
   const auto r = run({"text-to-chart", "--auto", "tab.txt", "--chart", "t2", "--date-format", "yymmdd"});
@@ -300,7 +523,7 @@ TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
             0);
   std::vector<BarRecord> bars;
   std::mt19937 rng(17);
-  for (int y = 1100; bars.size() < 700000; ++y)
+  for (int y = 1000; bars.size() < 700000; ++y)
     for (int m = 1; m <= 12; ++m)
       for (int d = 1; d <= 31 && bars.size() < 700000; ++d) {
         float v[4];
@@ -311,6 +534,7 @@ TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
           std::memcpy(&x, &bits, 4);
           if (rng() % 2) x = static_cast<float>(rng() % 10000000) / 1000.0f;
         }
+        if (!is_calendar_date(y * 10000 + m * 100 + d)) continue;  // only days of the calendar are dates
         BarRecord b;
         b.date = y * 10000 + m * 100 + d;
         b.open = v[0];
@@ -330,8 +554,19 @@ TEST_F(BatchCli, CsvExportReadsBackIntoTheSameChart) {
     EXPECT_EQ(text.rfind("Date,Open,High,Low,Close,Volume,OpenInterest\n", 0), 0u);
     EXPECT_EQ(text.find(' '), std::string::npos);  // no padding
     ::unlink(data_.file("csv_r/rt").c_str());
-    const auto in = run({"text-to-chart", "--auto", "back.csv", "--chart", "rt", "--start", "10000101"});
-    ASSERT_EQ(in.status, 0) << in.err;
+    // Random bars break the bar rules: --auto refuses such columns, the
+    // given options store them as told and say so.
+    const bool random = std::string(c) == "long";
+    std::vector<std::string> args = {"text-to-chart", "back.csv", "--chart", "rt", "--start", "10000101"};
+    if (random)
+      args.insert(args.end(), {"--order", "DOHLCVI", "--separator", "comma", "--date-format", "yyyymmdd"});
+    else
+      args.push_back("--auto");
+    const auto in = run(args);
+    ASSERT_EQ(in.status, random ? 1 : 0) << in.err;
+    if (random) {
+      EXPECT_NE(in.err.find("stored as told, but"), std::string::npos) << in.err;
+    }
     const Bytes got = read_file(data_.file("csv_r/rt")), want = read_file(data_.file(c));
     EXPECT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i)
@@ -538,7 +773,7 @@ TEST_F(BatchCli, DryRunShowsTheFirstBarsAndWritesNothing) {
 TEST_F(BatchCli, TimeOfDayDatesGoOnFromTextToText) {
   for (const char* sym : {"a", "b"}) {
     std::string text;
-    for (int i = 0; i < 20; ++i) text += std::string(sym) + ",10:" + std::to_string(10 + i) + ":00,1,2,0,1\n";
+    for (int i = 0; i < 20; ++i) text += std::string(sym) + ",10:" + std::to_string(10 + i) + ":00,1,2,0.5,1\n";
     write_text(data_.file(std::string(sym) + ".txt"), text);
   }
   const auto r = run({"text-to-chart", "a.txt", "b.txt", "--order", "SDOHLC", "--date-format", "mm/dd/yy",

@@ -352,17 +352,17 @@ TEST(BatchText, ScanShowsTheLinesAndRunsTheStoreThenWrites) {
   Seen seen;
   batch_text_scan(fd, job, plan, seen, clock);
   EXPECT_TRUE(list_dir(dir.path()) == std::vector<std::string>{"s.prn"});
-  // Kinds: 1 bar, 3 bad date, 4 before the start date.  The line of 315
+  // Kinds: 1 bar, 3 bad date, 4 before the start date, 5 a value not read whole.  The line of 315
   // characters is read as two (254 and 61): the second one's "symbol" is
   // its run of nines, a run of its own whose line has no date.
   const std::string nines(21, '9');
   EXPECT_EQ(seen.lines,
-            (std::vector<std::string>{"1:1:IBM 1999", "2:3:IBM 1999", "3:1:IBM 1999", "4:3:99999999",
+            (std::vector<std::string>{"1:1:IBM 1999", "2:3:IBM 1999", "3:5:IBM 1999", "4:3:99999999",
                                       "5:1:MSFT 199", "6:4:MSFT 195", "7:1:IBM 1999"}));
   // One chart per symbol, the lines of its runs gathered; the run of nines
   // gave no bar and makes no chart.
   EXPECT_EQ(seen.runs, (std::vector<std::string>{"stk_i/ibm", "stk_m/msft"}));
-  EXPECT_EQ(seen.sizes, (std::vector<std::size_t>{3, 1}));
+  EXPECT_EQ(seen.sizes, (std::vector<std::size_t>{2, 1}  // 300 digits are no price));
 
   // The store that follows writes exactly the runs the scan found.
   StoreReport quiet;
@@ -370,7 +370,7 @@ TEST(BatchText, ScanShowsTheLinesAndRunsTheStoreThenWrites) {
   ASSERT_TRUE(batch_text_to_chart(fd, job, quiet, clock, &last_path).ok());
   linereader_close(fd);
   const Bytes ibm = read_file("stk_i/ibm");
-  EXPECT_EQ(ibm.size(), kHeaderSize + 3 * kBarSize);  // 04 and 06, then 07 merged in
+  EXPECT_EQ(ibm.size(), kHeaderSize + 2 * kBarSize);  // 04, then 07 merged in
   EXPECT_EQ(last_path, "stk_m/msft");  // the last chart written
   for (std::size_t i = 0; i < seen.runs.size(); ++i)
     if (seen.sizes[i] > 0) {

@@ -451,12 +451,17 @@ ParsedLine ref_parse(std::string_view line, const std::string& cursym, const For
   out.bar.high = read_price(s.slot[6]);
   out.bar.low = read_price(s.slot[7]);
   out.bar.close = read_price(s.slot[8]);
-  const std::int64_t v = read_integer(s.slot[9]) * factor;
+  // A count with an exponent is its value, else its digits before a point.
+  auto count = [](const char* slot) -> long long {
+    return std::strpbrk(slot, "eE") ? static_cast<long long>(std::trunc(std::strtod(slot, nullptr)))
+                                    : std::strtoll(slot, nullptr, 10);
+  };
+  const std::int64_t v = std::clamp<long long>(count(s.slot[9]), INT32_MIN, INT32_MAX) * factor;
   out.bar.volume = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-  out.bar.openint = static_cast<std::int32_t>(read_integer(s.slot[10]));
+  out.bar.openint = static_cast<std::int32_t>(std::clamp<long long>(count(s.slot[10]), INT32_MIN, INT32_MAX));
   // Values that cannot be stored as written, or no value at all.
-  auto fits = [](const char* slot, std::int64_t factor) {
-    const long long raw = std::strtoll(slot, nullptr, 10);
+  auto fits = [&](const char* slot, std::int64_t factor) {
+    const long long raw = count(slot);
     return raw >= INT32_MIN && raw <= INT32_MAX && raw * factor >= INT32_MIN && raw * factor <= INT32_MAX;
   };
   bool any = false, wants = false;
@@ -465,6 +470,9 @@ ParsedLine ref_parse(std::string_view line, const std::string& cursym, const For
     if (slot >= 5 && slot <= 10) wants = true;
   }
   for (int slot = 5; slot <= 10; ++slot) any = any || s.slot[slot][0] != '\0';
+  // A value is read only when its whole slot is a number.
+  for (int slot = 5; slot <= 10; ++slot)
+    if (s.slot[slot][0] != '\0' && !whole_number(s.slot[slot], nullptr, slot >= 9)) any = false, wants = true;
   if (s.bad_field || !std::isfinite(out.bar.open) || !std::isfinite(out.bar.high) ||
       !std::isfinite(out.bar.low) || !std::isfinite(out.bar.close) || !fits(s.slot[9], factor) ||
       !fits(s.slot[10], 1) || (wants && !any))

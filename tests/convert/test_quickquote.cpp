@@ -177,6 +177,11 @@ TEST(ParseQuote, FieldsOfTheFirstAndThirdLines) {
 
   const std::string big = "BIG                   1" + std::string(43, ' ') + "99999999999";
   EXPECT_EQ(parse_quote(big.c_str(), "").volume, 2147483647);
+
+  // A price field is a whole number or it is not stored.
+  for (const char* close : {"1e39", "nan 10", "12abc", "0x10"})
+    EXPECT_FALSE(parse_quote((std::string("BAD                   ") + close).c_str(), "").storable) << close;
+  EXPECT_TRUE(parse_quote("DEC                   101/08  ", "").storable);
 }
 
 TEST_F(QuickQuoteCore, OneRecordEachForIbmAndDecUpdatesBothCharts) {

@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
     AllCodes, Dates,
     ::testing::Values(
         DateCase{0, "20000229", 20000229}, DateCase{0, "20001332", 0},
-        DateCase{0, "20001301", 20001301}, DateCase{0, "9991231", 0},
+        DateCase{0, "20001301", 0}, DateCase{0, "20240230", 0}, DateCase{0, "20210229", 0}, DateCase{0, "20240229", 20240229}, DateCase{0, "9991231", 0},
         DateCase{0, "  19991231", 19991231}, DateCase{0, "19991231,1.5", 19991231},
         DateCase{0, "19990100", 0}, DateCase{0, "30000101", 0}, DateCase{0, "", 0},
         DateCase{0, "1e300", 0}, DateCase{0, "nan", 0},
@@ -320,12 +320,12 @@ TEST(Layout, FoundFromTheHeaderAndTheFirstLines) {
       {"Datum;Open;High;Low;Close;Volume\n02.01.2024;16,5;17;16;16,75;1200\n15.01.2024;1;2;1;2;3\n",
        "date=dd.mm.yyyy order=DOHLCV sep=; header=yes decimal=comma", "DOHLCV", 4},
       {"<DATE>\t<TIME>\t<OPEN>\t<CLOSE>\tName\tOI\n20240131\t09:30\t1\t2\tACME Corp\t5\n",
-       "date=yyyymmdd order=D-OCI sep=tab header=yes time=ignored", "DMOCI", 0},
+       "no High, Low column", "", -1},
       {"date,close\n2024-01-02 09:30,1\n2024-01-02 09:31,2\n",
-       "date=ISO order=DC sep=, header=yes time=ignored", "DC", 0},
+       "date=ISO order=DC sep=, header=yes time=ignored close-only", "DC", 0},
       {"12/31/2023|1|2\n01/02/2024|1|2\n", "date=mm/dd/yyyy sep=| header=no", "", 2},
-      {"Date Close\n31/12/19 1\n02/01/20 2\n", "date=dd/mm/yy order=DC sep=space header=yes", "DC", 4},
-      {"02-Jan-24 1 2 3 4\n03-Jan-24 1 2 3 4\n", "date=dd-Mon-yy sep=space header=no", "", 1},
+      {"Date Close\n31/12/19 1\n02/01/20 2\n", "date=dd/mm/yy order=DC sep=space header=yes close-only", "DC", 0},
+      {"02-Jan-24 1 4 0.5 3\n03-Jan-24 1 4 0.5 3\n", "date=dd-Mon-yy sep=space header=no", "", 1},
       {"Date,Close\n01/02/2024,1\n02/03/2024,2\n", "--date-format mm/dd/yy or --date-format dd.mm.yyyy", "",
        -1},
       {"Open,Close\n1,2\n", "no Date column", "", -1},
@@ -355,6 +355,7 @@ TEST(Layout, FoundFromTheHeaderAndTheFirstLines) {
 }
 
 TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
+  const std::string digits = "20240102,1,2,1," + std::string(240, '1') + ",100";  // 240 digits: no price
   const struct {
     char sep;
     const char* line;
@@ -366,6 +367,12 @@ TEST(LineParser, ValuesThatCannotBeStoredAsWrittenSkipTheLine) {
       {',', "20240102,1,2,1,1.5,100,-2147483649", 1}, {',', "20240102,1,2,1,1.5,21474837,7", 100},
       {' ', "20240102\t1\t2\t1\t1.5\t100\t7", 1},  // the wrong separator: no usable number
       {',', "20240102,n/a,2,1,1.5,100,7", 1},   {'\t', "20240102\tx\t2\t1\t1.5\t100\t7", 1},
+      // Only a whole field that is a number is read.
+      {',', "20240102,0x10,2,1,1.5,100,7", 1},  {',', "20240102,1.5.5,2,1,1.5,100,7", 1},
+      {',', "20240102,1e,2,1,1.5,100,7", 1},    {',', "20240102,nan(123),2,1,1.5,100,7", 1},
+      {',', "20240102,--1,2,1,1.5,100,7", 1},   {',', "20240102,1e-50,2,1,1.5,100,7", 1},
+      {',', "20240102,1,2,1,1.5,1e12,7", 1},    {',', "20240102,1,2,1,1.5abc,100,7", 1},
+      {',', digits.c_str(), 1},
   };
   for (const auto& c : cases) {
     Recorder r;

@@ -209,6 +209,40 @@ TEST_F(TextConversionsE2E, TwoDigitYearsOfThisCenturyUnderCode2) {
   quit_from_settings();
 }
 
+// A file the settings read no date in: the window shows the layout it found
+// and converts with it after "y"; the saved settings stay as they were.
+TEST_F(TextConversionsE2E, DetectedLayoutOfferedWhenTheSettingsReadNoDate) {
+  ASSERT_TRUE(write_text(file("nasdaq.csv"),
+                         "Date,Close/Last,Volume,Open,High,Low\n"
+                         "01/03/2024,$184.25,58414460,$184.22,$185.88,$183.43\n"
+                         "01/02/2024,$185.64,82488670,$187.15,$188.44,$183.89\n"
+                         "12/29/2023,$192.53,42672150,$193.90,$194.40,$191.73\n"));
+  start();
+  to_settings_menu();
+  const Bytes defaults = read_file(home_.file("morvautl.dat"));
+  convert_text("nasdaq.csv");
+  wait("Convert with what was found? (y/n)");
+  EXPECT_NE(app_.screen().find("date=mm/dd/yyyy order=DCVOHL"), std::string::npos) << app_.screen();
+  drv_.sync();
+  if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv_.save_png(std::string(dir) + "/detected_layout_question_1024.png");
+  drv_.type("y");
+  settle();
+  drv_.type("nasdaq\r");
+  wait("(N)umber? ->");  // newest first: the first two dates do not show a daily chart
+  drv_.type("d");
+  wait(" Finished.");
+  drv_.sync();
+  if (const char* dir = std::getenv("MORVA_SCREENSHOT_DIR")) drv_.save_png(std::string(dir) + "/detected_layout_converted_1024.png");
+  drv_.enter();
+  wait("<F2> to start converting a");
+  EXPECT_EQ(read_file(file("csv_n/nasdaq")),
+            chart('D', 20240103, {{20231229, 193.9f, 194.4f, 191.73f, 192.53f, 42672150, 0},
+                                  {20240102, 187.15f, 188.44f, 183.89f, 185.64f, 82488670, 0},
+                                  {20240103, 184.22f, 185.88f, 183.43f, 184.25f, 58414460, 0}}));
+  quit_from_settings();
+  EXPECT_EQ(read_file(home_.file("morvautl.dat")), defaults);
+}
+
 TEST_F(TextConversionsE2E, InvestorLinkArchive) {
   ASSERT_TRUE(write_text(file("a.STK"), "IBM,10,11,9.5,10.5,1000,0\r\nMSFT,20,21,19.5,20.5,2000,0\r\n"));
   ASSERT_TRUE(write_text(file("b.STK"), "XON,30,31,29.5,30.5,3000,0\r\n"));

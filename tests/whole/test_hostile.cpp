@@ -297,7 +297,7 @@ TEST_F(Hostile, LongLinesInQuotesIndexAndListFiles) {
   // A quote record whose first line runs to 10,000 characters.
   std::string l1 = "IBM";
   l1.resize(22, ' ');
-  l1 += "101.5";
+  l1 += "101.5 ";  // a price ends at a blank
   l1.resize(10000, 'x');
   // Two sound quotes after it, so that the file is not mostly bars that
   // break the bar rules (the pieces of the long line give two such bars).

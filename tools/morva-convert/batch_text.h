@@ -29,6 +29,8 @@ struct BatchTextJob {
   bool times_of_day = false;   // the layout holds times of day: the type refusal says what to do
   std::string chart_dir;       // folder of new charts ("" = the storage directory)
   std::string order_from;      // where the order came from, for messages ("" = not said)
+  bool judged[4] = {true, true, true, true};  // prices the bar rules judge (open, high, low, close)
+  std::string original;  // the file as written, when the text is its plain form ("" otherwise)
 };
 
 // The decisions taken before anything is stored: the chart name (first

@@ -37,6 +37,7 @@ class Detect : public Command {
       ::close(fd);
       if (!layout.ok) {
         complain(s.name + ": " + layout.problem);
+        for (const std::string& e : layout.evidence) complain("  " + e);
         run.skipped();
         continue;
       }
@@ -44,10 +45,18 @@ class Detect : public Command {
       apply_layout(layout, common_, f);
       std::string order(f.order, sizeof f.order);
       order.erase(order.find_last_not_of(' ') + 1);
-      std::cout << s.name << ": --order " << order << " --separator " << separator_option_text(f.sep)
-                << " --date-format " << date_format_option_text(f.datecode)
-                << (layout.decimal_comma || common_.decimal_comma ? " --decimal-comma" : "") << "   # "
-                << layout.summary() << '\n';
+      if (layout.rewrite)
+        // No options say this layout: only --auto reads it.
+        std::cout << s.name << ": --auto";
+      else
+        std::cout << s.name << ": --order " << order << " --separator " << separator_option_text(f.sep)
+                  << " --date-format " << date_format_option_text(f.datecode)
+                  << (layout.decimal_comma || common_.decimal_comma ? " --decimal-comma" : "");
+      std::cout << "   # " << layout.summary() << '\n';
+      for (const std::string& e : layout.evidence) std::cout << "  " << e << '\n';
+      std::cout << "  the first bars as they would be stored (" << layout.checked << " read, " << layout.broken
+                << " break the bar rules):\n";
+      print_bars(layout.first_bars, layout.first_bars.size());
     }
     return run.status();
   }

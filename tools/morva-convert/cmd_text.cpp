@@ -1,12 +1,16 @@
 // text-to-chart and investorlink: text price files into charts.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <iostream>
 #include <optional>
 
+#include "chartdata/bar_checks.h"
 #include "chartdata/chartfile.h"
 #include "chartdata/linereader.h"
 #include "chartdata/osshims.h"
@@ -66,6 +70,17 @@ class StoreHooks : public StoreReport {
     run_.failed(shown_ + ": cannot store the chart " + printable_name(name) + ": " + why);
   }
   void early_date() override { ++early; }
+  void bar_faults(const BarRecord& b, unsigned) override {
+    // Prices the layout found not given (a column of zeros) are judged as
+    // the others say.
+    BarRecord c = b;
+    if (!judged[0]) c.open = judged[3] ? c.close : judged[1] ? c.high : c.low;
+    if (!judged[3]) c.close = c.open;
+    if (!judged[1]) c.high = std::max(c.open, c.close);
+    if (!judged[2]) c.low = std::min(c.open, c.close);
+    tally.add(c);
+  }
+  bool judged[4] = {true, true, true, true};
   bool stop_between_charts() override { return interrupted(); }
   void progress(const BarRecord&) override {
     // The reader takes the text in blocks: its position is near enough.
@@ -90,6 +105,7 @@ class StoreHooks : public StoreReport {
   }
 
   long skipped = 0, early = 0, failed = 0;
+  BarTally tally;  // stored bars that break the bar rules
 
  private:
   Run& run_;
@@ -106,7 +122,23 @@ class Look : public BatchTextScan {
  public:
   Look(Run& run, std::string shown) : run_(run), shown_(std::move(shown)) {}
 
-  void line(long number, std::string_view text, const ParsedLine& what) override {
+  // The text was read in its plain form: logged lines are shown as the
+  // file itself holds them.
+  void original(const std::string& path) {
+    original_fd_ = ::open(path.c_str(), O_RDONLY);
+    if (original_fd_ >= 0) locator_.emplace(original_fd_);
+  }
+  ~Look() override {
+    locator_.reset();
+    if (original_fd_ >= 0) ::close(original_fd_);
+  }
+  std::string shown_line(long number, std::string_view text) const {
+    return locator_ && locator_->ok() ? locator_->text_of(number) : std::string(text);
+  }
+
+  void line(long number, std::string_view text_in, const ParsedLine& what) override {
+    const std::string text = what.kind == LineKind::kBar || what.kind == LineKind::kEarly ? std::string()
+                                                                                          : shown_line(number, text_in);
     if (what.kind == LineKind::kBadDate) {
       run_.log(shown_, number, "bad date, and no date in the file name", std::string(text));
     } else if (what.kind == LineKind::kBadValue) {
@@ -132,6 +164,8 @@ class Look : public BatchTextScan {
  private:
   Run& run_;
   std::string shown_;
+  int original_fd_ = -1;
+  std::optional<LineLocator> locator_;
 };
 
 // Converts one text open as fd; returns false when a chart could not be
@@ -141,6 +175,7 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
   Progress progress(base_name(shown_name), run.options().quiet);
   BatchTextPlan plan;
   StoreHooks hooks(run, fd, progress, shown_name);
+  std::copy(job.judged, job.judged + 4, hooks.judged);
   // The text is read once, into the plan; the dry run reads a copy of the
   // run's time-of-day dates.
   const TimeOfDayDates before = clock;
@@ -154,6 +189,7 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
 
   // A look when it is needed: for the dry run and the log.
   Look look(run, shown_name);
+  if (!job.original.empty()) look.original(job.original);
   if (run.dry_run() || run.logging()) batch_text_scan(fd, job, plan, look, before);
   long bars = 0;
   for (const ChartPlan& c : plan.charts.charts) bars += static_cast<long>(c.bars.size());
@@ -173,6 +209,12 @@ bool convert_text(Run& run, int fd, const BatchTextJob& job, const std::string& 
     const Result r = batch_text_store(fd, job, plan, hooks, clock, &stored_last);
     progress.done();
     ok = r.status != Status::kRefused && r.status != Status::kFailed && hooks.failed == 0;
+    if (hooks.tally.broken() > 0) {
+      // Stored as told; the run says so and does not end as clean.
+      complain(shown_name + ": stored as told, but " + hooks.tally.summary() +
+               " (give --auto, or check --order)");
+      run.skipped();
+    }
     written = r.count;
     if (written > 0) last_path = stored_last;
   }
@@ -262,15 +304,43 @@ class TextToChart : public Command {
     std::vector<FormatSettings> formats(sources.size(), run.format());
     std::vector<bool> commas(sources.size(), common_.decimal_comma);
     std::vector<std::string> shown(sources.size());
+    std::vector<std::vector<std::string>> notes(sources.size());
+    std::vector<std::array<bool, 4>> judged(sources.size(), {true, true, true, true});
+    rewritten_.assign(sources.size(), -1);
     for (std::size_t i = 0; i < sources.size() && auto_; ++i) {
       const Source& s = sources[i];
       const int fd = ::open(s.where().c_str(), O_RDONLY);
       if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
       const TextLayout layout = detect_layout(fd, layout_hints(common_, run.format()));
+      if (!layout.ok) {
+        ::close(fd);
+        throw UsageError{s.name + ": " + layout.problem};
+      }
+      if (layout.rewrite) {
+        // Read once by the layout into the plain form, which the store then
+        // reads as it reads any text; nothing is written before that.
+        const int plain = ::memfd_create("morva-text", MFD_CLOEXEC);
+        RewriteTally tally;
+        if (plain < 0 || !rewrite_text(fd, layout, plain, tally)) {
+          ::close(fd);
+          if (plain >= 0) ::close(plain);
+          throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
+        }
+        rewritten_[i] = plain;
+        if (tally.missing_volume)
+          notes[i].push_back(s.name + ": " + std::to_string(tally.missing_volume) +
+                             (tally.missing_volume == 1 ? " line has" : " lines have") +
+                             " no volume: stored with volume 0");
+        if (tally.missing_price)
+          notes[i].push_back(s.name + ": " + std::to_string(tally.missing_price) +
+                             (tally.missing_price == 1 ? " line lacks" : " lines lack") +
+                             " a price (N/A, -, null or empty): skipped");
+      }
       ::close(fd);
-      if (!layout.ok) throw UsageError{s.name + ": " + layout.problem};
+      if (layout.close_only) notes[i].push_back(s.name + ": only a close in it: stored as open = high = low = close");
+      std::copy(layout.judged, layout.judged + 4, judged[i].begin());
       apply_layout(layout, common_, formats[i]);
-      commas[i] = commas[i] || layout.decimal_comma;
+      commas[i] = !layout.rewrite && (commas[i] || layout.decimal_comma);
       shown[i] = layout.summary();
       if (has_symbol_column(formats[i]) && !chart_.empty())
         throw UsageError{s.name + ": --chart cannot be used: its charts are named after the symbols of its " +
@@ -291,6 +361,8 @@ class TextToChart : public Command {
       job.order_from = !common_.order.empty() ? "from --order"
                        : auto_                ? "found by --auto"
                                               : settings_from;
+      std::copy(judged[i].begin(), judged[i].end(), job.judged);
+      if (rewritten_[i] >= 0) job.original = s.where();
       return job;
     };
     TimeOfDayDates clock;  // the time-of-day dates of this run
@@ -299,7 +371,7 @@ class TextToChart : public Command {
     // answer stops the command with nothing changed.
     for (std::size_t i = 0; i < sources.size(); ++i) {
       const Source& s = sources[i];
-      const int fd = ::open(s.where().c_str(), O_RDONLY);
+      const int fd = open_at(i, s.where());
       if (fd < 0) throw FileProblem{"cannot read " + s.where() + ": " + std::strerror(errno)};
       BatchTextPlan plan;
       BatchTextJob job = job_for(i);
@@ -319,7 +391,8 @@ class TextToChart : public Command {
       if (interrupted()) break;
       if (!s.list.empty() && s.list == abandoned_list) continue;
       if (!shown[i].empty()) run.note(s.name + ": " + shown[i]);
-      const int fd = open_text_source(s.where());
+      for (const std::string& n : notes[i]) run.note(n);
+      const int fd = open_at(i, s.where());
       if (fd < 0) {
         run.failed("cannot open " + s.where());
         abandoned_list = s.list;
@@ -338,10 +411,22 @@ class TextToChart : public Command {
       }
       ascii_replacement(run, s, formats[i], last);
     }
+    for (int fd : rewritten_)
+      if (fd >= 0) ::close(fd);
     return run.status();
   }
 
  private:
+  // The text of source i: its plain form when it was read by its layout.
+  int open_at(std::size_t i, const std::string& where) const {
+    if (i < rewritten_.size() && rewritten_[i] >= 0) {
+      const int fd = ::dup(rewritten_[i]);
+      if (fd >= 0) ::lseek(fd, 0, SEEK_SET);
+      return fd;
+    }
+    return open_text_source(where);
+  }
+
   // In a list whose name begins with "ASCII" the text is replaced by the
   // chart stored from it, as the window does.
   static void ascii_replacement(Run& run, const Source& s, const FormatSettings& f,
@@ -361,6 +446,7 @@ class TextToChart : public Command {
   std::vector<std::string> sources_;
   std::string chart_, type_, chart_dir_;
   bool auto_ = false;
+  std::vector<int> rewritten_;  // plain forms of the texts read by their layout (-1: none)
 };
 
 // ---- investorlink ---------------------------------------------------------------

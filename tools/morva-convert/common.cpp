@@ -131,10 +131,21 @@ LayoutHints layout_hints(const CommonOptions& c, const FormatSettings& f) {
   LayoutHints h;
   if (!c.separator.empty()) h.sep = f.sep;
   if (!c.date_format.empty()) h.datecode = f.datecode;
+  h.order.assign(f.order, sizeof f.order);
+  while (!h.order.empty() && h.order.back() == ' ') h.order.pop_back();
   return h;
 }
 
 void apply_layout(const TextLayout& layout, const CommonOptions& c, FormatSettings& f) {
+  if (layout.rewrite) {
+    // The text is read in the converter's plain form (ShapeReader).
+    std::memset(f.order, ' ', sizeof f.order);
+    const char* order = plain_order(layout);
+    std::memcpy(f.order, order, std::strlen(order));
+    f.sep = ',';
+    f.datecode = 0;
+    return;
+  }
   if (c.order.empty() && !layout.order.empty()) {
     std::memset(f.order, ' ', sizeof f.order);
     std::memcpy(f.order, layout.order.data(), std::min(layout.order.size(), sizeof f.order));
