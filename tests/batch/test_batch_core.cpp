@@ -362,7 +362,7 @@ TEST(BatchText, ScanShowsTheLinesAndRunsTheStoreThenWrites) {
   // One chart per symbol, the lines of its runs gathered; the run of nines
   // gave no bar and makes no chart.
   EXPECT_EQ(seen.runs, (std::vector<std::string>{"stk_i/ibm", "stk_m/msft"}));
-  EXPECT_EQ(seen.sizes, (std::vector<std::size_t>{2, 1}  // 300 digits are no price));
+  EXPECT_EQ(seen.sizes, (std::vector<std::size_t>{2, 1}));  // 300 digits are no price
 
   // The store that follows writes exactly the runs the scan found.
   StoreReport quiet;
