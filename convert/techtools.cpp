@@ -88,7 +88,7 @@ Result techtools_convert(const TechToolsRequest& request, TechToolsListener& lis
   if (got < static_cast<long>(sizeof header)) return ended(Status::kRefused, kTechTooShort);
   const int price_type = static_cast<std::int16_t>(get_le16(header));
 
-  SafeReplace chart(request.target);
+  SafeReplace chart(request.target, SafeReplace::Locking::kChartFile);
   if (!chart.ok()) return ended(Status::kFailed, kDiskFullLine + request.target);
   // The header date is filled in once the last bar is known.
   unsigned char chart_header[kHeaderSize];

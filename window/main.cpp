@@ -1,5 +1,7 @@
 // morvautl: the converter's entry point.  Any command-line argument means
 // the charting program started it and will take back a stored chart.
+#include <csignal>
+
 #include "window/banner.h"
 #include "window/defaults_file.h"
 #include "window/globals.h"
@@ -10,6 +12,9 @@
 #include "widgets/prompt.h"
 
 int main(int argc, char** /*argv*/) {
+  // A file-size limit makes a write fail (EFBIG), which the store rolls
+  // back and reports, instead of killing the program part-way.
+  std::signal(SIGXFSZ, SIG_IGN);
   set_builtin_format();
   scr_setup(kBanner);
   // X protocol errors are shown as a top-row message once the failing call

@@ -163,6 +163,12 @@ class Fold : public ChartCommand {
         print_bars(groups, kDryRunBars);
         continue;
       }
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(j.source.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(j.source.name) + " now; nothing stored from it");
+        continue;
+      }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
         run.failed("cannot open " + absolute_here(j.source.name));
@@ -240,6 +246,12 @@ class Compress : public ChartCommand {
         print_bars(groups, kDryRunBars);
         continue;
       }
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(j.source.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(j.source.name) + " now; nothing stored from it");
+        continue;
+      }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
         run.failed("cannot open " + absolute_here(j.source.name));
@@ -312,6 +324,12 @@ class Adjust : public ChartCommand {
                   << constant_ << (exists(j.target) ? " (replaces the file)" : " (new chart)") << '\n';
         print_bars(shown, kDryRunBars);
         if (bars.size() > kDryRunBars) std::cout << "  ... " << bars.size() - kDryRunBars << " more\n";
+        continue;
+      }
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(j.source.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(j.source.name) + " now; nothing stored from it");
         continue;
       }
       const int fd = open_source(j.source.name, false);
@@ -422,6 +440,12 @@ class ChartToText : public Command {
         for (const std::string& l : lines) std::cout << "  " << l << '\n';
         if (count > static_cast<long>(lines.size()))
           std::cout << "  ... " << count - static_cast<long>(lines.size()) << " more\n";
+        continue;
+      }
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(s.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(s.name) + " now; nothing stored from it");
         continue;
       }
       const int fd = open_source(s.name, false);

@@ -7,6 +7,7 @@
 
 #include "chartdata/bar_checks.h"
 #include "chartdata/chartfile.h"
+#include "chartdata/safe_replace.h"
 #include "cli.h"
 
 namespace mc {
@@ -79,8 +80,10 @@ class Show : public Command {
     unsigned char header[kHeaderSize];
     std::vector<BarRecord> bars;
     std::size_t trailing = 0;
-    std::FILE* probe = std::fopen(chart_.c_str(), "rb");
-    if (!probe) throw FileProblem{"cannot read " + absolute_here(chart_) + ": " + std::strerror(errno)};
+    std::FILE* probe = fopen_regular(chart_);
+    if (!probe)
+      throw FileProblem{"cannot read " + absolute_here(chart_) + ": " +
+                        (errno == EINVAL ? "it is not a regular file" : std::strerror(errno))};
     std::fclose(probe);
     if (!read_chart(chart_, header, bars, &trailing))
       throw FileProblem{chart_ + " is not a chart: it is shorter than a chart header"};

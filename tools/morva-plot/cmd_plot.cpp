@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "chartdata/safe_replace.h"
 #include "tools/morva-convert/cli.h"
 #include "tools/morva-convert/plot_command.h"
 #include "plot/chart_plot.h"
@@ -29,7 +30,7 @@ bool same_file(const std::string& a, const std::string& b) {
 
 // The chart type letter of a chart's header (0 when it has none).
 int type_letter(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = fopen_regular(path);
   if (!f) return 0;
   const int c = std::fseek(f, static_cast<long>(kHeaderTypeOffset), SEEK_SET) == 0 ? std::fgetc(f) : 0;
   std::fclose(f);
@@ -137,6 +138,7 @@ class Plot : public Command {
       const std::string why = plot::read_chart(s.name, chart);
       if (!why.empty()) {
         run.failed(why == "it is shorter than a chart header" ? s.name + " is not a chart: " + why
+                   : why.rfind("it holds ", 0) == 0 ? s.name + ": " + why + "; nothing drawn"
                                                               : "cannot read " + s.name + ": " + why);
         continue;
       }
