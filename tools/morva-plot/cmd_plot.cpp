@@ -90,6 +90,7 @@ class Plot : public Command {
       throw UsageError{"--to '" + p.to + "': give a date yyyymmdd (a bar number for a numbered chart)"};
     if (o.from && o.to && o.from > o.to) throw UsageError{"--from " + p.from + " is after --to " + p.to};
     o.log = p.log;
+    o.stop = [] { return interrupted(); };
     plot::Format named{};
     const bool has_format = !p.format.empty();
     if (has_format && !plot::format_of_name("." + p.format, &named))
@@ -142,7 +143,9 @@ class Plot : public Command {
                                                               : "cannot read " + s.name + ": " + why);
         continue;
       }
+      if (interrupted()) break;
       const plot::Layout layout = plot::lay_out(chart, o);
+      if (interrupted()) break;
       if (layout.shown.empty()) {
         complain(s.name + ": no bars" + (o.from || o.to ? " in the range asked" : "") + "; nothing drawn");
         run.skipped();
