@@ -60,7 +60,7 @@ int PrivateTemp::release() {
 
 namespace {
 
-// unzip's "*.[SC][TS][KF]": a name (with its folders) ending in '.' and
+// The members of the archive's text: "*.[SC][TS][KF]", a name (with its folders) ending in '.' and
 // one of S/C, T/S, K/F, in capitals.
 bool member_wanted(const char* name) {
   const std::size_t n = std::strlen(name);
