@@ -325,18 +325,27 @@ std::string target_refusal(const std::string& path, bool chart) {
     got = ::pread(fd, head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
   ::close(fd);
-  if (got <= 0) return "";
+  if (got <= 0 || chart_head_ok(head, static_cast<std::size_t>(got))) return "";
+  return kNotAChart;
+}
+
+const char* const kNotAChart = "it is not a chart (it has no chart header)";
+
+bool chart_head_ok(const unsigned char* head, std::size_t got) {
   // A whole header: byte 0 is 0 and a line feed follows the type letter.
   // A shorter file is taken for a cut-off chart only when it starts so.
-  const bool header = head[0] == 0 && (got < static_cast<ssize_t>(kHeaderSize) || head[kHeaderTypeOffset + 1] == '\n');
-  return header ? "" : "it is not a chart (it has no chart header)";
+  return got == 0 || (head[0] == 0 && (got < kHeaderSize || head[kHeaderTypeOffset + 1] == '\n'));
+}
+
+void tell_refused(const std::string& path, const char* why) {
+  if (lock_reporter.refused) lock_reporter.refused(path.c_str(), why);
+  else std::fprintf(stderr, "Not replaced, %s: %s\n", why, path.c_str());
 }
 
 bool target_usable(const std::string& path, bool chart) {
   const std::string why = target_refusal(path, chart);
   if (why.empty()) return true;
-  if (lock_reporter.refused) lock_reporter.refused(path.c_str(), why.c_str());
-  else std::fprintf(stderr, "Not replaced, %s: %s\n", why.c_str(), path.c_str());
+  tell_refused(path, why.c_str());
   return false;
 }
 

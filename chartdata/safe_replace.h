@@ -125,6 +125,11 @@ extern std::string g_link_root;
 std::string target_refusal(const std::string& path, bool chart);
 // target_refusal, and when the target is refused, tells lock_reporter.
 bool target_usable(const std::string& path, bool chart);
+// The first `got` bytes of a file (up to a header) start as a chart does;
+// what target_refusal says of those that do not; and the telling.
+bool chart_head_ok(const unsigned char* head, std::size_t got);
+extern const char* const kNotAChart;
+void tell_refused(const std::string& path, const char* why);
 
 // Opens a chart (or any file read whole) for reading: only a regular
 // file, opened without blocking (a FIFO or device is refused).  The

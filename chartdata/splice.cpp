@@ -18,18 +18,6 @@
 
 namespace {
 
-// True when `f` (not read yet) is an old chart with yymmdd dates.  The
-// first bytes are read with pread, so the stream neither moves nor drops
-// the block it would otherwise have to read twice.
-bool is_old_chart(std::FILE* f) {
-  unsigned char head[kHeaderSize + kBarSize];
-  ssize_t got;
-  do {
-    got = ::pread(fileno(f), head, sizeof head, 0);
-  } while (got < 0 && errno == EINTR);
-  return got > 0 && old_chart_head(head, static_cast<std::size_t>(got));
-}
-
 // A scratch copy of an old chart with every date widened to eight digits,
 // positioned at its start; nullptr when it cannot be made.
 std::FILE* widened_copy(std::FILE* old) {
@@ -206,7 +194,9 @@ int store_splice(std::string& target, SpliceRange& range, const NewBarsStep& wri
   ChartLock lock(target);
   if (!lock.held()) return 0;
 
-  if (!target_usable(target, true)) return 0;
+  // Special files and links first (nothing opened); whether the file is a
+  // chart is seen from its first bytes below.
+  if (!target_usable(target, false)) return 0;
   const std::string real = resolve_target(target);
   File old;
   struct stat st {};  // of the old chart, when there is one
@@ -226,7 +216,16 @@ int store_splice(std::string& target, SpliceRange& range, const NewBarsStep& wri
       return 0;
     }
     old_size = static_cast<std::size_t>(st.st_size);
-    const bool upgrade = options.upgrade_target && is_old_chart(old.get());
+    unsigned char head[kHeaderSize + kBarSize];
+    ssize_t got;
+    do {
+      got = ::pread(fileno(old.get()), head, sizeof head, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0 && !chart_head_ok(head, static_cast<std::size_t>(got))) {
+      tell_refused(target, kNotAChart);
+      return 0;
+    }
+    const bool upgrade = options.upgrade_target && got > 0 && old_chart_head(head, static_cast<std::size_t>(got));
     // Every new bar after the last stored one (the nightly case): the new
     // bars are appended and the header date updated in place.
     if (!upgrade && old_size >= kHeaderSize) {
