@@ -196,7 +196,7 @@ bool old_chart_head(const unsigned char* head, std::size_t got) {
 }
 
 int Y2000_upgrade(const char* path) {
-  std::FILE* f = std::fopen(path, "rb");
+  std::FILE* f = fopen_regular(path);
   if (f == nullptr) return 0;
   unsigned char head[kHeaderSize + kBarSize];
   std::size_t got = std::fread(head, 1, sizeof head, f);
@@ -209,7 +209,7 @@ int Y2000_upgrade(const char* path) {
   std::fclose(f);
   ChartLock lock(path);
   if (!lock.held()) return 0;
-  f = std::fopen(path, "rb");
+  f = fopen_regular(path);
   if (f == nullptr) return 0;
   got = std::fread(head, 1, sizeof head, f);
   if (got != sizeof head || head[kHeaderUpgradeMark] != '/' || record_date(head + kHeaderSize) > 991231) {

@@ -1,6 +1,7 @@
 #include "chartdata/faults.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,20 +99,15 @@ int checked_sync(int fd, SyncKind kind) {
   return r == 0 ? 1 : 0;
 }
 
-int checked_lock(int fd, off_t at) {
+int checked_lock(int fd, off_t) {
   if (hit(g_faults.locks, g_faults.fail_lock)) {
     errno = ENOLCK;
     return 0;
   }
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = at;
-  fl.l_len = 1;
   for (;;) {
-    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return 1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 1;
     if (errno == EINTR) continue;
-    if (errno == EACCES) errno = EAGAIN;
+    if (errno == EWOULDBLOCK) errno = EAGAIN;
     return 0;
   }
 }

@@ -57,8 +57,8 @@ enum class SyncKind { kData, kFile, kFileSystem };
 // fdatasync, fsync or syncfs of `fd`; 1 on success, else 0 (errno set;
 // EIO for an injected fault).
 int checked_sync(int fd, SyncKind kind);
-// One try at the exclusive lock of the byte `at` of the lock file `fd`
-// (an open-file-description lock: it conflicts with every other open of
-// the file, in this process too).  1 when taken; 0 with errno EAGAIN when
+// One try at the exclusive flock of `fd` (a chart folder; `at` is not
+// used): it conflicts with every other open of the folder, in this
+// process too.  1 when taken; 0 with errno EAGAIN when
 // another holds it, any other errno for a failure (ENOLCK when injected).
 int checked_lock(int fd, off_t at);

@@ -1,6 +1,7 @@
 #include "chartdata/safe_replace.h"
 
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/encodings.h"
 #include "chartdata/faults.h"
 
 std::string dir_of(const std::string& path) {
@@ -47,14 +49,50 @@ void copy_mode(int fd, const std::string& like) {
   (void)fchmod(fd, 0666 & ~mask);
 }
 
-int create_temp_in(const std::string& dir, std::string& name) {
+namespace {
+// A file without a name can be linked into place through /proc/self/fd.
+bool unnamed_files_usable() {
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+// The file system offers no O_TMPFILE (as opposed to a failed creation).
+bool unnamed_unsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
+std::string temp_name(const std::string& dir) {
   static std::minstd_rand rng{std::random_device{}()};
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 8; ++i) suffix += kChars[rng() % (sizeof kChars - 1)];
+  return dir + "/.morva-" + suffix + ".tmp";
+}
+}  // namespace
+
+int create_temp_in(const std::string& dir, std::string& name) {
+  // Locked before it has a name, so that a cleaner (see ChartLock) never
+  // takes a live temporary file for a leftover: made without a name,
+  // locked, then linked under a name unique to the run.
+  if (unnamed_files_usable()) {
+    const int fd = checked_create(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      (void)::flock(fd, LOCK_EX | LOCK_NB);
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      for (int attempt = 0; attempt < 100; ++attempt) {
+        name = temp_name(dir);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return fd;
+        if (errno != EEXIST) break;
+      }
+      const int err = errno;
+      ::close(fd);
+      errno = err;
+      return -1;
+    }
+    if (!unnamed_unsupported(errno)) return -1;
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string suffix;
-    for (int i = 0; i < 8; ++i) suffix += kChars[rng() % (sizeof kChars - 1)];
-    name = dir + "/.morva-" + suffix + ".tmp";
+    name = temp_name(dir);
     int fd = checked_create(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) (void)::flock(fd, LOCK_EX | LOCK_NB);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -84,47 +122,25 @@ void default_lock_failed(const char* name, bool busy) {
                name);
 }
 
-// The lock file of each directory while this process holds a lock in it
-// (closed with the last one), and how many holders each lock has.
-struct LockFile {
+// The folders this process holds: the descriptor that carries the lock
+// and how many holders it has.
+struct Folder {
   int fd = -1;
   int users = 0;
-  int pending = 0;     // locks held for a batch's pending files
-  bool whole = false;  // this process holds the whole file (all its charts)
 };
-std::map<std::pair<dev_t, ino_t>, LockFile>& lock_files() {
-  static std::map<std::pair<dev_t, ino_t>, LockFile> files;
-  return files;
-}
-void drop_lock_file(std::pair<dev_t, ino_t> dir) {
-  auto it = lock_files().find(dir);
-  if (it == lock_files().end() || it->second.users > 0) return;
-  if (it->second.fd >= 0) ::close(it->second.fd);
-  lock_files().erase(it);
-}
-std::map<ChartLock::Key, int>& held_locks() {
-  static std::map<ChartLock::Key, int> held;
+using FolderId = std::pair<dev_t, ino_t>;
+std::map<FolderId, Folder>& folders() {
+  static std::map<FolderId, Folder> held;
   return held;
 }
-// The descriptors of charts locked in place (their folder takes no lock file).
-std::map<ChartLock::Key, int>& in_place_fds() {
-  static std::map<ChartLock::Key, int> fds;
-  return fds;
+// Folders whose leftovers this process has removed.
+std::set<FolderId>& cleaned() {
+  static std::set<FolderId> done;
+  return done;
 }
 
-// An injected lock failure for the in-place lock (counted like checked_lock).
-bool hit_lock_fault() {
-  ++g_faults.locks;
-  if (g_faults.fail_lock > 0 && g_faults.locks == g_faults.fail_lock) {
-    errno = ENOLCK;
-    return true;
-  }
-  return false;
-}
-
-// The byte of the lock file that stands for a chart name (FNV-1a, kept
-// well inside the range of off_t).
-off_t lock_byte(const std::string& base) {
+// The number that stands for a chart name in its folder (FNV-1a).
+off_t name_hash(const std::string& base) {
   std::uint64_t h = 1469598103934665603ull;
   for (unsigned char c : base) h = (h ^ c) * 1099511628211ull;
   return static_cast<off_t>(h >> 2);
@@ -136,16 +152,42 @@ void sleep_ms(int ms) {
   }
 }
 
+// Removes the temporary files of the folder `dirfd` that no live run owns:
+// those that can be locked (a live one is locked by its maker while open,
+// and a closed one lies in a folder its run holds, which this process now
+// holds itself).
+void remove_leftovers(int dirfd) {
+  const int fd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  DIR* d = ::fdopendir(fd);
+  if (d == nullptr) {
+    ::close(fd);
+    return;
+  }
+  while (dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (!is_temp_file_name(name) || name.size() < 12 || name.compare(name.size() - 4, 4, ".tmp") != 0) continue;
+    const int t = ::openat(fd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (t < 0) continue;
+    struct stat st;
+    if (::fstat(t, &st) == 0 && S_ISREG(st.st_mode) && ::flock(t, LOCK_EX | LOCK_NB) == 0)
+      (void)::unlinkat(fd, e->d_name, 0);
+    ::close(t);
+  }
+  ::closedir(d);
+}
+
 }  // namespace
 
-LockReporter lock_reporter = {default_lock_waiting, default_lock_failed};
+LockReporter lock_reporter = {default_lock_waiting, default_lock_failed, nullptr};
 
 namespace {
 bool batch_holds(const ChartLock::Key& key);
+bool batch_has_pending();
 void batch_publish_for_relock();
 }  // namespace
 
-ChartLock::ChartLock(const std::string& path) {
+ChartLock::ChartLock(const std::string& path, Mode mode) {
   const std::string real = resolve_target(path);
   const std::string dir = dir_of(real);
   const std::size_t slash = real.rfind('/');
@@ -158,65 +200,54 @@ ChartLock::ChartLock(const std::string& path) {
     counted_ = false;
     return;
   }
-  Key key{st.st_dev, st.st_ino, lock_byte(base)};
+  key_ = Key{st.st_dev, st.st_ino, name_hash(base)};
   // A chart this run wrote and has not published yet: published now, so
   // that the new writer reads it.
-  if (batch_holds(key)) batch_publish_for_relock();
-  auto& held = held_locks();
-  if (auto it = held.find(key); it != held.end()) {
-    ++it->second;
-    key_ = key;
-    held_ = true;
-    counted_ = true;
+  if (batch_holds(key_)) batch_publish_for_relock();
+  const FolderId id{st.st_dev, st.st_ino};
+  if (auto it = folders().find(id); it != folders().end()) {
+    ++it->second.users;
+    held_ = counted_ = true;
     return;
   }
-  const std::pair<dev_t, ino_t> dir_id{st.st_dev, st.st_ino};
-  LockFile& file = lock_files()[dir_id];
-  if (file.fd < 0) {
-    const std::string name = dir + "/.morva.lock";
-    int fd;
-    do {
-      fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-      const int err = errno;
-      drop_lock_file(dir_id);
-      // A folder that takes no new file: a chart there can only change in
-      // place, keeping its inode, so the chart itself is locked (flock).
-      if (err == EACCES || err == EROFS || err == EPERM) {
-        lock_in_place(path, real);
-        return;
-      }
-      if (lock_reporter.failed) lock_reporter.failed(path.c_str(), false);
-      return;
-    }
-    // Out of the low numbers a program's own files take.
-    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 200);
-    if (high >= 0) {
-      ::close(fd);
-      fd = high;
-    }
-    file.fd = fd;
-  }
-  const int fd = file.fd;
-  if (!file.whole && !wait_for(path, [&] { return checked_lock(fd, key.at) != 0; })) {
-    drop_lock_file(dir_id);
+  int fd;
+  do {
+    fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (lock_reporter.failed) lock_reporter.failed(path.c_str(), false);
     return;
   }
-  ++lock_files()[dir_id].users;
-  held[key] = 1;
-  key_ = key;
-  held_ = true;
-  counted_ = true;
+  // Out of the low numbers a program's own files take.
+  const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 200);
+  if (high >= 0) {
+    ::close(fd);
+    fd = high;
+  }
+  if (!wait_for(path, fd)) {
+    ::close(fd);
+    return;
+  }
+  folders()[id] = Folder{fd, 1};
+  held_ = counted_ = true;
+  if (mode == Mode::kWrite && cleaned().insert(id).second) remove_leftovers(fd);
 }
 
-bool ChartLock::wait_for(const std::string& path, const std::function<bool()>& try_lock) {
+bool ChartLock::wait_for(const std::string& path, int fd) {
   constexpr int kStepMs = 20;
   int waited = 0;
-  while (!try_lock()) {
+  bool published = false;
+  while (!checked_lock(fd, 0)) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       if (lock_reporter.failed) lock_reporter.failed(path.c_str(), false);
       return false;
+    }
+    // Whatever this run holds goes first: the other program may be
+    // waiting for it.
+    if (!published && batch_has_pending()) {
+      published = true;
+      batch_publish_for_relock();
+      continue;
     }
     if (waited >= g_lock_wait_ms) {
       busy_ = true;
@@ -230,37 +261,6 @@ bool ChartLock::wait_for(const std::string& path, const std::function<bool()>& t
     if (waited / 1000 > before && lock_reporter.waiting) lock_reporter.waiting(path.c_str(), waited / 1000);
   }
   return true;
-}
-
-void ChartLock::lock_in_place(const std::string& path, const std::string& real) {
-  struct stat st;
-  if (::stat(real.c_str(), &st) != 0) {
-    // No chart, and no folder to make one in: nothing can be written.
-    held_ = true;
-    counted_ = false;
-    return;
-  }
-  const Key key{st.st_dev, st.st_ino, -1};
-  auto& held = held_locks();
-  if (auto it = held.find(key); it != held.end()) {
-    ++it->second;
-    key_ = key;
-    held_ = counted_ = true;
-    return;
-  }
-  const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || !wait_for(path, [&] {
-        if (hit_lock_fault()) return false;
-        return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-      })) {
-    if (fd >= 0) ::close(fd);
-    else if (lock_reporter.failed) lock_reporter.failed(path.c_str(), false);
-    return;
-  }
-  held[key] = 1;
-  in_place_fds()[key] = fd;
-  key_ = key;
-  held_ = counted_ = true;
 }
 
 ChartLock& ChartLock::operator=(ChartLock&& o) noexcept {
@@ -279,54 +279,102 @@ void ChartLock::release() {
   if (!held_) return;
   held_ = false;
   if (!counted_) return;
-  auto& held = held_locks();
-  auto it = held.find(key_);
-  if (it == held.end() || --it->second > 0) return;
-  held.erase(it);
-  if (key_.at < 0) {  // a chart locked in place: its descriptor goes
-    auto f = in_place_fds().find(key_);
-    if (f != in_place_fds().end()) {
-      ::close(f->second);
-      in_place_fds().erase(f);
-    }
-    return;
-  }
-  auto f = lock_files().find({key_.dev, key_.ino});
-  if (f == lock_files().end() || f->second.fd < 0) return;
-  if (!f->second.whole) {  // (a whole-file lock goes with the descriptor)
-    struct flock fl {};
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = key_.at;
-    fl.l_len = 1;
-    (void)::fcntl(f->second.fd, F_OFD_SETLK, &fl);
-  }
-  --f->second.users;
-  drop_lock_file({key_.dev, key_.ino});
+  auto it = folders().find({key_.dev, key_.ino});
+  if (it == folders().end() || --it->second.users > 0) return;
+  ::close(it->second.fd);  // the lock goes with the descriptor
+  folders().erase(it);
 }
 
-// ---- Durable batches ---------------------------------------------------------------
+// ---- Targets -----------------------------------------------------------------------
+
+std::string g_link_root;
 
 namespace {
 
-// A batch holding many pending files in one folder takes the folder's
-// whole lock file instead of one byte each: the kernel checks every new
-// lock against all the locks held on the file, so thousands of held bytes
-// would make each lock slow.  Taken only when no other program holds a
-// chart there; the folder's charts then wait for the batch's publication.
-void note_pending_lock(const ChartLock& lock) {
-  if (!lock.counted() || lock.key().at < 0) return;
-  auto it = lock_files().find({lock.key().dev, lock.key().ino});
-  if (it == lock_files().end() || it->second.whole || ++it->second.pending < 32) return;
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 0;
-  if (::fcntl(it->second.fd, F_OFD_SETLK, &fl) == 0) it->second.whole = true;
+// True when `file` (a resolved path) lies inside the folder `root`.
+bool inside(const std::string& file, const std::string& root) {
+  if (root == "/") return true;
+  return file.size() > root.size() && file.compare(0, root.size(), root) == 0 && file[root.size()] == '/';
 }
 
 }  // namespace
+
+std::string target_refusal(const std::string& path, bool chart) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return "";  // a new file (or none can be made)
+  if (S_ISLNK(st.st_mode)) {
+    struct stat to;
+    if (::stat(path.c_str(), &to) != 0) return "";  // a dangling link: the link itself is replaced
+    if (!S_ISREG(to.st_mode)) return "it is a link to a device, FIFO, socket or folder, not to a file";
+    if (::geteuid() == 0 && !g_link_root.empty()) {
+      char file[PATH_MAX], root[PATH_MAX];
+      if (::realpath(path.c_str(), file) == nullptr || ::realpath(g_link_root.c_str(), root) == nullptr ||
+          !inside(file, root))
+        return "it is a link to a file outside the data directory (refused for root)";
+    }
+    st = to;
+  } else if (!S_ISREG(st.st_mode)) {
+    return "it is a device, FIFO, socket or folder, not a file";
+  }
+  if (!chart || st.st_size == 0) return "";
+  const int fd = open_regular_for_reading(path);
+  if (fd < 0) return "";  // unreadable: the store says so when it opens it
+  unsigned char head[kHeaderSize];
+  ssize_t got;
+  do {
+    got = ::pread(fd, head, sizeof head, 0);
+  } while (got < 0 && errno == EINTR);
+  ::close(fd);
+  if (got <= 0 || chart_head_ok(head, static_cast<std::size_t>(got))) return "";
+  return kNotAChart;
+}
+
+const char* const kNotAChart = "it is not a chart (it has no chart header)";
+
+bool chart_head_ok(const unsigned char* head, std::size_t got) {
+  // A whole header: byte 0 is 0 and a line feed follows the type letter.
+  // A shorter file is taken for a cut-off chart only when it starts so.
+  return got == 0 || (head[0] == 0 && (got < kHeaderSize || head[kHeaderTypeOffset + 1] == '\n'));
+}
+
+void tell_refused(const std::string& path, const char* why) {
+  if (lock_reporter.refused) lock_reporter.refused(path.c_str(), why);
+  else std::fprintf(stderr, "Not replaced, %s: %s\n", why, path.c_str());
+}
+
+bool target_usable(const std::string& path, bool chart) {
+  const std::string why = target_refusal(path, chart);
+  if (why.empty()) return true;
+  tell_refused(path, why.c_str());
+  return false;
+}
+
+int open_regular_for_reading(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+std::FILE* fopen_regular(const std::string& path) {
+  const int fd = open_regular_for_reading(path);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
+// ---- Durable batches ---------------------------------------------------------------
 
 namespace {
 
@@ -338,6 +386,8 @@ struct PendingFile {
 struct BatchState {
   int depth = 0;
   std::vector<PendingFile> pending;
+  std::vector<DurableBatch::Append> appends;
+  long long since_ms = -1;            // when the oldest pending entry came
   std::set<ChartLock::Key> keys;
   std::map<dev_t, int> file_systems;  // a descriptor on each file system written
   std::vector<int> files;             // the files written, while they are few
@@ -402,31 +452,77 @@ bool flush_folders() {
   return ok;
 }
 
-// Flushes, renames and flushes again; the number of charts that failed.
+long long monotonic_ms() {
+  timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Puts an appended chart back as it was: its old length and the partial
+// record its bars overwrote.
+void undo_append(const DurableBatch::Append& a) {
+  (void)!::ftruncate(a.fd, a.old_size);
+  (void)!::pwrite(a.fd, a.old_date, sizeof a.old_date, kHeaderDateOffset);
+  if (!a.tail.empty())
+    (void)!::pwrite(a.fd, a.tail.data(), a.tail.size(), a.old_size - static_cast<off_t>(a.tail.size()));
+}
+
+// Flushes, writes the header dates of the appends, renames and flushes
+// again; the number of charts that failed.
 int publish_pending() {
   BatchState& b = batch();
   int failed = 0;
-  if (!b.pending.empty() || !b.file_systems.empty()) {
+  bool appended = false;
+  if (!b.pending.empty() || !b.file_systems.empty() || !b.appends.empty()) {
     const bool data = flush_data();
+    // The bars are on the disk: now the header dates, which may then fall
+    // behind the bars after a power cut but never run ahead of them.
+    for (DurableBatch::Append& a : b.appends) {
+      bool ok = data;
+      if (ok && a.write_date) {
+        unsigned char field[4];
+        put_le32(field, static_cast<std::uint32_t>(a.date));
+        ok = ::lseek(a.fd, kHeaderDateOffset, SEEK_SET) == static_cast<off_t>(kHeaderDateOffset) &&
+             checked_write_fd(a.fd, field, sizeof field);
+        appended = appended || ok;
+      }
+      if (!ok) {
+        undo_append(a);
+        diskfull(a.shown.c_str());
+        ++failed;
+      }
+    }
     for (PendingFile& p : b.pending) {
       if (data && checked_rename(p.temp.c_str(), p.real.c_str())) continue;
       ::unlink(p.temp.c_str());
       diskfull(p.shown.c_str());
       ++failed;
     }
-    // The renames are on the disk: the directories' flush.
-    if (!b.pending.empty() && failed < static_cast<int>(b.pending.size()) && !flush_folders() &&
-        failed == 0) {
-      diskfull(b.pending.front().shown.c_str());
+    // The renames and the dates are on the disk: the directories' flush
+    // (and the appended files' again).
+    bool second = true;
+    if (!b.pending.empty() && failed < static_cast<int>(b.pending.size() + b.appends.size()))
+      second = flush_folders();
+    if (appended && !b.many) {
+      for (const DurableBatch::Append& a : b.appends)
+        if (a.write_date) second = checked_sync(a.fd, SyncKind::kData) && second;
+    } else if (appended && b.pending.empty()) {
+      second = flush_file_systems() && second;
+    }
+    if (!second && failed == 0) {
+      diskfull(!b.pending.empty() ? b.pending.front().shown.c_str() : b.appends.front().shown.c_str());
       failed = 1;
     }
-    if (!data && b.pending.empty()) {
+    if (!data && b.pending.empty() && b.appends.empty()) {
       diskfull(nullptr);
       failed = 1;
     }
   }
   b.pending.clear();  // releases the locks
+  for (DurableBatch::Append& a : b.appends) ::close(a.fd);
+  b.appends.clear();
   b.keys.clear();
+  b.since_ms = -1;
   for (auto& [dev, fd] : b.file_systems) ::close(fd);
   b.file_systems.clear();
   for (int fd : b.files) ::close(fd);
@@ -438,7 +534,17 @@ int publish_pending() {
 int g_relock_failures = 0;  // failures of publications forced by a relock
 
 bool batch_holds(const ChartLock::Key& key) { return batch().depth > 0 && batch().keys.count(key); }
+bool batch_has_pending() { return !batch().pending.empty() || !batch().appends.empty(); }
 void batch_publish_for_relock() { g_relock_failures += publish_pending(); }
+
+// A new entry of the batch: the clock starts with the first; one that has
+// waited too long has everything published.
+void note_entry() {
+  BatchState& b = batch();
+  const long long now = monotonic_ms();
+  if (b.since_ms < 0) b.since_ms = now;
+  else if (now - b.since_ms > kBatchHoldMs) batch_publish_for_relock();
+}
 
 }  // namespace
 
@@ -457,6 +563,14 @@ int DurableBatch::publish() {
 }
 
 bool DurableBatch::active() { return batch().depth > 0; }
+
+void DurableBatch::add_append(Append&& a) {
+  BatchState& b = batch();
+  note_file_system(a.fd);
+  if (a.lock.counted()) b.keys.insert(a.lock.key());
+  b.appends.push_back(std::move(a));
+  note_entry();
+}
 
 int DurableBatch::flush_written(int fd) {
   if (active()) {
@@ -477,26 +591,23 @@ bool flush_dir(const std::string& dir) {
   return ok;
 }
 
-// A file without a name can be linked into place through /proc/self/fd.
-bool unnamed_files_usable() {
-  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
-  return usable;
-}
-
-// The file system offers no O_TMPFILE (as opposed to a failed creation).
-bool unnamed_unsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
-
 }  // namespace
 
 SafeReplace::SafeReplace(std::string target, Locking locking) : target_(std::move(target)) {
   real_ = resolve_target(target_);
-  if (locking == Locking::kChart) {
+  if (locking != Locking::kNone) {
     lock_ = ChartLock(real_);
     if (!lock_.held()) {
       lock_failed_ = true;
       failed_ = true;
       return;
     }
+  }
+  if (!target_usable(target_, locking == Locking::kChartFile)) {
+    lock_.release();
+    lock_failed_ = true;
+    failed_ = true;
+    return;
   }
   int fd = -1;
   // A new file: written without a name, so that creating it costs no
@@ -589,7 +700,7 @@ int SafeReplace::commit() {
     b.pending.push_back(PendingFile{temp_, real_, target_, std::move(lock_)});
     done_ = true;
     temp_.clear();
-    note_pending_lock(b.pending.back().lock);
+    note_entry();
     return 1;
   }
   good = good && checked_sync(fileno(f_), SyncKind::kData);

@@ -37,15 +37,22 @@
 
 // ---- Exclusive writing -----------------------------------------------------------
 //
-// A chart's lock is an open-file-description lock on one byte of the file
-// ".morva.lock" in the chart's directory, the byte chosen by the chart's
-// name: no byte of the chart itself is touched, one descriptor per
-// directory serves any number of charts, and the lock goes with the
-// process however it ends.  In a folder that takes no new file (where a
-// chart can only change in place) the chart itself is locked with flock.  A second writer waits for it, up to
+// A chart's lock is an flock on the chart's folder itself (the folder,
+// opened read-only): every writer of a folder shares it whatever user or
+// umask made the folder or its files, and nobody can delete or replace it
+// under a holder.  Locks of one process nest: taking a folder this process
+// already holds succeeds at once.  A second writer waits for it, up to
 // g_lock_wait_ms, showing its progress through lock_reporter, and then
-// gives up with the chart busy.  Locks of one process nest: taking a chart
-// this process already holds succeeds at once.
+// gives up with the chart busy; a folder that cannot be opened for the
+// lock is refused (nothing is written) rather than written unlocked.
+// Before a writer waits it publishes what its DurableBatch holds, so that
+// two runs never wait for each other.
+//
+// The first time a writer of this process holds a folder, it removes the
+// temporary files ".morva-*.tmp" there that no live run owns: a temporary
+// file is locked (flock) from before it gets its name until it is closed,
+// and a closed one (a finished chart waiting for its batch) lies in a
+// folder whose lock its run holds.
 
 // How long a writer waits for a chart another program is writing (30 s).
 extern int g_lock_wait_ms;
@@ -55,8 +62,12 @@ struct LockReporter {
   // second).
   void (*waiting)(const char* name, int seconds);
   // `name` stayed busy for the whole wait, or its lock could not be taken
-  // (`busy` false: no lock file, say); nothing was written to it.
+  // (`busy` false: its folder cannot be opened, say); nothing was written
+  // to it.
   void (*failed)(const char* name, bool busy);
+  // `name` is not a file this program may replace (`why` says what it is);
+  // nothing was written to it.  nullptr: standard error.
+  void (*refused)(const char* name, const char* why) = nullptr;
 };
 // The default writes to standard error; the window installs its reporter
 // (at the screen cursor), the batch tool its own.
@@ -64,9 +75,13 @@ extern LockReporter lock_reporter;
 
 class ChartLock {
  public:
+  // kRead: a reader's lock (it removes no leftovers and waits like a
+  // writer, so that it never sees a chart half-way through a store).
+  enum class Mode { kWrite, kRead };
   ChartLock() = default;
-  // Takes the lock of the file `path` names (a symbolic link resolved).
-  explicit ChartLock(const std::string& path);
+  // Takes the lock of the folder of the file `path` names (a symbolic
+  // link resolved).
+  explicit ChartLock(const std::string& path, Mode mode = Mode::kWrite);
   ~ChartLock() { release(); }
   ChartLock(ChartLock&& o) noexcept { *this = std::move(o); }
   ChartLock& operator=(ChartLock&& o) noexcept;
@@ -78,6 +93,7 @@ class ChartLock {
   bool busy() const { return busy_; }
   void release();
 
+  // The chart: its folder and a hash of its name.
   struct Key {
     dev_t dev = 0;
     ino_t ino = 0;
@@ -90,13 +106,37 @@ class ChartLock {
   bool counted() const { return held_ && counted_; }
 
  private:
-  bool wait_for(const std::string& path, const std::function<bool()>& try_lock);
-  void lock_in_place(const std::string& path, const std::string& real);
+  bool wait_for(const std::string& path, int fd);
   Key key_{};
   bool held_ = false;
   bool counted_ = false;
   bool busy_ = false;
 };
+
+// The data directory of a run (set by the programs): a run as root
+// follows a symbolic link only to a file inside it.  Empty: any file.
+extern std::string g_link_root;
+
+// Why `path` may not be written (empty when it may): a device, FIFO,
+// socket or folder, a symbolic link to anything but a regular file, for a
+// root run a link to a file outside g_link_root, and,
+// with `chart`, an existing file that is not a chart (neither empty nor
+// starting with a chart header).  Nothing is opened that could block.
+std::string target_refusal(const std::string& path, bool chart);
+// target_refusal, and when the target is refused, tells lock_reporter.
+bool target_usable(const std::string& path, bool chart);
+// The first `got` bytes of a file (up to a header) start as a chart does;
+// what target_refusal says of those that do not; and the telling.
+bool chart_head_ok(const unsigned char* head, std::size_t got);
+extern const char* const kNotAChart;
+void tell_refused(const std::string& path, const char* why);
+
+// Opens a chart (or any file read whole) for reading: only a regular
+// file, opened without blocking (a FIFO or device is refused).  The
+// descriptor, or -1 with errno set (EINVAL for a file that is not regular).
+int open_regular_for_reading(const std::string& path);
+// The same as a stream ("rb"); nullptr when it cannot be opened.
+std::FILE* fopen_regular(const std::string& path);
 
 // ---- Durability ------------------------------------------------------------------
 
@@ -106,8 +146,13 @@ class ChartLock {
 // of every file system written (syncfs), renames every pending file into
 // place, flushes the file systems again for the directories, and releases
 // the locks.  A chart this process locks again while it is pending is
-// published first, so a run always reads what it wrote.  Batches nest: an
-// inner one leaves everything to the outermost.
+// published first, so a run always reads what it wrote; so is everything
+// pending when this process would have to wait for a lock, and when the
+// oldest pending file has waited for more than kBatchHoldMs, so that other
+// programs are not kept from a folder for long.  Batches nest: an inner
+// one leaves everything to the outermost.
+inline constexpr int kBatchHoldMs = 2000;
+
 class DurableBatch {
  public:
   DurableBatch();
@@ -125,14 +170,34 @@ class DurableBatch {
   // batch; without a batch it is flushed now.  1 on success.
   static int flush_written(int fd);
 
+  // New bars appended in place whose header date is still to be written.
+  struct Append {
+    int fd = -1;             // the chart, open for writing (the batch closes it)
+    std::string real, shown;
+    off_t old_size = 0;      // the chart's length before the bars
+    std::string tail;        // the partial record the bars overwrote
+    unsigned char old_date[4] = {};  // the header date before
+    bool write_date = false;
+    std::int32_t date = 0;   // the header date to write
+    ChartLock lock;
+  };
+  // Hands an append to the open batch: after the one flush of the run's
+  // data the batch writes the header date (so that the date never runs
+  // ahead of the bars on the disk), then flushes again.  When the data
+  // flush or the date fails, the chart is cut back to its old bytes and
+  // counted as failed.
+  static void add_append(Append&& a);
+
  private:
   bool outer_ = false;
 };
 
 class SafeReplace {
  public:
-  enum class Locking { kChart, kNone };
+  enum class Locking { kChart, kNone, kChartFile };
   // kNone for files that are not charts (texts, setup files): no lock.
+  // kChartFile: locked, and an existing target that is not a chart is
+  // refused (see target_refusal).  Every mode refuses special files.
   explicit SafeReplace(std::string target, Locking locking = Locking::kChart);
   ~SafeReplace();  // removes the temporary file unless committed
   SafeReplace(const SafeReplace&) = delete;
@@ -140,7 +205,8 @@ class SafeReplace {
 
   // The temporary file is open and no write has failed.
   bool ok() const;
-  // The target's lock could not be had: nothing was created.
+  // The target's lock could not be had, or the target was refused:
+  // nothing was created, and the reason was told.
   bool lock_failed() const { return lock_failed_; }
   // The stream of the temporary file (nullptr when it could not be made).
   // Direct writes are allowed; commit() still catches a stream error.

@@ -18,18 +18,6 @@
 
 namespace {
 
-// True when `f` (not read yet) is an old chart with yymmdd dates.  The
-// first bytes are read with pread, so the stream neither moves nor drops
-// the block it would otherwise have to read twice.
-bool is_old_chart(std::FILE* f) {
-  unsigned char head[kHeaderSize + kBarSize];
-  ssize_t got;
-  do {
-    got = ::pread(fileno(f), head, sizeof head, 0);
-  } while (got < 0 && errno == EINTR);
-  return got > 0 && old_chart_head(head, static_cast<std::size_t>(got));
-}
-
 // A scratch copy of an old chart with every date widened to eight digits,
 // positioned at its start; nullptr when it cannot be made.
 std::FILE* widened_copy(std::FILE* old) {
@@ -109,20 +97,13 @@ bool pwrite_all(int fd, const void* p, std::size_t n, off_t at) {
   return checked_write_fd(fd, p, n) != 0;
 }
 
-// Appending in place: the chart (locked, open for update, `size` bytes,
-// `bars` whole bars, the last dated before range.first) gets the new bars
-// after its last whole bar and the header date, exactly the bytes the
-// splice would have written, and loses a trailing partial record.  The
-// step writes into memory first, so that an abandoned store writes
-// nothing.  On any failure the chart is put back byte for byte.
-//   1 appended, 0 failed, -1 abandoned by the step (chart as before).
-int append_in_place(int fd, off_t size, off_t bars, const SpliceRange& range,
-                    const NewBarsStep& write_new_bars, const SpliceOptions& options) {
+// The step's bars, written into memory: 1 done, 0 failed, -1 abandoned
+// by the step.
+int bars_into_memory(const NewBarsStep& write_new_bars, std::string& bytes) {
   char* mem = nullptr;
   std::size_t mem_size = 0;
   File out(::open_memstream(&mem, &mem_size));
   if (!out) return 0;
-  std::unique_ptr<char, decltype(&std::free)> owned(nullptr, &std::free);
   int r;
   try {
     r = write_new_bars ? write_new_bars(out.get()) : 1;
@@ -132,39 +113,75 @@ int append_in_place(int fd, off_t size, off_t bars, const SpliceRange& range,
   const bool abandoned = r <= 0;
   if (r > 0) r = std::fflush(out.get()) == 0 && !std::ferror(out.get());
   out.reset();  // mem and mem_size are final now
-  owned.reset(mem);
+  std::unique_ptr<char, decltype(&std::free)> owned(mem, &std::free);
   if (abandoned) return -1;
   if (r <= 0) return 0;
+  bytes.assign(mem, mem_size);
+  return 1;
+}
 
+// Appending in place goes up to this many new bytes: they go out in one
+// write of at most a page, which a kill does not cut in two; longer runs
+// of new bars take the temporary file.
+constexpr std::size_t kAppendLimit = 4096;
+
+// Appending in place: the chart (locked, open for update, `size` bytes,
+// `bars` whole bars, the last dated before range.first) gets the new bars
+// (`bytes`, at most kAppendLimit) after its last whole bar in one write
+// and loses a trailing partial record.  Then, once the bars are on the
+// disk, the header date: in an open DurableBatch after the run's one
+// flush (the batch takes the descriptor and the lock), else here between
+// two flushes.  On any failure the chart is put back byte for byte.
+//   1 appended, 0 failed (fd closed either way).
+int append_in_place(int fd, off_t size, off_t bars, const std::string& bytes, const SpliceRange& range,
+                    const SpliceOptions& options, ChartLock& lock, const std::string& real,
+                    const std::string& shown) {
   const off_t end = static_cast<off_t>(kHeaderSize) + bars * static_cast<off_t>(kBarSize);
-  const off_t new_end = end + static_cast<off_t>(mem_size);
+  const off_t new_end = end + static_cast<off_t>(bytes.size());
   std::int32_t date = 0;
   const bool write_date = options.header_date ? options.header_date(range.last, &date)
                                               : default_header_date(range.last, &date);
+  DurableBatch::Append a;
+  a.fd = fd;
+  a.real = real;
+  a.shown = shown;
+  a.old_size = size;
+  a.write_date = write_date;
+  a.date = date;
   // What the steps overwrite, to be put back on failure: the header date
   // and a trailing partial record.
-  unsigned char old_date[4];
-  unsigned char partial[kBarSize];
-  const std::size_t partial_len = static_cast<std::size_t>(size - end);
-  if (!pread_all(fd, old_date, sizeof old_date, kHeaderDateOffset) ||
-      (partial_len > 0 && !pread_all(fd, partial, partial_len, end)))
+  a.tail.resize(static_cast<std::size_t>(size - end));
+  bool ok = pread_all(fd, a.old_date, sizeof a.old_date, kHeaderDateOffset) &&
+            (a.tail.empty() || pread_all(fd, a.tail.data(), a.tail.size(), end));
+  if (!ok) {
+    ::close(fd);
     return 0;
-  bool ok = mem_size == 0 || pwrite_all(fd, mem, mem_size, end);
+  }
+  // The trailing partial record lies where the new bars go: its bytes
+  // count from `end`, so the undo puts them back at old_size - tail.
+  ok = bytes.empty() || pwrite_all(fd, bytes.data(), bytes.size(), end);
+  if (ok && size > new_end) ok = ::ftruncate(fd, new_end) == 0;
+  if (ok && DurableBatch::active()) {
+    a.lock = std::move(lock);
+    DurableBatch::add_append(std::move(a));
+    return 1;
+  }
+  if (ok) ok = checked_sync(fd, SyncKind::kData) != 0;
   if (ok && write_date) {
     unsigned char field[4];
     put_le32(field, static_cast<std::uint32_t>(date));
-    ok = pwrite_all(fd, field, sizeof field, kHeaderDateOffset);
+    ok = pwrite_all(fd, field, sizeof field, kHeaderDateOffset) && checked_sync(fd, SyncKind::kData) != 0;
   }
-  if (ok && size > new_end) ok = ::ftruncate(fd, new_end) == 0;
-  if (ok) ok = DurableBatch::flush_written(fd) != 0;
-  if (ok) return 1;
   const int err = errno;
-  // Back to the old bytes: the old length, the old date, the partial record.
-  (void)!::ftruncate(fd, size);
-  (void)!::pwrite(fd, old_date, sizeof old_date, kHeaderDateOffset);
-  if (partial_len > 0) (void)!::pwrite(fd, partial, partial_len, end);
+  if (!ok) {
+    // Back to the old bytes: the old length, the old date, the partial record.
+    (void)!::ftruncate(fd, size);
+    (void)!::pwrite(fd, a.old_date, sizeof a.old_date, kHeaderDateOffset);
+    if (!a.tail.empty()) (void)!::pwrite(fd, a.tail.data(), a.tail.size(), end);
+  }
+  if (::close(fd) != 0) ok = false;
   errno = err;
-  return 0;
+  return ok ? 1 : 0;
 }
 
 }  // namespace
@@ -177,18 +194,38 @@ int store_splice(std::string& target, SpliceRange& range, const NewBarsStep& wri
   ChartLock lock(target);
   if (!lock.held()) return 0;
 
+  // Special files and links first (nothing opened); whether the file is a
+  // chart is seen from its first bytes below.
+  if (!target_usable(target, false)) return 0;
   const std::string real = resolve_target(target);
   File old;
   struct stat st {};  // of the old chart, when there is one
   std::size_t old_size = 0;
+  NewBarsStep step = write_new_bars;
+  std::string appended;  // the new bars, when they were written into memory
   if (exist(target.c_str())) {
-    old.reset(std::fopen(real.c_str(), "rb"));
-    if (!old || fstat(fileno(old.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int rfd = open_regular_for_reading(real);
+    if (rfd >= 0) old.reset(::fdopen(rfd, "rb"));
+    if (!old) {
+      if (rfd >= 0) ::close(rfd);
+      diskfull(target.c_str());
+      return 0;
+    }
+    if (fstat(fileno(old.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
       diskfull(target.c_str());
       return 0;
     }
     old_size = static_cast<std::size_t>(st.st_size);
-    const bool upgrade = options.upgrade_target && is_old_chart(old.get());
+    unsigned char head[kHeaderSize + kBarSize];
+    ssize_t got;
+    do {
+      got = ::pread(fileno(old.get()), head, sizeof head, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0 && !chart_head_ok(head, static_cast<std::size_t>(got))) {
+      tell_refused(target, kNotAChart);
+      return 0;
+    }
+    const bool upgrade = options.upgrade_target && got > 0 && old_chart_head(head, static_cast<std::size_t>(got));
     // Every new bar after the last stored one (the nightly case): the new
     // bars are appended and the header date updated in place.
     if (!upgrade && old_size >= kHeaderSize) {
@@ -199,22 +236,37 @@ int store_splice(std::string& target, SpliceRange& range, const NewBarsStep& wri
                               static_cast<off_t>(kHeaderSize) + (bars - 1) * static_cast<off_t>(kBarSize)))
         after = static_cast<std::int32_t>(get_le32(last)) < range.first;
       if (after) {
-        int fd;
-        do {
-          fd = ::open(real.c_str(), O_RDWR | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0) {
-          diskfull(target.c_str());
-          return 0;
-        }
-        const int r = append_in_place(fd, static_cast<off_t>(old_size), bars, range, write_new_bars, options);
-        const bool closed = ::close(fd) == 0;
-        if (r < 0) return 0;  // abandoned: no fault of the disk, as in the rewrite
-        if (!closed || !r) {
+        const int got = bars_into_memory(write_new_bars, appended);
+        if (got < 0) return 0;  // abandoned: no fault of the disk, as in the rewrite
+        if (got == 0) {
           diskfull(nullptr);
           return 0;
         }
-        return 1;
+        int fd = -1;
+        if (appended.size() <= kAppendLimit) {
+          do {
+            fd = ::open(real.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+          } while (fd < 0 && errno == EINTR);
+          // A chart this user may not write (another user's, in a shared
+          // folder) is replaced whole instead.
+          if (fd < 0 && errno != EACCES && errno != EPERM && errno != EROFS) {
+            diskfull(target.c_str());
+            return 0;
+          }
+        }
+        if (fd >= 0) {
+          if (!append_in_place(fd, static_cast<off_t>(old_size), bars, appended, range, options, lock, real,
+                               target)) {
+            diskfull(nullptr);
+            return 0;
+          }
+          return 1;
+        }
+        // More than one write can carry, or a chart this user may not
+        // write: the temporary file, with the bars already made.
+        step = [&appended](std::FILE* tmp) {
+          return appended.empty() ? 1 : checked_write(tmp, appended.data(), appended.size());
+        };
       }
     }
     if (buffers.shared()) {
@@ -265,7 +317,7 @@ int store_splice(std::string& target, SpliceRange& range, const NewBarsStep& wri
   }
   if (r > 0) {
     try {
-      r = write_new_bars ? write_new_bars(tmp) : 1;
+      r = step ? step(tmp) : 1;
     } catch (...) {
       r = 0;
     }

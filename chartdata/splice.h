@@ -21,10 +21,16 @@
 //     rename.
 //  2. Append in place: when the chart holds its header and every stored
 //     whole bar is dated before range.first (so every new bar comes after
-//     the last one), the step writes into memory, and its bars are written
-//     after the last whole bar, the header date (step 7) in place, and a
-//     trailing partial record cut off: the bytes steps 4-8 would give.  On
-//     any failure the chart is put back byte for byte.
+//     the last one), the step writes into memory.  Up to one page of new
+//     bytes (a few nights of bars) goes after the last whole bar in one
+//     write, a trailing partial record cut off; the header date (step 7)
+//     follows once the bars are on the disk (in an open DurableBatch,
+//     after the run's one flush), so a kill leaves the old chart or the
+//     new bars, and the date never runs ahead of them.  On any failure the
+//     chart is put back byte for byte.  More new bytes, or a chart this
+//     user may not write, go through step 3 with the bars already made.
+//     A target that exists and is not a chart, or is not a regular file
+//     (or a link to one), is refused first (target_refusal).
 //  3. Otherwise the new version is written through SafeReplace (a
 //     temporary file with a name unique to the run beside the chart).  A
 //     missing target starts from a new header (range.type, range.first); when

@@ -163,9 +163,16 @@ std::string load_chart(const std::string& path, ChartImage& image, std::vector<u
     if (unreadable) *unreadable = true;
     return std::string(std::strerror(err));
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failed(errno);
+  // A folder, FIFO or device is said before any open that could block.
   struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return failed(errno);
+  if (S_ISDIR(st.st_mode)) return "it is a folder";
+  if (!S_ISREG(st.st_mode)) return "it is not a chart";
+  // Read under the chart's lock: never a chart half-way through a store.
+  ChartLock reading(path, ChartLock::Mode::kRead);
+  if (!reading.held()) return failed(EAGAIN);
+  const int fd = open_regular_for_reading(path);
+  if (fd < 0) return failed(errno);
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
     ::close(fd);

@@ -11,7 +11,7 @@ bool same_file_as(const char* name, int fd) {
 
 Result open_new_chart(int fd, const std::string& target, std::optional<SafeReplace>& out) {
   if (same_file_as(target.c_str(), fd)) return pass_ending(Status::kRefused, kSameNameMessage);
-  out.emplace(target);
+  out.emplace(target, SafeReplace::Locking::kChartFile);
   if (!out->ok()) {
     out.reset();
     return pass_ending(Status::kFailed, kCannotOpenMessage);

@@ -1,8 +1,8 @@
 // The InvestorLink import (main menu line I): an e-mailed ZIP archive of
 // comma-separated .STK / .CSF members, one line per symbol, the date in the
-// file name.  The members are unpacked into one private temporary file,
-// which is converted by the text-to-chart conversion with InvestorLink's
-// layout and removed afterwards.
+// file name.  The members are unpacked (libzip, in this process) into one
+// private text in memory, which is converted by the text-to-chart
+// conversion with InvestorLink's layout.
 #pragma once
 
 #include <string>
@@ -21,8 +21,10 @@ std::string investor_text_name(const std::string& archive);
 // 1 when the name's last '.' starts exactly ".ZIP".
 int is_zip_name(const char* name);
 
-// A private temporary file in /tmp (mode 0600, made with mkstemp) whose
-// name starts with `stem`; removed when the object goes, whatever happened.
+// The unpacked text: an anonymous file in memory (memfd), named after
+// `stem` for the process's own listing only; it has no name in any folder
+// and goes with its last descriptor, however the program ends.  path()
+// reads it while the descriptor is open ("/proc/self/fd/N").
 class PrivateTemp {
  public:
   explicit PrivateTemp(const std::string& stem);
@@ -31,8 +33,7 @@ class PrivateTemp {
   PrivateTemp& operator=(const PrivateTemp&) = delete;
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
-  // Hands the descriptor over to the caller (who closes it); the file is
-  // still removed by the destructor.
+  // Hands the descriptor over to the caller (who closes it).
   int release();
   const std::string& path() const { return path_; }
 
@@ -41,18 +42,20 @@ class PrivateTemp {
   std::string path_;
 };
 
-// Runs `unzip -p ARCHIVE "*.[SC][TS][KF]"` without a shell, its standard
-// output into out_fd and its standard input from /dev/null.  The archive
-// name is one argument whatever it holds (a name starting with '-' is
-// passed as "./name").  Returns unzip's exit status, or -1 when it could
-// not be started.
-int unzip_members(const std::string& archive, int out_fd);
+// Unpacks the members of `archive` whose names end in .STK or .CSF (any of
+// ".[SC][TS][KF]", capitals) into out_fd, one after the other in the
+// archive's order, in this process.  Each member's size and check sum are
+// checked against the archive, and all together may not exceed 1 GiB.
+// 1 when at least one member was unpacked whole, 0 when none matched, -1
+// when the archive cannot be read or any member is damaged, cut short or
+// cannot be written (why says which).
+int unpack_members(const std::string& archive, int out_fd, std::string* why);
 
 // Unpacks the .STK/.CSF members of `archive` into `text` and puts its
 // reading position back at its start.  kDone when there is text to
-// convert (unzip's warnings, status 1, included); kNothing when the archive
-// holds no such member; kFailed when unzip could not be run or could not
-// unpack the archive.  The message says what to show for the last two.
+// convert; kNothing when the archive holds no such member; kFailed when
+// the archive or a member could not be unpacked whole (then nothing may
+// be stored from it).  The message says what to show for the last two.
 Result unpack_investorlink(const std::string& archive, PrivateTemp& text);
 
 // The bars the text in fd (from its current position; put back there)

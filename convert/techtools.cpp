@@ -117,7 +117,7 @@ Result techtools_convert(const TechToolsRequest& request, TechToolsListener& lis
     return r;
   }
 
-  SafeReplace chart(request.target);
+  SafeReplace chart(request.target, SafeReplace::Locking::kChartFile);
   if (!chart.ok()) return ended(Status::kFailed, kDiskFullLine + request.target);
   // The header date is filled in once the last bar is known.
   unsigned char chart_header[kHeaderSize];

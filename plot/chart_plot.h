@@ -36,6 +36,10 @@ struct Chart {
 // out).  The yymmdd dates of an old chart are widened as the upgrade widens
 // them, in memory only: the file is not changed.  "" on success, else why
 // it could not be read.
+// A chart of more than kMaxBars bars is refused (it would not fit a
+// picture's work in memory and time); a file that is not a regular file
+// too.  Read under the chart's lock.
+inline constexpr std::size_t kMaxBars = 2'000'000;
 std::string read_chart(const std::string& path, Chart& chart);
 
 struct Options {
@@ -44,6 +48,9 @@ struct Options {
   // Bars shown: dates from..to (yyyymmdd; bar numbers in a numbered chart);
   // 0 = open end.
   std::int64_t from = 0, to = 0;
+  // Asked while the picture is written (SIGINT, SIGTERM): true stops it,
+  // and nothing is written.
+  bool (*stop)() = nullptr;
 };
 
 struct Rect {

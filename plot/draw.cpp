@@ -39,9 +39,20 @@ struct ContextFree {
   void operator()(cairo_t* c) const { cairo_destroy(c); }
 };
 
+// Where the picture's bytes go, and the question whether to stop.
+struct Sink {
+  SafeReplace* out;
+  bool (*stop)();
+  bool stopped = false;
+};
+
 cairo_status_t write_out(void* closure, const unsigned char* data, unsigned int length) {
-  return static_cast<SafeReplace*>(closure)->write(data, length) ? CAIRO_STATUS_SUCCESS
-                                                                 : CAIRO_STATUS_WRITE_ERROR;
+  Sink* sink = static_cast<Sink*>(closure);
+  if (sink->stop && sink->stop()) {
+    sink->stopped = true;
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+  return sink->out->write(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
 }
 
 void colour(cairo_t* cr, Rgb c, double alpha = 1) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
@@ -90,7 +101,9 @@ bool extent(const BarRecord& b, double& lo, double& hi) {
 
 // Draws the bars and their volumes; returns the volume at the top of the
 // volume pane.
-double draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
+double draw_bars(cairo_t* cr, const Chart& chart, const Layout& l, bool (*stop)()) {
+  // Asked every 256 columns or bars: a signal is answered within moments.
+  auto stopped = [stop](std::size_t i) { return i % 256 == 255 && stop && stop(); };
   const auto y = [&](double v) { return price_y(l, v); };
   const std::size_t n = l.shown.size();
   const double vtop = l.volume.y, vh = l.volume.h;
@@ -122,18 +135,22 @@ double draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
     }
     if (vmax > 0 && vh > 0) {
       colour(cr, kVolume);
-      for (std::size_t c = 0; c < columns; ++c)
+      for (std::size_t c = 0; c < columns && !stopped(c); ++c)
         if (vol[c] > 0) box(cr, l.price.x + c, vtop + vh - vol[c] / vmax * vh, 1, vol[c] / vmax * vh);
     }
     colour(cr, kRange);
-    for (std::size_t c = 0; c < columns; ++c)
+    for (std::size_t c = 0; c < columns && !stopped(c); ++c)
       if (!std::isnan(hi[c])) box(cr, l.price.x + c, y(hi[c]), 1, y(lo[c]) - y(hi[c]));
     cairo_save(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
     cairo_set_line_width(cr, 1.2);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     colour(cr, kClose);
+    // Stroked a stretch at a time: a long zigzag can take Cairo seconds,
+    // and a signal is answered between stretches.
+    constexpr int kStretch = 256;
     bool pen = false;
+    int drawn = 0;
     for (std::size_t c = 0; c < columns; ++c) {
       if (std::isnan(close[c])) continue;
       if (pen)
@@ -141,6 +158,11 @@ double draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
       else
         cairo_move_to(cr, l.price.x + c + 0.5, y(close[c]));
       pen = true;
+      if (++drawn % kStretch == 0) {
+        cairo_stroke(cr);
+        if (stop && stop()) break;
+        cairo_move_to(cr, l.price.x + c + 0.5, y(close[c]));
+      }
     }
     cairo_stroke(cr);
     cairo_restore(cr);
@@ -149,7 +171,7 @@ double draw_bars(cairo_t* cr, const Chart& chart, const Layout& l) {
 
   const double body = std::max(1.0, std::floor(l.slot * 0.6));
   const double tick = std::max(1.0, std::floor(l.slot * 0.35));
-  for (std::size_t p = 0; p < n; ++p) {
+  for (std::size_t p = 0; p < n && !stopped(p); ++p) {
     const BarRecord& b = chart.bars[l.shown[p]];
     const double x = std::floor(l.price.x + (static_cast<double>(p) + 0.5) * l.slot);
     if (vmax > 0 && vh > 0 && b.volume > 0) {
@@ -206,7 +228,7 @@ void draw_picture(cairo_t* cr, const Chart& chart, const Layout& l, const Option
   const double band = std::min(std::max(3.0, std::floor(l.slot)), std::floor(l.slot * 0.6) + 8);
   for (double x : marks) box(cr, std::floor(x) - std::floor(band / 2), l.price.y, band, bottom - l.price.y);
 
-  const double vmax = l.shown.empty() ? 0 : draw_bars(cr, chart, l);
+  const double vmax = l.shown.empty() ? 0 : draw_bars(cr, chart, l, o.stop);
 
   colour(cr, kBad);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
@@ -251,17 +273,18 @@ std::string draw(const Chart& chart, const Layout& layout, const Options& o, For
                  const std::string& path) {
   SafeReplace out(path);
   if (!out.ok()) return "cannot create it";
+  Sink sink{&out, o.stop};
   std::unique_ptr<cairo_surface_t, SurfaceFree> surface;
   switch (format) {
     case Format::kPng:
       surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, o.width, o.height));
       break;
     case Format::kSvg:
-      surface.reset(cairo_svg_surface_create_for_stream(write_out, &out, o.width, o.height));
+      surface.reset(cairo_svg_surface_create_for_stream(write_out, &sink, o.width, o.height));
       cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_PX);
       break;
     case Format::kPdf:
-      surface.reset(cairo_pdf_surface_create_for_stream(write_out, &out, o.width, o.height));
+      surface.reset(cairo_pdf_surface_create_for_stream(write_out, &sink, o.width, o.height));
       break;
   }
   if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
@@ -272,10 +295,12 @@ std::string draw(const Chart& chart, const Layout& layout, const Options& o, For
     if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return cairo_status_to_string(cairo_status(cr.get()));
   }
   if (format == Format::kPng) {
-    const cairo_status_t st = cairo_surface_write_to_png_stream(surface.get(), write_out, &out);
+    const cairo_status_t st = cairo_surface_write_to_png_stream(surface.get(), write_out, &sink);
+    if (sink.stopped) return "stopped by a signal";
     if (st != CAIRO_STATUS_SUCCESS) return cairo_status_to_string(st);
   }
   cairo_surface_finish(surface.get());
+  if (sink.stopped) return "stopped by a signal";
   if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
     return cairo_status_to_string(cairo_surface_status(surface.get()));
   surface.reset();

@@ -1,5 +1,7 @@
 // The plan of a picture: panes, price range, drawing style, axis ticks and
 // title.  Pure arithmetic on the bars; no drawing.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -9,6 +11,7 @@
 
 #include "chartdata/chartfile.h"
 #include "chartdata/encodings.h"
+#include "chartdata/safe_replace.h"
 #include "plot/chart_plot.h"
 
 namespace plot {
@@ -230,8 +233,17 @@ const char* extension_of(Format format) {
 }
 
 std::string read_chart(const std::string& path, Chart& chart) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return std::strerror(errno);
+  // Under the chart's lock: never a chart half-way through a store.
+  ChartLock reading(path, ChartLock::Mode::kRead);
+  if (!reading.held()) return "another program kept writing it";
+  std::FILE* f = fopen_regular(path);
+  if (!f) return errno == EINVAL ? "it is not a regular file" : std::strerror(errno);
+  struct stat st;
+  if (::fstat(fileno(f), &st) == 0 && st.st_size > static_cast<off_t>(kHeaderSize + kMaxBars * kBarSize)) {
+    std::fclose(f);
+    return "it holds " + std::to_string((st.st_size - kHeaderSize) / kBarSize) + " bars; a picture is drawn from at most " +
+           std::to_string(kMaxBars);
+  }
   unsigned char header[kHeaderSize];
   if (std::fread(header, 1, kHeaderSize, f) != kHeaderSize) {
     const bool error = std::ferror(f);

@@ -44,13 +44,13 @@ int investorlink() {
     const std::string archive = firstname;
     textname = investor_text_name(archive);
     std::snprintf(firstname, sizeof firstname, "%s", textname.c_str());
-    std::snprintf(ttt, sizeof ttt, "unzip -p %s \"*.[SC][TS][KF]\"", archive.c_str());
+    std::snprintf(ttt, sizeof ttt, "Unpacking %s", archive.c_str());
     tmp.emplace(textname);
     textfd = -1;
     if (tmp->ok()) {
       unpacked = unpack_investorlink(archive, *tmp);
       if (!unpacked.ok()) failure = unpacked.message.c_str();
-      std::snprintf(ttt, sizeof ttt, "%s", tmp->path().c_str());
+      std::snprintf(ttt, sizeof ttt, "%s", textname.c_str());
       textfd = tmp->release();
     }
   }

@@ -37,9 +37,17 @@ void screen_lock_failed(const char* name, bool busy) {
   scr_clrl();
 }
 
+void screen_refused(const char* name, const char* why) {
+  putsn("\r\nNot replaced, ", -1, -1, -1);
+  putsn(why, -1, -1, -1);
+  putsn(": ", -1, -1, -1);
+  putsn(name, -1, -1, -1);
+  scr_clrl();
+}
+
 }  // namespace
 
 void install_screen_reporters() {
   diskfull_reporter = screen_diskfull;
-  lock_reporter = {screen_lock_waiting, screen_lock_failed};
+  lock_reporter = {screen_lock_waiting, screen_lock_failed, screen_refused};
 }

@@ -344,7 +344,7 @@ TEST_F(BatchVersusWindow, WeeklyAndMonthlyWithAnIndexFileMergeIntoTargets) {
 TEST_F(BatchVersusWindow, CompressAndAdjustWriteTheSameCharts) {
   both("ibm", chart('D', 19990302, daily_bars()));
   both("idx/ibm", "990110 2\n990210 1\n");
-  both("ibm.N", "an older file of that name\n");
+  both("ibm.N", chart('N', 101, daily_bars()));  // an older chart of that name
   int fd = choose("ibm");
   type_when_waiting({"5\r", "ibm.N\r"});
   ASSERT_EQ(COMPRESSs(fd), 1);

@@ -7,6 +7,7 @@
 // are the 24-bit fields; the header date is the last bar's date; a file
 // shorter than its header writes nothing; an existing chart is replaced
 // whole; no temporary file is left.
+#include <array>
 #include <map>
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,8 +37,14 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   const std::string target = dir + "/t.M";
   write_bytes(src, data, size);
   // An existing chart of that name: replaced whole, never merged.
-  static const unsigned char kOld[kHeaderSize + kBarSize] = {1, 2, 3};
-  write_bytes(target, kOld, sizeof kOld);
+  static const auto kOld = [] {
+    std::array<unsigned char, kHeaderSize + kBarSize> b{};
+    b[kHeaderTypeOffset] = 'D';
+    b[kHeaderTypeOffset + 1] = '\n';
+    b[kHeaderSize] = 1;
+    return b;
+  }();
+  write_bytes(target, kOld.data(), kOld.size());
 
   int fd = ::open(src.c_str(), O_RDONLY);
   FUZZ_CHECK(fd >= 0);
@@ -51,7 +58,7 @@ inline int run(const std::uint8_t* data, std::size_t size) {
   FUZZ_CHECK(no_temp_left(dir));
   if (size < kTechHeaderSize) {
     FUZZ_CHECK(r.status == Status::kRefused);
-    FUZZ_CHECK(out == Bytes(kOld, kOld + sizeof kOld));
+    FUZZ_CHECK(out == Bytes(kOld.begin(), kOld.end()));
     return 0;
   }
   FUZZ_CHECK(r.status == Status::kDone);

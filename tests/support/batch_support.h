@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -77,6 +78,35 @@ inline Outcome finish(Started& p) {
   o.out = read_text(p.capture->file("out"));
   o.err = read_text(p.capture->file("err"));
   return o;
+}
+
+// finish(), but a run still going after `ms` is killed (status 128 + 9):
+// a run that blocks fails its test instead of hanging it.
+inline Outcome finish_within(Started& p, int ms) {
+  for (int waited = 0; p.pid > 0 && waited < ms; waited += 10) {
+    int st = 0;
+    if (waitpid(p.pid, &st, WNOHANG) == p.pid) {
+      Outcome o;
+      o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      o.out = read_text(p.capture->file("out"));
+      o.err = read_text(p.capture->file("err"));
+      p.pid = 0;
+      return o;
+    }
+    usleep(10000);
+  }
+  if (p.pid > 0) kill(p.pid, SIGKILL);
+  return finish(p);
+}
+
+// Waits (up to `ms`) until a started run has written `text` to its
+// standard error; false when it did not.
+inline bool err_shows(const Started& p, const std::string& text, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    if (read_text(p.capture->file("err")).find(text) != std::string::npos) return true;
+    usleep(10000);
+  }
+  return false;
 }
 
 // start() and finish() in one.

@@ -9,6 +9,8 @@
 // dialogue came back to its caller.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +41,7 @@
 #include "screen/backend.h"
 #include "screen/headless.h"
 #include "screen/screen.h"
+#include "support/batch_support.h"
 #include "setup/environment.h"
 #include "setup/setup.h"
 #include "support/scripted_keys.h"
@@ -671,6 +674,170 @@ TEST_F(FaultSweep, GraphHandOffAtTheEnd) {
   };
   ASSERT_LT(work_.size(), sizeof startsubdir) << "temporary folder path too long";
   sweep(s);
+}
+
+// ---- The batch tool under real faults ------------------------------------------
+//
+// The program itself, killed, cut short by a file-size limit, and run
+// beside another holder of a chart's lock (another user, a run whose lock
+// file was deleted, a backup, a reader).  Each case returns what went
+// wrong, "" when all held.
+
+class RealFaults : public ::testing::Test {
+ public:
+  // The lines of `n` days of bars from the serial day `from` on.
+  static std::string day_text(int from, int n) {
+    std::string t;
+    for (std::int32_t d : weekdays(20300101, from + n)) {
+      if (from-- > 0) continue;
+      t += std::to_string(d) + ",10,11,9,10.5,100,0\n";
+    }
+    return t;
+  }
+  batch_test::Started start(std::vector<std::string> args, const std::string& binary = batch_test::program()) {
+    args.insert(args.end(), {"--data-dir", dir_.path(), "--start-dir", dir_.path()});
+    return batch_test::start(args, dir_.path(), dir_.path(), binary);
+  }
+  std::string chart_path() const { return dir_.file("txt_k/k"); }
+  // A chart of 400 days, the text of `more` days after them, and the chart
+  // that storing the text gives: the chart is made anew as before.
+  Bytes prepare(int more, Bytes* complete) {
+    write_text(dir_.file("old.txt"), day_text(0, 400));
+    write_text(dir_.file("new.txt"), day_text(400, more));
+    remove_tree(dir_.file("txt_k"));
+    auto r = finish(start({"text-to-chart", "-q", "old.txt", "--chart", "k", "--type", "daily"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Bytes before = read_file(chart_path());
+    if (complete) {
+      r = finish(start({"text-to-chart", "-q", "new.txt", "--chart", "k", "--type", "daily"}));
+      EXPECT_EQ(r.status, 0) << r.err;
+      *complete = read_file(chart_path());
+      write_file(chart_path(), before);
+    }
+    return before;
+  }
+  static batch_test::Outcome finish(batch_test::Started p) { return batch_test::finish_within(p, 60000); }
+  int temps() const {
+    int n = 0;
+    for (const std::string& f : list_dir(dir_.file("txt_k"))) n += f.rfind(".morva-", 0) == 0;
+    return n;
+  }
+  TempDir dir_{"real-faults"};
+};
+
+TEST_F(RealFaults, KillsLimitsAndOtherHoldersLoseNothing) {
+  struct Case {
+    const char* name;
+    std::function<std::string(RealFaults&)> run;
+  };
+  const Case cases[] = {
+      {"a file-size limit during an append in place: reported, rolled back",
+       [](RealFaults& t) -> std::string {
+         const Bytes before = t.prepare(100, nullptr);
+         const std::string limit = "--fsize=" + std::to_string(before.size() + 1000);
+         auto r = t.finish(t.start({limit, batch_test::program(), "text-to-chart", "-q", "new.txt", "--chart", "k",
+                                    "--type", "daily"},
+                                   "/usr/bin/prlimit"));
+         if (r.status != 3 || r.err.empty()) return "status " + std::to_string(r.status) + ", said: " + r.err;
+         return read_file(t.chart_path()) == before && t.temps() == 0 ? "" : "the chart changed";
+       }},
+      {"kills during a 50,000-bar append: old or complete",
+       [](RealFaults& t) -> std::string {
+         Bytes complete;
+         const Bytes before = t.prepare(50000, &complete);
+         for (int ms : {0, 5, 15, 30, 60, 120}) {
+           auto p = t.start({"text-to-chart", "-q", "new.txt", "--chart", "k", "--type", "daily"});
+           usleep(ms * 1000);
+           kill(p.pid, SIGKILL);
+           (void)t.finish(std::move(p));
+           const Bytes got = read_file(t.chart_path());
+           if (got != before && got != complete) return "torn after a kill at " + std::to_string(ms) + " ms";
+           write_file(t.chart_path(), before);
+         }
+         return "";
+       }},
+      {"another user, and a deleted lock file: the second writer waits",
+       [](RealFaults& t) -> std::string {
+         if (geteuid() != 0) return "skip: needs root to run as a second user";
+         const Bytes before = t.prepare(1, nullptr);
+         chmod(t.dir_.path().c_str(), 0777);
+         chmod(t.dir_.file("txt_k").c_str(), 02777);
+         chmod(t.dir_.file("new.txt").c_str(), 0644);
+         ChartLock held(t.chart_path());  // this process, as root, is storing
+         unlink(t.dir_.file("txt_k/.morva.lock").c_str());
+         auto p = t.start({"--reuid=4002", "--regid=4002", "--clear-groups", batch_test::program(), "text-to-chart",
+                           "-q", "new.txt", "--chart", "k", "--type", "daily"},
+                          "/usr/bin/setpriv");
+         const bool waited = batch_test::err_shows(p, "waiting for", 10000);
+         held.release();
+         auto r = t.finish(std::move(p));
+         if (!waited) return "the second user did not wait for the lock";
+         if (r.status != 0) return "second user: status " + std::to_string(r.status) + ": " + r.err;
+         return read_file(t.chart_path()).size() == before.size() + 28 ? "" : "the second user's day is missing";
+       }},
+      {"a backup is taken under the lock of the store it guards",
+       [](RealFaults& t) -> std::string {
+         t.prepare(1, nullptr);
+         Bytes other;
+         {
+           ChartLock held(t.chart_path());
+           auto p = t.start({"text-to-chart", "-q", "new.txt", "--chart", "k", "--type", "daily", "--backup"});
+           const bool waited = batch_test::err_shows(p, "waiting for", 10000);
+           // Another program's store while the backup run waits.
+           other = read_file(t.chart_path());
+           other.resize(other.size() - 28);
+           write_file(t.chart_path(), other);
+           held.release();
+           auto r = t.finish(std::move(p));
+           if (!waited || r.status != 0) return "status " + std::to_string(r.status) + ": " + r.err;
+         }
+         return read_file(t.chart_path() + ".bak") == other ? "" : "the backup predates the other store";
+       }},
+      {"a reader waits for a store half-way",
+       [](RealFaults& t) -> std::string {
+         Bytes complete;
+         const Bytes before = t.prepare(3, &complete);
+         std::string out;
+         {
+           ChartLock held(t.chart_path());
+           Bytes half = complete;  // the new bars, the header date not yet
+           std::copy(before.begin() + 118, before.begin() + 122, half.begin() + 118);
+           write_file(t.chart_path(), half);
+           auto p = t.start({"show", "txt_k/k"});
+           const bool waited = batch_test::err_shows(p, "waiting for", 10000);
+           write_file(t.chart_path(), complete);
+           held.release();
+           auto r = t.finish(std::move(p));
+           if (!waited || r.status != 0) return "the reader did not wait: " + r.err;
+           out = r.out;
+         }
+         const std::string last = std::to_string(le32_at(complete, 118));
+         return out.find("header date: " + last) != std::string::npos ? "" : "the reader saw another header date";
+       }},
+      {"leftovers of dead runs go, a live run's temporary file stays",
+       [](RealFaults& t) -> std::string {
+         t.prepare(1, nullptr);
+         for (const char* n : {".morva-dead0001.tmp", ".morva-dead0002.tmp"}) write_text(t.dir_.file(std::string("txt_k/") + n), "x");
+         const std::string live = t.dir_.file("txt_k/.morva-live0001.tmp");
+         const int fd = ::open(live.c_str(), O_RDWR | O_CREAT, 0600);
+         flock(fd, LOCK_EX);
+         auto r = t.finish(t.start({"text-to-chart", "-q", "new.txt", "--chart", "k", "--type", "daily"}));
+         const bool kept = file_exists(live);
+         ::close(fd);
+         unlink(live.c_str());
+         if (r.status != 0) return r.err;
+         if (!kept) return "a live temporary file was removed";
+         return t.temps() == 0 ? "" : "leftovers stayed";
+       }},
+  };
+  for (const Case& c : cases) {
+    const std::string why = c.run(*this);
+    if (why.rfind("skip:", 0) == 0) {
+      std::cout << "[ skipped  ] " << c.name << ": " << why.substr(6) << "\n";
+      continue;
+    }
+    EXPECT_EQ(why, "") << c.name;
+  }
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ TEST_F(InvestorLinkDialogue, FailedUnpackingIsSaidAndWaitsForAKey) {
     const char* archive;
     const char* said;
   } cases[] = {{"990101S.ZIP", " The archive holds no .STK or .CSF file. Nothing was stored."},
-               {"990102S.ZIP", " unzip could not unpack the archive. Nothing was stored."}};
+               {"990102S.ZIP", " The archive could not be unpacked: it is not a ZIP archive that can be read"}};
   for (const auto& c : cases) {
     const int starved = headless_starved();
     type_when_waiting({std::string(c.archive) + "\r"});

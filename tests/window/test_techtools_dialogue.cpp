@@ -169,7 +169,10 @@ TEST_F(TechToolsDialogue, AfterAListOnlyTheLastEntryCounts) {
 
 TEST_F(TechToolsDialogue, FailedWriteLeavesTheOldChartAndReports) {
   Bytes old(128, ' ');
+  old[0] = 0;
   old[77] = '/';
+  old[116] = 'D';
+  old[117] = '\n';
   ASSERT_TRUE(write_file(dir_.file("ibm"), old));
   std::strcpy(savenm, "earlier");
   headless_push_keys("prices.tt\r");

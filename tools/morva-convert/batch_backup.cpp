@@ -37,13 +37,17 @@ BatchBackups::~BatchBackups() {
 
 int BatchBackups::prepare(const std::string& path) {
   if (seen_.count(path)) return pending_.count(path) ? 1 : 2;
+  // The copy and the store it guards happen under one hold of the
+  // chart's lock, so that no other run's store falls between them.
+  ChartLock lock(path);
+  if (!lock.held()) return 0;
   const std::string real = resolve_target(path);
   struct stat st {};
   if (::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     seen_[path] = true;
     return 2;
   }
-  const int from = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
+  const int from = open_regular_for_reading(real);
   if (from < 0) return 0;
   // The copy is made under a temporary name of the one write path.
   std::string temp;
@@ -61,6 +65,7 @@ int BatchBackups::prepare(const std::string& path) {
     return 0;
   }
   pending_[path] = temp;
+  locks_[path] = std::move(lock);
   seen_[path] = true;
   return 1;
 }
@@ -70,6 +75,9 @@ int BatchBackups::settle(const std::string& path, bool replaced) {
   if (it == pending_.end()) return 1;
   const std::string temp = it->second;
   pending_.erase(it);
+  // Released when the copy has its name (or is gone).
+  const ChartLock lock = std::move(locks_[path]);
+  locks_.erase(path);
   if (!replaced) {
     ::unlink(temp.c_str());
     // A later replacement of the same file in this run may still need it.

@@ -6,7 +6,8 @@
 //   keep.settle("csv_i/ibm", stored);  // the copy becomes csv_i/ibm.bak,
 //                                      // or is dropped when nothing changed
 //
-// The copy is made before the file can change, into a temporary file of
+// The copy is made under the file's lock, held until settle(), before the
+// file can change, into a temporary file of
 // the one write path (".morva-XXXXXXXX.tmp") in the same directory, and takes the name NAME.bak only once the
 // file has really been replaced; an earlier NAME.bak stays until then.
 // Copies still pending when the object goes are removed.
@@ -14,6 +15,8 @@
 
 #include <map>
 #include <string>
+
+#include "chartdata/safe_replace.h"
 
 class BatchBackups {
  public:
@@ -36,6 +39,7 @@ class BatchBackups {
  private:
   std::map<std::string, std::string> pending_;  // path -> temporary copy
   std::map<std::string, bool> seen_;            // paths handled in this run
+  std::map<std::string, ChartLock> locks_;      // held from the copy to its naming
   int made_ = 0;
 };
 

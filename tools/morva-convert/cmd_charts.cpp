@@ -169,6 +169,12 @@ class Fold : public ChartCommand {
         print_bars(groups, kDryRunBars);
         continue;
       }
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(j.source.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(j.source.name) + " now; nothing stored from it");
+        continue;
+      }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
         run.failed("cannot open " + absolute_here(j.source.name));
@@ -244,6 +250,12 @@ class Compress : public ChartCommand {
         std::cout << j.target << ": " << groups.size() << " numbered bars from " << bars.size() << " bars of "
                   << j.source.name << (exists(j.target) ? " (replaces the file)" : " (new chart)") << '\n';
         print_bars(groups, kDryRunBars);
+        continue;
+      }
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(j.source.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(j.source.name) + " now; nothing stored from it");
         continue;
       }
       const int fd = open_source(j.source.name, false);
@@ -432,6 +444,12 @@ class Adjust : public ChartCommand {
         continue;
       }
       const Job& j = jobs[i];
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(j.source.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(j.source.name) + " now; nothing stored from it");
+        continue;
+      }
       const int fd = open_source(j.source.name, false);
       if (fd < 0) {
         run.failed("cannot open " + absolute_here(j.source.name));
@@ -655,6 +673,12 @@ class ChartToText : public Command {
         for (const std::string& l : lines) std::cout << "  " << l << '\n';
         if (count > static_cast<long>(lines.size()))
           std::cout << "  ... " << count - static_cast<long>(lines.size()) << " more\n";
+        continue;
+      }
+      // The source is read under its lock: never half-way through a store.
+      ChartLock reading(s.name, ChartLock::Mode::kRead);
+      if (!reading.held()) {
+        run.failed("cannot read " + absolute_here(s.name) + " now; nothing stored from it");
         continue;
       }
       const int fd = open_source(s.name, false);

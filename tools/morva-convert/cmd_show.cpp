@@ -10,6 +10,7 @@
 #include "chartdata/bar_checks.h"
 #include "convert/chart_check.h"
 #include "chartdata/chartfile.h"
+#include "chartdata/safe_replace.h"
 #include "cli.h"
 
 namespace mc {

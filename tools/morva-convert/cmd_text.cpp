@@ -493,16 +493,13 @@ class InvestorLink : public Command {
           run.failed("cannot make a temporary file for " + s.name);
           continue;
         }
-        const int rc = unzip_members(s.where(), tmp->fd());
-        if (rc < 0) {
-          run.failed("cannot run unzip for " + s.name);
+        // Unpacked whole before anything is stored: a damaged or cut-off
+        // archive stores nothing.
+        const Result unpacked = unpack_investorlink(s.where(), *tmp);
+        if (unpacked.status == Status::kFailed) {
+          run.failed(s.name + ":" + unpacked.message);
           continue;
         }
-        // Status 1 is unzip's "done, with warnings"; what was unpacked is
-        // converted either way, as the window does.
-        if (rc > 1)
-          run.failed("unzip could not unpack every .STK/.CSF member of " + s.name + " (status " +
-                     std::to_string(rc) + ")");
         textfd = tmp->release();
         ::lseek(textfd, 0, SEEK_SET);
       } else {

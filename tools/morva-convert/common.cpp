@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <chrono>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <iostream>
 
 #include "chartdata/chartfile.h"
+#include "chartdata/safe_replace.h"
 #include "chartdata/linereader.h"
 #include "cli.h"
 #include "tools/morva-convert/batch_env.h"
@@ -214,6 +216,11 @@ bool Run::prepare(bool format_options) {
     failed("cannot enter the data directory " + dir + ": " + std::strerror(errno));
     return false;
   }
+  g_link_root = ".";  // (resolved when a link is met)
+  {
+    char here[PATH_MAX];
+    if (::getcwd(here, sizeof here) != nullptr) g_link_root = here;
+  }
   char buf[4096];
   data_dir_ = ::getcwd(buf, sizeof buf) ? buf : dir;
   return true;
@@ -325,10 +332,10 @@ std::vector<Source> expand_sources(const std::vector<std::string>& args, bool li
 
 int open_source(const std::string& name, bool dry_run) {
   if (!dry_run) Y2000_upgrade(name.c_str());
-  return ::open(name.c_str(), O_RDONLY);
+  return open_regular_for_reading(name);
 }
 
-int open_text_source(const std::string& name) { return ::open(name.c_str(), O_RDONLY); }
+int open_text_source(const std::string& name) { return open_regular_for_reading(name); }
 
 // ---- Output ---------------------------------------------------------------------
 
@@ -370,7 +377,10 @@ void print_bars(const std::vector<BarRecord>& bars, std::size_t limit) {
 
 bool read_chart(const std::string& path, unsigned char header[kHeaderSize], std::vector<BarRecord>& bars,
                 std::size_t* trailing) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  // Under the chart's lock: never a chart half-way through a store.
+  ChartLock reading(path, ChartLock::Mode::kRead);
+  if (!reading.held()) throw FileProblem{"cannot read " + path + " now; it was not read"};
+  std::FILE* f = fopen_regular(path);
   if (!f) return false;
   bool ok = std::fread(header, 1, kHeaderSize, f) == kHeaderSize;
   bars.clear();

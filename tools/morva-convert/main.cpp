@@ -3,6 +3,7 @@
 // core as the window's menu line, so the files it writes are byte for byte
 // the window's.  The picture program morva-plot is built from this file
 // too, with `plot` as its one subcommand.
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -30,12 +31,19 @@ void report_lock_waiting(const char* name, int seconds) {
 void report_lock_failed(const char* name, bool busy) {
   mc::complain(busy ? std::string(name) + " is busy: another program kept writing it for " +
                           std::to_string(g_lock_wait_ms / 1000) + " s; nothing was written to it"
-                    : std::string("cannot lock ") + name + " (its folder takes no lock file?); nothing was written to it");
+                    : std::string("cannot lock ") + name + " (its folder cannot be opened); nothing was written to it");
+}
+
+void report_refused(const char* name, const char* why) {
+  mc::complain(std::string(name) + " was not replaced: " + why + "; nothing was written to it");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit makes a write fail (EFBIG), which is rolled back and
+  // reported, instead of killing the run part-way without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app{
       "Converts and maintains MORVA chart files without a window: the conversions of "
       "the MORVA File Converter V5.37 for scripts and cron jobs."};
@@ -69,7 +77,7 @@ int main(int argc, char** argv) {
 
   diskfull_reporter = report_disk_full;
   mc::catch_signals();
-  lock_reporter = {report_lock_waiting, report_lock_failed};
+  lock_reporter = {report_lock_waiting, report_lock_failed, report_refused};
   for (auto& cmd : commands) {
     if (!cmd->app->parsed()) continue;
     try {

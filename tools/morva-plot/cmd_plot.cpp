@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "chartdata/safe_replace.h"
 #include "tools/morva-convert/cli.h"
 #include "tools/morva-convert/plot_command.h"
 #include "plot/chart_plot.h"
@@ -30,7 +31,7 @@ bool same_file(const std::string& a, const std::string& b) {
 
 // The chart type letter of a chart's header (0 when it has none).
 int type_letter(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = fopen_regular(path);
   if (!f) return 0;
   const int c = std::fseek(f, static_cast<long>(kHeaderTypeOffset), SEEK_SET) == 0 ? std::fgetc(f) : 0;
   std::fclose(f);
@@ -136,6 +137,7 @@ class Plot : public Command {
     if (o.from && o.to && o.from > o.to)
       throw UsageError{"--from " + p.from + " is after " + last_word + p.until};
     o.log = p.log;
+    o.stop = [] { return interrupted(); };
     plot::Format named{};
     const bool has_format = !p.format.empty();
     if (has_format && !plot::format_of_name("." + p.format, &named))
@@ -185,10 +187,13 @@ class Plot : public Command {
       const std::string why = plot::read_chart(s.name, chart);
       if (!why.empty()) {
         run.failed(why == "it is shorter than a chart header" ? s.name + " is not a chart: " + why
+                   : why.rfind("it holds ", 0) == 0 ? s.name + ": " + why + "; nothing drawn"
                                                               : "cannot read " + s.name + ": " + why);
         continue;
       }
+      if (interrupted()) break;
       const plot::Layout layout = plot::lay_out(chart, o);
+      if (interrupted()) break;
       if (layout.shown.empty()) {
         complain(s.name + ": no bars" + (o.from || o.to ? " in the range asked" : "") + "; nothing drawn");
         run.skipped();
