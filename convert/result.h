@@ -26,6 +26,7 @@ struct Result {
   long failed = 0;            // charts (or items) that could not be written; the others stand
   long bars = 0;              // bars stored, where count counts charts (text to chart)
   long early = 0;             // lines before the start date, left out as asked
+  long repeated = 0;          // lines whose date a later line gave again (in passed_over)
   // The bars stored, checked by the bar rules (the source's values are
   // kept), or why an import refused its source.
   BarTally bar_check;

@@ -426,6 +426,7 @@ Result store_plan(const TextPlan& plan, std::string& name, StoreReport& report) 
     if (stored) {
       ++result.count;
       result.passed_over += c.duplicates;
+      result.repeated += c.duplicates;
       result.bars += static_cast<long>(c.bars.size());
       for (const RunBar& b : c.bars) result.bar_check.add(b.bar);
       if (result.first == 0 || c.bars.front().bar.date < result.first) result.first = c.bars.front().bar.date;

@@ -199,10 +199,11 @@ int generalTR(int fd, char* textname) {
   if (no_date) summary_refuse(no_date_reason());
   // A refused name was said when it happened; a run that stored nothing
   // does not end like one that did.
-  if (!r.message.empty()) msg(r.message.c_str(), title, 1);
-  if (r.status == Status::kDone && r.passed_over > 0) {
-    const std::string said = " " + std::to_string(r.passed_over) +
-                             (r.passed_over == 1 ? " line gave a date" : " lines gave a date") +
+  // A text with no date the settings read is explained by the summary.
+  if (!r.message.empty() && !no_date) msg(r.message.c_str(), title, 1);
+  if (r.status == Status::kDone && r.repeated > 0) {
+    const std::string said = " " + std::to_string(r.repeated) +
+                             (r.repeated == 1 ? " line gave a date" : " lines gave a date") +
                              " again: the later line of each date was kept.";
     msg(said.c_str(), title, 1);
   }

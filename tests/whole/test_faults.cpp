@@ -808,7 +808,8 @@ TEST_F(RealFaults, KillsLimitsAndOtherHoldersLoseNothing) {
            write_file(t.chart_path(), complete);
            held.release();
            auto r = t.finish(std::move(p));
-           if (!waited || r.status != 0) return "the reader did not wait: " + r.err;
+           // Findings of the chart itself (status 1) are not the point here.
+           if (!waited || r.status > 1) return "the reader did not wait: " + r.err;
            out = r.out;
          }
          const std::string last = std::to_string(le32_at(complete, 118));

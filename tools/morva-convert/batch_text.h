@@ -31,6 +31,7 @@ struct BatchTextJob {
   std::string order_from;      // where the order came from, for messages ("" = not said)
   bool judged[4] = {true, true, true, true};  // prices the bar rules judge (open, high, low, close)
   std::string original;  // the file as written, when the text is its plain form ("" otherwise)
+  bool bars_judged_before = false;  // an import checked the bars already: the store does not say it again
 };
 
 // The decisions taken before anything is stored: the chart name (first
