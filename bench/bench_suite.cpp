@@ -1068,12 +1068,12 @@ std::string human(double v) {
 
 int run_all(const std::string& self, const std::string& dir, int runs) {
   const std::string text = dir + "/" + kTextName;
-  struct Spec {
+  struct CaseInfo {
     const char* name;
     const char* what;
     const char* unit;
   };
-  const Spec specs[] = {
+  const CaseInfo known[] = {
       {"R", "mawk sum of B1's text", "lines"},
       {"F1", "floor: create B1's 4,000 charts", "charts"},
       {"F2", "floor: rewrite 4,000 charts + 1 bar", "charts"},
@@ -1097,7 +1097,7 @@ int run_all(const std::string& self, const std::string& dir, int runs) {
   // BENCH_ONLY=F2,Rc,B8c runs only the cases named (and R when named).
   const char* only = std::getenv("BENCH_ONLY");
   std::vector<Row> rows;
-  for (const Spec& sp : specs)
+  for (const CaseInfo& sp : known)
     if (!only || ("," + std::string(only) + ",").find("," + std::string(sp.name) + ",") != std::string::npos)
       rows.push_back(Row{sp.name, sp.what, sp.unit, {}});
 

@@ -245,10 +245,8 @@ Result adjust_in_place(const std::string& path, AdjustRequest request, double di
   if (!out.ok()) return pass_ending(Status::kFailed, kUnableToWriteMessage);
   ChartImage image;
   std::vector<unsigned char> buffer;
-  bool unreadable = false;
-  if (const std::string why = load_chart(path, image, buffer, &unreadable); !why.empty()) {
-    r.status = unreadable ? Status::kFailed : Status::kRefused;
-    r.message = unreadable ? std::string(kUnableToWriteMessage) : kNotChartMessage;
+  if (chart_not_loaded(path, image, buffer, kUnableToWriteMessage, r)) {
+    if (r.status == Status::kRefused) r.message = kNotChartMessage;
     return r;
   }
   if (dividend > 0) {

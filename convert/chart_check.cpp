@@ -207,6 +207,16 @@ std::string load_chart(const std::string& path, ChartImage& image, std::vector<u
   return "";
 }
 
+bool chart_not_loaded(const std::string& path, ChartImage& image, std::vector<unsigned char>& buffer,
+                      const char* unreadable_message, Result& ending) {
+  bool unreadable = false;
+  const std::string why = load_chart(path, image, buffer, &unreadable);
+  if (why.empty()) return false;
+  ending.status = unreadable ? Status::kFailed : Status::kRefused;
+  ending.message = unreadable && unreadable_message ? std::string(unreadable_message) : why;
+  return true;
+}
+
 std::vector<unsigned char> chart_image_bytes(const ChartImage& image) {
   std::vector<unsigned char> out(kHeaderSize + image.bars.size() * kBarSize);
   std::memcpy(out.data(), image.header, kHeaderSize);

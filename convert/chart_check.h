@@ -84,6 +84,13 @@ bool looks_like_chart(const unsigned char* bytes, std::size_t n);
 // cannot be read (then `unreadable` is set).  `buffer` is reused between calls.
 std::string load_chart(const std::string& path, ChartImage& image, std::vector<unsigned char>& buffer,
                        bool* unreadable = nullptr);
+// load_chart for a command that rewrites the chart it reads: false when
+// `image` holds it; true with `ending` set otherwise (kFailed with
+// `unreadable_message` for a file that could not be read, or the system's
+// reason when it is null; kRefused with the reason for one that is no
+// chart).
+bool chart_not_loaded(const std::string& path, ChartImage& image, std::vector<unsigned char>& buffer,
+                      const char* unreadable_message, Result& ending);
 // The same from bytes in memory.
 bool chart_from_bytes(std::span<const unsigned char> bytes, ChartImage& image);
 // The bytes of an image (header and bars; the cut record left out).

@@ -322,12 +322,7 @@ Result apply_chart_actions(const std::string& chart, std::span<const CorporateAc
   if (!out.ok()) return pass_ending(Status::kFailed, kUnableToWriteMessage);
   ChartImage image;
   std::vector<unsigned char> buffer;
-  bool unreadable = false;
-  if (const std::string why = load_chart(chart, image, buffer, &unreadable); !why.empty()) {
-    r.status = unreadable ? Status::kFailed : Status::kRefused;
-    r.message = why;
-    return r;
-  }
+  if (chart_not_loaded(chart, image, buffer, nullptr, r)) return r;
   // The factors, all from the chart as stored.
   std::vector<AdjustRequest> steps;
   for (const CorporateAction& a : actions) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chartdata/osshims.h"
+#include "support/tempdir.h"
 #include "widget_fixture.h"
 #include "widgets/prompt.h"
 
@@ -218,6 +219,8 @@ TEST_F(PromptTest, MsgWithoutWaitLeavesTheKeyForTheNextRead) {
 }
 
 TEST_F(PromptTest, TitleRowIsHighlightedInTheTitleColours) {
+  // The folder shown at the row's right end is "/", clear of column 60.
+  ScopedChdir root{"/"};
   color[0] = 14;
   colour(color[0]);
   scr_clr();
